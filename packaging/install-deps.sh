@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the window need. Safe to run again:
+# only packages that are missing are installed.
+set -euo pipefail
+
+packages=(
+  build-essential cmake make pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
+  libqt6sql6-sqlite libqt6printsupport6 libqt6test6
+  libgl-dev clang-format
+  xvfb xauth fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

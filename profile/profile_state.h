@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// The DC's profile between backup and restore. ProfileBlocks[r][c]: row r (reading order), column 0 the
+// block's unit minus 256, 1..128 the data bytes, 129 their sum modulo 256.
+struct ProfileState {
+    std::vector<std::array<std::int16_t, 130>> ProfileBlocks =
+        std::vector<std::array<std::int16_t, 130>>(1024, std::array<std::int16_t, 130>{});
+    std::array<std::uint8_t, 17> ProfileHeader{};
+    std::array<std::uint8_t, 17> SerialDigits{};
+    std::int32_t ProfileStart = 0;
+    std::int32_t ProfileEnd = 0;
+    std::int16_t ProfileBlockCount = 0;
+    std::int64_t DeviceSerialNumber = 0;
+    QString BackupFilePath;
+    bool ProfileBackupActive = false;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+// The program's string resources by number, in the variant of the user's language. Every variant carries the
+// same values in this build; the table keeps the variants so that a build can give each language its own.
+enum StringResourceId : int {
+    ResourceStartup = 201,  // firmware file | (unused) | program to start at close | language code
+    ResourceDatabasePassword = 10001,
+    ResourceDeviceVersions = 20001,  // five fields; the fifth is the lowest updatable DC version
+};
+
+// Locale ids of the variants: German, English (US), French, Italian, Spanish.
+inline constexpr int kResourceLocales[] = {1031, 1033, 1036, 1040, 3082};
+
+int ResourceLocaleFor(const QLocale& locale);  // the variant for a UI language; English when none fits
+QString LoadStringResource(int id, int localeId);
+QString LoadStringResource(int id);  // in the variant of the user's UI language

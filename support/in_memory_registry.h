@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QHash>
+
+#include "support/registry.h"
+
+// A registry held in memory. Key paths and value names ignore letter case, as the real registry does.
+class InMemoryRegistry final : public Registry {
+public:
+    void AddKey(const QString& path);
+    void SetValue(const QString& path, const QString& name, quint32 type, const QByteArray& data);
+    void SetString(const QString& path, const QString& name, const QString& text);  // stored with its NUL
+    void SetDword(const QString& path, const QString& name, quint32 number);
+    // Asking for the type and size still succeeds; reading the data returns `status`, as when the value
+    // changes between the two calls.
+    void FailReads(const QString& path, const QString& name, long status);
+    int OpenKeyCount() const { return static_cast<int>(open_.size()); }
+
+    long OpenKey(const QString& path, quintptr* key) override;
+    long QueryValue(quintptr key, const QString& name, quint32* type, QByteArray* data,
+                    quint32* size) override;
+    void CloseKey(quintptr key) override;
+
+private:
+    struct Value {
+        quint32 type = 0;
+        QByteArray data;
+        long readStatus = RegistryOk;
+    };
+    using Key = QHash<QString, Value>;
+
+    Value& ValueAt(const QString& path, const QString& name);
+
+    QHash<QString, Key> keys_;
+    QHash<quintptr, QString> open_;
+    quintptr nextHandle_ = 0x1000;
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <QtGlobal>
+
+// Value types and status codes, numbered as the Windows registry numbers them.
+constexpr quint32 RegistryString = 1;
+constexpr quint32 RegistryBinary = 3;
+constexpr quint32 RegistryDword = 4;
+constexpr long RegistryOk = 0;
+constexpr long RegistryNotFound = 2;
+constexpr long RegistryInvalidHandle = 6;
+constexpr long RegistryMoreData = 234;
+
+// Read-only access to HKEY_LOCAL_MACHINE; tests use InMemoryRegistry.
+class Registry {
+public:
+    virtual ~Registry() = default;
+    // Opens HKEY_LOCAL_MACHINE\path with all access; returns 0 or a registry error code.
+    virtual long OpenKey(const QString& path, quintptr* key) = 0;
+    // data == nullptr asks for the type and byte count only. Otherwise data->size() is the room on entry; a
+    // value that does not fit gives RegistryMoreData and leaves data alone, one that fits replaces data.
+    // *size is the value's byte count either way.
+    virtual long QueryValue(quintptr key, const QString& name, quint32* type, QByteArray* data,
+                            quint32* size) = 0;
+    virtual void CloseKey(quintptr key) = 0;
+};
+
+// Returns 0, a registry error code, or -1 for a type other than string, byte data or 32-bit number. A string
+// keeps its terminating NUL; callers cut at the first NUL. value is untouched by a failure, except that a
+// string whose read fails leaves it empty. Only status 0 makes value meaningful.
+long QueryRegistryValue(Registry& registry, quintptr key, const QString& valueName, QVariant& value);
+
+#ifdef Q_OS_WIN
+class WinRegistry final : public Registry {
+public:
+    long OpenKey(const QString& path, quintptr* key) override;
+    long QueryValue(quintptr key, const QString& name, quint32* type, QByteArray* data,
+                    quint32* size) override;
+    void CloseKey(quintptr key) override;
+};
+#endif

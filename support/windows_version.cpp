@@ -1,0 +1,29 @@
+#include "support/windows_version.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+QString WindowsFamily(quint32 platformId, quint32 major, quint32 minor) {
+    switch (platformId) {
+        case 0:  // Win32s is reported with the NT family
+        case 2:
+            return QStringLiteral("WindowsNT");
+        case 1:
+            if (major < 4 || (major == 4 && minor == 0))
+                return QStringLiteral("Windows95");
+            return QStringLiteral("Windows98");
+        default:
+            return QString();
+    }
+}
+
+#ifdef Q_OS_WIN
+QString GetWindowsVersion() {
+    OSVERSIONINFOA info = {};
+    static_assert(sizeof(OSVERSIONINFOA) == 148);
+    info.dwOSVersionInfoSize = sizeof(info);
+    GetVersionExA(&info);
+    return WindowsFamily(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion);
+}
+#endif

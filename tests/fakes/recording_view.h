@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+#include <deque>
+#include <map>
+#include <vector>
+
+#include "wizard/wizard_view.h"
+
+// A wizard view that remembers what it was told and answers boxes from a script.
+class RecordingView final : public WizardView {
+public:
+    struct Box {
+        QString text, title;
+        int style;
+    };
+    struct Row {
+        int icon;
+        QString time, event, status;
+    };
+    struct Button {
+        QString caption;
+        bool enabled = true;
+        bool visible = true;
+    };
+
+    void SetWindowCaption(const QString& c) override { windowCaption = c; }
+    void SetFrameCaption(const QString& c) override { frameCaption = c; }
+    void SetFrameVisible(bool v) override { frameVisible = v; }
+    void SetInstructionText(const QString& t) override { instructions = t; }
+    void SetPictureVisible(bool v) override { pictureVisible = v; }
+    void SetTaskListVisible(bool v) override { taskListVisible = v; }
+    void SetColumnHeaders(const QString& t, const QString& e, const QString& s) override {
+        headers = {t, e, s};
+    }
+    void AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) override {
+        rows.push_back({icon, time, event, status});
+    }
+    void SetNewestTaskStatus(const QString& s) override {
+        if (!rows.empty())
+            rows.back().status = s;
+    }
+    void ClearTaskRows() override { rows.clear(); }
+    void SetButtonCaption(WizardButton b, const QString& c) override { buttons[b].caption = c; }
+    void SetButtonEnabled(WizardButton b, bool e) override { buttons[b].enabled = e; }
+    void SetButtonVisible(WizardButton b, bool v) override { buttons[b].visible = v; }
+    int ShowMessageBox(const QString& text, const QString& title, int style) override {
+        boxes.push_back({text, title, style});
+        if (answers.empty())
+            return style == MbYesNoWarning ? IdNo : (style % 16 == 1 ? IdCancel : IdOk);
+        const int a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void SetOnTop(bool t) override { onTop = t; }
+    void ShowTrayIcon(const QString& c) override { trayCaption = c, trayShown = true; }
+    void RemoveTrayIcon() override { trayShown = false; }
+
+    bool Enabled(WizardButton b) { return buttons[b].enabled; }
+
+    QString windowCaption, frameCaption, instructions, trayCaption;
+    bool frameVisible = true, pictureVisible = false, taskListVisible = false, onTop = false,
+         trayShown = false;
+    std::vector<QString> headers;
+    std::vector<Row> rows;
+    std::vector<Box> boxes;
+    std::map<WizardButton, Button> buttons;
+    std::deque<int> answers;  // replies to the next boxes, in order
+};

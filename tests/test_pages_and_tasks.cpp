@@ -1,0 +1,125 @@
+// Instruction pages, the task list and the progress figures.
+#include <QtTest>
+
+#include "fakes/recording_view.h"
+#include "support/clock.h"
+#include "support/progress.h"
+#include "wizard/instruction_pages.h"
+#include "wizard/task_list.h"
+
+class PagesAndTasksTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void connectionPageExactly() {
+        const QString expected = QStringLiteral(
+            "1. Plug the USB interface cable into an USB port on the PC.\r\n\r\n"
+            "2. Dive Computer (DC) needs to be in the Watch Main Time Mode.\r\n\r\n"
+            "3. Clip the interface cable on the DC data port.\r\n\r\n"
+            "4. A PC will appear with a 120 second countdown (you have 2 minutes to initiate the connection "
+            "PC-DC).\r\n"
+            "   a) If the  PC screen does not appear, unclip the interface cable from the DC for 5 second "
+            "then "
+            "repeat\r\n"
+            "   steps 2, 3, 4.\r\n\r\n"
+            ">>> Click on Next button to continue... >>>");
+        QCOMPARE(InstructionPageText(1), expected);
+        QCOMPARE(InstructionPageText(1), InstructionPageText(1));
+        QCOMPARE(InstructionPagePicture(1), PictureOnPage::Hidden);
+    }
+
+    void deepSleepPageExactly() {
+        const QString expected =
+            QStringLiteral("\r\n").repeated(10) +
+            QStringLiteral(
+                "5. DC is now in Deep Sleep mode. Do not unclip the interface cable from the DC.\r\n\r\n"
+                "6. Activate the DC by depressing and holding both the Advance (A) and Select (S) buttons "
+                "until "
+                "the PC screen appears with a 120 second countdown (about 8 seconds).\r\n"
+                "   a) If the PC screen does not appear, unclip the interface cable from the DC for 5 "
+                "seconds, "
+                "then clip it \r\n"
+                "   back on.\r\n\r\n"
+                ">>> Click on Next button to continue...>>>");
+        QCOMPARE(InstructionPageText(2), expected);
+        QCOMPARE(InstructionPagePicture(2), PictureOnPage::Shown);
+    }
+
+    void otherStagesHaveNoPage_data() {
+        QTest::addColumn<int>("n");
+        QTest::newRow("0") << 0;
+        QTest::newRow("3") << 3;
+        QTest::newRow("-1") << -1;
+    }
+    void otherStagesHaveNoPage() {
+        QFETCH(int, n);
+        QVERIFY(InstructionPageText(n).isEmpty());
+        QCOMPARE(InstructionPagePicture(n), PictureOnPage::Unchanged);
+    }
+
+    void rowTimeIsTwentyFourHourClock_data() {
+        QTest::addColumn<QTime>("wall");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("morning") << QTime(9, 5, 7) << "09:05:07";
+        QTest::newRow("afternoon") << QTime(14, 0, 59) << "14:00:59";
+        QTest::newRow("midnight") << QTime(0, 0, 0) << "00:00:00";
+        QTest::newRow("last second") << QTime(23, 59, 59) << "23:59:59";
+    }
+    void rowTimeIsTwentyFourHourClock() {
+        QFETCH(QTime, wall);
+        QFETCH(QString, shown);
+        RecordingView view;
+        VirtualClock clock(QDateTime(QDate(2026, 7, 23), wall));
+        TaskList tasks(view, clock);
+        tasks.InsertTaskList(IconStarted, "Reading", "...");
+        QCOMPARE(tasks.Rows().back().time, shown);
+        QCOMPARE(tasks.Rows().back().Text(), "\t" + shown + "\tReading\t...");
+        QCOMPARE(view.rows.back().time, shown);
+    }
+
+    void statusReplacesOnlyTheNewestRow() {
+        RecordingView view;
+        VirtualClock clock;
+        TaskList tasks(view, clock);
+        tasks.SetTaskStatus("nothing to change");  // an empty list is left alone
+        QVERIFY(tasks.Rows().empty());
+        tasks.InsertTaskList(IconStarted, "first", "...");
+        clock.Advance(61);
+        tasks.InsertTaskList(IconInformation, "second", "");
+        tasks.InsertTaskList(IconFailure, "third", "...");
+        for (int i = 1; i <= 10; ++i)
+            tasks.SetTaskStatus(QString::number(i * 10) + '%');
+        QCOMPARE(tasks.Rows().size(), size_t(3));
+        QCOMPARE(view.rows.size(), size_t(3));
+        QCOMPARE(tasks.Rows()[0].status, QStringLiteral("..."));
+        QCOMPARE(tasks.Rows()[1].status, QString());
+        QCOMPARE(tasks.Rows()[2].status, QStringLiteral("100%"));
+        QCOMPARE(view.rows[2].status, QStringLiteral("100%"));
+        QCOMPARE(tasks.Rows()[2].icon, int(IconFailure));
+        QCOMPARE(tasks.Rows()[1].time, QStringLiteral("09:01:01"));
+        tasks.Clear();
+        QVERIFY(tasks.Rows().empty());
+        QVERIFY(view.rows.empty());
+    }
+
+    void progressRoundsHalvesToEven_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("8 items") << 8 << QStringList{"12%", "25%", "38%", "50%", "62%", "75%", "88%", "100%"};
+        QTest::newRow("4 items") << 4 << QStringList{"25%", "50%", "75%", "100%"};
+        QTest::newRow("3 items") << 3 << QStringList{"33%", "67%", "100%"};
+        QTest::newRow("1 item") << 1 << QStringList{"100%"};
+        QTest::newRow("200 items, 1.5% goes to 2") << 200 << QStringList{"0%", "1%", "2%"};
+    }
+    void progressRoundsHalvesToEven() {
+        QFETCH(int, count);
+        QFETCH(QStringList, shown);
+        for (int i = 0; i < shown.size(); ++i)
+            QCOMPARE(ProgressText(i + 1, count), shown[i]);
+    }
+
+    void progressOfNothing() { QCOMPARE(ProgressPercent(0, 0), 0); }
+};
+
+QTEST_GUILESS_MAIN(PagesAndTasksTest)
+#include "test_pages_and_tasks.moc"

@@ -1,0 +1,27 @@
+#pragma once
+
+// What the stage machine asks of the device link, the firmware loader, the update and the recovery. Each
+// implementation writes its own task-list rows and boxes through the wizard view.
+class DeviceOperations {
+public:
+    virtual ~DeviceOperations() = default;
+
+    // Reads and checks the firmware file. False: the file was rejected (the user has been told); start-up
+    // ends.
+    virtual bool GetCode() = 0;
+    // Finds and opens the interface cable's port, asking the user to plug it in as often as needed. False:
+    // the user gave up; start-up ends.
+    virtual bool TestInterface() = 0;
+    // Fills DeviceIdText. False: the DC did not answer.
+    virtual bool ReadDeviceId() = 0;
+    // Enters (EnterDeepSleep) or leaves Deep Sleep; clears UpdateAborted first and sets it on failure.
+    virtual bool SetDeepSleep() = 0;
+    // The whole update. True when it ended with the success row.
+    virtual bool UpdateFirmware() = 0;
+    // Offers to write back a profile left unrestored; runs at Close while ProfileRestored is False.
+    virtual void ProfileRecovering() = 0;
+    // Close: raise the link's stop flags and let a running transaction notice them.
+    virtual void StopLink() = 0;
+    // Close: give back the receive buffers and the port.
+    virtual void ReleaseLink() = 0;
+};

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QIcon>
+#include <QMessageBox>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "wizard/wizard_view.h"
+
+class ArtworkView;
+class CaptionFrame;
+class QLabel;
+class QPushButton;
+class QSystemTrayIcon;
+class QTreeWidget;
+class TitleBand;
+
+// What a message-box style asks for, in QMessageBox terms.
+struct MessageBoxSetup {
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButton defaultButton = QMessageBox::Ok;
+    QMessageBox::StandardButton escapeButton = QMessageBox::Ok;  // also what closing the box counts as
+};
+
+// style: buttons in the low four bits (0 OK, 1 OK/Cancel, 3 Yes/No/Cancel, 4 Yes/No), icon in the next four
+// (0x10 critical, 0x20 question, 0x30 exclamation, 0x40 information), 0x100 makes the second button the
+// default.
+MessageBoxSetup MessageBoxSetupFor(int style);
+// IdOk, IdCancel, IdYes or IdNo for the button pressed; NoButton (the box was closed) counts as the escape
+// button.
+int MessageBoxAnswerFor(QMessageBox::StandardButton pressed, const MessageBoxSetup& setup);
+
+// Texts whose lines are separated by "\r\n", as Qt shows them.
+QString WithLineBreaks(QString text);
+
+// The wizard's window. It only shows what it is told and reports clicks; the stage machine holds all the
+// logic.
+class MFUMain : public QWidget, public WizardView {
+    Q_OBJECT
+
+public:
+    static constexpr int kTwipsPerPixel = 15;
+    static constexpr int kClientWidth = 10185 / kTwipsPerPixel;
+    static constexpr int kClientHeight = 6840 / kTwipsPerPixel;
+    static constexpr int kTaskIconRole = Qt::UserRole + 1;  // the row's TaskIcon number, on column 0
+
+    explicit MFUMain(QWidget* parent = nullptr);
+    ~MFUMain() override;
+
+    void SetWindowCaption(const QString& caption) override;
+    void SetFrameCaption(const QString& caption) override;
+    void SetFrameVisible(bool visible) override;
+    void SetInstructionText(const QString& text) override;
+    void SetPictureVisible(bool visible) override;
+
+    void SetTaskListVisible(bool visible) override;
+    void SetColumnHeaders(const QString& time, const QString& event, const QString& status) override;
+    void AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) override;
+    void SetNewestTaskStatus(const QString& status) override;
+    void ClearTaskRows() override;
+
+    void SetButtonCaption(WizardButton button, const QString& caption) override;
+    void SetButtonEnabled(WizardButton button, bool enabled) override;
+    void SetButtonVisible(WizardButton button, bool visible) override;
+
+    int ShowMessageBox(const QString& text, const QString& title, int style) override;
+
+    void SetOnTop(bool onTop) override;
+    void ShowTrayIcon(const QString& caption) override;
+    void RemoveTrayIcon() override;
+
+    // From now on closing the window really closes it; until then a close request is handed to OnClose.
+    void AllowClose() { closeAllowed_ = true; }
+
+    std::function<void()> OnNext, OnBack, OnClose, OnPrint;
+    // When set, message boxes are answered by it instead of being shown.
+    std::function<int(const QString& text, const QString& title, int style)> BoxAnswerer;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QPushButton* Button(WizardButton button) const;
+    QPushButton* MakeButton(const char* name, const QString& caption, const QRect& twips,
+                            std::function<void()> MFUMain::*handler);
+    void FitPictureAboveText();
+
+    TitleBand* xpForm_ = nullptr;
+    ArtworkView* image1_ = nullptr;
+    CaptionFrame* xpFrame_ = nullptr;
+    QLabel* lbl1_ = nullptr;
+    ArtworkView* image2_ = nullptr;
+    QTreeWidget* taskLst_ = nullptr;
+    QPushButton* printCmd_ = nullptr;
+    QPushButton* backCmd_ = nullptr;
+    QPushButton* nextCmd_ = nullptr;
+    QPushButton* closeCmd_ = nullptr;
+    std::array<QIcon, 3> taskIcons_;
+    std::unique_ptr<QSystemTrayIcon> tray_;
+    bool closeAllowed_ = false;
+};

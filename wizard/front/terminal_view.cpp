@@ -1,0 +1,202 @@
+#include "wizard/front/terminal_view.h"
+
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "wizard/stage_machine.h"
+
+namespace {
+
+QString OneLine(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+
+QString Answer(const std::optional<QString>& line) {
+    return line ? line->trimmed().toLower() : QString();
+}
+
+}  // namespace
+
+TerminalView::TerminalView(std::istream& in, std::ostream& out, bool interactive)
+    : in_(in), out_(out), interactive_(interactive) {}
+
+void TerminalView::Print(const QString& line) {
+    if (liveLineOpen_) {
+        out_ << "\r\033[K";
+        liveLineOpen_ = false;
+    }
+    out_ << line.toStdString() << '\n';
+    out_.flush();
+}
+
+QString TerminalView::RowLine(int icon, const QString& time, const QString& event, const QString& status) {
+    const char mark = icon == IconFailure ? '!' : icon == IconInformation ? '+' : '>';
+    QString line = time + ' ' + QLatin1Char(mark) + ' ' + event;
+    if (!status.isEmpty())
+        line += QStringLiteral(" : ") + status;
+    return line;
+}
+
+void TerminalView::FlushRow() {
+    if (!pending_)
+        return;
+    const PendingRow row = *pending_;
+    pending_.reset();
+    Print(RowLine(row.icon, row.time, row.event, row.status));
+}
+
+void TerminalView::SetWindowCaption(const QString&) {}
+
+void TerminalView::SetFrameCaption(const QString& caption) {
+    frameCaption_ = caption;
+}
+
+void TerminalView::SetFrameVisible(bool visible) {
+    frameVisible_ = visible;
+    if (visible)
+        pagePrinted_ = false;
+}
+
+void TerminalView::SetInstructionText(const QString& text) {
+    pageText_ = text;
+    pagePrinted_ = false;
+}
+
+void TerminalView::SetTaskListVisible(bool visible) {
+    if (!visible)
+        FlushRow();
+}
+
+void TerminalView::AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) {
+    FlushRow();
+    pending_ = PendingRow{icon, time, event, status};
+}
+
+void TerminalView::SetNewestTaskStatus(const QString& status) {
+    if (!pending_)
+        return;
+    pending_->status = status;
+    if (interactive_) {
+        out_ << "\r\033[K" << RowLine(pending_->icon, pending_->time, pending_->event, status).toStdString();
+        out_.flush();
+        liveLineOpen_ = true;
+    }
+}
+
+void TerminalView::ClearTaskRows() {
+    FlushRow();
+}
+
+void TerminalView::SetButtonCaption(WizardButton button, const QString& caption) {
+    if (caption.isEmpty())
+        return;
+    if (button == WizardButton::Next)
+        nextCaption_ = caption;
+    if (button == WizardButton::Back)
+        backCaption_ = caption;
+    if (button == WizardButton::Close)
+        closeCaption_ = caption;
+}
+
+void TerminalView::PrintPageIfChanged() {
+    if (pagePrinted_ || !frameVisible_)
+        return;
+    pagePrinted_ = true;
+    if (!frameCaption_.isEmpty())
+        Print(QStringLiteral("== ") + frameCaption_ + QStringLiteral(" =="));
+    QString page = pageText_;
+    page.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    Print(page);
+}
+
+std::optional<QString> TerminalView::ReadLine(const QString& prompt) {
+    if (interactive_) {
+        out_ << prompt.toStdString();
+        out_.flush();
+    }
+    std::string line;
+    if (!std::getline(in_, line))
+        return std::nullopt;
+    return QString::fromStdString(line);
+}
+
+int TerminalView::ShowMessageBox(const QString& text, const QString& title, int style) {
+    FlushRow();
+    Print(QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text));
+    switch (style) {
+        case MbYesNoWarning: {
+            const QString answer = Answer(ReadLine(QStringLiteral("(yes/no) > ")));
+            return answer == QLatin1String("y") || answer == QLatin1String("yes") ? IdYes : IdNo;
+        }
+        case MbOkCancelCritical:
+        case MbOkCancelInformation:
+            while (true) {
+                const std::optional<QString> line = ReadLine(QStringLiteral("(Enter = OK, cancel) > "));
+                const QString answer = Answer(line);
+                if (!line || answer == QLatin1String("cancel"))
+                    return IdCancel;
+                if (answer.isEmpty() || answer == QLatin1String("ok"))
+                    return IdOk;
+                Print(QStringLiteral("Please answer ok or cancel."));
+            }
+        default:
+            return IdOk;
+    }
+}
+
+TerminalView::Command TerminalView::ReadCommand() {
+    FlushRow();
+    if (frameVisible_) {
+        PrintPageIfChanged();
+        const QString prompt = QStringLiteral("(Enter = %1, back = %2, close = %3) > ")
+                                   .arg(nextCaption_, backCaption_, closeCaption_);
+        while (true) {
+            const std::optional<QString> line = ReadLine(prompt);
+            const QString answer = Answer(line);
+            if (!line || answer == QLatin1String("close") || answer == QLatin1String("q"))
+                return Command::Close;
+            if (answer.isEmpty() || answer == QLatin1String("next"))
+                return Command::Next;
+            if (answer == QLatin1String("back"))
+                return Command::Back;
+            Print(QStringLiteral("Please answer next, back or close."));
+        }
+    }
+    const QString prompt = QStringLiteral("(back = %1, Enter = %2) > ").arg(backCaption_, closeCaption_);
+    while (true) {
+        const std::optional<QString> line = ReadLine(prompt);
+        const QString answer = Answer(line);
+        if (!line || answer.isEmpty() || answer == QLatin1String("close") || answer == QLatin1String("q"))
+            return Command::Close;
+        if (answer == QLatin1String("back"))
+            return Command::Back;
+        Print(QStringLiteral("Please answer back or close."));
+    }
+}
+
+void TerminalView::Finish() {
+    FlushRow();
+}
+
+int RunTerminalWizard(StageMachine& machine, TerminalView& view) {
+    if (machine.Load()) {
+        while (!machine.Ended()) {
+            switch (view.ReadCommand()) {
+                case TerminalView::Command::Next:
+                    machine.NextClick();
+                    break;
+                case TerminalView::Command::Back:
+                    machine.BackClick();
+                    break;
+                case TerminalView::Command::Close:
+                    machine.CloseClick();
+                    break;
+            }
+        }
+    }
+    view.Finish();
+    return machine.ExitCode();
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+#include "support/process_priority.h"
+#include "support/text_database.h"
+#include "wizard/device_operations.h"
+#include "wizard/session.h"
+#include "wizard/task_list.h"
+#include "wizard/wizard_view.h"
+
+// How the program was started: where things are and what the command line overrides.
+struct StartupOptions {
+    QString AppDir;        // firmware file, backup files, agreement file, program to start at close
+    QString ExeDir;        // the text database is also looked for beside the executable ...
+    QString DataDir;       // ... and in the installed data folder
+    QString FirmwareFile;  // overrides the firmware file of string resource 201
+    std::optional<double> LanguageCode;  // overrides the language code of string resource 201
+    QString StartupResource;             // string resource 201 (the user's language variant)
+    std::function<bool(const QString& program)> StartProgram;  // starts the program named for Close, detached
+};
+
+// Exit statuses of the program: the public contract of terminal mode.
+enum ExitStatus : int {
+    ExitUpdateSucceeded = 0,
+    ExitUpdateFailed = 1,
+    ExitStartupEnded = 2,
+    ExitClosedBeforeUpdate = 3,
+};
+
+// The wizard's stages and every transition of the buttons, written once for both front ends.
+class StageMachine {
+public:
+    StageMachine(Session& session, WizardView& view, TaskList& tasks, TextDatabase& texts,
+                 DeviceOperations& device, PriorityControl& priority, StartupOptions options);
+
+    // Load: stage 1 and the start-up sequence. False when start-up ended (the exit status says why).
+    bool Load();
+
+    void NextClick();
+    void BackClick();
+    void CloseClick();  // also what closing the window from its title bar does
+
+    // Form operations that later steps call.
+    void GoBack();
+    void ResetStage();
+    void LoadStepInstructions(int n);
+
+    bool Ended() const { return ended_; }
+    int ExitCode() const { return exitStatus_; }
+    bool UpdateRunning() const { return updateRunning_; }
+    bool UpdateHasRun() const { return updateRan_; }
+    int CurrentStage() const { return session_.wizard.CurrentStage; }
+
+    std::function<void()> OnEnded;  // the front end leaves its event loop
+
+private:
+    void InitInfo();
+    bool OpenTextDatabase();
+    void RunUpdate();
+    void CloseSequence();
+    void End(int status);
+
+    Session& session_;
+    WizardView& view_;
+    TaskList& tasks_;
+    TextDatabase& texts_;
+    DeviceOperations& device_;
+    PriorityControl& priority_;
+    StartupOptions options_;
+
+    bool ended_ = false;
+    int exitStatus_ = ExitClosedBeforeUpdate;
+    bool updateRunning_ = false;
+    bool updateRan_ = false;
+    bool lastUpdateSucceeded_ = false;
+    bool closeRequested_ = false;
+    bool startupOk_ = false;
+};
+
+inline constexpr const char* kDesignCaption = "KAV 1F Firmware Update";
+inline constexpr const char* kBoxTitle = "Firmware Update";
+inline constexpr const char* kDeepSleepFailed =
+    "Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again.";

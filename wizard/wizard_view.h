@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+// Message-box styles (buttons + icon) and the buttons a box reports.
+enum MessageBoxStyle : int {
+    MbOkCritical = 16,
+    MbOkCancelCritical = 17,
+    MbOkExclamation = 48,
+    MbYesNoWarning = 52,
+    MbOkCancelInformation = 65,
+};
+enum MessageBoxAnswer : int { IdOk = 1, IdCancel = 2, IdYes = 6, IdNo = 7 };
+
+enum class WizardButton { Next, Back, Close, Print };
+
+// Task-list icons.
+enum TaskIcon : int { IconStarted = 0, IconInformation = 1, IconFailure = 2 };
+
+// The window as the stage machine, the update and the recovery see it. MFUMain draws it; the terminal front
+// end prints it; tests record it.
+class WizardView {
+public:
+    virtual ~WizardView() = default;
+
+    virtual void SetWindowCaption(const QString& caption) = 0;
+    virtual void SetFrameCaption(const QString& caption) = 0;
+    virtual void SetFrameVisible(bool visible) = 0;
+    virtual void SetInstructionText(const QString& text) = 0;  // lines separated by "\r\n"
+    virtual void SetPictureVisible(bool visible) = 0;
+
+    virtual void SetTaskListVisible(bool visible) = 0;
+    virtual void SetColumnHeaders(const QString& time, const QString& event, const QString& status) = 0;
+    virtual void AppendTaskRow(int icon, const QString& time, const QString& event,
+                               const QString& status) = 0;
+    virtual void SetNewestTaskStatus(const QString& status) = 0;
+    virtual void ClearTaskRows() = 0;
+
+    virtual void SetButtonCaption(WizardButton button, const QString& caption) = 0;
+    virtual void SetButtonEnabled(WizardButton button, bool enabled) = 0;
+    virtual void SetButtonVisible(WizardButton button, bool visible) = 0;
+
+    // Modal; returns IdOk, IdCancel, IdYes or IdNo.
+    virtual int ShowMessageBox(const QString& text, const QString& title, int style) = 0;
+
+    virtual void SetOnTop(bool onTop) = 0;
+    virtual void ShowTrayIcon(const QString& caption) = 0;
+    virtual void RemoveTrayIcon() = 0;
+};
