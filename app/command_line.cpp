@@ -18,6 +18,12 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("DIR"));
     const QCommandLineOption firmware(QStringLiteral("firmware"),
                                       QStringLiteral("The firmware file to write."), QStringLiteral("FILE"));
+    const QCommandLineOption simulate(QStringLiteral("simulate"),
+                                      QStringLiteral("Talk to the simulated DC (kav-dc-sim) instead of a cable."));
+    const QCommandLineOption simArgs(
+        QStringLiteral("sim-args"),
+        QStringLiteral("Extra options for the simulated DC, such as faults (see kav-dc-sim --help)."),
+        QStringLiteral("OPTIONS"));
     const QCommandLineOption lang(
         QStringLiteral("lang"),
         QStringLiteral("Language code: 5000 English, 6000 German, 7000 French, 8000 "
@@ -27,7 +33,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                                   QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the program's version."));
-    parser.addOptions({cli, port, appDir, firmware, lang, help, version});
+    parser.addOptions({cli, port, appDir, firmware, simulate, simArgs, lang, help, version});
 
     ParsedCommandLine result;
     result.helpText = parser.helpText();
@@ -44,6 +50,12 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     options.Port = parser.value(port);
     options.AppDir = parser.value(appDir);
     options.Firmware = parser.value(firmware);
+    options.Simulate = parser.isSet(simulate);
+    options.SimArgs = parser.value(simArgs);
+    if (options.Simulate && !options.Port.isEmpty()) {
+        result.error = QStringLiteral("--simulate and --port exclude each other");
+        return result;
+    }
     options.Help = parser.isSet(help);
     options.Version = parser.isSet(version);
     if (parser.isSet(lang)) {

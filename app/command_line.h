@@ -10,6 +10,8 @@ struct CommandLine {
     QString Port;      // a serial device to use instead of searching for the cable
     QString AppDir;    // empty: the executable's folder
     QString Firmware;  // empty: the file named by string resource 201, in the application folder
+    bool Simulate = false;  // talk to the simulated DC (kav-dc-sim) instead of a cable
+    QString SimArgs;        // extra options for the simulated DC
     std::optional<double> LanguageCode;
     bool Help = false;
     bool Version = false;

@@ -15,7 +15,7 @@ namespace {
 int RunWindow(int argc, char** argv, const CommandLine& cl) {
     QApplication app(argc, argv);
     MFUMain window;
-    WizardAssembly wizard(window, StartupOptionsFrom(cl));
+    WizardAssembly wizard(window, cl);
     StageMachine& machine = wizard.machine;
     window.OnNext = [&machine] { machine.NextClick(); };
     window.OnBack = [&machine] { machine.BackClick(); };
@@ -35,7 +35,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
 int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     QCoreApplication app(argc, argv);
     TerminalView view(std::cin, std::cout, isatty(STDOUT_FILENO) && isatty(STDIN_FILENO));
-    WizardAssembly wizard(view, StartupOptionsFrom(cl));
+    WizardAssembly wizard(view, cl);
     return RunTerminalWizard(wizard.machine, view);
 }
 

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
   libqt6sql6-sqlite libqt6printsupport6 libqt6test6
   libgl-dev clang-format
+  clang-14 libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core
 )
 

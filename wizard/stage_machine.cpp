@@ -32,6 +32,7 @@ bool StageMachine::Load() {
 
 void StageMachine::InitInfo() {
     WizardState& form = session_.wizard;
+    session_.AppDir = options_.AppDir;
     form.ResourceFields = options_.StartupResource.split(QLatin1Char('|'));
     const QString fileName = options_.FirmwareFile.isEmpty() ? form.ResourceFields.value(0) : QString();
     form.FirmwareFilePath =
@@ -201,7 +202,8 @@ void StageMachine::CloseClick() {
             return;
         // Let the running update unwind through its own failure paths; Close follows when it has returned.
         closeRequested_ = true;
-        device_.StopLink();
+        session_.link.LinkStop = true;
+        session_.link.LinkError = true;
         return;
     }
     CloseSequence();

@@ -15,7 +15,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     MFUMain window;
-    WizardAssembly wizard(window, StartupOptionsFrom(CommandLine{}));
+    CommandLine cl;
+    cl.Simulate = true;  // page 1 needs a cable; the simulated one will do
+    WizardAssembly wizard(window, cl);
     if (!wizard.machine.Load())
         return 1;
     window.show();

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+#include "wizard/cable_check.h"
+#include "wizard/session.h"
+
+// --simulate: the "cable" is kav-dc-sim on a pseudo-terminal. It is started when the cable is first looked for
+// (the firmware file is known by then, so the simulated DC can take on its version) and stopped with the wizard.
+class SimulatorCableFinder final : public CableFinder {
+public:
+    SimulatorCableFinder(const Session& session, QString program, QString extraArgs)
+        : session_(session), program_(std::move(program)), extraArgs_(std::move(extraArgs)) {}
+    ~SimulatorCableFinder() override;
+
+    bool Find(DeviceState& device) override;
+
+private:
+    const Session& session_;
+    QString program_;
+    QString extraArgs_;
+    QProcess process_;
+    QString path_;
+};

@@ -1,0 +1,138 @@
+#include "firmware/firmware_loader.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <span>
+
+#include "firmware/fwr_format.h"
+#include "support/file_exists.h"
+
+namespace {
+
+QString FromAnsi(const std::string& bytes) {
+    QString text;
+    for (const char b : bytes)
+        text.append(QChar(static_cast<char16_t>(fwr::Cp1252ToUnicode(static_cast<std::uint8_t>(b)))));
+    return text;
+}
+
+bool IsAsciiDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// The digits at the start of the field's last two characters, as a number; 0 when there is no leading digit.
+std::uint8_t SuffixValue(const QString& field) {
+    if (field.size() <= 2)
+        return 0;
+    const QString tail = field.right(2);
+    if (!IsAsciiDigit(tail[0]))
+        return 0;
+    int value = tail[0].unicode() - u'0';
+    if (IsAsciiDigit(tail[1]))
+        value = value * 10 + (tail[1].unicode() - u'0');
+    return static_cast<std::uint8_t>(value);
+}
+
+void Commit(const fwr::Decoded& d, FirmwareImage& fw) {
+    fw.CodeOnly = d.kind == fwr::Kind::CodeOnly;
+    fw.Code2Only = d.kind == fwr::Kind::Code2Only;
+    fw.CodeAndCode2 = d.kind == fwr::Kind::CodeAndCode2;
+    fw.CodeBlockCount = d.codeBlockCount;
+    fw.Code2BlockCount = d.code2BlockCount;
+    fw.CodeChecksum = d.codeChecksum;
+    fw.Code2Checksum = d.code2Checksum;
+    fw.Code2Parameter = d.code2Parameter;
+    fw.Code2Sum = fw.CodeAndCode2 ? d.code2Sum : 0;
+    fw.CodeBlocks = d.codeBlocks;
+    fw.Code2Blocks = d.code2Blocks;
+    fw.FwrVersion = FromAnsi(d.header.version);
+    fw.FwrSubVersion = d.header.subVersion;
+    fw.FwrModelName = FromAnsi(d.header.modelName);
+    fw.FwrModelId = FromAnsi(d.header.modelId);
+    fw.FwrModelNumber = d.header.modelNumber;
+    fw.FwrMemorySize = d.header.memorySize;
+}
+
+}  // namespace
+
+bool GetCode(Session& session, TaskList& tasks, const TextDatabase& texts, WizardView& view,
+             const std::function<void()>& ResetStage, const QString& deviceVersions) {
+    FirmwareImage& fw = session.firmware;
+    fw.CodeOnly = fw.Code2Only = fw.CodeAndCode2 = false;
+    fw.CodeBlockCount = fw.Code2BlockCount = 0;
+    tasks.InsertTaskList(IconStarted, texts.GetText(Txt::ReadingFirmwareFile), QStringLiteral("..."));
+
+    const QString& path = session.wizard.FirmwareFilePath;
+    if (!FileExists(path)) {
+        session.UpdateAborted = true;
+        ResetStage();
+        return false;
+    }
+
+    // The whole file at once; everything is decoded from memory.
+    QByteArray bytes;
+    bool readable = false;
+    {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            bytes = file.readAll();
+            readable = file.error() == QFileDevice::NoError;
+        }
+    }
+    fwr::Decoded decoded;
+    bool loadFailed = !readable;
+    if (readable) {
+        decoded = fwr::Decode(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                        static_cast<std::size_t>(bytes.size())));
+        loadFailed = !decoded.Ok();
+    }
+    // An empty model name or identifier does not stop the load; it is reported below with its code.
+    if (decoded.emptyStringCode != 0)
+        session.UpdateAborted = true;
+
+    const QStringList fields = deviceVersions.split(u'|');
+    QString minDeviceVersion;
+    std::uint8_t versionSuffix = 0;
+    if (fields.size() < 5) {
+        loadFailed = true;
+    } else {
+        minDeviceVersion = fields[4].left(2);
+        versionSuffix = SuffixValue(fields[4]);
+    }
+    if (loadFailed)
+        session.UpdateAborted = true;
+
+    if (session.UpdateAborted)
+        ResetStage();
+    tasks.SetTaskStatus(texts.GetText(Txt::Done));
+    tasks.InsertTaskList(IconStarted, texts.GetText(Txt::CheckingFirmwareFile), QStringLiteral("..."));
+    if (session.UpdateAborted) {
+        const QString code =
+            decoded.emptyStringCode != 0 ? QString::number(decoded.emptyStringCode) : QString();
+        view.ShowMessageBox(texts.GetText(Txt::FirmwareFileError) + u' ' + code + u'!',
+                            texts.GetText(Txt::Error), MbOkCritical);
+        return false;
+    }
+
+    if (const int failure = fwr::ChecksumFailure(decoded); failure != 0) {
+        view.ShowMessageBox(QStringLiteral("Check sum error %1!").arg(failure), texts.GetText(Txt::Error),
+                            MbOkCritical);
+        return false;
+    }
+
+    Commit(decoded, fw);
+    fw.MinDeviceVersion = minDeviceVersion;
+    fw.VersionSuffix = versionSuffix;
+
+    tasks.SetTaskStatus(texts.GetText(Txt::Done));
+    QString version = fw.FwrModelName + QStringLiteral(", ") + texts.GetText(Txt::FirmwareVersion) +
+                      QStringLiteral(": ") + fw.FwrVersion;
+    if (!fw.CodeOnly || (fw.FwrSubVersion >= 1 && fw.FwrSubVersion <= 99))
+        version += u'.' + QString::number(fw.FwrSubVersion).rightJustified(2, u'0');
+    tasks.InsertTaskList(IconInformation, version, QString());
+
+    const auto bufferSize = static_cast<std::size_t>(fw.FwrMemorySize) * 136 + 2;
+    session.link.ReceiveBuffer.assign(bufferSize, 0);
+    session.link.ReadBuffer.assign(bufferSize, 0);
+    return true;
+}

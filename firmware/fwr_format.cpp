@@ -1,0 +1,453 @@
+#include "firmware/fwr_format.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+namespace fwr {
+
+namespace {
+
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+std::uint16_t WordAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
+}
+
+void PutWord(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value) {
+    bytes[offset] = static_cast<std::uint8_t>(value >> 8);
+    bytes[offset + 1] = static_cast<std::uint8_t>(value & 0xFF);
+}
+
+std::string Hex4(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFFu);
+    return text;
+}
+
+const char* ImageName(bool second) {
+    return second ? "second image" : "first image";
+}
+
+// Cycling key index: the ninth character reuses key byte 8.
+std::size_t KeyIndex(std::size_t position) {
+    return kKeyOffset + position % 8;
+}
+
+bool DecodeString(const std::array<std::uint8_t, kRecordSize>& r, std::size_t& p, std::string& out) {
+    std::size_t k = kKeyOffset;
+    while (p < kRecordSize) {
+        if (r[p] == 0)
+            return true;
+        out.push_back(static_cast<char>(r[p] ^ r[k]));
+        k = k == kKeyOffset + 7 ? kKeyOffset : k + 1;
+        ++p;
+    }
+    return false;
+}
+
+bool LoadImage(std::span<const std::uint8_t> file, std::size_t firstRecord, int count, bool second,
+               std::vector<BlockRow>& rows, std::int32_t& sum, Decoded& d) {
+    rows.assign(static_cast<std::size_t>(count), BlockRow{});
+    std::uint32_t s = 0;
+    for (int i = 1; i <= count; ++i) {
+        const std::size_t recordNumber = firstRecord + static_cast<std::size_t>(i) - 1;
+        const auto rec = file.subspan((recordNumber - 1) * kRecordSize, kRecordSize);
+        if (rec[0] >= 0x80) {
+            d.error = DecodeError::BadBlockWord;
+            d.message = "block " + std::to_string(i) + " of the " + ImageName(second) + " (record " +
+                        std::to_string(recordNumber) + ") has block word " + Hex4(WordAt(rec, 0)) +
+                        "; block words end at 0x7FFF";
+            return false;
+        }
+        BlockRow& row = rows[static_cast<std::size_t>(i) - 1];
+        const std::uint8_t key = rec[kRecordKeyOffset];
+        row[0] = static_cast<std::int16_t>(WordAt(rec, 0));
+        for (std::size_t c = 1; c <= kBlockSize; ++c)
+            row[c] = static_cast<std::int16_t>(rec[c + 1] ^ key);
+        row[129] = key;
+        s = (s + key) % 65536u;
+    }
+    sum = static_cast<std::int32_t>(s);
+    return true;
+}
+
+}  // namespace
+
+const char* KindName(Kind kind) {
+    switch (kind) {
+        case Kind::CodeOnly:
+            return "first image only";
+        case Kind::Code2Only:
+            return "second image only";
+        case Kind::CodeAndCode2:
+            return "both images";
+    }
+    return "";
+}
+
+std::size_t RecordsNeeded(Kind kind, int count1, int count2) {
+    const auto n1 = static_cast<std::size_t>(count1);
+    const auto n2 = static_cast<std::size_t>(count2);
+    switch (kind) {
+        case Kind::CodeOnly:
+            return 1 + n1;
+        case Kind::Code2Only:
+            return 1 + n2;
+        case Kind::CodeAndCode2:
+            return 1 + n1 + 1 + n2;  // one unused record between the images
+    }
+    return 1;
+}
+
+Decoded Decode(std::span<const std::uint8_t> file) {
+    Decoded d;
+    auto fail = [&d](DecodeError error, std::string message) {
+        d.error = error;
+        d.message = std::move(message);
+        return d;
+    };
+    if (file.size() < kRecordSize)
+        return fail(DecodeError::HeaderTruncated,
+                    "the file holds " + std::to_string(file.size()) + " bytes; its header record needs 131");
+
+    Header& h = d.header;
+    auto& r = h.record;
+    std::copy_n(file.begin(), kRecordSize, r.begin());
+    for (std::size_t k = 0; k < 8; ++k)
+        r[k] ^= r[k + kKeyOffset];
+    h.modelNumber = WordAt(r, 0);
+    h.version = {static_cast<char>(r[2]), static_cast<char>(r[3])};
+    h.checksum1 = WordAt(r, 4);
+    h.memorySize = WordAt(r, 6);
+    std::copy_n(r.begin() + kKeyOffset, 8, h.key.begin());
+    h.count1 = WordAt(r, 16);
+    h.checksum2 = WordAt(r, 18);
+    h.count2 = WordAt(r, 20);
+    h.code2Parameter = WordAt(r, 22);
+    h.subVersion = r[24];
+    h.kindSelector = WordAt(r, 30);
+    d.headerRead = true;
+
+    std::size_t p = kStringsOffset;
+    if (!DecodeString(r, p, h.modelName))
+        return fail(DecodeError::UnterminatedModelName,
+                    "the model name has no terminating zero in the header");
+    if (h.modelName.empty())
+        d.emptyStringCode = 4;
+    ++p;
+    if (!DecodeString(r, p, h.modelId))
+        return fail(DecodeError::UnterminatedModelId,
+                    "the model identifier has no terminating zero in the header");
+    if (h.modelId.empty())
+        d.emptyStringCode = 5;
+
+    // The first test wins when the selector matches both counts.
+    if (r[30] == r[16] && r[31] == r[17]) {
+        d.kind = Kind::CodeOnly;
+        d.codeChecksum = h.checksum1;
+        d.codeBlockCount = h.count1;
+    } else if (r[30] == r[20] && r[31] == r[21]) {
+        d.kind = Kind::Code2Only;
+        d.code2Checksum = h.checksum2;
+        d.code2BlockCount = h.count2;
+        d.code2Parameter = h.code2Parameter;
+    } else {
+        d.kind = Kind::CodeAndCode2;
+        d.codeChecksum = h.checksum1;
+        d.codeBlockCount = h.count1;
+        d.code2Checksum = h.checksum2;
+        d.code2BlockCount = h.count2;
+        d.code2Parameter = h.code2Parameter;
+    }
+
+    for (const auto& [count, second] : {std::pair{d.codeBlockCount, false}, {d.code2BlockCount, true}}) {
+        if (count > kMaxBlocks)
+            return fail(DecodeError::TooManyBlocks, std::string("the ") + ImageName(second) + " announces " +
+                                                        std::to_string(count) + " blocks; at most 1024 fit");
+    }
+    const std::size_t needed = RecordsNeeded(d.kind, d.codeBlockCount, d.code2BlockCount);
+    const std::size_t held = file.size() / kRecordSize;
+    if (held < needed)
+        return fail(DecodeError::Truncated, "the file holds " + std::to_string(held) + " whole records (" +
+                                                std::to_string(file.size()) +
+                                                " bytes); the header announces " + std::to_string(needed));
+
+    switch (d.kind) {
+        case Kind::CodeOnly:
+            if (!LoadImage(file, 2, d.codeBlockCount, false, d.codeBlocks, d.codeSum, d))
+                return d;
+            break;
+        case Kind::Code2Only:
+            if (!LoadImage(file, 2, d.code2BlockCount, true, d.code2Blocks, d.code2Sum, d))
+                return d;
+            break;
+        case Kind::CodeAndCode2: {
+            if (!LoadImage(file, 2, d.codeBlockCount, false, d.codeBlocks, d.codeSum, d))
+                return d;
+            const auto second = static_cast<std::size_t>(d.codeBlockCount) + 3;
+            if (!LoadImage(file, second, d.code2BlockCount, true, d.code2Blocks, d.code2Sum, d))
+                return d;
+            break;
+        }
+    }
+
+    if (h.memorySize == 0)
+        return fail(DecodeError::ZeroMemorySize, "the memory size code is 0; it sizes the receive buffers");
+    return d;
+}
+
+int ChecksumFailure(const Decoded& d) {
+    switch (d.kind) {
+        case Kind::CodeOnly:
+            return d.codeSum != d.codeChecksum ? 1 : 0;
+        case Kind::Code2Only:
+            return d.code2Sum != d.code2Checksum ? 1 : 0;
+        case Kind::CodeAndCode2:
+            if (d.codeSum != d.codeChecksum)
+                return 2;
+            return d.code2Sum != d.code2Checksum ? 3 : 0;
+    }
+    return 0;
+}
+
+char32_t Cp1252ToUnicode(std::uint8_t byte) {
+    if (byte >= 0x80 && byte <= 0x9F)
+        return kCp1252High[byte - 0x80u];
+    return byte;
+}
+
+std::optional<std::uint8_t> UnicodeToCp1252(char32_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return static_cast<std::uint8_t>(c);
+    for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
+        if (kCp1252High[i] == c)
+            return static_cast<std::uint8_t>(0x80 + i);
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+struct ImagePlan {
+    std::vector<std::uint8_t> data;  // padded to whole blocks
+    std::vector<std::uint16_t> words;
+    std::vector<std::uint8_t> keys;
+    int blocks = 0;
+    std::uint16_t sum = 0;
+};
+
+std::string PlanImage(const EncodeInput& in, const std::vector<std::uint8_t>& image, bool second,
+                      std::uint16_t firstWord, std::mt19937_64& rng, ImagePlan& plan) {
+    const std::string name = ImageName(second);
+    plan.blocks = static_cast<int>((image.size() + kBlockSize - 1) / kBlockSize);
+    if (plan.blocks > kMaxBlocks)
+        return "the " + name + " needs " + std::to_string(plan.blocks) + " blocks; at most 1024 fit";
+    plan.data = image;
+    plan.data.resize(static_cast<std::size_t>(plan.blocks) * kBlockSize, in.padByte);
+
+    const auto& givenWords = second ? in.words2 : in.words1;
+    if (!givenWords.empty()) {
+        if (givenWords.size() != static_cast<std::size_t>(plan.blocks))
+            return std::to_string(givenWords.size()) + " block words given for the " + name + " of " +
+                   std::to_string(plan.blocks) + " blocks";
+        plan.words = givenWords;
+    } else {
+        for (int i = 0; i < plan.blocks; ++i)
+            plan.words.push_back(static_cast<std::uint16_t>(firstWord + i * kWordsPerBlock));
+        if (plan.blocks > 0 && firstWord + (plan.blocks - 1) * kWordsPerBlock > kMaxBlockWord)
+            return "the block words of the " + name + " run past 0x7FFF";
+    }
+    for (const std::uint16_t w : plan.words) {
+        if (w > kMaxBlockWord)
+            return "block word " + Hex4(w) + " of the " + name + " is above 0x7FFF";
+    }
+
+    const auto& givenKeys = second ? in.recordKeys2 : in.recordKeys1;
+    if (in.recordKeyRule == RecordKeyRule::Given && givenKeys.size() != static_cast<std::size_t>(plan.blocks))
+        return std::to_string(givenKeys.size()) + " record keys given for the " + name + " of " +
+               std::to_string(plan.blocks) + " blocks";
+    std::uint32_t sum = 0;
+    for (int i = 0; i < plan.blocks; ++i) {
+        std::uint8_t key = 0;
+        switch (in.recordKeyRule) {
+            case RecordKeyRule::DataSum: {
+                unsigned s = 0;
+                for (std::size_t c = 0; c < kBlockSize; ++c)
+                    s += plan.data[static_cast<std::size_t>(i) * kBlockSize + c];
+                key = static_cast<std::uint8_t>(s & 0xFF);
+                break;
+            }
+            case RecordKeyRule::Fixed:
+                key = in.recordKey;
+                break;
+            case RecordKeyRule::Random:
+                key = static_cast<std::uint8_t>(rng() & 0xFF);
+                break;
+            case RecordKeyRule::Given:
+                key = givenKeys[static_cast<std::size_t>(i)];
+                break;
+        }
+        plan.keys.push_back(key);
+        sum = (sum + key) % 65536u;
+    }
+    plan.sum = static_cast<std::uint16_t>(sum);
+    return {};
+}
+
+void AppendImage(const ImagePlan& plan, std::vector<std::uint8_t>& file) {
+    for (int i = 0; i < plan.blocks; ++i) {
+        const auto b = static_cast<std::size_t>(i);
+        std::array<std::uint8_t, kRecordSize> rec{};
+        PutWord(rec, 0, plan.words[b]);
+        for (std::size_t c = 0; c < kBlockSize; ++c)
+            rec[c + 2] = static_cast<std::uint8_t>(plan.data[b * kBlockSize + c] ^ plan.keys[b]);
+        rec[kRecordKeyOffset] = plan.keys[b];
+        file.insert(file.end(), rec.begin(), rec.end());
+    }
+}
+
+// A stored string byte of 0 would end the string early: the character must differ from its key byte.
+std::string KeyCollision(const std::string& text, const char* what, const std::array<std::uint8_t, 8>& key) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (static_cast<std::uint8_t>(text[i]) == key[KeyIndex(i) - kKeyOffset])
+            return std::string("character ") + std::to_string(i + 1) + " of the " + what +
+                   " equals key byte " + std::to_string(KeyIndex(i)) + "; its stored byte would be 0";
+    }
+    return {};
+}
+
+}  // namespace
+
+Encoded Encode(const EncodeInput& in) {
+    Encoded out;
+    auto fail = [&out](std::string message) {
+        out.ok = false;
+        out.error = std::move(message);
+        out.file.clear();
+        return out;
+    };
+    if (in.version.size() != 2)
+        return fail("the version must be exactly two characters");
+    if (!in.image1 && !in.image2)
+        return fail("no image given");
+    if (kStringsOffset + in.modelName.size() + 1 + in.modelId.size() + 1 > kRecordSize)
+        return fail("model name and identifier take " +
+                    std::to_string(in.modelName.size() + in.modelId.size()) +
+                    " bytes; together at most 97 fit in the header");
+    out.kind = in.image1 && in.image2 ? Kind::CodeAndCode2 : (in.image1 ? Kind::CodeOnly : Kind::Code2Only);
+
+    std::mt19937_64 rng(in.seed);
+    std::array<std::uint8_t, 8> key{};
+    if (in.key) {
+        key = *in.key;
+    } else {
+        for (std::size_t j = 0; j < 8; ++j) {
+            auto used = [&](std::uint8_t candidate) {
+                for (const std::string* s : {&in.modelName, &in.modelId}) {
+                    for (std::size_t i = j; i < s->size(); i += 8) {
+                        if (static_cast<std::uint8_t>((*s)[i]) == candidate)
+                            return true;
+                    }
+                }
+                return false;
+            };
+            do {
+                key[j] = static_cast<std::uint8_t>(rng() & 0xFF);
+            } while (key[j] == 0 || used(key[j]));
+        }
+    }
+    for (const auto& [text, what] :
+         {std::pair{&in.modelName, "model name"}, {&in.modelId, "model identifier"}}) {
+        if (std::string problem = KeyCollision(*text, what, key); !problem.empty())
+            return fail(problem);
+    }
+    out.key = key;
+
+    ImagePlan plan1, plan2;
+    if (in.image1) {
+        if (std::string problem = PlanImage(in, *in.image1, false, in.firstWord1, rng, plan1);
+            !problem.empty())
+            return fail(problem);
+    }
+    if (in.image2) {
+        const auto next = static_cast<std::uint16_t>(in.firstWord1 + plan1.blocks * kWordsPerBlock);
+        const std::uint16_t first2 = in.firstWord2.value_or(in.image1 ? next : in.firstWord1);
+        if (std::string problem = PlanImage(in, *in.image2, true, first2, rng, plan2); !problem.empty())
+            return fail(problem);
+    }
+    out.blocks1 = plan1.blocks;
+    out.blocks2 = plan2.blocks;
+    out.sum1 = plan1.sum;
+    out.sum2 = plan2.sum;
+
+    std::uint16_t count1 = 0, count2 = 0, checksum1 = 0, checksum2 = 0, selector = 0;
+    const auto n1 = static_cast<std::uint16_t>(plan1.blocks);
+    const auto n2 = static_cast<std::uint16_t>(plan2.blocks);
+    switch (out.kind) {
+        case Kind::CodeOnly:
+            count1 = n1;
+            checksum1 = static_cast<std::uint16_t>(plan1.sum + in.checksumOffset);
+            selector = n1;
+            break;
+        case Kind::Code2Only:
+            count1 = static_cast<std::uint16_t>(n2 ^ 0xFFFF);  // must not match the selector
+            count2 = n2;
+            checksum2 = static_cast<std::uint16_t>(plan2.sum + in.checksumOffset);
+            selector = n2;
+            break;
+        case Kind::CodeAndCode2:
+            count1 = n1;
+            count2 = n2;
+            checksum1 = static_cast<std::uint16_t>(plan1.sum + in.checksumOffset);
+            checksum2 = static_cast<std::uint16_t>(plan2.sum + in.checksumOffset);
+            selector = 0xFFFF;
+            while (selector == n1 || selector == n2)
+                --selector;
+            break;
+    }
+
+    std::array<std::uint8_t, kRecordSize> h{};
+    PutWord(h, 0, in.modelNumber);
+    h[2] = static_cast<std::uint8_t>(in.version[0]);
+    h[3] = static_cast<std::uint8_t>(in.version[1]);
+    PutWord(h, 4, in.checksum1.value_or(checksum1));
+    PutWord(h, 6, in.memorySize);
+    std::copy(key.begin(), key.end(), h.begin() + kKeyOffset);
+    for (std::size_t k = 0; k < 8; ++k)
+        h[k] ^= h[k + kKeyOffset];
+    PutWord(h, 16, in.count1Field.value_or(count1));
+    PutWord(h, 18, in.checksum2.value_or(checksum2));
+    PutWord(h, 20, in.count2Field.value_or(count2));
+    PutWord(h, 22, in.code2Parameter);
+    h[24] = in.subVersion;
+    PutWord(h, 30, in.kindSelector.value_or(selector));
+    std::size_t p = kStringsOffset;
+    for (const std::string* s : {&in.modelName, &in.modelId}) {
+        for (std::size_t i = 0; i < s->size(); ++i)
+            h[p++] =
+                static_cast<std::uint8_t>(static_cast<std::uint8_t>((*s)[i]) ^ key[KeyIndex(i) - kKeyOffset]);
+        h[p++] = 0;
+    }
+
+    out.file.assign(h.begin(), h.end());
+    AppendImage(plan1, out.file);
+    if (out.kind == Kind::CodeAndCode2) {
+        // Read and not used by the loader; a block word it could not take shows if it ever were used.
+        std::array<std::uint8_t, kRecordSize> unused{};
+        for (auto& b : unused)
+            b = static_cast<std::uint8_t>(rng() & 0xFF);
+        unused[0] = 0xFF;
+        unused[1] = 0xFF;
+        out.file.insert(out.file.end(), unused.begin(), unused.end());
+    }
+    AppendImage(plan2, out.file);
+    out.ok = true;
+    return out;
+}
+
+}  // namespace fwr

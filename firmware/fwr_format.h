@@ -1,0 +1,147 @@
+#pragma once
+
+// The firmware file: 131-byte records, a scrambled header and one or two images of 128-byte blocks.
+// Plain C++ without Qt so that the decoder can be fuzzed on its own.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace fwr {
+
+inline constexpr std::size_t kRecordSize = 131;
+inline constexpr std::size_t kBlockSize = 128;
+inline constexpr std::size_t kKeyOffset = 8;       // header bytes 8..15
+inline constexpr std::size_t kStringsOffset = 32;  // header strings start here
+inline constexpr std::size_t kRecordKeyOffset = 130;
+inline constexpr int kMaxBlocks = 1024;
+inline constexpr std::uint16_t kMaxBlockWord = 0x7FFF;
+inline constexpr std::uint16_t kWordsPerBlock = 8;  // 16-byte units in a 128-byte block
+
+// Column 0 the block word, 1..128 the decoded data, 129 the record's key byte (the device's check byte).
+using BlockRow = std::array<std::int16_t, 130>;
+
+enum class Kind { CodeOnly, Code2Only, CodeAndCode2 };
+const char* KindName(Kind kind);
+
+enum class DecodeError {
+    None,
+    HeaderTruncated,        // fewer than 131 bytes
+    UnterminatedModelName,  // no zero byte before offset 131
+    UnterminatedModelId,
+    TooManyBlocks,   // a block count taken by the kind is above 1024
+    Truncated,       // fewer records than the header announces
+    BadBlockWord,    // a block word's high byte is 0x80 or more
+    ZeroMemorySize,  // the receive buffers could not hold one block
+};
+
+// The header as stored once bytes 0..7 are unscrambled: every field, whether or not the kind takes it.
+struct Header {
+    std::array<std::uint8_t, kRecordSize> record{};  // bytes 0..7 plain, the strings still scrambled
+    std::uint16_t modelNumber = 0;
+    std::string version;  // two bytes of the Windows ANSI code page
+    std::uint16_t checksum1 = 0;
+    std::uint16_t memorySize = 0;
+    std::array<std::uint8_t, 8> key{};
+    std::uint16_t count1 = 0;
+    std::uint16_t checksum2 = 0;
+    std::uint16_t count2 = 0;
+    std::uint16_t code2Parameter = 0;
+    std::uint8_t subVersion = 0;
+    std::uint16_t kindSelector = 0;
+    std::string modelName;  // bytes of the Windows ANSI code page
+    std::string modelId;
+};
+
+struct Decoded {
+    DecodeError error = DecodeError::None;
+    std::string message;      // says what is wrong; empty when error is None
+    int emptyStringCode = 0;  // 4: empty model name; 5: empty model identifier (replaces 4)
+    Header header;
+    bool headerRead = false;  // header holds the file's values (may be partial when error is set)
+    Kind kind = Kind::CodeAndCode2;
+    // The values the kind takes; the others stay 0.
+    int codeBlockCount = 0;
+    int code2BlockCount = 0;
+    std::int32_t codeChecksum = 0;
+    std::int32_t code2Checksum = 0;
+    std::int32_t code2Parameter = 0;
+    std::vector<BlockRow> codeBlocks;  // row i-1 holds block i
+    std::vector<BlockRow> code2Blocks;
+    std::int32_t codeSum = 0;  // sums of the key bytes modulo 65536
+    std::int32_t code2Sum = 0;
+
+    bool Ok() const { return error == DecodeError::None; }
+};
+
+// Decodes a whole file held in memory. Never reads outside `file`.
+Decoded Decode(std::span<const std::uint8_t> file);
+
+// 0 when the image checksums hold, else the number of the first failing check: 1 for a one-image file, 2
+// (first image) or 3 (second image) for a two-image file.
+int ChecksumFailure(const Decoded& d);
+
+// Records a file of the given kind and block counts must hold, header included.
+std::size_t RecordsNeeded(Kind kind, int count1, int count2);
+
+// The Windows ANSI code page (1252); undefined bytes map to the control character of the same number.
+char32_t Cp1252ToUnicode(std::uint8_t byte);
+std::optional<std::uint8_t> UnicodeToCp1252(char32_t c);
+
+enum class RecordKeyRule {
+    DataSum,  // the sum of the block's data bytes modulo 256: what the device expects as the check byte
+    Fixed,    // recordKey for every record
+    Random,   // drawn from the seed
+    Given,    // recordKeys1 / recordKeys2, one per block
+};
+
+struct EncodeInput {
+    std::uint16_t modelNumber = 0;
+    std::string version = "1A";  // exactly two bytes
+    std::uint8_t subVersion = 0;
+    std::uint16_t memorySize = 512;
+    std::uint16_t code2Parameter = 0;
+    std::string modelName;  // Windows ANSI bytes; together with modelId at most 97 bytes
+    std::string modelId;
+
+    // Which images the file holds decides its kind; an image is cut into 128-byte blocks, the last one
+    // padded.
+    std::optional<std::vector<std::uint8_t>> image1;
+    std::optional<std::vector<std::uint8_t>> image2;
+    std::uint8_t padByte = 0xFF;
+
+    // Block words: given (one per block) or consecutive from a first word, 8 units per block. The second
+    // image continues after the first unless firstWord2 is given.
+    std::vector<std::uint16_t> words1, words2;
+    std::uint16_t firstWord1 = 0;
+    std::optional<std::uint16_t> firstWord2;
+
+    std::optional<std::array<std::uint8_t, 8>> key;  // drawn from the seed when absent
+    RecordKeyRule recordKeyRule = RecordKeyRule::DataSum;
+    std::uint8_t recordKey = 0;
+    std::vector<std::uint8_t> recordKeys1, recordKeys2;
+    std::uint64_t seed = 0x4B41563146ULL;
+
+    // Stored instead of the computed values, to make deliberately wrong files.
+    std::optional<std::uint16_t> checksum1, checksum2;
+    std::optional<std::uint16_t> kindSelector, count1Field, count2Field;
+    std::uint16_t checksumOffset = 0;  // added to each computed checksum that is not replaced
+};
+
+struct Encoded {
+    bool ok = false;
+    std::string error;
+    std::vector<std::uint8_t> file;
+    Kind kind = Kind::CodeOnly;
+    int blocks1 = 0, blocks2 = 0;
+    std::uint16_t sum1 = 0, sum2 = 0;  // the correct checksums, whatever was stored
+    std::array<std::uint8_t, 8> key{};
+};
+
+Encoded Encode(const EncodeInput& in);
+
+}  // namespace fwr

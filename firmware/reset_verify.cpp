@@ -1,0 +1,49 @@
+#include "firmware/reset_verify.h"
+
+#include "support/device_id.h"
+
+void WaitForReset(UpdateContext& c, double seconds) {
+    c.tasks.InsertTaskList(IconStarted, c.Text(Txt::WaitingForRestart), QStringLiteral("..."));
+    const double start = c.clock.Now();
+    const LinkState& link = c.session.link;
+    while (c.clock.Now() - start <= seconds) {
+        if (link.LinkStop && link.LinkError) break;  // Close asked to stop
+        c.pump.YieldUntil(start + seconds);
+    }
+    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+}
+
+bool VerifyNewCode(UpdateContext& c) {
+    Session& s = c.session;
+    const FirmwareImage& fw = s.firmware;
+    c.tasks.InsertTaskList(IconStarted, c.Text(Txt::CheckingNewFirmware), QStringLiteral("..."));
+    if (!c.comm.ReadDeviceId()) {
+        c.tasks.SetTaskStatus(c.Text(Txt::Error));
+        c.tasks.InsertTaskList(IconFailure, c.Text(Txt::DeviceNotAnswering), QString());
+        s.UpdateAborted = true;
+        c.ResetStage();
+        return false;
+    }
+    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    if (!CheckDeviceId(s.device.DeviceIdText, fw.FwrModelId, s.device.DeviceVersion)) {
+        c.tasks.InsertTaskList(IconFailure, c.Text(Txt::DcNotRecognised), QString());
+        c.comm.SetDeepSleep();
+        // Whatever Deep Sleep did, this is not the DC whose profile was saved: nothing is written back to it.
+        s.UpdateAborted = true;
+        c.ResetStage();
+        return false;
+    }
+    bool confirmed = false;
+    if (fw.CodeOnly) {
+        confirmed = !VersionOlder(s.device.DeviceVersion, fw.FwrVersion);
+    } else {
+        s.device.DeviceSubVersion = c.comm.ReadDeviceStatus();
+        const bool subVersionReached = s.device.DeviceSubVersion >= fw.FwrSubVersion;
+        confirmed = fw.Code2Only ? subVersionReached
+                                 : !VersionOlder(s.device.DeviceVersion, fw.FwrVersion) && subVersionReached;
+    }
+    if (confirmed) c.tasks.InsertTaskList(IconInformation, c.Text(Txt::VersionConfirmed), QString());
+    if (!s.profile.ProfileBackupActive) c.SetDeviceClockNow();
+    c.ResetStage();
+    return confirmed;
+}

@@ -1,0 +1,134 @@
+#include "firmware/update_driver.h"
+
+#include "firmware/reset_verify.h"
+#include "firmware/upload.h"
+#include "profile/backup.h"
+#include "profile/restore.h"
+#include "support/device_id.h"
+
+namespace {
+
+bool SuffixInUse(const FirmwareImage& fw) { return fw.VersionSuffix >= 1 && fw.VersionSuffix <= 99; }
+
+// Ends the update at a step that refused or failed before anything was written.
+bool Refuse(UpdateContext& c, int icon, const QString& text, bool leaveDeepSleep) {
+    c.tasks.InsertTaskList(icon, text, QString());
+    c.session.UpdateAborted = true;
+    if (leaveDeepSleep) c.comm.SetDeepSleep();
+    c.ResetStage();
+    return false;
+}
+
+bool NotAnswering(UpdateContext& c) {
+    c.tasks.SetTaskStatus(c.Text(Txt::Error));
+    c.tasks.InsertTaskList(IconFailure, c.Text(Txt::DeviceNotAnswering), QString());
+    c.session.UpdateAborted = true;
+    c.ResetStage();
+    return false;
+}
+
+// Upload, restart wait and verification for the file's kind. False when anything failed or the new version was not
+// confirmed.
+bool Write(UpdateContext& c) {
+    const FirmwareImage& fw = c.session.firmware;
+    bool& aborted = c.session.UpdateAborted;
+    if (fw.CodeOnly || fw.CodeAndCode2) {
+        UploadCode(c);
+        if (aborted) return false;
+        if (fw.CodeOnly) {
+            WaitForReset(c, kWaitCodeOnly);
+            return VerifyNewCode(c) && !aborted;
+        }
+        WaitForReset(c, kWaitBetweenImages);
+        if (!c.comm.ReadDeviceId()) {
+            NotAnswering(c);
+            return false;
+        }
+    }
+    UploadCode2(c);
+    if (aborted) return false;
+    WaitForReset(c, kWaitCode2);
+    return VerifyNewCode(c) && !aborted;
+}
+
+}  // namespace
+
+bool UpdateFirmware(UpdateContext& c) {
+    Session& s = c.session;
+    const FirmwareImage& fw = s.firmware;
+    DeviceState& dc = s.device;
+    ProfileState& p = s.profile;
+
+    c.priority.SetProcessPriority(0, 0, PriorityRealtime);
+    c.tasks.InsertTaskList(IconStarted, c.Text(Txt::IdentifyingDc), QStringLiteral("..."));
+    if (!c.comm.ReadDeviceId()) return NotAnswering(c);
+    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    const QString wrongModel = c.Text(Txt::UpdateOnlyFor) + QLatin1Char(' ') + fw.FwrModelName;
+    if (!CheckDeviceId(dc.DeviceIdText, fw.FwrModelId, dc.DeviceVersion)) {
+        return Refuse(c, IconFailure, wrongModel + QLatin1Char('!'), false);
+    }
+    if (SuffixInUse(fw)) dc.DeviceSubVersion = c.comm.ReadDeviceStatus();
+
+    bool current = false;
+    if (fw.CodeOnly) {
+        if (VersionOlder(dc.DeviceVersion, fw.MinDeviceVersion)) {
+            return Refuse(c, IconFailure,
+                          wrongModel + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) + QLatin1Char(' ') +
+                              fw.MinDeviceVersion + QLatin1Char(' ') + c.Text(Txt::AndLater),
+                          true);
+        }
+        current = !VersionOlder(dc.DeviceVersion, fw.FwrVersion);
+    } else if (fw.CodeAndCode2) {
+        current = !VersionOlder(dc.DeviceVersion, fw.FwrVersion) && dc.DeviceSubVersion >= fw.FwrSubVersion;
+    } else if (dc.DeviceSubVersion > fw.FwrSubVersion) {
+        return Refuse(c, IconInformation, c.Text(Txt::AlreadyCurrent), true);
+    }
+
+    bool failed = false;
+    if (current) {
+        c.tasks.InsertTaskList(IconInformation, c.Text(Txt::AlreadyCurrent), QString());
+        // A profile left behind by an earlier, interrupted update of this DC is written back now.
+        if (!p.ProfileBackupActive || GetBackupProfile(c) != BackupLookup::Usable) {
+            p.ProfileBackupActive = false;
+            c.ResetStage();
+            c.comm.SetDeepSleep();
+            return false;
+        }
+    } else {
+        c.tasks.SetTaskStatus(c.Text(Txt::Done));
+        QString version = fw.FwrModelName + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
+                          QStringLiteral(": ") + dc.DeviceVersion;
+        if (SuffixInUse(fw)) version += QLatin1Char('.') + QString::number(dc.DeviceSubVersion).rightJustified(2, '0');
+        c.tasks.InsertTaskList(IconInformation, version, QString());
+
+        bool backupFailed = false;
+        if (p.ProfileBackupActive) {
+            BackupProfile(c);
+            backupFailed = s.UpdateAborted;
+        }
+        // No firmware byte goes to a DC whose profile is not safely on disk; its profile is then untouched.
+        failed = backupFailed || !Write(c);
+        if (backupFailed) p.ProfileBackupActive = false;
+    }
+
+    if (p.ProfileBackupActive) {
+        if (!s.UpdateAborted) {
+            RestoreProfile(c);
+        } else {
+            s.wizard.ProfileRestored = false;
+        }
+    } else {
+        s.wizard.ProfileRestored = true;
+    }
+    c.SetDeviceClockNow();
+    c.comm.SetDeepSleep();
+    const bool succeeded = !failed && !s.UpdateAborted && s.wizard.ProfileRestored;
+    if (succeeded) {
+        c.tasks.InsertTaskList(IconInformation, c.Text(Txt::UpdateSucceeded), QString());
+    } else {
+        c.tasks.InsertTaskList(IconFailure, c.Text(Txt::UpdateNotCompleted), QString());
+        c.tasks.InsertTaskList(IconInformation, c.Text(Txt::UpdateRetryHint), QString());
+    }
+    c.ResetStage();  // normal priority again, on every road
+    return succeeded;
+}

@@ -1,0 +1,53 @@
+// Memory block read (0xB4): 0x5A and 128 data bytes per block.
+#include <algorithm>
+
+#include "link/comm_module.h"
+
+namespace {
+bool IsUnit(int unit) { return unit >= 0 && unit <= 32767; }
+}  // namespace
+
+void CommModule::ReadBlocks(int from, int to) {
+    LinkState& s = link_;
+    if (!IsUnit(from) || !IsUnit(to)) {
+        Trap();
+        UpdateAborted_ = true;  // a read that never happened must not pass for one
+        return;
+    }
+    s.LinkStop = false;
+    int address = from;
+    const auto request = [&](bool discard) {
+        s.PendingCommand = kReadBlock;
+        s.ExpectedLength = 129;
+        s.ReceivedCount = 0;
+        s.ReplyComplete = false;
+        PutAddress(kReadBlock, address);
+        if (discard) Discard();
+        StartTransaction();
+        SendBytes(3);
+    };
+    request(true);
+    int resends = 0;
+    while (true) {
+        Yield(0.2);
+        if ((resends < 4 && Elapsed() > 0.2 && !s.ReplyComplete && !s.LinkStop && !s.LinkError) ||
+            s.NakReceived) {
+            ++resends;
+            request(true);
+        }
+        if (resends > 3 || s.ReplyComplete || s.LinkStop || s.LinkError) {
+            if (s.ReplyComplete) {
+                const std::size_t end = std::min({std::size_t(130), s.ReadBuffer.size(), s.ReceiveBuffer.size()});
+                std::copy(s.ReadBuffer.begin() + 1, s.ReadBuffer.begin() + static_cast<long>(end),
+                          s.ReceiveBuffer.begin() + 1);
+                address += 8;
+                if (address <= to) {
+                    resends = 0;
+                    request(false);
+                }
+            }
+            if (address >= to || s.LinkStop || resends > 3 || address == 4095 || s.LinkError) break;
+        }
+    }
+    if (s.LinkStop || s.LinkError || resends > 3) UpdateAborted_ = true;
+}

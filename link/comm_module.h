@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "link/event_pump.h"
+#include "link/link_state.h"
+#include "link/port.h"
+#include "support/clock.h"
+
+// The DC's serial protocol: one command and one reply at a time. Each command routine sets the transaction
+// state, sends, and waits in the event loop for the reply collection to judge the reply complete, resending by its
+// own limits. Wire bytes, resend counts and flag effects are what devices and callers rely on.
+class CommModule {
+public:
+    CommModule(LinkState& link, bool& UpdateAborted, const bool& EnterDeepSleep, QString& DeviceIdText, Port& port,
+               const Clock& clock, EventPump& pump);
+    CommModule(const CommModule&) = delete;
+    CommModule& operator=(const CommModule&) = delete;
+
+    // The byte pipe.
+    void SendBytes(int count);  // TransmitBuffer[0..count-1] and a trailing 0x00; nothing while none is pending
+    void HandleReceivedData(std::span<const std::uint8_t> data);
+    void WaitSeconds(double seconds);  // lets time pass without handling any received data
+
+    // Connection.
+    bool ReadDeviceId();
+    bool SetDeepSleep();
+    std::uint8_t ReadDeviceStatus();
+
+    // Memory. Units are 16 bytes; a block is 8 units.
+    void ReadBlocks(int from, int to);  // the last block read is left in ReceiveBuffer[1..128]
+    bool SendBlockAddress(int unit, std::uint8_t cmd);
+    void WriteBlock(int unit, std::uint8_t cmd);  // BlockBuffer[0..128]
+    void SendValueCommand(std::uint8_t cmd, std::int32_t value);
+    void SendValueCommandB8(std::int32_t value);
+    bool SendRecordAddress(int unit);
+    void WriteRecord(int unit);  // BlockBuffer[0..16]
+
+    // The DC's clock.
+    bool StartClockSet();
+    void SetDeviceClock(const QString& date, const QString& time, std::uint8_t value);
+
+    // Command bytes.
+    static constexpr std::uint8_t kIdentify = 0x84, kDeepSleep = 0xA8, kStatus = 0xBA, kReadBlock = 0xB4,
+                                  kWriteBlock = 0xB5, kCloseImage = 0xB6, kWriteBlock2 = 0xB7,
+                                  kImage2Parameter = 0xB8, kCloseImage2 = 0xB9, kRecordAddress = 0xB2,
+                                  kClockSet = 0x97;
+    static constexpr std::uint8_t kAck = 0x5A, kRefusal = 0xA5;
+    static constexpr std::uint8_t kClockValue = 233;
+
+private:
+    void Discard();
+    void PutAddress(std::uint8_t cmd, int unit);  // TransmitBuffer = cmd, unit high byte, unit low byte
+    void Trap();                                  // a value that cannot go on the wire: stop the link
+    void Yield(double timeout) { pump_.YieldUntil(link_.TransactionStart + timeout); }
+    double Elapsed() const { return clock_.Now() - link_.TransactionStart; }
+    void StartTransaction() { link_.TransactionStart = clock_.Now(); }
+
+    LinkState& link_;
+    bool& UpdateAborted_;
+    const bool& EnterDeepSleep_;
+    QString& DeviceIdText_;
+    Port& port_;
+    const Clock& clock_;
+    EventPump& pump_;
+};
+
+// The 9-byte clock record for a date "mm/dd/yy" and a time "hh:mm:ss": BCD fields, the hour in 12-hour form with
+// bit 7 for the afternoon, the caller's value, 0, and the sum of the first eight bytes modulo 256.
+std::array<std::uint8_t, 9> BuildClockRecord(const QString& date, const QString& time, std::uint8_t value);
+
+// The texts the callers pass to SetDeviceClock for a moment of the PC's clock.
+QString ClockDateText(const QDateTime& when);
+QString ClockTimeText(const QDateTime& when);

@@ -1,0 +1,197 @@
+// Memory writes: 128-byte blocks (0xB5, 0xB7), value commands (0xB6, 0xB8, 0xB9), 16-byte records (0xB2).
+#include <algorithm>
+
+#include "link/comm_module.h"
+
+namespace {
+bool IsUnit(int unit) { return unit >= 0 && unit <= 32767; }
+bool IsValue(std::int32_t value) { return value >= 0 && value <= 65535; }
+}  // namespace
+
+bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
+    LinkState& s = link_;
+    if (!IsUnit(unit)) {
+        Trap();
+        UpdateAborted_ = true;  // otherwise an upload would go on past a block it never sent
+        return false;
+    }
+    const auto send = [&] {
+        s.ReplyComplete = false;
+        s.ReceivedCount = 0;
+        s.PendingCommand = cmd;
+        PutAddress(cmd, unit);
+        Discard();
+        StartTransaction();
+        SendBytes(3);
+    };
+    send();
+    int resends = 0;
+    while (true) {
+        Yield(0.2);
+        if ((resends < 21 && Elapsed() > 0.2 && !s.ReplyComplete && !s.LinkStop && !s.LinkError) ||
+            s.NakReceived) {
+            ++resends;
+            s.NakReceived = false;
+            send();
+        }
+        if (resends > 20 || s.ReplyComplete || s.LinkStop || s.LinkError) break;
+    }
+    if (s.ReplyComplete) return true;
+    UpdateAborted_ = true;
+    return false;
+}
+
+void CommModule::WriteBlock(int unit, std::uint8_t cmd) {
+    LinkState& s = link_;
+    int failures = 0;
+    while (true) {  // one attempt: the address, then the block
+        s.LinkStop = false;
+        Discard();
+        if (!SendBlockAddress(unit, cmd) || UpdateAborted_) return;
+        std::copy_n(s.BlockBuffer.begin(), 129, s.TransmitBuffer.begin());
+        s.ReceivedCount = 0;
+        s.ReplyComplete = false;
+        s.NakReceived = false;
+        StartTransaction();
+        Discard();
+        SendBytes(129);
+        bool again = false;
+        while (true) {
+            Yield(1.0);
+            if ((Elapsed() > 1.0 && !s.ReplyComplete && !s.LinkStop && !s.LinkError) || s.NakReceived) {
+                ++failures;
+                if (failures < 4) {
+                    again = true;
+                    break;
+                }
+                UpdateAborted_ = true;
+            }
+            if (s.ReplyComplete || UpdateAborted_ || s.LinkStop || s.LinkError) return;
+        }
+        if (!again) return;
+    }
+}
+
+void CommModule::SendValueCommand(std::uint8_t cmd, std::int32_t value) {
+    LinkState& s = link_;
+    if (!IsValue(value)) {
+        Trap();
+        UpdateAborted_ = true;  // a closing command that was never sent is no success
+        return;
+    }
+    s.LinkError = false;
+    const auto send = [&] {
+        s.PendingCommand = cmd;
+        s.ExpectedLength = 1;
+        s.ReceivedCount = 0;
+        s.ReplyComplete = false;
+        PutAddress(cmd, value);
+        Discard();
+        StartTransaction();
+        SendBytes(3);
+    };
+    send();
+    int resends = 0;
+    while (true) {
+        Yield(1.0);
+        // Deliberately blind to ReplyComplete: an acknowledgement seen only after the time-out is sent again.
+        if ((resends < 4 && Elapsed() > 1.0 && !s.LinkError) || s.NakReceived) {
+            ++resends;
+            send();
+        }
+        if (resends > 3 || s.ReplyComplete || s.LinkError) break;
+    }
+    if (resends > 3 || s.LinkError) UpdateAborted_ = true;
+}
+
+void CommModule::SendValueCommandB8(std::int32_t value) {
+    LinkState& s = link_;
+    if (!IsValue(value)) {
+        UpdateAborted_ = true;
+        return;
+    }
+    s.LinkError = false;
+    const auto send = [&] {
+        s.PendingCommand = kImage2Parameter;
+        s.ExpectedLength = 1;
+        s.ReceivedCount = 0;
+        s.ReplyComplete = false;
+        PutAddress(kImage2Parameter, value);
+        Discard();
+        StartTransaction();
+        SendBytes(3);
+    };
+    send();
+    int resends = 0;
+    while (true) {
+        Yield(1.0);
+        if ((resends < 4 && Elapsed() > 1.0 && !s.LinkError) || s.NakReceived) {
+            ++resends;
+            send();
+        }
+        if (resends > 3 || s.ReplyComplete) break;
+        // Only Close raises LinkError during this wait, and it resends nothing then: end as a failure.
+        if (s.LinkError) {
+            UpdateAborted_ = true;
+            return;
+        }
+    }
+    if (resends > 3) UpdateAborted_ = true;
+}
+
+bool CommModule::SendRecordAddress(int unit) {
+    LinkState& s = link_;
+    if (!IsUnit(unit)) {
+        Trap();
+        return false;
+    }
+    s.PendingCommand = kRecordAddress;
+    s.ReplyComplete = false;
+    s.ReceivedCount = 0;
+    Discard();
+    s.LinkStop = false;
+    PutAddress(kRecordAddress, unit);
+    StartTransaction();
+    SendBytes(3);
+    int resends = 0;
+    while (true) {
+        Yield(0.1);
+        if (resends < 11 && Elapsed() > 0.1 && !s.ReplyComplete && !s.LinkStop && !s.LinkError) {
+            s.ReplyComplete = false;
+            ++resends;
+            s.ReceivedCount = 0;
+            s.PendingCommand = kRecordAddress;
+            PutAddress(kRecordAddress, unit);
+            StartTransaction();
+            SendBytes(3);
+        }
+        if (resends > 10 || s.ReplyComplete || s.LinkStop || s.LinkError) break;
+    }
+    return s.ReplyComplete && !s.NakReceived;
+}
+
+void CommModule::WriteRecord(int unit) {
+    LinkState& s = link_;
+    s.LinkStop = false;
+    Discard();
+    if (!SendRecordAddress(unit)) return;
+    if (!s.ReceiveBuffer.empty()) s.ReceiveBuffer[0] = 0;  // the address's acknowledgement is not the record's
+    std::copy_n(s.BlockBuffer.begin(), 17, s.TransmitBuffer.begin());
+    s.ReceivedCount = 0;
+    s.ReplyComplete = false;
+    StartTransaction();
+    SendBytes(17);
+    int resends = 0;
+    while (true) {
+        Yield(0.2);
+        if ((resends < 11 && Elapsed() > 0.2 && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) {
+            s.ReplyComplete = false;
+            ++resends;
+            s.ReceivedCount = 0;
+            StartTransaction();
+            SendBytes(17);
+        }
+        if (resends > 10 || s.ReplyComplete || s.LinkStop) break;
+    }
+    if (s.LinkStop || resends > 10) UpdateAborted_ = true;
+}

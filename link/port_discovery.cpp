@@ -1,0 +1,106 @@
+#include "link/port_discovery.h"
+
+#include <QSerialPortInfo>
+#include <QVariant>
+#include <algorithm>
+#include <optional>
+
+#ifdef Q_OS_WIN
+#include "support/windows_version.h"
+#endif
+
+namespace {
+
+// "COMn" with n a whole number from 1 to 255; anything else names no usable port.
+std::optional<std::uint8_t> ComPortNumber(const QString& name) {
+    if (name.size() < 4 || !name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        return std::nullopt;
+    unsigned number = 0;
+    for (const QChar c : name.mid(3)) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        number = number * 10 + static_cast<unsigned>(c.unicode() - '0');
+        if (number > 255)
+            return std::nullopt;
+    }
+    if (number == 0)
+        return std::nullopt;
+    return static_cast<std::uint8_t>(number);
+}
+
+// "ttyUSB2" before "ttyUSB10": the trailing numbers compare as numbers.
+bool NameBefore(const QString& a, const QString& b) {
+    const auto split = [](const QString& s) {
+        qsizetype digits = s.size();
+        while (digits > 0 && s.at(digits - 1).isDigit())
+            --digits;
+        const QString tail = s.mid(digits);
+        return std::pair(s.left(digits), tail.isEmpty() ? -1LL : tail.toLongLong());
+    };
+    return split(a) < split(b);
+}
+
+}  // namespace
+
+bool FindInterfacePort(DeviceState& device, Registry& registry, const QString& windowsFamily) {
+    device.InterfacePortNumber = 0;
+    device.InterfacePortName.clear();
+
+    const bool windows98 = windowsFamily == QLatin1String("Windows98");
+    const QString keyPath = QString::fromLatin1(windows98 ? kWindows98CableKey : kSerialCommKey);
+    const QString valueName = QString::fromLatin1(windows98 ? kWindows98CableValue : kSerialCommValue);
+
+    quintptr key = 0;
+    if (registry.OpenKey(keyPath, &key) == RegistryOk) {
+        QVariant value;
+        if (QueryRegistryValue(registry, key, valueName, value) == RegistryOk &&
+            value.typeId() == QMetaType::QString) {
+            QString text = value.toString();
+            if (const qsizetype nul = text.indexOf(QChar(u'\0')); nul >= 0)
+                text.truncate(nul);
+            if (const auto number = ComPortNumber(text)) {
+                device.InterfacePortNumber = *number;
+                device.InterfacePortName = QStringLiteral("COM%1").arg(*number);
+            }
+        }
+    }
+    // Also after a failed open, as the registry code this follows always did.
+    registry.CloseKey(key);
+    return device.InterfacePortNumber != 0;
+}
+
+bool FindInterfacePort(DeviceState& device, std::span<const SerialPortRecord> ports) {
+    device.InterfacePortNumber = 0;
+    device.InterfacePortName.clear();
+    const SerialPortRecord* best = nullptr;
+    for (const SerialPortRecord& port : ports) {
+        if (!port.hasIds || port.vendor != kCableVendorId || port.product != kCableProductId)
+            continue;
+        if (best == nullptr || NameBefore(port.systemLocation, best->systemLocation))
+            best = &port;
+    }
+    if (best == nullptr)
+        return false;
+    device.InterfacePortName = best->systemLocation;
+    return true;
+}
+
+std::vector<SerialPortRecord> AvailableSerialPorts() {
+    std::vector<SerialPortRecord> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        const bool hasIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
+        ports.push_back({info.systemLocation(), hasIds, hasIds ? info.vendorIdentifier() : quint16{0},
+                         hasIds ? info.productIdentifier() : quint16{0}});
+    }
+    return ports;
+}
+
+bool FindInterfacePort(DeviceState& device) {
+#ifdef Q_OS_WIN
+    WinRegistry registry;
+    return FindInterfacePort(device, registry, GetWindowsVersion());
+#else
+    const std::vector<SerialPortRecord> ports = AvailableSerialPorts();
+    return FindInterfacePort(device, ports);
+#endif
+}

@@ -1,0 +1,164 @@
+#include "profile/backup.h"
+
+#include <QFile>
+#include <numeric>
+
+#include "profile/backup_file.h"
+#include "profile/profile_range.h"
+#include "support/file_exists.h"
+#include "support/progress.h"
+
+namespace {
+
+int Bcd(std::uint8_t b) { return (b >> 4) * 10 + (b & 15); }
+
+// Reads block 0; true when it came. UpdateAborted keeps any earlier failure as well.
+bool ReadBlockZero(UpdateContext& c) {
+    bool& aborted = c.session.UpdateAborted;
+    const bool before = aborted;
+    aborted = false;
+    c.comm.ReadBlocks(0, 0);
+    const bool failed = aborted;
+    aborted = before || failed;
+    return !failed;
+}
+
+void TakeSerialDigits(ProfileState& p, const QString& serial) {
+    for (int i = 0; i < 6; ++i) p.SerialDigits[std::size_t(i)] = std::uint8_t(serial[i].digitValue());
+}
+
+void ReportDamaged(UpdateContext& c, const QString& why) {
+    c.tasks.InsertTaskList(IconFailure,
+                           c.Text(Txt::BackupFileDamaged).arg(c.session.profile.BackupFilePath, why), QString());
+}
+
+}  // namespace
+
+BackupLookup GetBackupProfile(UpdateContext& c) {
+    ProfileState& p = c.session.profile;
+    const std::vector<std::uint8_t>& rb = c.session.link.ReceiveBuffer;
+    if (!ReadBlockZero(c)) return BackupLookup::ReadFailed;
+    p.SerialDigits.fill(0);
+    p.DeviceSerialNumber = qint64(Bcd(rb[11])) * 10000 + Bcd(rb[12]) * 100 + Bcd(rb[13]);
+    const QString serial = QString::number(p.DeviceSerialNumber).rightJustified(6, QLatin1Char('0'));
+    p.BackupFilePath = BackupFileName(c.session.AppDir, c.session.firmware.FwrModelNumber, p.DeviceSerialNumber);
+
+    if (!FileExists(p.BackupFilePath)) {
+        TakeSerialDigits(p, serial);
+        return BackupLookup::NotUsable;
+    }
+    QFile file(p.BackupFilePath);
+    QString why;
+    if (!file.open(QIODevice::ReadOnly)) {
+        ReportDamaged(c, file.errorString());
+        return BackupLookup::Damaged;
+    }
+    ProfileState loaded = p;
+    if (!DecodeBackup(file.readAll(), loaded, &why)) {
+        ReportDamaged(c, why);
+        return BackupLookup::Damaged;
+    }
+    const int memory = c.session.firmware.FwrMemorySize;
+    const int start = DecodeProfilePointer(loaded.ProfileHeader[8], loaded.ProfileHeader[9], memory);
+    const int end = DecodeProfilePointer(loaded.ProfileHeader[10], loaded.ProfileHeader[11], memory);
+    if (end == start) {
+        p = std::move(loaded);
+        p.ProfileStart = start;
+        p.ProfileEnd = end;
+        return BackupLookup::NotUsable;
+    }
+    const ProfileRange range = NormaliseProfileRange(start, end, memory);
+    if (range.blockCount > kMaxProfileBlocks) {
+        ReportDamaged(c, QStringLiteral("%1 blocks").arg(range.blockCount));
+        return BackupLookup::Damaged;
+    }
+    p = std::move(loaded);
+    p.ProfileStart = range.start;
+    p.ProfileEnd = range.end;
+    p.ProfileBlockCount = std::int16_t(range.blockCount);
+    for (int i = 0; i < 6; ++i) {
+        if (serial[i].digitValue() != p.SerialDigits[std::size_t(i)]) {
+            TakeSerialDigits(p, serial);  // a fresh backup carries the connected DC's digits
+            return BackupLookup::NotUsable;
+        }
+    }
+    return BackupLookup::Usable;
+}
+
+void BackupProfile(UpdateContext& c) {
+    Session& s = c.session;
+    ProfileState& p = s.profile;
+    const auto finish = [&] {
+        if (s.UpdateAborted) {
+            c.tasks.SetTaskStatus(c.Text(Txt::Error));
+            c.tasks.InsertTaskList(IconFailure, c.Text(Txt::BackupFailed), QString());
+            c.ResetStage();
+        } else {
+            c.tasks.SetTaskStatus(c.Text(Txt::Done));
+        }
+    };
+
+    switch (GetBackupProfile(c)) {
+        case BackupLookup::Usable:  // the backup of an earlier, interrupted update stays in force
+            finish();
+            return;
+        case BackupLookup::ReadFailed:
+        case BackupLookup::Damaged:  // never overwrite what may be the only copy of a profile
+            s.UpdateAborted = true;
+            finish();
+            return;
+        case BackupLookup::NotUsable:
+            break;
+    }
+
+    const std::vector<std::uint8_t>& rb = s.link.ReceiveBuffer;
+    std::copy(rb.begin() + 65, rb.begin() + 81, p.ProfileHeader.begin());
+    p.ProfileHeader[16] = std::uint8_t(std::accumulate(rb.begin() + 65, rb.begin() + 81, 0) % 256);
+    const int memory = s.firmware.FwrMemorySize;
+    p.ProfileStart = DecodeProfilePointer(rb[73], rb[74], memory);
+    p.ProfileEnd = DecodeProfilePointer(rb[75], rb[76], memory);
+    if (p.ProfileEnd == p.ProfileStart) {
+        p.ProfileBackupActive = false;
+        return;
+    }
+    p.ProfileBackupActive = true;
+    const ProfileRange range = NormaliseProfileRange(p.ProfileStart, p.ProfileEnd, memory);
+    if (range.blockCount > kMaxProfileBlocks) {  // cannot be held: refuse rather than overrun the table
+        s.UpdateAborted = true;
+        finish();
+        return;
+    }
+    p.ProfileStart = range.start;
+    p.ProfileEnd = range.end;
+    p.ProfileBlockCount = std::int16_t(range.blockCount);
+
+    c.tasks.InsertTaskList(IconStarted, QString::fromLatin1(kBackupTaskText), QString());
+    int unit = range.FirstUnit();
+    for (int j = 1; j <= range.blockCount; ++j) {
+        c.tasks.SetTaskStatus(ProgressText(j, range.blockCount));
+        auto& row = p.ProfileBlocks[std::size_t(j - 1)];
+        row[0] = std::int16_t(unit - kRingStart);
+        c.comm.ReadBlocks(unit, unit);
+        int sum = 0;
+        for (int k = 1; k <= 128; ++k) {
+            row[std::size_t(k)] = rb[std::size_t(k)];
+            sum += rb[std::size_t(k)];
+        }
+        row[129] = std::int16_t(sum % 256);
+        unit += 8;
+        if (s.UpdateAborted) break;
+    }
+    QString writeError;
+    if (!s.UpdateAborted) {
+        p.BackupFilePath = BackupFileName(s.AppDir, s.firmware.FwrModelNumber, p.DeviceSerialNumber);
+        if (!WriteBackupFile(p.BackupFilePath, p, &writeError)) {
+            s.UpdateAborted = true;
+            if (writeError.isEmpty()) writeError = QStringLiteral("?");
+        }
+    }
+    finish();
+    if (!writeError.isEmpty()) {
+        c.tasks.InsertTaskList(IconFailure, c.Text(Txt::BackupFileNotWritten).arg(p.BackupFilePath, writeError),
+                               QString());
+    }
+}

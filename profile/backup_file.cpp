@@ -1,0 +1,63 @@
+#include "profile/backup_file.h"
+
+#include <QDir>
+#include <QSaveFile>
+#include <QtEndian>
+#include <algorithm>
+
+QString BackupFileName(const QString& appDir, int FwrModelNumber, qint64 DeviceSerialNumber) {
+    const QString serial = QString::number(DeviceSerialNumber).rightJustified(6, QLatin1Char('0'));
+    return QDir(appDir).filePath(QString::number(FwrModelNumber) + QLatin1Char('.') + serial +
+                                 QStringLiteral(".bin"));
+}
+
+namespace {
+constexpr int kRows = 1024;
+constexpr int kColumns = 130;
+qsizetype CellOffset(int row, int column) { return 34 + 2 * (qsizetype(kRows) * column + row); }
+}  // namespace
+
+QByteArray EncodeBackup(const ProfileState& profile) {
+    QByteArray bytes(kBackupFileSize, '\0');
+    std::copy(profile.ProfileHeader.begin(), profile.ProfileHeader.end(), bytes.begin());
+    std::copy(profile.SerialDigits.begin(), profile.SerialDigits.end(), bytes.begin() + 17);
+    for (int c = 0; c < kColumns; ++c) {
+        for (int r = 0; r < kRows; ++r) {
+            qToLittleEndian<qint16>(profile.ProfileBlocks[std::size_t(r)][std::size_t(c)],
+                                    bytes.data() + CellOffset(r, c));
+        }
+    }
+    return bytes;
+}
+
+bool DecodeBackup(const QByteArray& bytes, ProfileState& profile, QString* why) {
+    if (bytes.size() != kBackupFileSize) {
+        if (why) *why = QStringLiteral("%1 bytes instead of %2").arg(bytes.size()).arg(kBackupFileSize);
+        return false;
+    }
+    std::vector<std::array<std::int16_t, 130>> table(kRows);
+    for (int c = 0; c < kColumns; ++c) {
+        for (int r = 0; r < kRows; ++r) {
+            const qint16 v = qFromLittleEndian<qint16>(bytes.constData() + CellOffset(r, c));
+            if (c > 0 && (v < 0 || v > 255)) {
+                if (why) *why = QStringLiteral("block %1 holds %2 where a byte belongs").arg(r + 1).arg(v);
+                return false;
+            }
+            table[std::size_t(r)][std::size_t(c)] = v;
+        }
+    }
+    std::copy_n(bytes.begin(), 17, profile.ProfileHeader.begin());
+    std::copy_n(bytes.begin() + 17, 17, profile.SerialDigits.begin());
+    profile.ProfileBlocks = std::move(table);
+    return true;
+}
+
+bool WriteBackupFile(const QString& path, const ProfileState& profile, QString* why) {
+    QSaveFile file(path);
+    const QByteArray bytes = EncodeBackup(profile);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        if (why) *why = file.errorString();
+        return false;
+    }
+    return true;
+}

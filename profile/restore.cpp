@@ -1,0 +1,95 @@
+#include "profile/restore.h"
+
+#include <QFile>
+#include <numeric>
+
+#include "support/progress.h"
+
+namespace {
+
+// Blocks stored at these addresses are retried as 16-byte records when their block write fails.
+bool RetriedRecordWise(int storedAddress) { return storedAddress == 3072 || storedAddress == 3080; }
+
+void WriteBlocks(UpdateContext& c, int& failing) {
+    ProfileState& p = c.session.profile;
+    const int count = p.ProfileBlockCount;
+    auto& buffer = c.session.link.BlockBuffer;
+    for (int j = 1; j <= count; ++j) {
+        c.tasks.SetTaskStatus(ProgressText(j, count));
+        const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
+        for (int i = 1; i <= 129; ++i) buffer[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
+        c.comm.WriteBlock(row[0], CommModule::kWriteBlock);
+        if (c.session.UpdateAborted) {
+            failing = j;
+            return;
+        }
+    }
+}
+
+void WriteRecords(UpdateContext& c, int from) {
+    ProfileState& p = c.session.profile;
+    const int count = p.ProfileBlockCount;
+    auto& buffer = c.session.link.BlockBuffer;
+    for (int v = from; v <= count; ++v) {
+        c.tasks.SetTaskStatus(ProgressText(v, count));
+        const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
+        int address = row[0];
+        for (int g = 1; g <= 129; ++g) {
+            const int n = (g - 1) % 16;
+            buffer[std::size_t(n)] = std::uint8_t(row[std::size_t(g)]);
+            if (n == 15) {
+                buffer[16] = std::uint8_t(std::accumulate(buffer.begin(), buffer.begin() + 16, 0) % 256);
+                c.comm.WriteRecord(address);  // a failed record does not stop the others
+                ++address;
+            }
+        }
+    }
+}
+
+void Failed(UpdateContext& c, Txt why) {
+    c.session.wizard.ProfileRestored = false;
+    c.tasks.SetTaskStatus(c.Text(Txt::Error));
+    c.tasks.InsertTaskList(IconFailure, c.Text(why), QString());
+    c.ResetStage();
+}
+
+}  // namespace
+
+void RestoreProfile(UpdateContext& c) {
+    Session& s = c.session;
+    ProfileState& p = s.profile;
+    c.tasks.InsertTaskList(IconStarted, c.Text(Txt::RestoringProfile), QString());
+    s.UpdateAborted = false;
+
+    int failing = 0;
+    WriteBlocks(c, failing);
+    if (failing > 0 && RetriedRecordWise(p.ProfileBlocks[std::size_t(failing - 1)][0])) {
+        s.UpdateAborted = false;
+        WriteRecords(c, failing);
+    }
+
+    if (s.UpdateAborted) {
+        Failed(c, Txt::WriteFailed);
+    } else {
+        std::copy(p.ProfileHeader.begin(), p.ProfileHeader.end(), s.link.BlockBuffer.begin());
+        c.comm.WriteRecord(4);
+        c.comm.WaitSeconds(2.0);
+        // Judge the header by a read that came, never by what an earlier read left in the buffer.
+        const bool before = s.UpdateAborted;
+        s.UpdateAborted = false;
+        c.comm.ReadBlocks(0, 0);
+        const bool readFailed = s.UpdateAborted;
+        s.UpdateAborted = before || readFailed;
+        c.comm.WaitSeconds(1.0);
+        bool same = !readFailed;
+        for (int k = 0; same && k < 16; ++k) same = p.ProfileHeader[std::size_t(k)] == s.link.ReceiveBuffer[std::size_t(65 + k)];
+        if (!same) {
+            Failed(c, Txt::RestoreNotConfirmed);
+        } else {
+            c.tasks.SetTaskStatus(c.Text(Txt::Done));
+            s.wizard.ProfileRestored = true;
+            QFile::remove(p.BackupFilePath);  // already gone is no failure
+        }
+    }
+    c.SetDeviceClockNow();
+}

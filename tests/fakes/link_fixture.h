@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "link/comm_module.h"
+#include "support/clock.h"
+#include "tools/dcsim/simulated_link.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A CommModule talking to the in-process simulated DC on a virtual clock.
+struct LinkFixture {
+    explicit LinkFixture(DcConfig config = {}) : sim(clock, std::move(config)) {
+        link.ReceiveBuffer.assign(1024 * 136 + 2, 0);
+        link.ReadBuffer.assign(1024 * 136 + 2, 0);
+        comm = std::make_unique<CommModule>(link, UpdateAborted, EnterDeepSleep, DeviceIdText, sim.Serial(), clock,
+                                            sim.Pump());
+    }
+    const std::vector<Bytes>& Sent() const { return sim.Sent(); }
+    // How many transmissions began with this byte.
+    int Count(std::uint8_t first) const {
+        int n = 0;
+        for (const Bytes& b : Sent()) n += !b.empty() && b[0] == first;
+        return n;
+    }
+
+    VirtualClock clock;
+    SimulatedLink sim;
+    LinkState link;
+    bool UpdateAborted = false;
+    bool EnterDeepSleep = true;
+    QString DeviceIdText;
+    std::unique_ptr<CommModule> comm;
+};
+
+inline DcConfig SilentDc(int fromFrame = 1) {
+    DcConfig c;
+    c.faults.silentFromFrame = fromFrame;
+    return c;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+
+#include "support/text_database.h"
+#include "wizard/session.h"
+#include "wizard/wizard_view.h"
+
+class SerialPort;
+
+// Looks for the interface cable's port; sets InterfacePortName (and InterfacePortNumber where ports have
+// numbers). False: no cable.
+class CableFinder {
+public:
+    virtual ~CableFinder() = default;
+    virtual bool Find(DeviceState& device) = 0;
+};
+
+// Opens the port at the DC's settings. False: *error says why.
+class PortOpener {
+public:
+    virtual ~PortOpener() = default;
+    virtual bool Open(const QString& name, QString* error) = 0;
+};
+
+// The platform's search: the registry on Windows, the cable's USB ids elsewhere.
+class SystemCableFinder final : public CableFinder {
+public:
+    bool Find(DeviceState& device) override;
+};
+
+class SerialPortOpener final : public PortOpener {
+public:
+    explicit SerialPortOpener(SerialPort& port) : port_(port) {}
+    bool Open(const QString& name, QString* error) override;
+
+private:
+    SerialPort& port_;
+};
+
+// The start-up check: finds the cable and opens its port, asking the user to plug it in for as long as they
+// agree to try again. A port that is found but cannot be opened is treated like a missing cable, and the box
+// says why.
+class CableCheck {
+public:
+    // portOverride: a device the user named; it is used as it is, without searching.
+    CableCheck(DeviceState& device, CableFinder& finder, PortOpener& opener, WizardView& view,
+               const TextDatabase& texts, QString portOverride = {})
+        : device_(device),
+          finder_(finder),
+          opener_(opener),
+          view_(view),
+          texts_(texts),
+          portOverride_(std::move(portOverride)) {}
+
+    // True: the port is open. False: the user gave up, and start-up ends.
+    bool TestInterface();
+
+private:
+    bool FindPort();
+
+    DeviceState& device_;
+    CableFinder& finder_;
+    PortOpener& opener_;
+    WizardView& view_;
+    const TextDatabase& texts_;
+    QString portOverride_;
+};

@@ -1,0 +1,23 @@
+#include "wizard/wizard_device.h"
+
+#include "firmware/firmware_loader.h"
+#include "firmware/update_driver.h"
+#include "profile/recovery.h"
+
+bool WizardDevice::GetCode() { return ::GetCode(c_.session, c_.tasks, c_.texts, c_.view, c_.ResetStage); }
+
+bool WizardDevice::UpdateFirmware() { return ::UpdateFirmware(c_); }
+
+void WizardDevice::ProfileRecovering() { ::ProfileRecovering(c_); }
+
+void WizardDevice::StopLink() {
+    c_.session.link.LinkStop = true;
+    c_.session.link.LinkError = true;
+    c_.comm.WaitSeconds(1.0);
+}
+
+void WizardDevice::ReleaseLink() {
+    c_.session.link.ReceiveBuffer.resize(1);
+    c_.session.link.ReadBuffer.resize(1);
+    if (OnRelease) OnRelease();
+}
