@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>

@@ -65,6 +65,8 @@ BackupLookup GetBackupProfile(UpdateContext& c) {
         p = std::move(loaded);
         p.ProfileStart = start;
         p.ProfileEnd = end;
+        // A fresh backup made now must carry this DC's digits, or the recovery would take it for another DC's.
+        TakeSerialDigits(p, serial);
         return BackupLookup::NotUsable;
     }
     const ProfileRange range = NormaliseProfileRange(start, end, memory);

@@ -115,8 +115,7 @@ private slots:
         QCOMPARE(view_.boxes.size(), std::size_t{1});
         QCOMPARE(
             view_.boxes[0].text,
-            QStringLiteral("The USB interface cable was not found.\r\n"
-                           "The cable's port /dev/ttyUSB0 was found but could not be opened: it is in use "
+            QStringLiteral("The cable's port /dev/ttyUSB0 was found but could not be opened: it is in use "
                            "by another program.\r\n"
                            "Plug the cable into a USB port of the PC and click OK to search again, or "
                            "click Cancel to quit."));

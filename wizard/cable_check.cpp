@@ -29,8 +29,11 @@ bool CableCheck::TestInterface() {
             openFailure =
                 texts_.GetText(Txt::PortNotOpened).arg(device_.InterfacePortName, reason) + lineBreak;
         }
-        const QString text = texts_.GetText(Txt::CableNotFound) + QStringLiteral(".") + lineBreak +
-                             openFailure + texts_.GetText(Txt::CableHint);
+        // A port that was found but would not open is no missing cable: say what did happen instead.
+        const QString text =
+            (openFailure.isEmpty() ? texts_.GetText(Txt::CableNotFound) + QStringLiteral(".") + lineBreak
+                                   : openFailure) +
+            texts_.GetText(Txt::CableHint);
         if (view_.ShowMessageBox(text, texts_.GetText(Txt::InterfaceCable), MbOkCancelCritical) != IdOk)
             return false;
     }

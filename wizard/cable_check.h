@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <utility>
 
 #include "support/text_database.h"
 #include "wizard/session.h"

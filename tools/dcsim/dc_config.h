@@ -12,6 +12,7 @@ struct DcRefusal {
     std::uint8_t command = 0;  // the command byte; a data phase belongs to the command that opened it
     DcPhase phase = DcPhase::Command;
     int count = 1;  // refusals left
+    int unit = -1;  // only the command or data phase addressed to this unit (-1 = any)
 };
 
 // Misbehaviour on demand. Frames are numbered from 1 in the order the device hears them; every transmission
@@ -41,6 +42,7 @@ struct DcConfig {
     int profileEnd = 1279;
     std::uint32_t seed = 1;                  // the filler data follows from it
     std::string versionAfterUpdate = "1B";   // reported once a first image was installed
+    std::string idTextAfterUpdate;           // when set, the whole identification after a first image
     std::uint8_t subVersionAfterUpdate = 4;  // reported once a second image was installed
     double restartSeconds = 8.0;
     double latency = 0.004;  // seconds from a frame's arrival to the start of its reply

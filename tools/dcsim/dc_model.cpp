@@ -202,9 +202,9 @@ bool DcModel::Lost() const {
            frames_ < f.silenceStartFrame + f.silenceFrameCount;
 }
 
-bool DcModel::Refused(std::uint8_t command, DcPhase phase) {
+bool DcModel::Refused(std::uint8_t command, DcPhase phase, int unit) {
     for (DcRefusal& r : config_.faults.refusals) {
-        if (r.command == command && r.phase == phase && r.count > 0) {
+        if (r.command == command && r.phase == phase && r.count > 0 && (r.unit < 0 || r.unit == unit)) {
             --r.count;
             return true;
         }
@@ -230,7 +230,7 @@ std::vector<std::uint8_t> DcModel::Data(std::span<const std::uint8_t> frame) {
     const std::uint8_t command = phaseCommand_;
     const auto payload = frame.first(frame.size() - 2);
     const std::uint8_t check = frame[frame.size() - 2];
-    if (Refused(command, DcPhase::Data))
+    if (Refused(command, DcPhase::Data, phaseUnit_))
         return {kRefuse};
     if (phase_ == Phase::Block) {
         if (command == 0xB5) {
@@ -269,7 +269,7 @@ std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, 
     const std::uint8_t command = frame[0];
     if (frame.size() != CommandLength(command))
         return {};
-    if (Refused(command, DcPhase::Command))
+    if (Refused(command, DcPhase::Command, frame.size() == 4 ? Word(frame) : -1))
         return {kRefuse};
     switch (command) {
         case 0x84: {
@@ -325,10 +325,14 @@ void DcModel::Close(std::map<int, std::uint8_t>& checks, std::uint16_t value, bo
     checks.clear();
     if ((sum & 0xFFFF) == value) {
         ++installs_;
-        if (firstImage)
+        if (firstImage && !config_.idTextAfterUpdate.empty()) {
+            idText_ = config_.idTextAfterUpdate;
+            idText_.resize(16, ' ');
+        } else if (firstImage) {
             idText_ = ReplaceVersion(idText_, config_.versionAfterUpdate);
-        else
+        } else {
             subVersion_ = config_.subVersionAfterUpdate;
+        }
     } else {
         ++rejected_;
     }

@@ -77,7 +77,7 @@ private:
     std::vector<std::uint8_t> Command(std::span<const std::uint8_t> frame, double now);
     std::vector<std::uint8_t> Data(std::span<const std::uint8_t> frame);
     bool Lost() const;
-    bool Refused(std::uint8_t command, DcPhase phase);
+    bool Refused(std::uint8_t command, DcPhase phase, int unit);
     void Close(std::map<int, std::uint8_t>& checks, std::uint16_t value, bool firstImage, double now);
     void Fill();
 

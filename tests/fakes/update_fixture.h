@@ -1,0 +1,167 @@
+#pragma once
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <memory>
+
+#include "fakes/recording_view.h"
+#include "fakes/wizard_fixture.h"
+#include "firmware/firmware_loader.h"
+#include "firmware/fwr_format.h"
+#include "firmware/update_context.h"
+#include "link/comm_module.h"
+#include "tools/dcsim/simulated_link.h"
+
+// Which images a test firmware file holds.
+enum class TestKind { CodeOnly, Code2Only, Both };
+
+struct TestFirmware {
+    TestKind kind = TestKind::CodeOnly;
+    std::string version = "1B";
+    std::uint8_t subVersion = 5;
+    int blocks = 8;  // per image
+    std::uint16_t memory = 512;
+    std::string minVersion = "1A";  // the fifth field of the device-versions resource
+};
+
+// The whole update on one virtual clock: the wizard's parts wired as in the program, the simulated DC as the
+// device, a recording view as the window. The firmware is loaded by the real loader from a file the format
+// module wrote.
+struct UpdateFixture {
+    explicit UpdateFixture(DcConfig dc = {}, TestFirmware fw = {}) : sim(clock, std::move(dc)) {
+        session.AppDir = appDir.path();
+        comm = std::make_unique<CommModule>(session.link, session.UpdateAborted, session.EnterDeepSleep,
+                                            session.device.DeviceIdText, sim.Serial(), clock, sim.Pump());
+        if (texts.Open(BuiltTextDatabase(), 1) != TextDatabase::OpenResult::Ok) qFatal("no text database");
+        // As the wizard's ResetStage does: normal priority again.
+        context = std::make_unique<UpdateContext>(UpdateContext{session, *comm, tasks, texts, view, clock, sim.Pump(),
+                                                                priority, [this] {
+                                                                    ++resets;
+                                                                    resetAt.push_back(sim.Sent().size());
+                                                                    priority.SetProcessPriority(0, 0, PriorityNormal);
+                                                                }});
+        // Each reply reaches the link while the status of the step that asked for it is showing.
+        sim.Serial().OnData = [this, handle = sim.Serial().OnData](std::span<const std::uint8_t> data) {
+            if (!sim.Sent().empty() && !view.rows.empty()) seen.push_back({sim.Sent().back(), view.rows.back().status});
+            handle(data);
+        };
+        Load(fw);
+        // As the stage machine leaves things when the update starts.
+        session.profile.ProfileBackupActive = true;
+        session.wizard.ProfileRestored = true;
+        session.EnterDeepSleep = false;
+    }
+
+    void Load(const TestFirmware& fw) {
+        fwr::EncodeInput in;
+        in.modelNumber = 513;
+        in.version = fw.version;
+        in.subVersion = fw.subVersion;
+        in.memorySize = fw.memory;
+        in.modelName = "KAV 1F";
+        in.modelId = "KAV1F";
+        in.code2Parameter = 0x0102;
+        std::vector<std::uint8_t> image(std::size_t(fw.blocks) * 128);
+        for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i * 7 + 3);
+        if (fw.kind != TestKind::Code2Only) in.image1 = image;
+        if (fw.kind != TestKind::CodeOnly) in.image2 = image;
+        const fwr::Encoded file = fwr::Encode(in);
+        if (!file.ok) qFatal("cannot encode: %s", file.error.c_str());
+        session.wizard.FirmwareFilePath = appDir.filePath("KAV.1F.FWR");
+        QFile out(session.wizard.FirmwareFilePath);
+        if (!out.open(QIODevice::WriteOnly)) qFatal("cannot write the firmware file");
+        out.write(reinterpret_cast<const char*>(file.file.data()), qint64(file.file.size()));
+        out.close();
+        const QString versions = QStringLiteral("HOLM|KAV|512|6865|") + QString::fromStdString(fw.minVersion);
+        if (!GetCode(session, tasks, texts, view, [] {}, versions)) qFatal("cannot load the firmware file");
+        tasks.Clear();
+        view.rows.clear();
+    }
+
+    // The events of the task list, in order.
+    QStringList Events() const {
+        QStringList e;
+        for (const auto& r : tasks.Rows()) e << r.event;
+        return e;
+    }
+    QString Text(Txt id) const { return texts.GetText(id); }
+    QString BackupPath() const { return appDir.filePath("513.210417.bin"); }
+    void PlaceBackup(const QByteArray& bytes, const QString& path = {}) {
+        QFile out(path.isEmpty() ? BackupPath() : path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) qFatal("cannot place a backup");
+    }
+    // Transmissions of this length that begin with this byte.
+    int Count(std::uint8_t command, std::size_t length) const {
+        int n = 0;
+        for (const auto& frame : sim.Sent()) n += frame.size() == length && frame[0] == command;
+        return n;
+    }
+    // The statuses the view showed when the replies to frames of this kind came, repeats left out.
+    QStringList StatusesAt(std::uint8_t command, std::size_t length) const {
+        QStringList s;
+        for (const auto& [frame, status] : seen) {
+            if (frame.size() == length && frame[0] == command && (s.isEmpty() || s.back() != status)) s << status;
+        }
+        return s;
+    }
+
+    QTemporaryDir appDir;
+    VirtualClock clock;
+    SimulatedLink sim;
+    Session session;
+    RecordingView view;
+    TaskList tasks{view, clock};
+    TextDatabase texts;
+    RecordingPriority priority;
+    std::unique_ptr<CommModule> comm;
+    std::unique_ptr<UpdateContext> context;
+    int resets = 0;
+    std::vector<std::size_t> resetAt;  // frames sent before each ResetStage
+    std::vector<std::pair<std::vector<std::uint8_t>, QString>> seen;  // frame answered, status showing
+};
+
+// The backup file a DC with this memory must leave, worked out from the file layout alone: block 0's header
+// record and serial number, then the blocks of the profile range, column by column.
+inline QByteArray ExpectedBackupFile(const std::vector<std::uint8_t>& m, int memorySize) {
+    QByteArray f(266274, '\0');
+    const auto put = [&f](int row, int column, int value) {
+        const int at = 34 + 2 * (1024 * column + row);
+        f[at] = char(value & 0xFF);
+        f[at + 1] = char((value >> 8) & 0xFF);
+    };
+    int sum = 0;
+    for (int i = 0; i < 16; ++i) {
+        f[i] = char(m[std::size_t(64 + i)]);
+        sum += m[std::size_t(64 + i)];
+    }
+    f[16] = char(sum % 256);
+    for (int i = 0; i < 3; ++i) {
+        f[17 + 2 * i] = char(m[std::size_t(10 + i)] >> 4);
+        f[18 + 2 * i] = char(m[std::size_t(10 + i)] & 15);
+    }
+    const auto pointer = [&](std::size_t at) {
+        const int p = m[at] + 256 * m[at + 1];
+        return memorySize == 1024 ? p : p / 16;
+    };
+    int start = pointer(72), end = pointer(74);
+    if (start == end) return f;
+    if (end < start) {
+        start = 256;
+        end = memorySize * 8 - 33;
+    }
+    start = std::max(start, 256);
+    end = std::max(end, 256);
+    for (int row = 0, unit = start / 8 * 8; unit <= end; ++row, unit += 8) {
+        put(row, 0, unit - 256);
+        int blockSum = 0;
+        for (int k = 0; k < 128; ++k) {
+            const int byte = m[std::size_t(unit * 16 + k)];
+            put(row, k + 1, byte);
+            blockSum += byte;
+        }
+        put(row, 129, blockSum % 256);
+    }
+    return f;
+}
