@@ -1,0 +1,43 @@
+// A program killed while it writes a backup file leaves the earlier complete file or none, never a part of one.
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "profile/backup_file.h"
+
+class BackupAtomicTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void killedWriterLeavesACompleteFileOrNone() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("513.210417.bin");
+        QRandomGenerator random(7);
+        int complete = 0;
+        for (int round = 0; round < 12; ++round) {
+            QProcess writer;
+            writer.start(KAV_BACKUP_WRITER, {path});
+            QVERIFY(writer.waitForStarted());
+            if (round % 3 == 0) {
+                QTest::qWait(int(random.bounded(5)));  // possibly before the first write is done
+            } else {
+                QVERIFY(writer.waitForReadyRead(10000));
+                QTest::qWait(int(random.bounded(40)));
+            }
+            writer.kill();  // SIGKILL: no clean-up of any kind
+            writer.waitForFinished();
+            if (!QFileInfo::exists(path)) continue;
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            ProfileState read;
+            QString why;
+            QVERIFY2(DecodeBackup(file.readAll(), read, &why), qPrintable(why));
+            ++complete;
+        }
+        QVERIFY(complete > 0);  // the kills did land after writes, not only before
+    }
+};
+
+QTEST_GUILESS_MAIN(BackupAtomicTest)
+#include "test_backup_atomic.moc"
