@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: deps configure build run test bench format screenshot clean
+.PHONY: deps configure build app run test bench format screenshot clean
 
 deps:
 	@bash packaging/install-deps.sh
@@ -15,7 +15,11 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The program and its companions only: what `make run` needs.
+app: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target kav-update kav-dc-sim kav-fwr demo_firmware
+
+run: app
 	@bash scripts/run-wizard.sh $(BUILD) $(ARGS)
 
 test: build
@@ -23,7 +27,7 @@ test: build
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)
-	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+	@for b in $(BUILD)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b"; fi; done
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/wizard_assembly.h"
+#include "wizard/front/agreement_printer.h"
 #include "wizard/front/mfu_main.h"
 #include "wizard/front/terminal_view.h"
 
@@ -20,6 +21,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
     window.OnNext = [&machine] { machine.NextClick(); };
     window.OnBack = [&machine] { machine.BackClick(); };
     window.OnClose = [&machine] { machine.CloseClick(); };
+    window.OnPrint = [&] { PrintAgreement(&window, wizard.session.AppDir, wizard.texts); };
     machine.OnEnded = [&] {
         window.AllowClose();
         window.close();

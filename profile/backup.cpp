@@ -10,7 +10,9 @@
 
 namespace {
 
-int Bcd(std::uint8_t b) { return (b >> 4) * 10 + (b & 15); }
+int Bcd(std::uint8_t b) {
+    return (b >> 4) * 10 + (b & 15);
+}
 
 // Reads block 0; true when it came. UpdateAborted keeps any earlier failure as well.
 bool ReadBlockZero(UpdateContext& c) {
@@ -24,12 +26,13 @@ bool ReadBlockZero(UpdateContext& c) {
 }
 
 void TakeSerialDigits(ProfileState& p, const QString& serial) {
-    for (int i = 0; i < 6; ++i) p.SerialDigits[std::size_t(i)] = std::uint8_t(serial[i].digitValue());
+    for (int i = 0; i < 6; ++i)
+        p.SerialDigits[std::size_t(i)] = std::uint8_t(serial[i].digitValue());
 }
 
 void ReportDamaged(UpdateContext& c, const QString& why) {
-    c.tasks.InsertTaskList(IconFailure,
-                           c.Text(Txt::BackupFileDamaged).arg(c.session.profile.BackupFilePath, why), QString());
+    c.tasks.InsertTaskList(
+        IconFailure, c.Text(Txt::BackupFileDamaged).arg(c.session.profile.BackupFilePath, why), QString());
 }
 
 }  // namespace
@@ -37,11 +40,13 @@ void ReportDamaged(UpdateContext& c, const QString& why) {
 BackupLookup GetBackupProfile(UpdateContext& c) {
     ProfileState& p = c.session.profile;
     const std::vector<std::uint8_t>& rb = c.session.link.ReceiveBuffer;
-    if (!ReadBlockZero(c)) return BackupLookup::ReadFailed;
+    if (!ReadBlockZero(c))
+        return BackupLookup::ReadFailed;
     p.SerialDigits.fill(0);
     p.DeviceSerialNumber = qint64(Bcd(rb[11])) * 10000 + Bcd(rb[12]) * 100 + Bcd(rb[13]);
     const QString serial = QString::number(p.DeviceSerialNumber).rightJustified(6, QLatin1Char('0'));
-    p.BackupFilePath = BackupFileName(c.session.AppDir, c.session.firmware.FwrModelNumber, p.DeviceSerialNumber);
+    p.BackupFilePath =
+        BackupFileName(c.session.AppDir, c.session.firmware.FwrModelNumber, p.DeviceSerialNumber);
 
     if (!FileExists(p.BackupFilePath)) {
         TakeSerialDigits(p, serial);
@@ -65,7 +70,8 @@ BackupLookup GetBackupProfile(UpdateContext& c) {
         p = std::move(loaded);
         p.ProfileStart = start;
         p.ProfileEnd = end;
-        // A fresh backup made now must carry this DC's digits, or the recovery would take it for another DC's.
+        // A fresh backup made now must carry this DC's digits, or the recovery would take it for another
+        // DC's.
         TakeSerialDigits(p, serial);
         return BackupLookup::NotUsable;
     }
@@ -148,19 +154,21 @@ void BackupProfile(UpdateContext& c) {
         }
         row[129] = std::int16_t(sum % 256);
         unit += 8;
-        if (s.UpdateAborted) break;
+        if (s.UpdateAborted)
+            break;
     }
     QString writeError;
     if (!s.UpdateAborted) {
         p.BackupFilePath = BackupFileName(s.AppDir, s.firmware.FwrModelNumber, p.DeviceSerialNumber);
         if (!WriteBackupFile(p.BackupFilePath, p, &writeError)) {
             s.UpdateAborted = true;
-            if (writeError.isEmpty()) writeError = QStringLiteral("?");
+            if (writeError.isEmpty())
+                writeError = QStringLiteral("?");
         }
     }
     finish();
     if (!writeError.isEmpty()) {
-        c.tasks.InsertTaskList(IconFailure, c.Text(Txt::BackupFileNotWritten).arg(p.BackupFilePath, writeError),
-                               QString());
+        c.tasks.InsertTaskList(
+            IconFailure, c.Text(Txt::BackupFileNotWritten).arg(p.BackupFilePath, writeError), QString());
     }
 }

@@ -39,7 +39,7 @@ void ProfileRecovering(UpdateContext& c) {
                 RestoreProfile(c);
                 break;
             case BackupLookup::ReadFailed:  // as good as a silent DC: ask again
-                s.wizard.ProfileRestored = true; QFile::remove(s.profile.BackupFilePath);
+                c.priority.SetProcessPriority(0, 0, PriorityNormal);
                 break;
             case BackupLookup::Damaged:  // nothing to restore from; the file stays for a closer look
                 s.wizard.ProfileRestored = true;

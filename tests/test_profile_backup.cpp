@@ -17,7 +17,9 @@ QByteArray FileBytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-Frame ReadOf(int unit) { return {0xB4, std::uint8_t(unit >> 8), std::uint8_t(unit & 0xFF), 0x00}; }
+Frame ReadOf(int unit) {
+    return {0xB4, std::uint8_t(unit >> 8), std::uint8_t(unit & 0xFF), 0x00};
+}
 
 // Header bytes 8..11 written into the DC's block 0 the way a record reaches it.
 void SetPointerBytes(UpdateFixture& f, std::array<std::uint8_t, 4> bytes) {
@@ -158,7 +160,8 @@ private slots:
         DcConfig earlier;
         earlier.seed = 7;
         earlier.serialNumber = serial;
-        if (emptyRange) earlier.profileEnd = earlier.profileStart;
+        if (emptyRange)
+            earlier.profileEnd = earlier.profileStart;
         const QByteArray placed = ExpectedBackupFile(DcModel(earlier).Memory(), 512);
         f.PlaceBackup(placed);
         f.tasks.InsertTaskList(1, QStringLiteral("version row"), QString());
@@ -199,7 +202,8 @@ private slots:
         QCOMPARE(f.Count(0xB4, 4), 1);
         QVERIFY(FileBytes(f.BackupPath()) == placed);
         const auto& rows = f.view.rows;
-        const QString told = f.Text(Txt::BackupFileDamaged).section(QStringLiteral("%1"), 0, 0) + f.BackupPath();
+        const QString told =
+            f.Text(Txt::BackupFileDamaged).section(QStringLiteral("%1"), 0, 0) + f.BackupPath();
         QVERIFY(std::any_of(rows.begin(), rows.end(),
                             [&](const auto& r) { return r.icon == 2 && r.event.startsWith(told); }));
     }
@@ -227,14 +231,29 @@ private slots:
         QVERIFY(f.view.rows[f.view.rows.size() - 3].event.startsWith(told));
     }
 
-    void readFailingMidwayLeavesNoFile() {
+    void failedReadTakesNoBackup_data() {
+        QTest::addColumn<int>("blocksRead");    // before the one that goes unanswered; block 0 not counted
+        QTest::addColumn<bool>("earlierFile");  // another DC's file under this DC's name
+        QTest::newRow("block 0, no file") << -1 << false;
+        QTest::newRow("block 0, a file that must stay") << -1 << true;
+        QTest::newRow("the eighth block") << 7 << false;
+    }
+    void failedReadTakesNoBackup() {
+        QFETCH(int, blocksRead);
+        QFETCH(bool, earlierFile);
         DcConfig dc;
-        dc.faults.silenceStartFrame = 10;  // identify, block 0, seven blocks, then the eighth goes unanswered
+        dc.faults.silenceStartFrame = 3 + blocksRead;  // after the identification and the blocks read
         dc.faults.silenceFrameCount = 5;
         UpdateFixture f(dc);
+        DcConfig other;
+        other.serialNumber = 123456;
+        const QByteArray placed = ExpectedBackupFile(DcModel(other).Memory(), 512);
+        if (earlierFile)
+            f.PlaceBackup(placed);
+
         UpdateStoppedBeforeWriting(f);
-        QCOMPARE(f.Count(0xB4, 4), 1 + 7 + 5);  // the loop stops at the failing block
-        QVERIFY(!QFile::exists(f.BackupPath()));
+        QCOMPARE(f.Count(0xB4, 4), 1 + blocksRead + 5);  // block 0, the blocks read, 5 tries: then it stops
+        QCOMPARE(FileBytes(f.BackupPath()), earlierFile ? placed : QByteArray());
     }
 
     void progressOfEightBlocks() {

@@ -1,5 +1,5 @@
-// Writing a saved profile back into the simulated DC: blocks, the record-wise retry, the header check, and the
-// clock set in every outcome.
+// Writing a saved profile back into the simulated DC: blocks, the record-wise retry, the header check, and
+// the clock set in every outcome.
 #include <QtTest>
 #include <numeric>
 
@@ -26,13 +26,15 @@ struct Restore {
         saved = DcModel(earlier).Memory();
         file = ExpectedBackupFile(saved, 512);
         f.PlaceBackup(file);
-        if (GetBackupProfile(*f.context) != BackupLookup::Usable) qFatal("the saved profile was not loaded");
+        if (GetBackupProfile(*f.context) != BackupLookup::Usable)
+            qFatal("the saved profile was not loaded");
     }
     // The units the records were sent to, in order.
     QList<int> RecordUnits() const {
         QList<int> units;
         for (const auto& frame : f.sim.Sent())
-            if (frame.size() == 4 && frame[0] == 0xB2) units << frame[1] * 256 + frame[2];
+            if (frame.size() == 4 && frame[0] == 0xB2)
+                units << frame[1] * 256 + frame[2];
         return units;
     }
     UpdateFixture f;
@@ -49,7 +51,8 @@ DcConfig Profile(int start, int end) {
 
 QList<int> Range(int from, int to) {
     QList<int> r;
-    for (int u = from; u <= to; ++u) r << u;
+    for (int u = from; u <= to; ++u)
+        r << u;
     return r;
 }
 
@@ -61,7 +64,8 @@ void ClockSetLast(UpdateFixture& f) {
     QCOMPARE(sent.back().size(), std::size_t(10));
     QVERIFY(f.sim.Device().DeviceClock().has_value());
     QCOMPARE(int(f.sim.Device().DeviceClock()->value), 233);
-    if (f.resets > 0) QVERIFY(f.resetAt.back() <= sent.size() - 2);
+    if (f.resets > 0)
+        QVERIFY(f.resetAt.back() <= sent.size() - 2);
 }
 
 }  // namespace
@@ -79,10 +83,13 @@ private slots:
         QTest::addColumn<QStringList>("recordStatuses");
         const QList<int> header{4};
         QTest::newRow("confirmed") << int(None) << 256 << 287 << 0 << header << QStringList{"100%"};
-        QTest::newRow("file already gone") << int(FileGone) << 256 << 287 << 0 << header << QStringList{"100%"};
-        // Stored addresses 3056, 3064, 3072, 3080: the third block fails and goes out as records with the fourth.
+        QTest::newRow("file already gone")
+            << int(FileGone) << 256 << 287 << 0 << header << QStringList{"100%"};
+        // Stored addresses 3056, 3064, 3072, 3080: the third block fails and goes out as records with the
+        // fourth.
         QTest::newRow("block at 3072 retried as records")
-            << int(Refuse3072) << 3312 << 3343 << 0 << Range(3072, 3087) + header << QStringList{"75%", "100%"};
+            << int(Refuse3072) << 3312 << 3343 << 0 << Range(3072, 3087) + header
+            << QStringList{"75%", "100%"};
         QTest::newRow("block at 3080 retried as records")
             << int(Refuse3080) << 3312 << 3343 << 0 << Range(3080, 3087) + header << QStringList{"100%"};
         QTest::newRow("block at 3088 not retried")
@@ -100,21 +107,30 @@ private slots:
         QFETCH(QList<int>, records);
         QFETCH(QStringList, recordStatuses);
         DcConfig dc = Profile(start, end);
-        const int refused = fault == Refuse3072 ? 3072 : fault == Refuse3080 ? 3080 : fault == Refuse3088 ? 3088 : -1;
-        if (refused >= 0) dc.faults.refusals.push_back({0xB5, DcPhase::Data, 4, refused});
-        if (fault == HeaderRefused) dc.faults.refusals.push_back({0xB2, DcPhase::Data, 100, 4});
+        const int refused = fault == Refuse3072   ? 3072
+                            : fault == Refuse3080 ? 3080
+                            : fault == Refuse3088 ? 3088
+                                                  : -1;
+        if (refused >= 0)
+            dc.faults.refusals.push_back({0xB5, DcPhase::Data, 4, refused});
+        if (fault == HeaderRefused)
+            dc.faults.refusals.push_back({0xB2, DcPhase::Data, 100, 4});
         if (fault == ReadBackSilent) {
-            // Block 0 for the file, four blocks of two frames, the header's two, then all five reads are lost.
+            // Block 0 for the file, four blocks of two frames, the header's two, then all five reads are
+            // lost.
             dc.faults.silenceStartFrame = 1 + 8 + 2 + 1;
             dc.faults.silenceFrameCount = 5;
         }
         Restore r(dc);
         UpdateFixture& f = r.f;
-        if (fault == FileGone) QVERIFY(QFile::remove(f.BackupPath()));
-        if (fault == ReadBackSilent) {  // the buffer still holds the DC's block 0: it must not pass for the answer
+        if (fault == FileGone)
+            QVERIFY(QFile::remove(f.BackupPath()));
+        if (fault ==
+            ReadBackSilent) {  // the buffer still holds the DC's block 0: it must not pass for the answer
             const auto& m = f.sim.Device().Memory();
             std::copy(m.begin() + 64, m.begin() + 80, f.session.profile.ProfileHeader.begin());
-            f.session.profile.ProfileHeader[16] = std::uint8_t(std::accumulate(m.begin() + 64, m.begin() + 80, 0));
+            f.session.profile.ProfileHeader[16] =
+                std::uint8_t(std::accumulate(m.begin() + 64, m.begin() + 80, 0));
         }
         if (fault == HeaderRefused) {  // a saved header other than the DC's, with its sum
             f.session.profile.ProfileHeader[10] = std::uint8_t(f.session.profile.ProfileHeader[10] + 16);
@@ -122,7 +138,8 @@ private slots:
         }
 
         RestoreProfile(*f.context);
-        if (fault == ReadBackSilent) QCOMPARE(f.sim.Sent()[11], (Frame{0xB4, 0x00, 0x00, 0x00}));
+        if (fault == ReadBackSilent)
+            QCOMPARE(f.sim.Sent()[11], (Frame{0xB4, 0x00, 0x00, 0x00}));
         QCOMPARE(f.view.rows.front().event, f.Text(Txt::RestoringProfile));
         QCOMPARE(f.view.rows.front().status, f.Text(failure ? Txt::Error : Txt::Done));
         QCOMPARE(f.view.rows.size(), std::size_t(failure ? 2 : 1));
@@ -153,7 +170,8 @@ private slots:
         RestoreProfile(*r.f.context);
         QList<int> addresses;
         for (const auto& frame : r.f.sim.Sent())
-            if (frame.size() == 4 && frame[0] == 0xB5) addresses << frame[1] * 256 + frame[2];
+            if (frame.size() == 4 && frame[0] == 0xB5)
+                addresses << frame[1] * 256 + frame[2];
         QCOMPARE(addresses, (QList<int>{0, 8, 16, 24}));
         QCOMPARE(r.f.StatusesAt(0xB5, 4), (QStringList{"25%", "50%", "75%", "100%"}));
     }

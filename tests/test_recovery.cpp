@@ -37,8 +37,8 @@ DcConfig SmallProfile() {
 QString Instructions(const UpdateFixture& f) {
     const auto t = [&](int id) { return f.Text(Txt(id)); };
     const QString br = QStringLiteral("\r\n");
-    return "1. " + t(640) + br + "2. " + t(654) + br + "3. " + t(804) + br + t(805) + br + t(806) + br + t(807) + br +
-           br + "4. " + t(808) + br + "5. " + t(809) + br + "6. " + t(819) + br;
+    return "1. " + t(640) + br + "2. " + t(654) + br + "3. " + t(804) + br + t(805) + br + t(806) + br +
+           t(807) + br + br + "4. " + t(808) + br + "5. " + t(809) + br + "6. " + t(819) + br;
 }
 
 // The DC was given the time and told to leave Deep Sleep, in that order, as the last things sent.
@@ -96,7 +96,8 @@ private slots:
         }
         QCOMPARE(f.Count(0x84, 2), 12 * silentPasses);  // each OK: one identification, given up
         std::vector<int> priorities;
-        for (int i = 0; i < silentPasses; ++i) priorities.insert(priorities.end(), {PriorityHigh, PriorityNormal});
+        for (int i = 0; i < silentPasses; ++i)
+            priorities.insert(priorities.end(), {PriorityHigh, PriorityNormal});
         QCOMPARE(f.priority.classes, priorities);
         Finished(f);
     }
@@ -151,14 +152,16 @@ private slots:
         const std::vector<int> retried{PriorityHigh, PriorityNormal, PriorityHigh};
         QTest::newRow("first restore fails") << 0 << QStringList{"796:280", "790:0", "796:777"} << retried;
         QTest::newRow("block 0 unreadable at first") << 1 << QStringList{"796:777"} << retried;
-        QTest::newRow("first attempt succeeds") << 2 << QStringList{"796:777"} << std::vector<int>{PriorityHigh};
+        QTest::newRow("first attempt succeeds")
+            << 2 << QStringList{"796:777"} << std::vector<int>{PriorityHigh};
     }
     void secondAttempt() {
         QFETCH(int, fault);
         QFETCH(QStringList, rows);
         QFETCH(std::vector<int>, priorities);
         DcConfig dc = SmallProfile();
-        if (fault == 0) dc.faults.refusals.push_back({0xB5, DcPhase::Data, 4});
+        if (fault == 0)
+            dc.faults.refusals.push_back({0xB5, DcPhase::Data, 4});
         if (fault == 1) {  // the DC answers, then its block 0 read goes unanswered
             dc.faults.silenceStartFrame = 2;
             dc.faults.silenceFrameCount = 5;
@@ -170,9 +173,11 @@ private slots:
         QStringList expected, actual;
         for (const QString& row : rows) {
             const int status = row.section(':', 1).toInt();
-            expected << f.Text(Txt(row.section(':', 0, 0).toInt())) + '|' + (status ? f.Text(Txt(status)) : QString());
+            expected << f.Text(Txt(row.section(':', 0, 0).toInt())) + '|' +
+                            (status ? f.Text(Txt(status)) : QString());
         }
-        for (const auto& row : f.view.rows) actual << row.event + '|' + row.status;
+        for (const auto& row : f.view.rows)
+            actual << row.event + '|' + row.status;
         QCOMPARE(actual, expected);
         QCOMPARE(f.view.boxes.size(), std::size_t(fault == 2 ? 2 : 3));
         QVERIFY(f.session.wizard.ProfileRestored);

@@ -1,5 +1,5 @@
-// Every road of the update on the simulated DC: what is written, what the task list says, and that the profile
-// survives.
+// Every road of the update on the simulated DC: what is written, what the task list says, and that the
+// profile survives.
 #include <QtTest>
 
 #include "fakes/update_fixture.h"
@@ -15,11 +15,14 @@ QString Row(int icon, const QString& event, const QString& status = {}) {
 
 QStringList Rows(const UpdateFixture& f) {
     QStringList rows;
-    for (const auto& r : f.view.rows) rows << Row(r.icon, r.event, r.status);
+    for (const auto& r : f.view.rows)
+        rows << Row(r.icon, r.event, r.status);
     return rows;
 }
 
-QString T(const UpdateFixture& f, int id) { return f.Text(Txt(id)); }
+QString T(const UpdateFixture& f, int id) {
+    return f.Text(Txt(id));
+}
 
 // A DC like the connected one but holding other dives: its backup is told apart from a fresh one by the data.
 DcModel OtherDives(DcConfig dc) {
@@ -86,11 +89,13 @@ private slots:
         UpdateFixture f(dc);
         const auto before = f.sim.Device().Memory();
         const DcModel saved = OtherDives(dc);
-        if (earlierBackup) f.PlaceBackup(ExpectedBackupFile(saved.Memory(), 512));
+        if (earlierBackup)
+            f.PlaceBackup(ExpectedBackupFile(saved.Memory(), 512));
 
         QCOMPARE(UpdateFirmware(*f.context), earlierBackup);
         QStringList rows{Row(0, T(f, 782), T(f, 777)), Row(1, T(f, 785))};
-        if (earlierBackup) rows << Row(0, T(f, 796), T(f, 777)) << Row(1, T(f, 786));
+        if (earlierBackup)
+            rows << Row(0, T(f, 796), T(f, 777)) << Row(1, T(f, 786));
         QCOMPARE(Rows(f), rows);
         QCOMPARE(f.Count(0xB4, 4), earlierBackup ? 2 : 1);  // block 0, and the header read back
         QCOMPARE(f.Count(0xB5, 4), earlierBackup ? 128 : 0);
@@ -117,8 +122,8 @@ private slots:
                                                     << "{783} {name}, {781} 1A {784}" << true;
         QTest::newRow("second image, DC sub-version one higher")
             << "KAV1F V1A 0512KB" << 6 << int(TestKind::Code2Only) << "1A05" << false << 1 << "{785}" << true;
-        QTest::newRow("wrong model") << "XYZ12 V1A 0512KB" << 3 << code << "1A" << false << 2 << "{783} {name}!"
-                                     << false;
+        QTest::newRow("wrong model") << "XYZ12 V1A 0512KB" << 3 << code << "1A" << false << 2
+                                     << "{783} {name}!" << false;
         QTest::newRow("no DC") << "KAV1F V1A 0512KB" << 3 << code << "1A" << true << 2 << "{150}" << false;
     }
     void refusedBeforeWriting() {
@@ -133,19 +138,23 @@ private slots:
         DcConfig dc;
         dc.idText = idText.toStdString();
         dc.subVersion = std::uint8_t(subVersion);
-        if (silent) dc.faults.silentFromFrame = 1;
+        if (silent)
+            dc.faults.silentFromFrame = 1;
         TestFirmware fw;
         fw.kind = TestKind(kind);
         fw.minVersion = minVersion.toStdString();
         UpdateFixture f(dc, fw);
 
         QVERIFY(!UpdateFirmware(*f.context));
-        for (int id : {150, 781, 783, 784, 785}) row.replace(QStringLiteral("{%1}").arg(id), T(f, id));
+        for (int id : {150, 781, 783, 784, 785})
+            row.replace(QStringLiteral("{%1}").arg(id), T(f, id));
         row.replace(QStringLiteral("{name}"), QStringLiteral("KAV 1F"));
         QCOMPARE(Rows(f), (QStringList{Row(0, T(f, 782), T(f, silent ? 280 : 777)), Row(icon, row)}));
-        for (int command : {0xB4, 0xB5, 0xB7, 0xB2}) QCOMPARE(f.Count(std::uint8_t(command), 4), 0);
+        for (int command : {0xB4, 0xB5, 0xB7, 0xB2})
+            QCOMPARE(f.Count(std::uint8_t(command), 4), 0);
         QCOMPARE(f.Count(0xA8, 3) > 0, leavesDeepSleep);
-        if (leavesDeepSleep) QCOMPARE(f.sim.Sent().back(), (Frame{0xA8, 0x99, 0x00}));
+        if (leavesDeepSleep)
+            QCOMPARE(f.sim.Sent().back(), (Frame{0xA8, 0x99, 0x00}));
         // The leave command reports only itself; the refusals before it keep the flag.
         QCOMPARE(f.session.UpdateAborted, !leavesDeepSleep);
         QVERIFY(f.session.wizard.ProfileRestored);
@@ -162,7 +171,8 @@ private slots:
         QTest::addColumn<int>("firstImageBlocks");
         QTest::addColumn<int>("secondImageBlocks");
         QTest::newRow("second image, equal sub-versions: written again")
-            << int(TestKind::Code2Only) << "KAV1F V1A 0512KB" << 5 << "KAV 1F, firmware version: 1A.05" << 0 << 8;
+            << int(TestKind::Code2Only) << "KAV1F V1A 0512KB" << 5 << "KAV 1F, firmware version: 1A.05" << 0
+            << 8;
         QTest::newRow("both images, newer DC version but lower sub-version")
             << int(TestKind::Both) << "KAV1F V1C 0512KB" << 3 << "KAV 1F, firmware version: 1C.03" << 8 << 8;
     }
@@ -208,8 +218,8 @@ private slots:
         QCOMPARE(f.sim.Sent()[146], (Frame{0xB6, std::uint8_t(f.session.firmware.CodeChecksum >> 8),
                                            std::uint8_t(f.session.firmware.CodeChecksum & 0xFF), 0x00}));
         QCOMPARE(f.sim.Sent()[147], (Frame{0x84, 0x00}));
-        QCOMPARE(Rows(f).mid(4), (QStringList{Row(0, T(f, 803), T(f, 280)), Row(2, T(f, 150)), Row(2, T(f, 814)),
-                                             Row(1, T(f, 815))}));
+        QCOMPARE(Rows(f).mid(4), (QStringList{Row(0, T(f, 803), T(f, 280)), Row(2, T(f, 150)),
+                                              Row(2, T(f, 814)), Row(1, T(f, 815))}));
         QCOMPARE(f.Count(0xB7, 4), 0);
         QCOMPARE(f.Count(0xB2, 4), 0);  // no restore into a DC that did not come back
         QVERIFY(!f.session.wizard.ProfileRestored);
@@ -224,8 +234,8 @@ private slots:
         QTest::addColumn<int>("failure");
         QTest::addColumn<QStringList>("tail");  // the last rows: icon:event id:status id
         QTest::addColumn<bool>("restored");
-        QTest::newRow("upload refused") << int(UploadRefused) << QStringList{"0:787:280", "2:790", "2:814", "1:815"}
-                                        << false;
+        QTest::newRow("upload refused")
+            << int(UploadRefused) << QStringList{"0:787:280", "2:790", "2:814", "1:815"} << false;
         QTest::newRow("older version reported")
             << int(OlderVersionReported) << QStringList{"0:792:777", "0:796:777", "2:814", "1:815"} << true;
         QTest::newRow("not recognised after the update")
@@ -236,9 +246,12 @@ private slots:
         QFETCH(QStringList, tail);
         QFETCH(bool, restored);
         DcConfig dc;
-        if (failure == UploadRefused) dc.faults.refusals.push_back({0xB5, DcPhase::Data, 100});
-        if (failure == OlderVersionReported) dc.versionAfterUpdate = "19";
-        if (failure == NotRecognised) dc.idTextAfterUpdate = "XYZ12 V1B 0512KB";
+        if (failure == UploadRefused)
+            dc.faults.refusals.push_back({0xB5, DcPhase::Data, 100});
+        if (failure == OlderVersionReported)
+            dc.versionAfterUpdate = "19";
+        if (failure == NotRecognised)
+            dc.idTextAfterUpdate = "XYZ12 V1B 0512KB";
         UpdateFixture f(dc);
         const auto before = f.sim.Device().Memory();
 
@@ -254,7 +267,8 @@ private slots:
         QCOMPARE(f.session.wizard.ProfileRestored, restored);
         QCOMPARE(QFile::exists(f.BackupPath()), !restored);
         QCOMPARE(f.Count(0xB2, 4), restored ? 1 : 0);  // the header record of the restore
-        if (restored) QVERIFY(f.sim.Device().Memory() == before);
+        if (restored)
+            QVERIFY(f.sim.Device().Memory() == before);
         ClockSetToday(f);
         QCOMPARE(f.sim.Sent().back(), (Frame{0xA8, 0x99, 0x00}));
         EndsAtNormalPriority(f);

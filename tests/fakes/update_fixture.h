@@ -34,17 +34,19 @@ struct UpdateFixture {
         session.AppDir = appDir.path();
         comm = std::make_unique<CommModule>(session.link, session.UpdateAborted, session.EnterDeepSleep,
                                             session.device.DeviceIdText, sim.Serial(), clock, sim.Pump());
-        if (texts.Open(BuiltTextDatabase(), 1) != TextDatabase::OpenResult::Ok) qFatal("no text database");
+        if (texts.Open(BuiltTextDatabase(), 1) != TextDatabase::OpenResult::Ok)
+            qFatal("no text database");
         // As the wizard's ResetStage does: normal priority again.
-        context = std::make_unique<UpdateContext>(UpdateContext{session, *comm, tasks, texts, view, clock, sim.Pump(),
-                                                                priority, [this] {
-                                                                    ++resets;
-                                                                    resetAt.push_back(sim.Sent().size());
-                                                                    priority.SetProcessPriority(0, 0, PriorityNormal);
-                                                                }});
+        context = std::make_unique<UpdateContext>(
+            UpdateContext{session, *comm, tasks, texts, view, clock, sim.Pump(), priority, [this] {
+                              ++resets;
+                              resetAt.push_back(sim.Sent().size());
+                              priority.SetProcessPriority(0, 0, PriorityNormal);
+                          }});
         // Each reply reaches the link while the status of the step that asked for it is showing.
         sim.Serial().OnData = [this, handle = sim.Serial().OnData](std::span<const std::uint8_t> data) {
-            if (!sim.Sent().empty() && !view.rows.empty()) seen.push_back({sim.Sent().back(), view.rows.back().status});
+            if (!sim.Sent().empty() && !view.rows.empty())
+                seen.push_back({sim.Sent().back(), view.rows.back().status});
             handle(data);
         };
         Load(fw);
@@ -64,18 +66,25 @@ struct UpdateFixture {
         in.modelId = "KAV1F";
         in.code2Parameter = 0x0102;
         std::vector<std::uint8_t> image(std::size_t(fw.blocks) * 128);
-        for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i * 7 + 3);
-        if (fw.kind != TestKind::Code2Only) in.image1 = image;
-        if (fw.kind != TestKind::CodeOnly) in.image2 = image;
+        for (std::size_t i = 0; i < image.size(); ++i)
+            image[i] = std::uint8_t(i * 7 + 3);
+        if (fw.kind != TestKind::Code2Only)
+            in.image1 = image;
+        if (fw.kind != TestKind::CodeOnly)
+            in.image2 = image;
         const fwr::Encoded file = fwr::Encode(in);
-        if (!file.ok) qFatal("cannot encode: %s", file.error.c_str());
+        if (!file.ok)
+            qFatal("cannot encode: %s", file.error.c_str());
         session.wizard.FirmwareFilePath = appDir.filePath("KAV.1F.FWR");
         QFile out(session.wizard.FirmwareFilePath);
-        if (!out.open(QIODevice::WriteOnly)) qFatal("cannot write the firmware file");
+        if (!out.open(QIODevice::WriteOnly))
+            qFatal("cannot write the firmware file");
         out.write(reinterpret_cast<const char*>(file.file.data()), qint64(file.file.size()));
         out.close();
         const QString versions = QStringLiteral("HOLM|KAV|512|6865|") + QString::fromStdString(fw.minVersion);
-        if (!GetCode(session, tasks, texts, view, [] {}, versions)) qFatal("cannot load the firmware file");
+        if (!GetCode(
+                session, tasks, texts, view, [] {}, versions))
+            qFatal("cannot load the firmware file");
         tasks.Clear();
         view.rows.clear();
     }
@@ -83,26 +92,30 @@ struct UpdateFixture {
     // The events of the task list, in order.
     QStringList Events() const {
         QStringList e;
-        for (const auto& r : tasks.Rows()) e << r.event;
+        for (const auto& r : tasks.Rows())
+            e << r.event;
         return e;
     }
     QString Text(Txt id) const { return texts.GetText(id); }
     QString BackupPath() const { return appDir.filePath("513.210417.bin"); }
     void PlaceBackup(const QByteArray& bytes, const QString& path = {}) {
         QFile out(path.isEmpty() ? BackupPath() : path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) qFatal("cannot place a backup");
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+            qFatal("cannot place a backup");
     }
     // Transmissions of this length that begin with this byte.
     int Count(std::uint8_t command, std::size_t length) const {
         int n = 0;
-        for (const auto& frame : sim.Sent()) n += frame.size() == length && frame[0] == command;
+        for (const auto& frame : sim.Sent())
+            n += frame.size() == length && frame[0] == command;
         return n;
     }
     // The statuses the view showed when the replies to frames of this kind came, repeats left out.
     QStringList StatusesAt(std::uint8_t command, std::size_t length) const {
         QStringList s;
         for (const auto& [frame, status] : seen) {
-            if (frame.size() == length && frame[0] == command && (s.isEmpty() || s.back() != status)) s << status;
+            if (frame.size() == length && frame[0] == command && (s.isEmpty() || s.back() != status))
+                s << status;
         }
         return s;
     }
@@ -118,7 +131,7 @@ struct UpdateFixture {
     std::unique_ptr<CommModule> comm;
     std::unique_ptr<UpdateContext> context;
     int resets = 0;
-    std::vector<std::size_t> resetAt;  // frames sent before each ResetStage
+    std::vector<std::size_t> resetAt;                                 // frames sent before each ResetStage
     std::vector<std::pair<std::vector<std::uint8_t>, QString>> seen;  // frame answered, status showing
 };
 
@@ -146,7 +159,8 @@ inline QByteArray ExpectedBackupFile(const std::vector<std::uint8_t>& m, int mem
         return memorySize == 1024 ? p : p / 16;
     };
     int start = pointer(72), end = pointer(74);
-    if (start == end) return f;
+    if (start == end)
+        return f;
     if (end < start) {
         start = 256;
         end = memorySize * 8 - 33;
