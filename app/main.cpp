@@ -2,19 +2,38 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <cstdio>
 #include <iostream>
 
 #include "app/command_line.h"
 #include "app/wizard_assembly.h"
+#include "support/language.h"
 #include "wizard/front/agreement_printer.h"
 #include "wizard/front/mfu_main.h"
 #include "wizard/front/terminal_view.h"
 
 namespace {
 
+// The standard buttons of the boxes (OK, Cancel, Yes, No) in the language the wizard's texts are shown in.
+void InstallButtonTranslations(QCoreApplication& app, QTranslator& translator, const CommandLine& cl) {
+    static const char* const kLanguages[] = {"en", "de", "fr", "it", "es"};
+    const int column = cl.LanguageCode
+                           ? LanguageColumnForCode(*cl.LanguageCode)
+                           : LanguageColumnFromResource(LoadStringResource(ResourceStartup).split('|'));
+    if (column < 1 || column > 5)
+        return;
+    if (translator.load(QStringLiteral("qtbase_") + QLatin1String(kLanguages[column - 1]),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        app.installTranslator(&translator);
+    }
+}
+
 int RunWindow(int argc, char** argv, const CommandLine& cl) {
     QApplication app(argc, argv);
+    QTranslator translator;
+    InstallButtonTranslations(app, translator, cl);
     MFUMain window;
     WizardAssembly wizard(window, cl);
     StageMachine& machine = wizard.machine;

@@ -12,17 +12,18 @@
 #include "support/clock.h"
 
 // The DC's serial protocol: one command and one reply at a time. Each command routine sets the transaction
-// state, sends, and waits in the event loop for the reply collection to judge the reply complete, resending by its
-// own limits. Wire bytes, resend counts and flag effects are what devices and callers rely on.
+// state, sends, and waits in the event loop for the reply collection to judge the reply complete, resending
+// by its own limits. Wire bytes, resend counts and flag effects are what devices and callers rely on.
 class CommModule {
 public:
-    CommModule(LinkState& link, bool& UpdateAborted, const bool& EnterDeepSleep, QString& DeviceIdText, Port& port,
-               const Clock& clock, EventPump& pump);
+    CommModule(LinkState& link, bool& UpdateAborted, const bool& EnterDeepSleep, QString& DeviceIdText,
+               Port& port, const Clock& clock, EventPump& pump);
     CommModule(const CommModule&) = delete;
     CommModule& operator=(const CommModule&) = delete;
 
     // The byte pipe.
-    void SendBytes(int count);  // TransmitBuffer[0..count-1] and a trailing 0x00; nothing while none is pending
+    void SendBytes(
+        int count);  // TransmitBuffer[0..count-1] and a trailing 0x00; nothing while none is pending
     void HandleReceivedData(std::span<const std::uint8_t> data);
     void WaitSeconds(double seconds);  // lets time pass without handling any received data
 
@@ -56,6 +57,7 @@ private:
     void Discard();
     void PutAddress(std::uint8_t cmd, int unit);  // TransmitBuffer = cmd, unit high byte, unit low byte
     void Trap();                                  // a value that cannot go on the wire: stop the link
+    void SendValue(std::uint8_t cmd, std::int32_t value, bool trapsErrors);
     void Yield(double timeout) { pump_.YieldUntil(link_.TransactionStart + timeout); }
     double Elapsed() const { return clock_.Now() - link_.TransactionStart; }
     void StartTransaction() { link_.TransactionStart = clock_.Now(); }
@@ -69,8 +71,8 @@ private:
     EventPump& pump_;
 };
 
-// The 9-byte clock record for a date "mm/dd/yy" and a time "hh:mm:ss": BCD fields, the hour in 12-hour form with
-// bit 7 for the afternoon, the caller's value, 0, and the sum of the first eight bytes modulo 256.
+// The 9-byte clock record for a date "mm/dd/yy" and a time "hh:mm:ss": BCD fields, the hour in 12-hour form
+// with bit 7 for the afternoon, the caller's value, 0, and the sum of the first eight bytes modulo 256.
 std::array<std::uint8_t, 9> BuildClockRecord(const QString& date, const QString& time, std::uint8_t value);
 
 // The texts the callers pass to SetDeviceClock for a moment of the PC's clock.

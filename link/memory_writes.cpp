@@ -4,8 +4,12 @@
 #include "link/comm_module.h"
 
 namespace {
-bool IsUnit(int unit) { return unit >= 0 && unit <= 32767; }
-bool IsValue(std::int32_t value) { return value >= 0 && value <= 65535; }
+bool IsUnit(int unit) {
+    return unit >= 0 && unit <= 32767;
+}
+bool IsValue(std::int32_t value) {
+    return value >= 0 && value <= 65535;
+}
 }  // namespace
 
 bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
@@ -34,9 +38,11 @@ bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
             s.NakReceived = false;
             send();
         }
-        if (resends > 20 || s.ReplyComplete || s.LinkStop || s.LinkError) break;
+        if (resends > 20 || s.ReplyComplete || s.LinkStop || s.LinkError)
+            break;
     }
-    if (s.ReplyComplete) return true;
+    if (s.ReplyComplete)
+        return true;
     UpdateAborted_ = true;
     return false;
 }
@@ -47,7 +53,8 @@ void CommModule::WriteBlock(int unit, std::uint8_t cmd) {
     while (true) {  // one attempt: the address, then the block
         s.LinkStop = false;
         Discard();
-        if (!SendBlockAddress(unit, cmd) || UpdateAborted_) return;
+        if (!SendBlockAddress(unit, cmd) || UpdateAborted_)
+            return;
         std::copy_n(s.BlockBuffer.begin(), 129, s.TransmitBuffer.begin());
         s.ReceivedCount = 0;
         s.ReplyComplete = false;
@@ -66,16 +73,28 @@ void CommModule::WriteBlock(int unit, std::uint8_t cmd) {
                 }
                 UpdateAborted_ = true;
             }
-            if (s.ReplyComplete || UpdateAborted_ || s.LinkStop || s.LinkError) return;
+            if (s.ReplyComplete || UpdateAborted_ || s.LinkStop || s.LinkError)
+                return;
         }
-        if (!again) return;
+        if (!again)
+            return;
     }
 }
 
 void CommModule::SendValueCommand(std::uint8_t cmd, std::int32_t value) {
+    SendValue(cmd, value, true);
+}
+
+// The B8 command differs only in not trapping: a value that cannot be sent does not stop the link.
+void CommModule::SendValueCommandB8(std::int32_t value) {
+    SendValue(kImage2Parameter, value, false);
+}
+
+void CommModule::SendValue(std::uint8_t cmd, std::int32_t value, bool trapsErrors) {
     LinkState& s = link_;
     if (!IsValue(value)) {
-        Trap();
+        if (trapsErrors)
+            Trap();
         UpdateAborted_ = true;  // a closing command that was never sent is no success
         return;
     }
@@ -99,44 +118,12 @@ void CommModule::SendValueCommand(std::uint8_t cmd, std::int32_t value) {
             ++resends;
             send();
         }
-        if (resends > 3 || s.ReplyComplete || s.LinkError) break;
+        // Only Close raises LinkError during this wait, and nothing is resent then: it ends as a failure.
+        if (resends > 3 || s.ReplyComplete || s.LinkError)
+            break;
     }
-    if (resends > 3 || s.LinkError) UpdateAborted_ = true;
-}
-
-void CommModule::SendValueCommandB8(std::int32_t value) {
-    LinkState& s = link_;
-    if (!IsValue(value)) {
+    if (resends > 3 || s.LinkError)
         UpdateAborted_ = true;
-        return;
-    }
-    s.LinkError = false;
-    const auto send = [&] {
-        s.PendingCommand = kImage2Parameter;
-        s.ExpectedLength = 1;
-        s.ReceivedCount = 0;
-        s.ReplyComplete = false;
-        PutAddress(kImage2Parameter, value);
-        Discard();
-        StartTransaction();
-        SendBytes(3);
-    };
-    send();
-    int resends = 0;
-    while (true) {
-        Yield(1.0);
-        if ((resends < 4 && Elapsed() > 1.0 && !s.LinkError) || s.NakReceived) {
-            ++resends;
-            send();
-        }
-        if (resends > 3 || s.ReplyComplete) break;
-        // Only Close raises LinkError during this wait, and it resends nothing then: end as a failure.
-        if (s.LinkError) {
-            UpdateAborted_ = true;
-            return;
-        }
-    }
-    if (resends > 3) UpdateAborted_ = true;
 }
 
 bool CommModule::SendRecordAddress(int unit) {
@@ -165,7 +152,8 @@ bool CommModule::SendRecordAddress(int unit) {
             StartTransaction();
             SendBytes(3);
         }
-        if (resends > 10 || s.ReplyComplete || s.LinkStop || s.LinkError) break;
+        if (resends > 10 || s.ReplyComplete || s.LinkStop || s.LinkError)
+            break;
     }
     return s.ReplyComplete && !s.NakReceived;
 }
@@ -174,8 +162,10 @@ void CommModule::WriteRecord(int unit) {
     LinkState& s = link_;
     s.LinkStop = false;
     Discard();
-    if (!SendRecordAddress(unit)) return;
-    if (!s.ReceiveBuffer.empty()) s.ReceiveBuffer[0] = 0;  // the address's acknowledgement is not the record's
+    if (!SendRecordAddress(unit))
+        return;
+    if (!s.ReceiveBuffer.empty())
+        s.ReceiveBuffer[0] = 0;  // the address's acknowledgement is not the record's
     std::copy_n(s.BlockBuffer.begin(), 17, s.TransmitBuffer.begin());
     s.ReceivedCount = 0;
     s.ReplyComplete = false;
@@ -191,7 +181,9 @@ void CommModule::WriteRecord(int unit) {
             StartTransaction();
             SendBytes(17);
         }
-        if (resends > 10 || s.ReplyComplete || s.LinkStop) break;
+        if (resends > 10 || s.ReplyComplete || s.LinkStop)
+            break;
     }
-    if (s.LinkStop || resends > 10) UpdateAborted_ = true;
+    if (s.LinkStop || resends > 10)
+        UpdateAborted_ = true;
 }

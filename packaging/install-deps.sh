@@ -9,7 +9,7 @@ packages=(
   libqt6sql6-sqlite libqt6printsupport6 libqt6test6
   libgl-dev clang-format
   clang-14 libclang-rt-14-dev
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core qt6-translations-l10n
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
+#include <numeric>
 #include <set>
 
 #include "tools/dcsim/dc_model.h"
@@ -23,18 +24,13 @@ Bytes Send(DcModel& dc, Bytes frame, double now = 0.0) {
 // 128 data bytes, the check byte given, the trailing zero.
 Bytes BlockFrame(std::uint8_t fill, std::uint8_t check) {
     Bytes frame(128, fill);
-    frame.push_back(check);
-    frame.push_back(0x00);
+    frame.insert(frame.end(), {check, 0x00});
     return frame;
 }
 
-Bytes RecordFrame(const Bytes& data, int checkOffset = 0) {
-    Bytes frame = data;
-    int sum = 0;
-    for (auto b : data)
-        sum += b;
-    frame.push_back(static_cast<std::uint8_t>((sum + checkOffset) & 0xFF));
-    frame.push_back(0x00);
+Bytes RecordFrame(Bytes frame, int checkOffset = 0) {
+    const int sum = std::accumulate(frame.begin(), frame.end(), checkOffset);
+    frame.insert(frame.end(), {static_cast<std::uint8_t>(sum & 0xFF), 0x00});
     return frame;
 }
 
@@ -58,45 +54,37 @@ class DcSimTest : public QObject {
 private slots:
     void identificationIsEighteenBytesWithTheSumOfTheText() {
         DcModel dc;
-        const Bytes reply = Send(dc, {0x84, 0x00});
-        QCOMPARE(reply.size(), std::size_t{18});
-        QCOMPARE(reply[0], std::uint8_t{0x5A});
-        QCOMPARE(std::string(reply.begin() + 1, reply.begin() + 17), std::string("KAV1F V1A 0512KB"));
-        int sum = 0;
-        for (char c : std::string("KAV1F V1A 0512KB"))
-            sum += static_cast<unsigned char>(c);
-        QCOMPARE(reply[17], static_cast<std::uint8_t>(sum % 256));
+        const std::string text = "KAV1F V1A 0512KB";
+        Bytes expected{0x5A};
+        expected.insert(expected.end(), text.begin(), text.end());
+        expected.push_back(static_cast<std::uint8_t>(std::accumulate(text.begin(), text.end(), 0) % 256));
+        QCOMPARE(Send(dc, {0x84, 0x00}), expected);
     }
 
+    // Sent to a DC in Deep Sleep; only a leave command ends it.
     void shortCommandsAndBrokenFrames_data() {
         QTest::addColumn<Bytes>("frame");
         QTest::addColumn<Bytes>("reply");
-        QTest::newRow("status byte") << Bytes{0xBA, 0x00} << Bytes{0x5A, 0x07};
-        QTest::newRow("enter deep sleep") << Bytes{0xA8, 0x55, 0x00} << Bytes{0x5A};
-        QTest::newRow("leave deep sleep") << Bytes{0xA8, 0x99, 0x00} << Bytes{0x5A};
-        QTest::newRow("deep sleep, other mode") << Bytes{0xA8, 0x12, 0x00} << Bytes{};
-        QTest::newRow("value B6") << Bytes{0xB6, 0x12, 0x34, 0x00} << Bytes{0x5A};
-        QTest::newRow("value B8") << Bytes{0xB8, 0x00, 0x10, 0x00} << Bytes{0x5A};
-        QTest::newRow("no trailing zero") << Bytes{0x84} << Bytes{};
-        QTest::newRow("block read one byte short") << Bytes{0xB4, 0x00, 0x00} << Bytes{};
-        QTest::newRow("trailing byte not zero") << Bytes{0xBA, 0x01} << Bytes{};
-        QTest::newRow("unknown command") << Bytes{0x42, 0x00} << Bytes{};
+        QTest::addColumn<bool>("sleeping");
+        QTest::newRow("status byte") << Bytes{0xBA, 0x00} << Bytes{0x5A, 0x07} << true;
+        QTest::newRow("enter deep sleep") << Bytes{0xA8, 0x55, 0x00} << Bytes{0x5A} << true;
+        QTest::newRow("leave deep sleep") << Bytes{0xA8, 0x99, 0x00} << Bytes{0x5A} << false;
+        QTest::newRow("deep sleep, other mode") << Bytes{0xA8, 0x12, 0x00} << Bytes{} << true;
+        QTest::newRow("value B6") << Bytes{0xB6, 0x12, 0x34, 0x00} << Bytes{0x5A} << true;
+        QTest::newRow("value B8") << Bytes{0xB8, 0x00, 0x10, 0x00} << Bytes{0x5A} << true;
+        QTest::newRow("no trailing zero") << Bytes{0x84} << Bytes{} << true;
+        QTest::newRow("block read one byte short") << Bytes{0xB4, 0x00, 0x00} << Bytes{} << true;
+        QTest::newRow("trailing byte not zero") << Bytes{0xBA, 0x01} << Bytes{} << true;
+        QTest::newRow("unknown command") << Bytes{0x42, 0x00} << Bytes{} << true;
     }
     void shortCommandsAndBrokenFrames() {
         QFETCH(Bytes, frame);
-        QFETCH(Bytes, reply);
         DcConfig config;
         config.subVersion = 7;
         DcModel dc(config);
-        QCOMPARE(Send(dc, frame), reply);
-    }
-
-    void deepSleepFollowsTheModeByte() {
-        DcModel dc;
-        Send(dc, {0xA8, 0x55, 0x00});
-        QVERIFY(dc.DeepSleep());
-        Send(dc, {0xA8, 0x99, 0x00});
-        QVERIFY(!dc.DeepSleep());
+        QCOMPARE(Send(dc, {0xA8, 0x55, 0x00}), Bytes{0x5A});
+        QTEST(Send(dc, frame), "reply");
+        QTEST(dc.DeepSleep(), "sleeping");
     }
 
     void blockZeroCarriesSerialAndHeaderPointers_data() {
@@ -148,10 +136,7 @@ private slots:
         QCOMPARE(dc.Block(3080), before);
         // The data phase is over: the same bytes again are no frame.
         QCOMPARE(Send(dc, BlockFrame(0x3C, 0x00)), Bytes{});
-    }
-
-    void anotherCommandEndsADataPhase() {
-        DcModel dc;
+        // Another command ends a data phase too.
         QCOMPARE(Send(dc, {0xB5, 0x01, 0x00, 0x00}), Bytes{0x5A});
         QCOMPARE(Send(dc, {0xB4, 0x00, 0x00, 0x00}).size(), std::size_t{129});
         QCOMPARE(Send(dc, BlockFrame(0x3C, 0x00)), Bytes{});
@@ -180,31 +165,21 @@ private slots:
         QTest::newRow("11 am") << std::uint8_t{0x11} << 11;
         QTest::newRow("11 pm") << std::uint8_t{0x91} << 23;
     }
+    // A record with a wrong sum is refused first; sent again with the right one, it is decoded.
     void clockRecordIsDecoded() {
         QFETCH(std::uint8_t, hourByte);
         QFETCH(int, hour);
         DcModel dc;
+        const Bytes record{0x11, 0x23, 0x07, 0x09, 0x05, hourByte, 0xE9, 0x00};
         QCOMPARE(Send(dc, {0x97, 0x00}), Bytes{0x5A});
-        QCOMPARE(Send(dc, RecordFrame({0x11, 0x23, 0x07, 0x09, 0x05, hourByte, 0xE9, 0x00})), Bytes{0x5A});
+        QCOMPARE(Send(dc, RecordFrame(record, 1)), Bytes{0xA5});
+        QVERIFY(!dc.DeviceClock());
+        QCOMPARE(Send(dc, RecordFrame(record)), Bytes{0x5A});
         const auto clock = dc.DeviceClock();
         QVERIFY(clock.has_value());
-        QCOMPARE(clock->year, 11);
-        QCOMPARE(clock->day, 23);
-        QCOMPARE(clock->month, 7);
-        QCOMPARE(clock->second, 9);
-        QCOMPARE(clock->minute, 5);
-        QCOMPARE(clock->hour, hour);
-        QCOMPARE(clock->value, std::uint8_t{0xE9});
-    }
-
-    void clockRecordWithWrongSumIsRefused() {
-        DcModel dc;
-        Send(dc, {0x97, 0x00});
-        // 11 23 07 09 05 82 E9 00 sums to 0x1B4: 0xB4 is right, 0xB5 is not.
-        QCOMPARE(Send(dc, {0x11, 0x23, 0x07, 0x09, 0x05, 0x82, 0xE9, 0x00, 0xB5, 0x00}), Bytes{0xA5});
-        QVERIFY(!dc.DeviceClock());
-        QCOMPARE(Send(dc, {0x11, 0x23, 0x07, 0x09, 0x05, 0x82, 0xE9, 0x00, 0xB4, 0x00}), Bytes{0x5A});
-        QVERIFY(dc.DeviceClock());
+        QCOMPARE(QList<int>({clock->year, clock->month, clock->day, clock->hour, clock->minute, clock->second,
+                             clock->value}),
+                 QList<int>({11, 7, 23, hour, 5, 9, 0xE9}));
     }
 
     void firstImageInstallsOnlyWithTheSumOfItsCheckBytes_data() {
@@ -265,7 +240,6 @@ private slots:
         QTest::addColumn<QString>("answered");  // frames 1..6
         QTest::newRow("power loss at frame 3") << 3 << 0 << 0 << "xx....";
         QTest::newRow("frames 2 and 3 lost") << 0 << 2 << 2 << "x..xxx";
-        QTest::newRow("no fault") << 0 << 0 << 0 << "xxxxxx";
     }
     void lostFrames() {
         QFETCH(int, silentFrom);
@@ -468,9 +442,7 @@ private slots:
 
     void executableServesOnAPseudoTerminal() {
         QProcess sim;
-        sim.start(QStringLiteral(KAV_DC_SIM_PATH),
-                  {QStringLiteral("--id"), QStringLiteral("KAV2X V3C 1024KB")});
-        QVERIFY(sim.waitForStarted(5000));
+        sim.start(QStringLiteral(KAV_DC_SIM_PATH), {"--id", "KAV2X V3C 1024KB"});
         while (!sim.canReadLine())
             QVERIFY(sim.waitForReadyRead(5000));
         const QByteArray path = sim.readLine().trimmed();
@@ -482,22 +454,17 @@ private slots:
         QByteArray reply;
         QElapsedTimer waited;
         waited.start();
-        while (reply.size() < 18 && waited.elapsed() < 3000) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) > 0) {
-                char buffer[64];
-                const ssize_t n = ::read(fd, buffer, sizeof buffer);
-                if (n > 0)
-                    reply.append(buffer, static_cast<int>(n));
-            }
+        for (pollfd p{fd, POLLIN, 0}; reply.size() < 18 && waited.elapsed() < 3000;) {
+            char buffer[64];
+            if (::poll(&p, 1, 100) > 0)
+                reply.append(buffer, std::max(0, static_cast<int>(::read(fd, buffer, sizeof buffer))));
         }
         ::close(fd);
         QCOMPARE(reply.size(), 18);
         QCOMPARE(reply.mid(0, 17), QByteArray("ZKAV2X V3C 1024KB"));
         sim.closeWriteChannel();
         QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(sim.exitCode(), 0);
+        QCOMPARE(sim.exitStatus() == QProcess::NormalExit ? sim.exitCode() : -1, 0);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <algorithm>
 #include <memory>
+#include <numeric>
 
 #include "fakes/recording_view.h"
 #include "fakes/wizard_fixture.h"
@@ -25,6 +26,16 @@ struct TestFirmware {
     std::uint16_t memory = 512;
     std::string minVersion = "1A";  // the fifth field of the device-versions resource
 };
+
+// A DC with its profile in units start .. end, its data drawn from seed.
+inline DcConfig ProfileDc(int start, int end, std::uint32_t seed = 1, int serialNumber = 210417) {
+    DcConfig dc;
+    dc.profileStart = start;
+    dc.profileEnd = end;
+    dc.seed = seed;
+    dc.serialNumber = serialNumber;
+    return dc;
+}
 
 // The whole update on one virtual clock: the wizard's parts wired as in the program, the simulated DC as the
 // device, a recording view as the window. The firmware is loaded by the real loader from a file the format
@@ -49,25 +60,17 @@ struct UpdateFixture {
                 seen.push_back({sim.Sent().back(), view.rows.back().status});
             handle(data);
         };
-        Load(fw);
-        // As the stage machine leaves things when the update starts.
-        session.profile.ProfileBackupActive = true;
-        session.wizard.ProfileRestored = true;
-        session.EnterDeepSleep = false;
-    }
-
-    void Load(const TestFirmware& fw) {
+        std::vector<std::uint8_t> image(std::size_t(fw.blocks) * 128);
+        for (std::size_t i = 0; i < image.size(); ++i)
+            image[i] = std::uint8_t(i * 7 + 3);
         fwr::EncodeInput in;
         in.modelNumber = 513;
         in.version = fw.version;
         in.subVersion = fw.subVersion;
         in.memorySize = fw.memory;
+        in.code2Parameter = 0x0102;
         in.modelName = "KAV 1F";
         in.modelId = "KAV1F";
-        in.code2Parameter = 0x0102;
-        std::vector<std::uint8_t> image(std::size_t(fw.blocks) * 128);
-        for (std::size_t i = 0; i < image.size(); ++i)
-            image[i] = std::uint8_t(i * 7 + 3);
         if (fw.kind != TestKind::Code2Only)
             in.image1 = image;
         if (fw.kind != TestKind::CodeOnly)
@@ -76,17 +79,18 @@ struct UpdateFixture {
         if (!file.ok)
             qFatal("cannot encode: %s", file.error.c_str());
         session.wizard.FirmwareFilePath = appDir.filePath("KAV.1F.FWR");
-        QFile out(session.wizard.FirmwareFilePath);
-        if (!out.open(QIODevice::WriteOnly))
-            qFatal("cannot write the firmware file");
-        out.write(reinterpret_cast<const char*>(file.file.data()), qint64(file.file.size()));
-        out.close();
-        const QString versions = QStringLiteral("HOLM|KAV|512|6865|") + QString::fromStdString(fw.minVersion);
+        PlaceFile(QByteArray(reinterpret_cast<const char*>(file.file.data()), qsizetype(file.file.size())),
+                  session.wizard.FirmwareFilePath);
+        const QString versions = "HOLM|KAV|512|6865|" + QString::fromStdString(fw.minVersion);
         if (!GetCode(
                 session, tasks, texts, view, [] {}, versions))
             qFatal("cannot load the firmware file");
         tasks.Clear();
         view.rows.clear();
+        // As the stage machine leaves things when the update starts.
+        session.profile.ProfileBackupActive = true;
+        session.wizard.ProfileRestored = true;
+        session.EnterDeepSleep = false;
     }
 
     // The events of the task list, in order.
@@ -98,10 +102,11 @@ struct UpdateFixture {
     }
     QString Text(Txt id) const { return texts.GetText(id); }
     QString BackupPath() const { return appDir.filePath("513.210417.bin"); }
-    void PlaceBackup(const QByteArray& bytes, const QString& path = {}) {
+    // At the backup file's place unless another path is given.
+    void PlaceFile(const QByteArray& bytes, const QString& path = {}) const {
         QFile out(path.isEmpty() ? BackupPath() : path);
         if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
-            qFatal("cannot place a backup");
+            qFatal("cannot write %s", qPrintable(out.fileName()));
     }
     // Transmissions of this length that begin with this byte.
     int Count(std::uint8_t command, std::size_t length) const {
@@ -135,6 +140,16 @@ struct UpdateFixture {
     std::vector<std::pair<std::vector<std::uint8_t>, QString>> seen;  // frame answered, status showing
 };
 
+inline QByteArray FileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Memory units first .. last, 16 bytes each.
+inline std::vector<std::uint8_t> Units(const std::vector<std::uint8_t>& memory, int first, int last) {
+    return {memory.begin() + first * 16, memory.begin() + (last + 1) * 16};
+}
+
 // The backup file a DC with this memory must leave, worked out from the file layout alone: block 0's header
 // record and serial number, then the blocks of the profile range, column by column.
 inline QByteArray ExpectedBackupFile(const std::vector<std::uint8_t>& m, int memorySize) {
@@ -144,16 +159,11 @@ inline QByteArray ExpectedBackupFile(const std::vector<std::uint8_t>& m, int mem
         f[at] = char(value & 0xFF);
         f[at + 1] = char((value >> 8) & 0xFF);
     };
-    int sum = 0;
-    for (int i = 0; i < 16; ++i) {
-        f[i] = char(m[std::size_t(64 + i)]);
-        sum += m[std::size_t(64 + i)];
-    }
-    f[16] = char(sum % 256);
-    for (int i = 0; i < 3; ++i) {
-        f[17 + 2 * i] = char(m[std::size_t(10 + i)] >> 4);
-        f[18 + 2 * i] = char(m[std::size_t(10 + i)] & 15);
-    }
+    for (int i = 0; i < 16; ++i)
+        f[i] = char(m[64 + i]);
+    f[16] = char(std::accumulate(m.begin() + 64, m.begin() + 80, 0) % 256);
+    for (int i = 0; i < 6; ++i)  // the serial number's three bytes, a nibble each
+        f[17 + i] = char(i % 2 ? m[10 + i / 2] & 15 : m[10 + i / 2] >> 4);
     const auto pointer = [&](std::size_t at) {
         const int p = m[at] + 256 * m[at + 1];
         return memorySize == 1024 ? p : p / 16;
@@ -169,13 +179,9 @@ inline QByteArray ExpectedBackupFile(const std::vector<std::uint8_t>& m, int mem
     end = std::max(end, 256);
     for (int row = 0, unit = start / 8 * 8; unit <= end; ++row, unit += 8) {
         put(row, 0, unit - 256);
-        int blockSum = 0;
-        for (int k = 0; k < 128; ++k) {
-            const int byte = m[std::size_t(unit * 16 + k)];
-            put(row, k + 1, byte);
-            blockSum += byte;
-        }
-        put(row, 129, blockSum % 256);
+        for (int k = 0; k < 128; ++k)
+            put(row, k + 1, m[unit * 16 + k]);
+        put(row, 129, std::accumulate(m.begin() + unit * 16, m.begin() + unit * 16 + 128, 0) % 256);
     }
     return f;
 }
