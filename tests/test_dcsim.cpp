@@ -1,5 +1,5 @@
-// The simulated DC: its replies, its memory, the install rule, the faults, the virtual-time link and the
-// pseudo-terminal executable.
+// The simulated DC where no suite driving the wizard against it reaches: block 0's layout, the install rule,
+// the virtual-time pump's contract, the link's timing and chatter, and the pseudo-terminal executable.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -7,8 +7,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
-#include <numeric>
-#include <set>
 
 #include "tools/dcsim/dc_model.h"
 #include "tools/dcsim/simulated_link.h"
@@ -21,24 +19,14 @@ Bytes Send(DcModel& dc, Bytes frame, double now = 0.0) {
     return dc.Receive(frame, now);
 }
 
-// 128 data bytes, the check byte given, the trailing zero.
-Bytes BlockFrame(std::uint8_t fill, std::uint8_t check) {
-    Bytes frame(128, fill);
-    frame.insert(frame.end(), {check, 0x00});
-    return frame;
-}
-
-Bytes RecordFrame(Bytes frame, int checkOffset = 0) {
-    const int sum = std::accumulate(frame.begin(), frame.end(), checkOffset);
-    frame.insert(frame.end(), {static_cast<std::uint8_t>(sum & 0xFF), 0x00});
-    return frame;
-}
-
-// Writes one first-image block (B5) or second-image block (B7) through both phases.
+// Writes one block through both phases: the address, then 128 data bytes, the check byte and the zero.
 void WriteBlock(DcModel& dc, std::uint8_t command, int unit, std::uint8_t fill, std::uint8_t check) {
     QCOMPARE(Send(dc, {command, static_cast<std::uint8_t>(unit >> 8), static_cast<std::uint8_t>(unit), 0}),
              Bytes{0x5A});
-    QCOMPARE(Send(dc, BlockFrame(fill, check)), Bytes{0x5A});
+    Bytes data(130, fill);
+    data[128] = check;
+    data[129] = 0x00;
+    QCOMPARE(Send(dc, data), Bytes{0x5A});
 }
 
 std::string IdOf(DcModel& dc, double now) {
@@ -52,41 +40,6 @@ class DcSimTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void identificationIsEighteenBytesWithTheSumOfTheText() {
-        DcModel dc;
-        const std::string text = "KAV1F V1A 0512KB";
-        Bytes expected{0x5A};
-        expected.insert(expected.end(), text.begin(), text.end());
-        expected.push_back(static_cast<std::uint8_t>(std::accumulate(text.begin(), text.end(), 0) % 256));
-        QCOMPARE(Send(dc, {0x84, 0x00}), expected);
-    }
-
-    // Sent to a DC in Deep Sleep; only a leave command ends it.
-    void shortCommandsAndBrokenFrames_data() {
-        QTest::addColumn<Bytes>("frame");
-        QTest::addColumn<Bytes>("reply");
-        QTest::addColumn<bool>("sleeping");
-        QTest::newRow("status byte") << Bytes{0xBA, 0x00} << Bytes{0x5A, 0x07} << true;
-        QTest::newRow("enter deep sleep") << Bytes{0xA8, 0x55, 0x00} << Bytes{0x5A} << true;
-        QTest::newRow("leave deep sleep") << Bytes{0xA8, 0x99, 0x00} << Bytes{0x5A} << false;
-        QTest::newRow("deep sleep, other mode") << Bytes{0xA8, 0x12, 0x00} << Bytes{} << true;
-        QTest::newRow("value B6") << Bytes{0xB6, 0x12, 0x34, 0x00} << Bytes{0x5A} << true;
-        QTest::newRow("value B8") << Bytes{0xB8, 0x00, 0x10, 0x00} << Bytes{0x5A} << true;
-        QTest::newRow("no trailing zero") << Bytes{0x84} << Bytes{} << true;
-        QTest::newRow("block read one byte short") << Bytes{0xB4, 0x00, 0x00} << Bytes{} << true;
-        QTest::newRow("trailing byte not zero") << Bytes{0xBA, 0x01} << Bytes{} << true;
-        QTest::newRow("unknown command") << Bytes{0x42, 0x00} << Bytes{} << true;
-    }
-    void shortCommandsAndBrokenFrames() {
-        QFETCH(Bytes, frame);
-        DcConfig config;
-        config.subVersion = 7;
-        DcModel dc(config);
-        QCOMPARE(Send(dc, {0xA8, 0x55, 0x00}), Bytes{0x5A});
-        QTEST(Send(dc, frame), "reply");
-        QTEST(dc.DeepSleep(), "sleeping");
-    }
-
     void blockZeroCarriesSerialAndHeaderPointers_data() {
         QTest::addColumn<int>("memoryCode");
         QTest::addColumn<Bytes>("pointers");  // header bytes 8..11
@@ -107,204 +60,69 @@ private slots:
         const Bytes reply = Send(dc, {0xB4, 0x00, 0x00, 0x00});
         QCOMPARE(reply.size(), std::size_t{129});
         QCOMPARE(reply[0], std::uint8_t{0x5A});
-        QCOMPARE(Bytes(reply.begin() + 1 + 10, reply.begin() + 1 + 13), (Bytes{0x12, 0x34, 0x56}));
+        QCOMPARE(Bytes(reply.begin() + 1 + 10, reply.begin() + 1 + 13), (Bytes{0x12, 0x34, 0x56}));  // BCD
         QCOMPARE(Bytes(reply.begin() + 1 + 64 + 8, reply.begin() + 1 + 64 + 12), pointers);
     }
 
-    void ringHoldsSeededDivesInsideTheProfileOnly() {
-        DcConfig config;
-        config.profileStart = 512;
-        config.profileEnd = 1023;
-        const DcModel a(config);
-        const DcModel b(config);
-        config.seed = 2;
-        const DcModel c(config);
-        const Bytes inside = a.Block(600);
-        QCOMPARE(inside, b.Block(600));
-        QVERIFY(inside != c.Block(600));
-        QVERIFY(std::count(inside.begin(), inside.end(), 0xFF) < 64);
-        QCOMPARE(a.Block(1024), Bytes(128, 0xFF));  // ring, after the profile
-        QCOMPARE(a.Block(256), Bytes(128, 0xFF));   // ring, before it
-        QVERIFY(a.Block(8) != Bytes(128, 0xFF));    // settings below the ring
-    }
-
-    void profileBlockIsWrittenBackBelowItsReadAddress() {
-        DcModel dc;
-        const Bytes before = dc.Block(3080);
-        WriteBlock(dc, 0xB5, 3080, 0x3C, 0x00);  // unit 0x0C08; the check byte is not the device's business
-        QCOMPARE(dc.Block(3080 + 256), Bytes(128, 0x3C));
-        QCOMPARE(dc.Block(3080), before);
-        // The data phase is over: the same bytes again are no frame.
-        QCOMPARE(Send(dc, BlockFrame(0x3C, 0x00)), Bytes{});
-        // Another command ends a data phase too.
-        QCOMPARE(Send(dc, {0xB5, 0x01, 0x00, 0x00}), Bytes{0x5A});
-        QCOMPARE(Send(dc, {0xB4, 0x00, 0x00, 0x00}).size(), std::size_t{129});
-        QCOMPARE(Send(dc, BlockFrame(0x3C, 0x00)), Bytes{});
-        QVERIFY(dc.Block(0x0100 + 256) != Bytes(128, 0x3C));
-    }
-
-    void recordWriteChecksItsSum() {
-        DcModel dc;
-        const Bytes record{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-        const Bytes before = dc.Block(0);
-        QCOMPARE(Send(dc, {0xB2, 0x00, 0x04, 0x00}), Bytes{0x5A});
-        QCOMPARE(Send(dc, RecordFrame(record, 1)), Bytes{0xA5});
-        QCOMPARE(dc.Block(0), before);
-        QCOMPARE(Send(dc, RecordFrame(record)), Bytes{0x5A});  // the refused record may simply come again
-        const Bytes block = dc.Block(0);
-        QCOMPARE(Bytes(block.begin() + 64, block.begin() + 80), record);
-        QCOMPARE(Bytes(block.begin(), block.begin() + 64), Bytes(before.begin(), before.begin() + 64));
-    }
-
-    void clockRecordIsDecoded_data() {
-        QTest::addColumn<std::uint8_t>("hourByte");
-        QTest::addColumn<int>("hour");
-        QTest::newRow("2 pm") << std::uint8_t{0x82} << 14;
-        QTest::newRow("noon") << std::uint8_t{0x92} << 12;
-        QTest::newRow("midnight") << std::uint8_t{0x00} << 0;
-        QTest::newRow("11 am") << std::uint8_t{0x11} << 11;
-        QTest::newRow("11 pm") << std::uint8_t{0x91} << 23;
-    }
-    // A record with a wrong sum is refused first; sent again with the right one, it is decoded.
-    void clockRecordIsDecoded() {
-        QFETCH(std::uint8_t, hourByte);
-        QFETCH(int, hour);
-        DcModel dc;
-        const Bytes record{0x11, 0x23, 0x07, 0x09, 0x05, hourByte, 0xE9, 0x00};
-        QCOMPARE(Send(dc, {0x97, 0x00}), Bytes{0x5A});
-        QCOMPARE(Send(dc, RecordFrame(record, 1)), Bytes{0xA5});
-        QVERIFY(!dc.DeviceClock());
-        QCOMPARE(Send(dc, RecordFrame(record)), Bytes{0x5A});
-        const auto clock = dc.DeviceClock();
-        QVERIFY(clock.has_value());
-        QCOMPARE(QList<int>({clock->year, clock->month, clock->day, clock->hour, clock->minute, clock->second,
-                             clock->value}),
-                 QList<int>({11, 7, 23, hour, 5, 9, 0xE9}));
-    }
-
-    void firstImageInstallsOnlyWithTheSumOfItsCheckBytes_data() {
+    void imageInstallsOnlyWithTheSumOfItsCheckBytes_data() {
+        QTest::addColumn<bool>("first");  // B5 blocks closed by B6, else B7 blocks closed by B9
         QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("idAfter");
-        // Check bytes F0 + 80 + 33 = 0x1A3; the rewritten block counts once with its last check byte.
-        QTest::newRow("matching sum") << 0x01A3 << "KAV1F V1B 0512KB";
-        QTest::newRow("wrong sum") << 0x01A4 << "KAV1F V1A 0512KB";
-        QTest::newRow("rewrite counted twice") << 0x01A3 + 0x55 << "KAV1F V1A 0512KB";
+        QTest::addColumn<bool>("installed");
+        // Check bytes F0 + 80 + 33 = 0x1A3; the rewritten unit counts once, with its last check byte.
+        QTest::newRow("first image, matching sum") << true << 0x01A3 << true;
+        QTest::newRow("first image, wrong sum") << true << 0x01A4 << false;
+        QTest::newRow("first image, rewrite counted twice") << true << 0x01A3 + 0x55 << false;
+        QTest::newRow("second image, matching sum") << false << 0x01A3 << true;
+        QTest::newRow("second image, wrong sum") << false << 0x01A4 << false;
     }
-    void firstImageInstallsOnlyWithTheSumOfItsCheckBytes() {
+    void imageInstallsOnlyWithTheSumOfItsCheckBytes() {
+        QFETCH(bool, first);
         QFETCH(int, value);
-        QFETCH(QString, idAfter);
+        QFETCH(bool, installed);
         DcModel dc;
-        WriteBlock(dc, 0xB5, 0x0100, 0x11, 0xF0);
-        WriteBlock(dc, 0xB5, 0x0108, 0x22, 0x55);
-        WriteBlock(dc, 0xB5, 0x0108, 0x22, 0x80);
-        WriteBlock(dc, 0xB5, 0x0110, 0x33, 0x33);
-        QCOMPARE(
-            Send(dc, {0xB6, static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value), 0}, 1.0),
-            Bytes{0x5A});
+        const Bytes profile = dc.Block(0x0110 + 256);
+        const std::uint8_t write = first ? 0xB5 : 0xB7;
+        WriteBlock(dc, write, 0x0100, 0x11, 0xF0);
+        WriteBlock(dc, write, 0x0108, 0x22, 0x55);
+        WriteBlock(dc, write, 0x0108, 0x22, 0x80);
+        WriteBlock(dc, write, 0x0110, 0x33, 0x33);
+        // A first image lands in the profile area at unit + 256; a second one is kept apart.
+        QCOMPARE(dc.Block(0x0110 + 256), first ? Bytes(128, 0x33) : profile);
+        const std::uint8_t close = first ? 0xB6 : 0xB9;
+        QCOMPARE(Send(dc, {close, static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value), 0},
+                      1.0),
+                 Bytes{0x5A});
         QCOMPARE(IdOf(dc, 1.0 + 7.9), std::string());  // restarting, 8 s
-        QCOMPARE(IdOf(dc, 1.0 + 8.1), idAfter.toStdString());
-        QCOMPARE(Send(dc, {0xBA, 0x00}, 9.5), (Bytes{0x5A, 0x03}));
-    }
-
-    void secondImageBringsTheNewSubVersion_data() {
-        QTest::addColumn<int>("value");
-        QTest::addColumn<int>("subVersion");
-        QTest::newRow("matching sum") << 0x00C8 << 4;  // 0x64 + 0x64
-        QTest::newRow("wrong sum") << 0x00C9 << 3;
-    }
-    void secondImageBringsTheNewSubVersion() {
-        QFETCH(int, value);
-        QFETCH(int, subVersion);
-        DcModel dc;
-        const Bytes profile = dc.Block(0x0020 + 256);
-        WriteBlock(dc, 0xB7, 0x0020, 0xAB, 0x64);
-        WriteBlock(dc, 0xB7, 0x0028, 0xCD, 0x64);
-        QCOMPARE(dc.Block(0x0020 + 256), profile);  // a second image does not touch the memory
-        QCOMPARE(dc.SecondImage().at(0x0028)[5], std::uint8_t{0xCD});
-        Send(dc, {0xB8, 0x12, 0x34, 0x00});
-        QCOMPARE(dc.SecondImageParameter(), std::optional<std::uint16_t>(0x1234));
-        Send(dc, {0xB9, 0x00, static_cast<std::uint8_t>(value), 0x00});
-        QCOMPARE(Send(dc, {0xBA, 0x00}, 8.5), (Bytes{0x5A, static_cast<std::uint8_t>(subVersion)}));
-        QCOMPARE(IdOf(dc, 8.5), std::string("KAV1F V1A 0512KB"));
-    }
-
-    void versionSitsAtTheEndOfTheSecondWord() {
-        QCOMPARE(ReplaceVersion("KAV1F V1A 0512KB", "2C"), std::string("KAV1F V2C 0512KB"));
-        QCOMPARE(ReplaceVersion("KAV1FV1A0512KB  ", "2C"), std::string("KAV1FV1A0512KB  "));
-    }
-
-    void lostFrames_data() {
-        QTest::addColumn<int>("silentFrom");
-        QTest::addColumn<int>("silenceStart");
-        QTest::addColumn<int>("silenceCount");
-        QTest::addColumn<QString>("answered");  // frames 1..6
-        QTest::newRow("power loss at frame 3") << 3 << 0 << 0 << "xx....";
-        QTest::newRow("frames 2 and 3 lost") << 0 << 2 << 2 << "x..xxx";
-    }
-    void lostFrames() {
-        QFETCH(int, silentFrom);
-        QFETCH(int, silenceStart);
-        QFETCH(int, silenceCount);
-        QFETCH(QString, answered);
-        DcConfig config;
-        config.faults.silentFromFrame = silentFrom;
-        config.faults.silenceStartFrame = silenceStart;
-        config.faults.silenceFrameCount = silenceCount;
-        DcModel dc(config);
-        QString seen;
-        for (int i = 0; i < 6; ++i)
-            seen += Send(dc, {0xBA, 0x00}).empty() ? '.' : 'x';
-        QCOMPARE(seen, answered);
-    }
-
-    void refusalsHitTheChosenPhaseOnly() {
-        DcConfig config;
-        config.faults.refusals = {{0xB5, DcPhase::Data, 3}, {0x84, DcPhase::Command, 1}};
-        DcModel dc(config);
-        QCOMPARE(Send(dc, {0x84, 0x00}), Bytes{0xA5});
-        QCOMPARE(Send(dc, {0x84, 0x00}).size(), std::size_t{18});
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(Send(dc, {0xB5, 0x01, 0x00, 0x00}), Bytes{0x5A});
-            QCOMPARE(Send(dc, BlockFrame(0x77, 0x00)), Bytes{0xA5});
-        }
-        QVERIFY(dc.Block(0x0100 + 256) != Bytes(128, 0x77));
-        WriteBlock(dc, 0xB5, 0x0100, 0x77, 0x00);
-        QCOMPARE(dc.Block(0x0100 + 256), Bytes(128, 0x77));
-    }
-
-    void replyPiecesFollowSplitAndStray() {
-        DcFaults f;
-        const Bytes id = Send(*std::make_unique<DcModel>(), {0x84, 0x00});
-        QCOMPARE(ReplyPieces(id, 0x84, f), std::vector<Bytes>{id});
-        f.splitSizes = {5, 5, 8};
-        const auto pieces = ReplyPieces(id, 0x84, f);
-        QCOMPARE(pieces.size(), std::size_t{3});
-        QCOMPARE(pieces[2], Bytes(id.begin() + 10, id.end()));
-        f.splitSizes = {1};
-        f.strayByte = 0x3F;
-        f.strayBefore = 0xA8;
-        QCOMPARE(ReplyPieces({0x5A}, 0xA8, f), (std::vector<Bytes>{{0x3F}, {0x5A}}));
-        QCOMPARE(ReplyPieces({0x5A, 0x03}, 0xBA, f), (std::vector<Bytes>{{0x5A}, {0x03}}));
+        QCOMPARE(IdOf(dc, 1.0 + 8.1),
+                 std::string(installed && first ? "KAV1F V1B 0512KB" : "KAV1F V1A 0512KB"));
+        const std::uint8_t subVersion = installed && !first ? 4 : 3;
+        QCOMPARE(Send(dc, {0xBA, 0x00}, 9.5), (Bytes{0x5A, subVersion}));
+        QCOMPARE(dc.Installs(), installed ? 1 : 0);
     }
 
     void linkDeliversAfterLatencyAndWireTime_data() {
         QTest::addColumn<bool>("throttle");
         QTest::addColumn<double>("extra");
+        QTest::addColumn<int>("extraFor");  // the command the extra latency is aimed at, 0 = every reply
         QTest::addColumn<double>("due");
         // 84 00 out (2 bytes), 18 bytes back, at 10 bits a byte and 38400 bit/s.
-        QTest::newRow("plain") << false << 0.0 << 1.005;
-        QTest::newRow("extra latency") << false << 0.5 << 1.505;
-        QTest::newRow("throttled") << true << 0.0 << 1.005 + 20 * 10 / 38400.0;
+        QTest::newRow("plain") << false << 0.0 << 0 << 1.005;
+        QTest::newRow("extra latency") << false << 0.5 << 0 << 1.505;
+        QTest::newRow("extra latency for this command") << false << 0.5 << 0x84 << 1.505;
+        QTest::newRow("extra latency for another command") << false << 0.5 << 0xBA << 1.005;
+        QTest::newRow("throttled") << true << 0.0 << 0 << 1.005 + 20 * 10 / 38400.0;
     }
     void linkDeliversAfterLatencyAndWireTime() {
         QFETCH(bool, throttle);
         QFETCH(double, extra);
+        QFETCH(int, extraFor);
         QFETCH(double, due);
         VirtualClock clock;
         DcConfig config;
         config.latency = 0.005;
         config.throttle = throttle;
         config.faults.extraLatency = extra;
+        config.faults.extraLatencyCommand = static_cast<std::uint8_t>(extraFor);
         SimulatedLink link(clock, config);
         clock.AdvanceTo(1.0);
         link.Serial().Transmit(Bytes{0x84, 0x00});
@@ -315,6 +133,8 @@ private slots:
         QVERIFY(std::abs(clock.Now() - due) < 1e-9);
     }
 
+    // One pass hands over one due delivery or runs one action, the earliest first, whatever the queueing
+    // order.
     void pumpRunsEventsInTimeOrder() {
         VirtualClock clock;
         SimulatedLink link(clock);
@@ -331,6 +151,7 @@ private slots:
         QCOMPARE(link.Pending(), std::size_t{0});
     }
 
+    // A time-out written as "elapsed > t" must fire: a pass with nothing due ends strictly past its deadline.
     void yieldWithNothingDueEndsPastTheDeadline() {
         VirtualClock clock;
         SimulatedLink link(clock);
@@ -361,70 +182,9 @@ private slots:
         link.Pump().YieldUntil(clock.Now() + 1.0);
         QCOMPARE(link.Delivered().size(), std::size_t{1});
         QCOMPARE(link.DiscardCount(), 2);
-        QCOMPARE(link.Sent(), (std::vector<Bytes>{{0xBA, 0x00}, {0xBA, 0x00}}));
     }
 
-    // A silent DC behind a loop shaped like the identification's: first send and eleven resends.
-    void twelveTimeOutsTakeNoRealTime() {
-        VirtualClock clock;
-        DcConfig config;
-        config.faults.silentFromFrame = 1;
-        SimulatedLink link(clock, config);
-        QElapsedTimer real;
-        real.start();
-        link.Serial().Transmit(Bytes{0x84, 0x00});
-        double start = clock.Now();
-        for (int resends = 0; resends < 11;) {
-            link.Pump().YieldUntil(start + 2.0);
-            if (clock.Now() - start > 2.0) {
-                ++resends;
-                start = clock.Now();
-                link.Serial().Transmit(Bytes{0x84, 0x00});
-            }
-        }
-        QCOMPARE(link.Sent().size(), std::size_t{12});
-        QVERIFY(clock.Now() > 22.0 && clock.Now() < 22.1);
-        QVERIFY(link.Pump().Passes() < 20);
-        QVERIFY(real.elapsed() < 200);
-    }
-
-    void restartSwallowsTransmissions() {
-        VirtualClock clock;
-        SimulatedLink link(clock);
-        link.Serial().Transmit(Bytes{0xB6, 0x00, 0x00, 0x00});  // nothing written: sum 0 matches
-        link.Pump().YieldUntil(1.0);
-        QCOMPARE(link.Delivered().back().bytes, Bytes{0x5A});
-        link.Serial().Transmit(Bytes{0x84, 0x00});
-        link.Pump().SleepUntil(7.9);
-        link.Serial().Transmit(Bytes{0x84, 0x00});
-        link.Pump().SleepUntil(8.1);
-        link.Serial().Transmit(Bytes{0x84, 0x00});
-        link.Pump().YieldUntil(9.0);
-        link.Pump().YieldUntil(9.0);
-        QCOMPARE(link.Delivered().size(), std::size_t{2});
-        const Bytes id = link.Delivered()[1].bytes;
-        QCOMPARE(std::string(id.begin() + 1, id.begin() + 17), std::string("KAV1F V1B 0512KB"));
-        QCOMPARE(link.Device().Installs(), 1);
-    }
-
-    void linkHandsOverPiecesOneAtATime() {
-        VirtualClock clock;
-        DcConfig config;
-        config.faults.splitSizes = {5, 5, 8};
-        config.faults.strayByte = 0xE0;
-        config.faults.strayBefore = 0x84;
-        SimulatedLink link(clock, config);
-        link.Serial().Transmit(Bytes{0x84, 0x00});
-        std::vector<std::size_t> sizes;
-        while (link.Pending() > 0) {
-            link.Pump().YieldUntil(clock.Now() + 1.0);
-            sizes.push_back(link.Delivered().back().bytes.size());
-        }
-        QCOMPARE(sizes, (std::vector<std::size_t>{1, 5, 5, 8}));
-        QCOMPARE(link.Delivered()[0].bytes, Bytes{0xE0});
-    }
-
-    void chatterKeepsComing() {
+    void chatterKeepsComingAtItsInterval() {
         VirtualClock clock;
         DcConfig config;
         config.faults.chatter = true;
@@ -433,11 +193,7 @@ private slots:
         while (clock.Now() < 0.995)
             link.Pump().YieldUntil(1.0);
         QCOMPARE(link.Delivered().size(), std::size_t{99});
-        QCOMPARE(link.Pending(), std::size_t{0});
-        std::set<std::uint8_t> values;
-        for (const auto& d : link.Delivered())
-            values.insert(d.bytes[0]);
-        QVERIFY(values.size() > 20);
+        QCOMPARE(link.Pending(), std::size_t{0});  // chatter is not something to wait for
     }
 
     void executableServesOnAPseudoTerminal() {

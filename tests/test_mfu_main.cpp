@@ -1,16 +1,13 @@
+// The wizard's window: message boxes, the layout, the buttons' routing, closing, and the task list's rows.
 #include <QApplication>
 #include <QHeaderView>
-#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "wizard/front/artwork.h"
 #include "wizard/front/mfu_main.h"
-#include "wizard/front/skin_widgets.h"
 #include "wizard/front/task_row_delegate.h"
-#include "wizard/instruction_pages.h"
 
 Q_DECLARE_METATYPE(WizardButton)
 
@@ -30,13 +27,6 @@ QTreeWidget* List(const MFUMain& w) {
 bool Shown(MFUMain& w) {
     w.show();
     return QTest::qWaitForWindowExposed(&w);
-}
-
-QStringList Headers(const MFUMain& w) {
-    QStringList h;
-    for (int i = 0; i < 4; ++i)
-        h << List(w)->headerItem()->text(i);
-    return h;
 }
 
 // Each row as "icon|time|event|status".
@@ -143,37 +133,12 @@ private slots:
         QFETCH(QRect, twips);
         MFUMain w;
         QVERIFY(Shown(w));
+        QCOMPARE(w.size(), QSize(10185 / 15, 6840 / 15));
         auto* control = Child(w, QTest::currentDataTag());
         QVERIFY(control != nullptr);
         QCOMPARE(control->parentWidget()->objectName(), parentName);
         QCOMPARE(control->geometry(),
                  QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
-    }
-
-    // As designed, then as the wizard sets it.
-    void texts() {
-        MFUMain w;
-        QCOMPARE(w.size(), QSize(10185 / 15, 6840 / 15));
-        QCOMPARE(w.minimumSize(), w.maximumSize());
-        QVERIFY(!w.windowIcon().isNull());
-        QCOMPARE(Child<TitleBand>(w, "XPForm")->Text(), u"KAV 1F Firmware Update"_s);
-        QVERIFY(Child(w, "TaskLst")->isHidden() && Child(w, "Image2")->isHidden());
-        QVERIFY(!Child(w, "BackCmd")->isEnabled());
-        QCOMPARE(Headers(w), (QStringList{"", "Time", "Event", "Status"}));
-
-        w.SetWindowCaption(u"KAV 1F Firmware-Update"_s);
-        w.SetFrameCaption(u"CONNECT THE DC"_s);
-        w.SetColumnHeaders(u"Zeit"_s, u"Ereignis"_s, u"Status"_s);
-        w.SetInstructionText(u"1. Plug in.\r\n\r\n2. Clip on.\r\n   a) again"_s);
-        QCOMPARE(w.windowTitle(), u"KAV 1F Firmware-Update"_s);
-        QCOMPARE(Child<TitleBand>(w, "XPForm")->Text(), u"KAV 1F Firmware-Update"_s);
-        QCOMPARE(Child<CaptionFrame>(w, "XPFrame")->Caption(), u"CONNECT THE DC"_s);
-        QCOMPARE(Headers(w), (QStringList{"", "Zeit", "Ereignis", "Status"}));
-        auto* label = Child<QLabel>(w, "Lbl1");
-        QCOMPARE(label->text(), u"1. Plug in.\n\n2. Clip on.\n   a) again"_s);
-        QVERIFY(label->wordWrap());
-        QCOMPARE(label->alignment(), Qt::AlignLeft | Qt::AlignTop);
-        QCOMPARE(label->textFormat(), Qt::PlainText);
     }
 
     void buttons_data() {
@@ -198,18 +163,12 @@ private slots:
         QVERIFY(Shown(w));
         auto* pushButton = w.findChild<QPushButton*>(name);
         QVERIFY(pushButton != nullptr);
-
-        w.SetButtonCaption(button, u"&Weiter >"_s);
-        QCOMPARE(pushButton->text(), u"&Weiter >"_s);
         w.SetButtonEnabled(button, true);
-        w.SetButtonVisible(button, true);
         QTest::mouseClick(pushButton, Qt::LeftButton);
         w.SetButtonEnabled(button, false);
         QTest::mouseClick(pushButton, Qt::LeftButton);  // reports nothing
         expected[std::size_t(callback)] = 1;
         QCOMPARE(calls, expected);
-        w.SetButtonVisible(button, false);
-        QVERIFY(pushButton->isHidden());
     }
 
     // Rows appended, the newest one's status replaced, cleared; a percentage status shows a filled bar, a
@@ -246,23 +205,6 @@ private slots:
         QVERIFY(Rows(w).isEmpty());
     }
 
-    void taskListLayout() {
-        MFUMain w;
-        w.SetFrameVisible(false);
-        w.SetTaskListVisible(true);
-        QVERIFY(Shown(w));
-        for (int row = 0; row < 60; ++row)
-            w.AppendTaskRow(IconInformation, u"10:00:00"_s, u"Step %1"_s.arg(row), u"OK"_s);
-        QTreeWidget* list = List(w);
-        const QRect viewport = list->viewport()->rect();
-        QVERIFY(viewport.contains(list->visualItemRect(list->topLevelItem(59))));  // scrolled to the newest
-        QVERIFY(!viewport.intersects(list->visualItemRect(list->topLevelItem(0))));
-        const QHeaderView* header = list->header();
-        QCOMPARE(header->sectionSize(0), 32);
-        QVERIFY(header->length() <= viewport.width());
-        QVERIFY(header->sectionSize(2) > header->sectionSize(1) + header->sectionSize(3));
-    }
-
     void percent_data() {
         QTest::addColumn<QString>("status");
         QTest::addColumn<int>("value");  // -1: no progress bar
@@ -284,38 +226,6 @@ private slots:
         QFETCH(QString, status);
         QFETCH(int, value);
         QCOMPARE(ProgressPercent(status).value_or(-1), value);
-    }
-
-    // Neither page may lose its last lines at the bottom of the label; page 2 opens with ten empty lines so
-    // that its text begins below the picture.
-    void instructionPages_data() {
-        QTest::addColumn<int>("page");
-        QTest::newRow("connection page") << 1;
-        QTest::newRow("deep sleep page, with the picture") << 2;
-    }
-    void instructionPages() {
-        QFETCH(int, page);
-        MFUMain w;
-        w.SetInstructionText(InstructionPageText(page));
-        w.SetPictureVisible(page == 2);
-        QVERIFY(Shown(w));
-        auto* label = Child<QLabel>(w, "Lbl1");
-        QVERIFY(label->heightForWidth(label->width()) <= label->height());
-        if (page == 1)
-            return;
-        auto* picture = Child<ArtworkView>(w, "Image2");
-        QVERIFY(picture->isVisible());
-        const QImage text = label->grab().toImage();
-        int firstInk = -1;
-        for (int y = 0; y < text.height() && firstInk < 0; ++y) {
-            for (int x = 0; x < text.width() && firstInk < 0; ++x) {
-                if (qAlpha(text.pixel(x, y)) > 128 && qGray(text.pixel(x, y)) < 110)
-                    firstInk = y;
-            }
-        }
-        QVERIFY(firstInk > 0);
-        QVERIFY(picture->ArtRect().height() >= 120);
-        QVERIFY(picture->y() + picture->ArtRect().bottom() < label->y() + firstInk);
     }
 
     // Closing the window goes through OnClose; it closes only once allowed, by the handler or later.
@@ -343,45 +253,6 @@ private slots:
         QVERIFY(w.close());
         QCOMPARE(closes, 1);
         QVERIFY(!w.isVisible());
-    }
-
-    void onTop() {
-        MFUMain w;
-        QVERIFY(Shown(w));
-        for (bool on : {true, false}) {
-            w.SetOnTop(on);
-            QCOMPARE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint), on);
-            QVERIFY(w.isVisible());
-        }
-    }
-
-    void taskIconColours_data() {
-        QTest::addColumn<int>("icon");
-        QTest::addColumn<int>("dominant");  // 0 red, 1 green, 2 blue, -1 no icon
-        QTest::newRow("started blue") << int(IconStarted) << 2;
-        QTest::newRow("information green") << int(IconInformation) << 1;
-        QTest::newRow("failure red") << int(IconFailure) << 0;
-        QTest::newRow("3 blank") << 3 << -1;
-        QTest::newRow("-1 blank") << -1 << -1;
-    }
-    void taskIconColours() {
-        QFETCH(int, icon);
-        QFETCH(int, dominant);
-        QCOMPARE(artwork::TaskIcon(icon).isNull(), dominant < 0);
-        if (dominant < 0)
-            return;
-        const QImage image = artwork::TaskIcon(icon).pixmap(16, 16).toImage();
-        std::array<double, 3> sum{};
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                const QColor c = image.pixelColor(x, y);
-                sum[0] += c.redF() * c.alphaF();
-                sum[1] += c.greenF() * c.alphaF();
-                sum[2] += c.blueF() * c.alphaF();
-            }
-        }
-        for (std::size_t k = 0; k < 3; ++k)
-            QVERIFY(k == std::size_t(dominant) || sum[std::size_t(dominant)] > sum[k] * 1.2);
     }
 };
 

@@ -66,19 +66,14 @@ private slots:
                  program.isEmpty() ? QStringList() : QStringList{QDir(f.appDir.path()).filePath(program)});
     }
 
-    void languageOptionOverridesTheResource() {
+    void commandLineOverridesTheResource() {
         WizardFixture f;
         f.options.LanguageCode = 6000;
+        f.options.FirmwareFile = QStringLiteral("/elsewhere/other.fwr");
         QVERIFY(f.Machine().Load());
         QCOMPARE(f.session.wizard.LanguageColumn, 2);
         QCOMPARE(f.view.buttons[WizardButton::Close].caption, f.texts.GetText(Txt::Close));
         QVERIFY(f.view.buttons[WizardButton::Close].caption != QStringLiteral("Close"));
-    }
-
-    void firmwareOptionOverridesTheFilePath() {
-        WizardFixture f;
-        f.options.FirmwareFile = QStringLiteral("/elsewhere/other.fwr");
-        QVERIFY(f.Machine().Load());
         QCOMPARE(f.session.wizard.FirmwareFilePath, QStringLiteral("/elsewhere/other.fwr"));
     }
 
@@ -138,45 +133,45 @@ private slots:
         QVERIFY(f.view.instructions.isEmpty());  // no page was ever shown
     }
 
-    void nextWithoutDcStaysSilentlyOnPage1() {
+    void failedStepsOnPage1_data() {
+        QTest::addColumn<bool>("dcAnswers");
+        QTest::addColumn<QString>("deviceId");
+        QTest::addColumn<bool>("deepSleepOk");
+        QTest::addColumn<QString>("box");  // empty: none
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("deepSleepRequests");
+        QTest::newRow("no DC: silently back") << false << "" << true << "" << 0 << 0;
+        QTest::newRow("another model") << true << "OTHER V1A 0512KB" << true
+                                       << "This update is only for the KAV 1F!" << int(MbOkExclamation) << 0;
+        QTest::newRow("Deep Sleep fails")
+            << true << "KAV1F V1A 0512KB" << false
+            << "Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again."
+            << int(MbOkCritical) << 1;
+    }
+    void failedStepsOnPage1() {
+        QFETCH(bool, dcAnswers);
+        QFETCH(QString, deviceId);
+        QFETCH(bool, deepSleepOk);
+        QFETCH(QString, box);
+        QFETCH(int, style);
+        QFETCH(int, deepSleepRequests);
         WizardFixture f;
-        f.device.dcAnswers = false;
+        f.device.dcAnswers = dcAnswers;
+        f.device.deviceId = deviceId;
+        f.device.deepSleepOk = deepSleepOk;
         QVERIFY(f.Machine().Load());
         const QString page = f.view.instructions;
         f.Machine().NextClick();
         QCOMPARE(f.Machine().CurrentStage(), 1);
         QCOMPARE(f.view.instructions, page);
-        QVERIFY(f.view.boxes.empty());
         QVERIFY(!f.view.Enabled(WizardButton::Back));
-        QVERIFY(f.device.deepSleepRequests.empty());
-    }
-
-    void nextWithAnotherModelWarnsOnce() {
-        WizardFixture f;
-        f.device.deviceId = QStringLiteral("OTHER V1A 0512KB");
-        QVERIFY(f.Machine().Load());
-        f.Machine().NextClick();
-        QCOMPARE(f.Machine().CurrentStage(), 1);
-        QCOMPARE(f.view.boxes.size(), size_t(1));
-        QCOMPARE(f.view.boxes[0].text, QStringLiteral("This update is only for the KAV 1F!"));
-        QCOMPARE(f.view.boxes[0].title, QStringLiteral("Firmware Update"));
-        QCOMPARE(f.view.boxes[0].style, int(MbOkExclamation));
-        QVERIFY(f.view.instructions.startsWith(kPage1Start));
-        QVERIFY(!f.view.Enabled(WizardButton::Back));
-        QVERIFY(f.device.deepSleepRequests.empty());
-    }
-
-    void failedDeepSleepShowsItsBoxAndStaysOnPage1() {
-        WizardFixture f;
-        f.device.deepSleepOk = false;
-        QVERIFY(f.Machine().Load());
-        f.Machine().NextClick();
-        QCOMPARE(f.Machine().CurrentStage(), 1);
-        QCOMPARE(f.view.boxes.size(), size_t(1));
-        QCOMPARE(f.view.boxes[0].text,
-                 QStringLiteral("Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again."));
-        QCOMPARE(f.view.boxes[0].style, int(MbOkCritical));
-        QVERIFY(!f.view.Enabled(WizardButton::Back));
+        QCOMPARE(int(f.device.deepSleepRequests.size()), deepSleepRequests);
+        QCOMPARE(f.view.boxes.size(), size_t(box.isEmpty() ? 0 : 1));
+        if (!box.isEmpty()) {
+            QCOMPARE(f.view.boxes[0].text, box);
+            QCOMPARE(f.view.boxes[0].title, QStringLiteral("Firmware Update"));
+            QCOMPARE(f.view.boxes[0].style, style);
+        }
     }
 
     void nextEntersDeepSleepAndShowsPage2() {
