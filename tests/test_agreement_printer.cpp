@@ -23,12 +23,14 @@ private slots:
 
     void longTextGoesOnTheNextPage() {
         QStringList lines;
-        for (int i = 0; i < 100; ++i) lines << QString::number(i);
+        for (int i = 0; i < 100; ++i)
+            lines << QString::number(i);
         const auto placed = LayoutAgreement(lines, 0.2);
         int firstOfPage2 = -1;
         for (std::size_t i = 0; i < placed.size(); ++i) {
             QVERIFY(placed[i].y + 0.2 <= kPageHeightInches - 0.5 + 1e-9);
-            if (firstOfPage2 < 0 && placed[i].page == 1) firstOfPage2 = int(i);
+            if (firstOfPage2 < 0 && placed[i].page == 1)
+                firstOfPage2 = int(i);
         }
         QVERIFY(firstOfPage2 > 0);
         QCOMPARE(placed[std::size_t(firstOfPage2)].y, 0.5);
@@ -45,7 +47,8 @@ private slots:
         QTemporaryDir dir;
         QFile agreement(dir.filePath(kAgreementFileName));
         QVERIFY(agreement.open(QIODevice::WriteOnly));
-        for (int i = 0; i < 80; ++i) agreement.write("Clause " + QByteArray::number(i) + "\r\n");
+        for (int i = 0; i < 80; ++i)
+            agreement.write("Clause " + QByteArray::number(i) + "\r\n");
         agreement.close();
         QStringList lines;
         QVERIFY(ReadAgreement(agreement.fileName(), &lines));

@@ -7,17 +7,7 @@
 #include "profile/backup.h"
 #include "profile/backup_file.h"
 
-namespace {
-
-using Frame = std::vector<std::uint8_t>;
-
-Frame ReadOf(int unit) {
-    return {0xB4, std::uint8_t(unit >> 8), std::uint8_t(unit & 0xFF), 0x00};
-}
-
-enum Trouble { Damaged, FolderInTheWay, NoAppDir, Block0Silent, Block8Silent };
-
-}  // namespace
+enum Trouble { Damaged, FolderInTheWay, Block0Silent, Block8Silent };
 
 class ProfileBackupTest : public QObject {
     Q_OBJECT
@@ -29,16 +19,13 @@ private slots:
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("end");
         QTest::addColumn<int>("blocks");  // -1: refused, more than the table holds
-        QTest::addColumn<int>("firstUnit");
-        QTest::addColumn<int>("lastUnit");
-        QTest::newRow("wrapped ring, 512") << 512 << false << 2000 << 1000 << 476 << 256 << 4056;
-        QTest::newRow("wrapped ring, 1024") << 1024 << false << 2000 << 1000 << 988 << 256 << 8152;
-        QTest::newRow("units 300..310: two blocks") << 512 << false << 300 << 310 << 2 << 296 << 304;
-        QTest::newRow("units 100..200: one block at 256") << 512 << false << 100 << 200 << 1 << 256 << 256;
-        QTest::newRow("empty range: no backup") << 512 << false << 700 << 700 << 0 << 0 << 0;
-        QTest::newRow("512: byte addresses") << 512 << true << 0x123 << 0x567 << 137 << 0x120 << 0x560;
-        QTest::newRow("2048 decodes like 512") << 2048 << true << 0x123 << 0x567 << 137 << 0x120 << 0x560;
-        QTest::newRow("1024: unit numbers, 2186 blocks") << 1024 << true << 0x1234 << 0x5678 << -1 << 0 << 0;
+        QTest::newRow("wrapped ring, 512") << 512 << false << 2000 << 1000 << 476;
+        QTest::newRow("wrapped ring, 1024") << 1024 << false << 2000 << 1000 << 988;
+        QTest::newRow("units 100..200: one block at 256") << 512 << false << 100 << 200 << 1;
+        QTest::newRow("empty range: no backup") << 512 << false << 700 << 700 << 0;
+        QTest::newRow("512: byte addresses") << 512 << true << 0x123 << 0x567 << 137;
+        QTest::newRow("2048 decodes like 512") << 2048 << true << 0x123 << 0x567 << 137;
+        QTest::newRow("1024: unit numbers, 2186 blocks") << 1024 << true << 0x1234 << 0x5678 << -1;
     }
     void fileHoldsTheRange() {
         QFETCH(int, memory);
@@ -46,8 +33,6 @@ private slots:
         QFETCH(int, start);
         QFETCH(int, end);
         QFETCH(int, blocks);
-        QFETCH(int, firstUnit);
-        QFETCH(int, lastUnit);
         DcConfig dc = pointers ? DcConfig{} : ProfileDc(start, end);
         dc.memoryCode = memory;
         UpdateFixture f(dc, TestFirmware{.memory = std::uint16_t(memory)});
@@ -69,21 +54,11 @@ private slots:
         QCOMPARE(f.session.UpdateAborted, blocks < 0);
         QCOMPARE(f.session.profile.ProfileBackupActive, blocks != 0);  // a refusal leaves it to the update
         QCOMPARE(f.Count(0xB4, 4), 1 + std::max(blocks, 0));
-        if (blocks <= 0) {
+        QCOMPARE(f.resets, blocks < 0 ? 1 : 0);
+        if (blocks > 0)
+            QVERIFY(FileBytes(f.BackupPath()) == ExpectedBackupFile(m, memory));
+        else
             QVERIFY(QDir(f.appDir.path()).entryList({"*.bin"}).isEmpty());
-            QCOMPARE(f.view.rows.empty(), blocks == 0);
-            if (blocks < 0) {
-                QCOMPARE(f.view.rows.back().event, f.Text(Txt::BackupFailed));
-                QCOMPARE(f.resets, 1);
-            }
-            return;
-        }
-        QCOMPARE(int(f.session.profile.ProfileBlockCount), blocks);
-        QCOMPARE(f.sim.Sent()[1], ReadOf(firstUnit));
-        QCOMPARE(f.sim.Sent().back(), ReadOf(lastUnit));
-        QVERIFY(FileBytes(f.BackupPath()) == ExpectedBackupFile(m, memory));
-        QCOMPARE(f.view.rows.back().event, QStringLiteral("Backup dive computer profile"));
-        QCOMPARE(f.view.rows.back().status, f.Text(Txt::Done));
     }
 
     void existingFile_data() {
@@ -92,7 +67,6 @@ private slots:
         QTest::addColumn<bool>("kept");
         QTest::newRow("this DC's backup: kept, DC not read") << 210417 << false << true;
         QTest::newRow("other serial digits: replaced") << 123456 << false << false;
-        QTest::newRow("other serial digits, empty range: replaced") << 123456 << true << false;
         QTest::newRow("empty range: replaced") << 210417 << true << false;
     }
     void existingFile() {
@@ -100,18 +74,14 @@ private slots:
         QFETCH(bool, emptyRange);
         QFETCH(bool, kept);
         UpdateFixture f;
-        const DcConfig earlier = ProfileDc(256, emptyRange ? 256 : 1279, 7, serial);
-        const QByteArray placed = ExpectedBackupFile(DcModel(earlier).Memory(), 512);
+        const QByteArray placed =
+            ExpectedBackupFile(DcModel(ProfileDc(256, emptyRange ? 256 : 1279, 7, serial)).Memory(), 512);
         f.PlaceFile(placed);
-        f.tasks.InsertTaskList(1, "version row", QString());
-
         BackupProfile(*f.context);
         QVERIFY(!f.session.UpdateAborted);
         QCOMPARE(f.Count(0xB4, 4), kept ? 1 : 129);
         const QByteArray expected = kept ? placed : ExpectedBackupFile(f.sim.Device().Memory(), 512);
         QVERIFY(FileBytes(f.BackupPath()) == expected);
-        QCOMPARE(f.view.rows.size(), std::size_t(kept ? 1 : 2));
-        QCOMPARE(f.view.rows.back().status, f.Text(Txt::Done));
         QCOMPARE(int(f.session.profile.ProfileBlockCount), 128);
         QVERIFY(EncodeBackup(f.session.profile) == expected);  // the tables the restore will write
     }
@@ -122,33 +92,23 @@ private slots:
         QTest::addColumn<QByteArray>("placed");  // the file before and after
         QTest::addColumn<int>("trouble");
         QTest::addColumn<int>("reads");  // B4 frames until it stops
-        const QByteArray own = ExpectedBackupFile(DcModel(DcConfig{}).Memory(), 512);
-        const auto cell = [&own](int value) {  // row 3, column 5
-            QByteArray b = own;
-            b[34 + 2 * (1024 * 5 + 3)] = char(value & 0xFF);
-            b[35 + 2 * (1024 * 5 + 3)] = char((value >> 8) & 0xFF);
-            return b;
-        };
-        const QByteArray none;
+        const QByteArray own = ExpectedBackupFile(DcModel(DcConfig{}).Memory(), 512),
+                         other = ExpectedBackupFile(DcModel(ProfileDc(256, 1279, 1, 123456)).Memory(), 512);
+        QByteArray cell = own;
+        cell[35 + 2 * (1024 * 5 + 3)] = 1;  // row 3, column 5: above 255, no byte
         QTest::newRow("too short") << own.left(1000) << int(Damaged) << 1;
-        QTest::newRow("one byte too long") << own + '\x01' << int(Damaged) << 1;
-        QTest::newRow("a byte cell of 300") << cell(300) << int(Damaged) << 1;
-        QTest::newRow("a byte cell of -1") << cell(-1) << int(Damaged) << 1;
-        QTest::newRow("a folder where the file belongs") << none << int(FolderInTheWay) << 129;
-        QTest::newRow("no application folder") << none << int(NoAppDir) << 129;
+        QTest::newRow("a byte cell above 255") << cell << int(Damaged) << 1;
+        QTest::newRow("a folder where the file belongs") << QByteArray() << int(FolderInTheWay) << 129;
         // Five tries of the read that goes unanswered, after block 0 and the blocks before it.
-        QTest::newRow("block 0 unread, no file") << none << int(Block0Silent) << 5;
-        QTest::newRow("block 0 unread, another DC's file stays")
-            << ExpectedBackupFile(DcModel(ProfileDc(256, 1279, 1, 123456)).Memory(), 512) << int(Block0Silent)
-            << 5;
-        QTest::newRow("the eighth block unread") << none << int(Block8Silent) << 1 + 7 + 5;
+        QTest::newRow("block 0 unread, another DC's file stays") << other << int(Block0Silent) << 5;
+        QTest::newRow("the eighth block unread") << QByteArray() << int(Block8Silent) << 1 + 7 + 5;
     }
     void failedBackupWritesNothing() {
         QFETCH(QByteArray, placed);
         QFETCH(int, trouble);
         QFETCH(int, reads);
         DcConfig dc;
-        if (trouble == Block0Silent || trouble == Block8Silent) {  // frames after the identification
+        if (trouble >= Block0Silent) {  // frames after the identification
             dc.faults.silenceStartFrame = trouble == Block8Silent ? 10 : 2;
             dc.faults.silenceFrameCount = 5;
         }
@@ -157,28 +117,19 @@ private slots:
             f.PlaceFile(placed);
         if (trouble == FolderInTheWay)
             QVERIFY(QDir().mkdir(f.BackupPath()));
-        if (trouble == NoAppDir)
-            f.session.AppDir = f.appDir.filePath("gone");
-        const QString path = QDir(f.session.AppDir).filePath("513.210417.bin");
 
         QVERIFY(!UpdateFirmware(*f.context));
         QCOMPARE(f.Count(0xB5, 4) + f.Count(0xB7, 4) + f.Count(0xB2, 4) + f.sim.Device().Installs(), 0);
         QCOMPARE(f.Count(0xB4, 4), reads);
-        QCOMPARE(FileBytes(path), placed);
+        QCOMPARE(FileBytes(f.BackupPath()), placed);
         QVERIFY(f.session.wizard.ProfileRestored);  // nothing was written: nothing to recover
-        const auto& rows = f.view.rows;
-        QCOMPARE(rows[rows.size() - 2].event, f.Text(Txt::UpdateNotCompleted));
-        QCOMPARE(rows.back().event, f.Text(Txt::UpdateRetryHint));
-        const auto failed = std::find_if(rows.begin(), rows.end(),
-                                         [&](const auto& r) { return r.event == f.Text(Txt::BackupFailed); });
-        QVERIFY(failed != rows.end());
-        QCOMPARE(failed->icon, 2);
-        QCOMPARE((failed - 1)->status, f.Text(Txt::Error));  // the step that failed
-        if (trouble <= NoAppDir) {                           // the user is told which file
+        QStringList failures;
+        for (const auto& r : f.view.rows)
+            failures << (r.icon == 2 ? r.event : QString());
+        QVERIFY(failures.contains(f.Text(Txt::BackupFailed)));
+        if (trouble <= FolderInTheWay) {  // the user is told which file
             const Txt told = trouble == Damaged ? Txt::BackupFileDamaged : Txt::BackupFileNotWritten;
-            const QString start = f.Text(told).section(QStringLiteral("%1"), 0, 0) + path;
-            QVERIFY(std::any_of(rows.begin(), rows.end(),
-                                [&](const auto& r) { return r.icon == 2 && r.event.startsWith(start); }));
+            QVERIFY(!failures.filter(f.Text(told).section("%1", 0, 0) + f.BackupPath()).isEmpty());
         }
     }
 
@@ -187,7 +138,6 @@ private slots:
         BackupProfile(*f.context);
         QCOMPARE(f.StatusesAt(0xB4, 4),
                  (QStringList{"12%", "25%", "38%", "50%", "62%", "75%", "88%", "100%"}));
-        QCOMPARE(f.view.rows.back().status, f.Text(Txt::Done));
     }
 };
 

@@ -16,16 +16,10 @@ struct LinkFixture {
     explicit LinkFixture(DcConfig config = {}) : sim(clock, std::move(config)) {
         link.ReceiveBuffer.assign(1024 * 136 + 2, 0);
         link.ReadBuffer.assign(1024 * 136 + 2, 0);
-        comm = std::make_unique<CommModule>(link, UpdateAborted, EnterDeepSleep, DeviceIdText, sim.Serial(), clock,
-                                            sim.Pump());
+        comm = std::make_unique<CommModule>(link, UpdateAborted, EnterDeepSleep, DeviceIdText, sim.Serial(),
+                                            clock, sim.Pump());
     }
     const std::vector<Bytes>& Sent() const { return sim.Sent(); }
-    // How many transmissions began with this byte.
-    int Count(std::uint8_t first) const {
-        int n = 0;
-        for (const Bytes& b : Sent()) n += !b.empty() && b[0] == first;
-        return n;
-    }
 
     VirtualClock clock;
     SimulatedLink sim;
@@ -36,8 +30,8 @@ struct LinkFixture {
     std::unique_ptr<CommModule> comm;
 };
 
-inline DcConfig SilentDc(int fromFrame = 1) {
+inline DcConfig SilentDc() {
     DcConfig c;
-    c.faults.silentFromFrame = fromFrame;
+    c.faults.silentFromFrame = 1;
     return c;
 }

@@ -20,8 +20,6 @@ enum class TestKind { CodeOnly, Code2Only, Both };
 
 struct TestFirmware {
     TestKind kind = TestKind::CodeOnly;
-    std::string version = "1B";
-    std::uint8_t subVersion = 5;
     int blocks = 8;  // per image
     std::uint16_t memory = 512;
     std::string minVersion = "1A";  // the fifth field of the device-versions resource
@@ -65,8 +63,8 @@ struct UpdateFixture {
             image[i] = std::uint8_t(i * 7 + 3);
         fwr::EncodeInput in;
         in.modelNumber = 513;
-        in.version = fw.version;
-        in.subVersion = fw.subVersion;
+        in.version = "1B";
+        in.subVersion = 5;
         in.memorySize = fw.memory;
         in.code2Parameter = 0x0102;
         in.modelName = "KAV 1F";
