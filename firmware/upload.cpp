@@ -1,6 +1,7 @@
 #include "firmware/upload.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "support/progress.h"
 
@@ -15,7 +16,8 @@ bool SendBlocks(UpdateContext& c, const std::vector<CodeBlock>& blocks, int coun
         std::transform(block.begin() + 1, block.end(), buffer.begin(),
                        [](std::int16_t cell) { return static_cast<std::uint8_t>(cell); });
         c.comm.WriteBlock(block[0], cmd);
-        if (c.session.UpdateAborted) return false;
+        if (c.session.UpdateAborted)
+            return false;
     }
     return true;
 }
@@ -26,41 +28,36 @@ void Failed(UpdateContext& c) {
     c.ResetStage();
 }
 
-int Blocks(const std::vector<CodeBlock>& blocks, int count) {
-    return std::clamp(count, 0, static_cast<int>(blocks.size()));
+// One image: its row, its blocks in order, then its closing command(s), which a failed block leaves unsent.
+void Upload(UpdateContext& c, Txt title, const std::vector<CodeBlock>& blocks, int count, std::uint8_t cmd,
+            const std::function<void()>& close) {
+    c.tasks.InsertTaskList(IconStarted, c.Text(title), QString());
+    if (!SendBlocks(c, blocks, std::clamp(count, 0, static_cast<int>(blocks.size())), cmd)) {
+        Failed(c);
+        return;
+    }
+    close();
+    if (c.session.UpdateAborted) {
+        Failed(c);
+        return;
+    }
+    c.tasks.SetTaskStatus(c.Text(Txt::Done));
 }
 
 }  // namespace
 
 void UploadCode(UpdateContext& c) {
     const FirmwareImage& fw = c.session.firmware;
-    c.tasks.InsertTaskList(IconStarted, c.Text(fw.CodeOnly ? Txt::WritingFirmware : Txt::WritingFirmwarePart1),
-                           QString());
-    if (!SendBlocks(c, fw.CodeBlocks, Blocks(fw.CodeBlocks, fw.CodeBlockCount), CommModule::kWriteBlock)) {
-        Failed(c);
-        return;
-    }
-    c.comm.SendValueCommand(CommModule::kCloseImage, fw.CodeChecksum);
-    if (c.session.UpdateAborted) {
-        Failed(c);
-        return;
-    }
-    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    Upload(c, fw.CodeOnly ? Txt::WritingFirmware : Txt::WritingFirmwarePart1, fw.CodeBlocks,
+           fw.CodeBlockCount, CommModule::kWriteBlock,
+           [&] { c.comm.SendValueCommand(CommModule::kCloseImage, fw.CodeChecksum); });
 }
 
 void UploadCode2(UpdateContext& c) {
     const FirmwareImage& fw = c.session.firmware;
-    c.tasks.InsertTaskList(IconStarted, c.Text(fw.Code2Only ? Txt::WritingFirmware : Txt::WritingFirmwarePart2),
-                           QString());
-    if (!SendBlocks(c, fw.Code2Blocks, Blocks(fw.Code2Blocks, fw.Code2BlockCount), CommModule::kWriteBlock2)) {
-        Failed(c);
-        return;
-    }
-    c.comm.SendValueCommandB8(fw.Code2Parameter);
-    c.comm.SendValueCommand(CommModule::kCloseImage2, fw.Code2Checksum);  // sent whatever the parameter did
-    if (c.session.UpdateAborted) {
-        Failed(c);
-        return;
-    }
-    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    Upload(c, fw.Code2Only ? Txt::WritingFirmware : Txt::WritingFirmwarePart2, fw.Code2Blocks,
+           fw.Code2BlockCount, CommModule::kWriteBlock2, [&] {
+               c.comm.SendValueCommandB8(fw.Code2Parameter);
+               c.comm.SendValueCommand(CommModule::kCloseImage2, fw.Code2Checksum);  // whatever B8 did
+           });
 }

@@ -51,3 +51,12 @@ struct DcConfig {
 };
 
 inline constexpr double kWireSecondsPerByte = 10.0 / 38400.0;
+
+// When the reply to a frame that reached the device at `arrival` starts on the line.
+inline double ReplyStart(const DcConfig& config, std::uint8_t command, double arrival) {
+    const DcFaults& f = config.faults;
+    double t = arrival + config.latency;
+    if (f.extraLatencyCommand == 0 || f.extraLatencyCommand == command)
+        t += f.extraLatency;
+    return t;
+}

@@ -82,9 +82,7 @@ void DcServer::Process(std::vector<std::uint8_t> frame) {
         return;
     const DcFaults& f = config.faults;
     const std::uint8_t command = model_.LastCommand();
-    double t = now + config.latency;
-    if (f.extraLatencyCommand == 0 || f.extraLatencyCommand == command)
-        t += f.extraLatency;
+    double t = ReplyStart(config, command, now);
     if (config.throttle)
         t += static_cast<double>(frame.size()) * kWireSecondsPerByte;
     for (auto& piece : ReplyPieces(reply, command, f)) {
