@@ -3,11 +3,12 @@
 #include <QProcess>
 #include <QString>
 
+#include "run/session.h"
 #include "wizard/cable_check.h"
-#include "wizard/session.h"
 
-// --simulate: the "cable" is kav-dc-sim on a pseudo-terminal. It is started when the cable is first looked for
-// (the firmware file is known by then, so the simulated DC can take on its version) and stopped with the wizard.
+// --simulate: the "cable" is kav-dc-sim on a pseudo-terminal. It is started when the cable is first looked
+// for (the firmware file is known by then, so the simulated DC can take on its version) and stopped with the
+// wizard.
 class SimulatorCableFinder final : public CableFinder {
 public:
     SimulatorCableFinder(const Session& session, QString program, QString extraArgs)

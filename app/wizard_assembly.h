@@ -7,18 +7,18 @@
 
 #include "app/command_line.h"
 #include "app/simulator_process.h"
-#include "firmware/update_context.h"
 #include "link/comm_module.h"
 #include "link/qt_event_pump.h"
 #include "link/serial_port.h"
 #include "resources/string_resources.h"
+#include "run/session.h"
+#include "run/task_list.h"
+#include "run/update_context.h"
 #include "support/clock.h"
 #include "support/process_priority.h"
 #include "support/text_database.h"
 #include "wizard/cable_check.h"
-#include "wizard/session.h"
 #include "wizard/stage_machine.h"
-#include "wizard/task_list.h"
 #include "wizard/wizard_device.h"
 
 inline StartupOptions StartupOptionsFrom(const CommandLine& cl) {
@@ -34,9 +34,11 @@ inline StartupOptions StartupOptionsFrom(const CommandLine& cl) {
 }
 
 inline std::unique_ptr<CableFinder> CableFinderFor(const CommandLine& cl, const Session& session) {
-    if (!cl.Simulate) return std::make_unique<SystemCableFinder>();
+    if (!cl.Simulate)
+        return std::make_unique<SystemCableFinder>();
     return std::make_unique<SimulatorCableFinder>(
-        session, QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("kav-dc-sim")), cl.SimArgs);
+        session, QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("kav-dc-sim")),
+        cl.SimArgs);
 }
 
 // One run of the wizard: the session and every part that works on it, wired to a front end's view.

@@ -4,10 +4,10 @@
 #include <functional>
 
 #include "resources/string_resources.h"
+#include "run/session.h"
+#include "run/task_list.h"
+#include "run/wizard_view.h"
 #include "support/text_database.h"
-#include "wizard/session.h"
-#include "wizard/task_list.h"
-#include "wizard/wizard_view.h"
 
 // Reads, unscrambles and checks the firmware file at session.wizard.FirmwareFilePath, once, at start-up.
 // True: session.firmware holds the file's values and the link's receive buffers are sized for it. False: the

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "firmware/update_context.h"
+#include "run/update_context.h"
 
-// Writes the first / second code image block by block, then closes it with its value command(s). The outcome is
-// left in UpdateAborted.
+// Writes the first / second code image block by block, then closes it with its value command(s). The outcome
+// is left in UpdateAborted.
 void UploadCode(UpdateContext& c);
 void UploadCode2(UpdateContext& c);

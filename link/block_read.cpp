@@ -4,8 +4,13 @@
 #include "link/comm_module.h"
 
 namespace {
-bool IsUnit(int unit) { return unit >= 0 && unit <= 32767; }
+bool IsUnit(int unit) {
+    return unit >= 0 && unit <= 32767;
+}
 }  // namespace
+
+constexpr double kReadTimeout = 0.2;
+constexpr int kReadResends = 3;  // per block
 
 void CommModule::ReadBlocks(int from, int to) {
     LinkState& s = link_;
@@ -22,22 +27,25 @@ void CommModule::ReadBlocks(int from, int to) {
         s.ReceivedCount = 0;
         s.ReplyComplete = false;
         PutAddress(kReadBlock, address);
-        if (discard) Discard();
+        if (discard)
+            Discard();
         StartTransaction();
         SendBytes(3);
     };
     request(true);
     int resends = 0;
     while (true) {
-        Yield(0.2);
-        if ((resends < 4 && Elapsed() > 0.2 && !s.ReplyComplete && !s.LinkStop && !s.LinkError) ||
+        Yield(kReadTimeout);
+        if ((resends <= kReadResends && Elapsed() > kReadTimeout && !s.ReplyComplete && !s.LinkStop &&
+             !s.LinkError) ||
             s.NakReceived) {
             ++resends;
             request(true);
         }
-        if (resends > 3 || s.ReplyComplete || s.LinkStop || s.LinkError) {
+        if (resends > kReadResends || s.ReplyComplete || s.LinkStop || s.LinkError) {
             if (s.ReplyComplete) {
-                const std::size_t end = std::min({std::size_t(130), s.ReadBuffer.size(), s.ReceiveBuffer.size()});
+                const std::size_t end =
+                    std::min({std::size_t(130), s.ReadBuffer.size(), s.ReceiveBuffer.size()});
                 std::copy(s.ReadBuffer.begin() + 1, s.ReadBuffer.begin() + static_cast<long>(end),
                           s.ReceiveBuffer.begin() + 1);
                 address += 8;
@@ -46,8 +54,10 @@ void CommModule::ReadBlocks(int from, int to) {
                     request(false);
                 }
             }
-            if (address >= to || s.LinkStop || resends > 3 || address == 4095 || s.LinkError) break;
+            if (address >= to || s.LinkStop || resends > kReadResends || address == 4095 || s.LinkError)
+                break;
         }
     }
-    if (s.LinkStop || s.LinkError || resends > 3) UpdateAborted_ = true;
+    if (s.LinkStop || s.LinkError || resends > kReadResends)
+        UpdateAborted_ = true;
 }

@@ -9,11 +9,15 @@ int Field(const QString& text, int position) {  // two decimal digits at a 1-bas
     return text.mid(position - 1, 2).toInt();
 }
 
-std::uint8_t Bcd(int v) { return static_cast<std::uint8_t>((v / 10) * 16 + v % 10); }
+std::uint8_t Bcd(int v) {
+    return static_cast<std::uint8_t>((v / 10) * 16 + v % 10);
+}
 
 std::uint8_t HourByte(int h) {
-    if (h == 12) return 0x92;
-    if (h > 12) return static_cast<std::uint8_t>(0x80 + Bcd(h - 12));
+    if (h == 12)
+        return 0x92;
+    if (h > 12)
+        return static_cast<std::uint8_t>(0x80 + Bcd(h - 12));
     return Bcd(h);
 }
 
@@ -30,13 +34,21 @@ std::array<std::uint8_t, 9> BuildClockRecord(const QString& date, const QString&
     r[6] = value;
     r[7] = 0;
     int sum = 0;
-    for (int i = 0; i < 8; ++i) sum += r[i];
+    for (int i = 0; i < 8; ++i)
+        sum += r[i];
     r[8] = static_cast<std::uint8_t>(sum % 256);
     return r;
 }
 
-QString ClockDateText(const QDateTime& when) { return when.date().toString(QStringLiteral("MM/dd/yy")); }
-QString ClockTimeText(const QDateTime& when) { return when.time().toString(QStringLiteral("HH:mm:ss")); }
+QString ClockDateText(const QDateTime& when) {
+    return when.date().toString(QStringLiteral("MM/dd/yy"));
+}
+QString ClockTimeText(const QDateTime& when) {
+    return when.time().toString(QStringLiteral("HH:mm:ss"));
+}
+
+constexpr double kClockStartTimeout = 0.1;
+constexpr int kClockStartResends = 3;
 
 bool CommModule::StartClockSet() {
     LinkState& s = link_;
@@ -49,8 +61,10 @@ bool CommModule::StartClockSet() {
     StartTransaction();
     int resends = 0;
     while (true) {
-        Yield(0.1);
-        if ((resends < 4 && Elapsed() > 0.1 && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) {
+        Yield(kClockStartTimeout);
+        if ((resends <= kClockStartResends && Elapsed() > kClockStartTimeout && !s.ReplyComplete &&
+             !s.LinkStop) ||
+            s.NakReceived) {
             s.ReplyComplete = false;
             ++resends;
             s.ReceivedCount = 0;
@@ -59,10 +73,14 @@ bool CommModule::StartClockSet() {
             SendBytes(1);
             StartTransaction();
         }
-        if (resends > 3 || s.ReplyComplete || s.LinkStop) break;
+        if (resends > kClockStartResends || s.ReplyComplete || s.LinkStop)
+            break;
     }
     return s.ReplyComplete && !s.NakReceived;
 }
+
+constexpr double kClockRecordTimeout = 1.0;
+constexpr int kClockRecordResends = 3;
 
 void CommModule::SetDeviceClock(const QString& date, const QString& time, std::uint8_t value) {
     LinkState& s = link_;
@@ -85,12 +103,15 @@ void CommModule::SetDeviceClock(const QString& date, const QString& time, std::u
     send();
     int resends = 0;
     while (true) {
-        Yield(1.0);
-        if (resends < 4 && Elapsed() > 1.0 && !s.ReplyComplete && !s.LinkStop) {
+        Yield(kClockRecordTimeout);
+        if (resends <= kClockRecordResends && Elapsed() > kClockRecordTimeout && !s.ReplyComplete &&
+            !s.LinkStop) {
             ++resends;
             send();
         }
-        if (resends > 3 || s.ReplyComplete || s.LinkStop) break;
+        if (resends > kClockRecordResends || s.ReplyComplete || s.LinkStop)
+            break;
     }
-    if (!s.LinkStop && resends > 3) UpdateAborted_ = true;
+    if (!s.LinkStop && resends > kClockRecordResends)
+        UpdateAborted_ = true;
 }

@@ -1,6 +1,10 @@
 // Identification (0x84), Deep Sleep (0xA8) and the status byte (0xBA).
 #include "link/comm_module.h"
 
+// Seconds per attempt, and resends after the first.
+constexpr double kIdentifyTimeout = 2.0;
+constexpr int kIdentifyResends = 10;
+
 bool CommModule::ReadDeviceId() {
     LinkState& s = link_;
     const auto request = [&] {
@@ -16,19 +20,27 @@ bool CommModule::ReadDeviceId() {
     request();
     int resends = 0;
     while (true) {
-        Yield(2.0);
-        if ((resends < 11 && Elapsed() > 2.0 && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) {
+        Yield(kIdentifyTimeout);
+        if ((resends <= kIdentifyResends && Elapsed() > kIdentifyTimeout && !s.ReplyComplete &&
+             !s.LinkStop) ||
+            s.NakReceived) {
             ++resends;
             request();
         }
-        if (resends > 10 || s.ReplyComplete || s.LinkStop) break;
+        if (resends > kIdentifyResends || s.ReplyComplete || s.LinkStop)
+            break;
     }
-    if (!s.ReplyComplete) return false;
+    if (!s.ReplyComplete)
+        return false;
     QString id;
-    for (int i = 1; i <= 16; ++i) id += QChar::fromLatin1(static_cast<char>(s.ReceiveBuffer[i]));
+    for (int i = 1; i <= 16; ++i)
+        id += QChar::fromLatin1(static_cast<char>(s.ReceiveBuffer[i]));
     DeviceIdText_ = id;
     return true;
 }
+
+constexpr double kDeepSleepTimeout = 1.0;
+constexpr int kDeepSleepResends = 3;
 
 bool CommModule::SetDeepSleep() {
     LinkState& s = link_;
@@ -48,13 +60,15 @@ bool CommModule::SetDeepSleep() {
     int resends = 0;
     bool failed = false;
     while (true) {
-        Yield(1.0);
-        if ((Elapsed() > 1.0 && resends < 4 && !s.LinkError && !s.ReplyComplete) || s.NakReceived) {
+        Yield(kDeepSleepTimeout);
+        if ((Elapsed() > kDeepSleepTimeout && resends <= kDeepSleepResends && !s.LinkError &&
+             !s.ReplyComplete) ||
+            s.NakReceived) {
             ++resends;
             send();
         }
-        if (s.ReplyComplete || resends > 3) {
-            failed = resends > 3;
+        if (s.ReplyComplete || resends > kDeepSleepResends) {
+            failed = resends > kDeepSleepResends;
             break;
         }
         // Only Close raises LinkError during this wait; without an end here the wait would never end.
@@ -66,6 +80,9 @@ bool CommModule::SetDeepSleep() {
     UpdateAborted_ = failed;
     return !UpdateAborted_;
 }
+
+constexpr double kStatusTimeout = 1.0;
+constexpr int kStatusResends = 10;
 
 std::uint8_t CommModule::ReadDeviceStatus() {
     LinkState& s = link_;
@@ -81,12 +98,14 @@ std::uint8_t CommModule::ReadDeviceStatus() {
     request();
     int resends = 0;
     while (true) {
-        Yield(1.0);
-        if ((resends < 11 && Elapsed() > 1.0 && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) {
+        Yield(kStatusTimeout);
+        if ((resends <= kStatusResends && Elapsed() > kStatusTimeout && !s.ReplyComplete && !s.LinkStop) ||
+            s.NakReceived) {
             ++resends;
             request();
         }
-        if (resends > 10 || s.ReplyComplete || s.LinkStop) break;
+        if (resends > kStatusResends || s.ReplyComplete || s.LinkStop)
+            break;
     }
     return s.ReplyComplete ? s.ReceiveBuffer[1] : 0;
 }

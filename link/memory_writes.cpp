@@ -12,6 +12,9 @@ bool IsValue(std::int32_t value) {
 }
 }  // namespace
 
+constexpr double kBlockAddressTimeout = 0.2;
+constexpr int kBlockAddressResends = 20;
+
 bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
     LinkState& s = link_;
     if (!IsUnit(unit)) {
@@ -31,14 +34,15 @@ bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
     send();
     int resends = 0;
     while (true) {
-        Yield(0.2);
-        if ((resends < 21 && Elapsed() > 0.2 && !s.ReplyComplete && !s.LinkStop && !s.LinkError) ||
+        Yield(kBlockAddressTimeout);
+        if ((resends <= kBlockAddressResends && Elapsed() > kBlockAddressTimeout && !s.ReplyComplete &&
+             !s.LinkStop && !s.LinkError) ||
             s.NakReceived) {
             ++resends;
             s.NakReceived = false;
             send();
         }
-        if (resends > 20 || s.ReplyComplete || s.LinkStop || s.LinkError)
+        if (resends > kBlockAddressResends || s.ReplyComplete || s.LinkStop || s.LinkError)
             break;
     }
     if (s.ReplyComplete)
@@ -46,6 +50,10 @@ bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
     UpdateAborted_ = true;
     return false;
 }
+
+// A block that times out or is refused starts again from its address, this many times.
+constexpr double kBlockTimeout = 1.0;
+constexpr int kBlockRetries = 3;
 
 void CommModule::WriteBlock(int unit, std::uint8_t cmd) {
     LinkState& s = link_;
@@ -64,10 +72,11 @@ void CommModule::WriteBlock(int unit, std::uint8_t cmd) {
         SendBytes(129);
         bool again = false;
         while (true) {
-            Yield(1.0);
-            if ((Elapsed() > 1.0 && !s.ReplyComplete && !s.LinkStop && !s.LinkError) || s.NakReceived) {
+            Yield(kBlockTimeout);
+            if ((Elapsed() > kBlockTimeout && !s.ReplyComplete && !s.LinkStop && !s.LinkError) ||
+                s.NakReceived) {
                 ++failures;
-                if (failures < 4) {
+                if (failures <= kBlockRetries) {
                     again = true;
                     break;
                 }
@@ -89,6 +98,9 @@ void CommModule::SendValueCommand(std::uint8_t cmd, std::int32_t value) {
 void CommModule::SendValueCommandB8(std::int32_t value) {
     SendValue(kImage2Parameter, value, false);
 }
+
+constexpr double kValueTimeout = 1.0;
+constexpr int kValueResends = 3;
 
 void CommModule::SendValue(std::uint8_t cmd, std::int32_t value, bool trapsErrors) {
     LinkState& s = link_;
@@ -112,19 +124,22 @@ void CommModule::SendValue(std::uint8_t cmd, std::int32_t value, bool trapsError
     send();
     int resends = 0;
     while (true) {
-        Yield(1.0);
+        Yield(kValueTimeout);
         // Deliberately blind to ReplyComplete: an acknowledgement seen only after the time-out is sent again.
-        if ((resends < 4 && Elapsed() > 1.0 && !s.LinkError) || s.NakReceived) {
+        if ((resends <= kValueResends && Elapsed() > kValueTimeout && !s.LinkError) || s.NakReceived) {
             ++resends;
             send();
         }
         // Only Close raises LinkError during this wait, and nothing is resent then: it ends as a failure.
-        if (resends > 3 || s.ReplyComplete || s.LinkError)
+        if (resends > kValueResends || s.ReplyComplete || s.LinkError)
             break;
     }
-    if (resends > 3 || s.LinkError)
+    if (resends > kValueResends || s.LinkError)
         UpdateAborted_ = true;
 }
+
+constexpr double kRecordAddressTimeout = 0.1;
+constexpr int kRecordAddressResends = 10;
 
 bool CommModule::SendRecordAddress(int unit) {
     LinkState& s = link_;
@@ -142,8 +157,9 @@ bool CommModule::SendRecordAddress(int unit) {
     SendBytes(3);
     int resends = 0;
     while (true) {
-        Yield(0.1);
-        if (resends < 11 && Elapsed() > 0.1 && !s.ReplyComplete && !s.LinkStop && !s.LinkError) {
+        Yield(kRecordAddressTimeout);
+        if (resends <= kRecordAddressResends && Elapsed() > kRecordAddressTimeout && !s.ReplyComplete &&
+            !s.LinkStop && !s.LinkError) {
             s.ReplyComplete = false;
             ++resends;
             s.ReceivedCount = 0;
@@ -152,11 +168,14 @@ bool CommModule::SendRecordAddress(int unit) {
             StartTransaction();
             SendBytes(3);
         }
-        if (resends > 10 || s.ReplyComplete || s.LinkStop || s.LinkError)
+        if (resends > kRecordAddressResends || s.ReplyComplete || s.LinkStop || s.LinkError)
             break;
     }
     return s.ReplyComplete && !s.NakReceived;
 }
+
+constexpr double kRecordTimeout = 0.2;
+constexpr int kRecordResends = 10;
 
 void CommModule::WriteRecord(int unit) {
     LinkState& s = link_;
@@ -173,17 +192,18 @@ void CommModule::WriteRecord(int unit) {
     SendBytes(17);
     int resends = 0;
     while (true) {
-        Yield(0.2);
-        if ((resends < 11 && Elapsed() > 0.2 && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) {
+        Yield(kRecordTimeout);
+        if ((resends <= kRecordResends && Elapsed() > kRecordTimeout && !s.ReplyComplete && !s.LinkStop) ||
+            s.NakReceived) {
             s.ReplyComplete = false;
             ++resends;
             s.ReceivedCount = 0;
             StartTransaction();
             SendBytes(17);
         }
-        if (resends > 10 || s.ReplyComplete || s.LinkStop)
+        if (resends > kRecordResends || s.ReplyComplete || s.LinkStop)
             break;
     }
-    if (s.LinkStop || resends > 10)
+    if (s.LinkStop || resends > kRecordResends)
         UpdateAborted_ = true;
 }

@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "link/device_state.h"
 #include "support/registry.h"
-#include "wizard/session.h"
 
 // The interface cable's USB-to-serial chip.
 inline constexpr quint16 kCableVendorId = 0x0403;

@@ -1,20 +1,20 @@
 #pragma once
 
-#include "firmware/update_context.h"
+#include "run/update_context.h"
 
 // What GetBackupProfile found for the DC that answers now.
 enum class BackupLookup {
-    Usable,     // a file of this very DC with a non-empty profile: loaded into the tables
-    NotUsable,  // no file, an empty range, or another DC's serial digits
-    ReadFailed, // block 0 could not be read: nothing is known about this DC
-    Damaged,    // a file of this DC's name that is not a backup (the user has been told); left as it is
+    Usable,      // a file of this very DC with a non-empty profile: loaded into the tables
+    NotUsable,   // no file, an empty range, or another DC's serial digits
+    ReadFailed,  // block 0 could not be read: nothing is known about this DC
+    Damaged,     // a file of this DC's name that is not a backup (the user has been told); left as it is
 };
 
 // Reads block 0 of the connected DC, names its backup file and, when the file exists, loads it.
 BackupLookup GetBackupProfile(UpdateContext& c);
 
-// Reads the DC's profile into the tables and the backup file, unless a usable backup of this DC is already there.
-// UpdateAborted reports a failed backup.
+// Reads the DC's profile into the tables and the backup file, unless a usable backup of this DC is already
+// there. UpdateAborted reports a failed backup.
 void BackupProfile(UpdateContext& c);
 
 inline constexpr const char* kBackupTaskText = "Backup dive computer profile";

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "profile/profile_state.h"
+#include "run/profile_state.h"
 
 // The profile backup file: ProfileHeader (17 bytes), SerialDigits (17 bytes), then the 1024 x 130 table as
 // 16-bit little-endian values, column by column. Nothing else: no magic, no checksum.
@@ -14,8 +14,8 @@ QString BackupFileName(const QString& appDir, int FwrModelNumber, qint64 DeviceS
 
 QByteArray EncodeBackup(const ProfileState& profile);
 
-// Fills header, serial digits and table from a file's bytes. False, with nothing changed, for a file that is not a
-// backup: the wrong length, or a data or check cell outside 0..255.
+// Fills header, serial digits and table from a file's bytes. False, with nothing changed, for a file that is
+// not a backup: the wrong length, or a data or check cell outside 0..255.
 bool DecodeBackup(const QByteArray& bytes, ProfileState& profile, QString* why);
 
 // Writes the file so that a crash or a full disk leaves the earlier file or none, never a part of one.

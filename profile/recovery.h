@@ -1,9 +1,9 @@
 #pragma once
 
-#include "firmware/update_context.h"
+#include "run/update_context.h"
 
-// At Close, while a profile is left unrestored: offers the restore, guides the user through reconnecting the DC
-// and repeats it until it is confirmed or the user gives up.
+// At Close, while a profile is left unrestored: offers the restore, guides the user through reconnecting the
+// DC and repeats it until it is confirmed or the user gives up.
 void ProfileRecovering(UpdateContext& c);
 
 // The reconnect instructions of the recovery box: six numbered steps, lines ended by "\r\n".

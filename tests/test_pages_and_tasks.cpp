@@ -2,10 +2,10 @@
 #include <QtTest>
 
 #include "fakes/recording_view.h"
+#include "run/task_list.h"
 #include "support/clock.h"
 #include "support/progress.h"
 #include "wizard/instruction_pages.h"
-#include "wizard/task_list.h"
 
 class PagesAndTasksTest : public QObject {
     Q_OBJECT

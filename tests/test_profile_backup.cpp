@@ -3,9 +3,9 @@
 #include <QtTest>
 
 #include "fakes/update_fixture.h"
-#include "firmware/update_driver.h"
 #include "profile/backup.h"
 #include "profile/backup_file.h"
+#include "update/update_driver.h"
 
 enum Trouble { Damaged, FolderInTheWay, Block0Silent, Block8Silent };
 

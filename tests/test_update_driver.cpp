@@ -3,7 +3,7 @@
 #include <QtTest>
 
 #include "fakes/update_fixture.h"
-#include "firmware/update_driver.h"
+#include "update/update_driver.h"
 
 // What happens to the DC's profile on the road: refused before a backup; already current with no earlier
 // backup; already current, an earlier backup written back; backed up and written back, file deleted; backed

@@ -3,9 +3,9 @@
 #include <QString>
 #include <utility>
 
+#include "run/session.h"
+#include "run/wizard_view.h"
 #include "support/text_database.h"
-#include "wizard/session.h"
-#include "wizard/wizard_view.h"
 
 class SerialPort;
 

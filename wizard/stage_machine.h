@@ -4,12 +4,12 @@
 #include <functional>
 #include <optional>
 
+#include "run/session.h"
+#include "run/task_list.h"
+#include "run/wizard_view.h"
 #include "support/process_priority.h"
 #include "support/text_database.h"
 #include "wizard/device_operations.h"
-#include "wizard/session.h"
-#include "wizard/task_list.h"
-#include "wizard/wizard_view.h"
 
 // How the program was started: where things are and what the command line overrides.
 struct StartupOptions {

@@ -1,14 +1,20 @@
 #include "wizard/wizard_device.h"
 
 #include "firmware/firmware_loader.h"
-#include "firmware/update_driver.h"
 #include "profile/recovery.h"
+#include "update/update_driver.h"
 
-bool WizardDevice::GetCode() { return ::GetCode(c_.session, c_.tasks, c_.texts, c_.view, c_.ResetStage); }
+bool WizardDevice::GetCode() {
+    return ::GetCode(c_.session, c_.tasks, c_.texts, c_.view, c_.ResetStage);
+}
 
-bool WizardDevice::UpdateFirmware() { return ::UpdateFirmware(c_); }
+bool WizardDevice::UpdateFirmware() {
+    return ::UpdateFirmware(c_);
+}
 
-void WizardDevice::ProfileRecovering() { ::ProfileRecovering(c_); }
+void WizardDevice::ProfileRecovering() {
+    ::ProfileRecovering(c_);
+}
 
 void WizardDevice::StopLink() {
     c_.session.link.LinkStop = true;
@@ -19,5 +25,6 @@ void WizardDevice::StopLink() {
 void WizardDevice::ReleaseLink() {
     c_.session.link.ReceiveBuffer.resize(1);
     c_.session.link.ReadBuffer.resize(1);
-    if (OnRelease) OnRelease();
+    if (OnRelease)
+        OnRelease();
 }

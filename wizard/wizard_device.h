@@ -2,12 +2,12 @@
 
 #include <functional>
 
-#include "firmware/update_context.h"
+#include "run/update_context.h"
 #include "wizard/cable_check.h"
 #include "wizard/device_operations.h"
 
-// The wizard's device side: the firmware loader, the cable check, the DC commands, the update and the recovery,
-// all on one session and one link.
+// The wizard's device side: the firmware loader, the cable check, the DC commands, the update and the
+// recovery, all on one session and one link.
 class WizardDevice final : public DeviceOperations {
 public:
     // cable: the start-up check; none when the link is already there (the in-process simulated DC).

@@ -3,8 +3,8 @@
 #include <QString>
 #include <functional>
 
+#include "run/session.h"
 #include "wizard/device_operations.h"
-#include "wizard/session.h"
 
 // Device operations whose outcomes a test chooses; counts what the stage machine asked for.
 class FakeDevice final : public DeviceOperations {

@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "wizard/wizard_view.h"
+#include "run/wizard_view.h"
 
 // A wizard view that remembers what it was told and answers boxes from a script.
 class RecordingView final : public WizardView {

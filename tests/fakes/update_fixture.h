@@ -11,8 +11,8 @@
 #include "fakes/wizard_fixture.h"
 #include "firmware/firmware_loader.h"
 #include "firmware/fwr_format.h"
-#include "firmware/update_context.h"
 #include "link/comm_module.h"
+#include "run/update_context.h"
 #include "tools/dcsim/simulated_link.h"
 
 // Which images a test firmware file holds.

@@ -8,12 +8,12 @@
 
 #include "fakes/fake_device.h"
 #include "fakes/recording_view.h"
+#include "run/session.h"
+#include "run/task_list.h"
 #include "support/clock.h"
 #include "support/process_priority.h"
 #include "support/text_database.h"
-#include "wizard/session.h"
 #include "wizard/stage_machine.h"
-#include "wizard/task_list.h"
 
 class RecordingPriority final : public PriorityControl {
 public:

@@ -9,7 +9,7 @@
 #include <QtMath>
 #include <array>
 
-#include "wizard/wizard_view.h"
+#include "run/wizard_view.h"
 
 namespace artwork {
 namespace {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "wizard/wizard_view.h"
+#include "run/wizard_view.h"
 
 class ArtworkView;
 class CaptionFrame;

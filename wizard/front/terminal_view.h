@@ -3,7 +3,7 @@
 #include <iosfwd>
 #include <optional>
 
-#include "wizard/wizard_view.h"
+#include "run/wizard_view.h"
 
 class StageMachine;
 

@@ -3,8 +3,8 @@
 #include <QString>
 #include <vector>
 
+#include "run/wizard_view.h"
 #include "support/clock.h"
-#include "wizard/wizard_view.h"
 
 // The run log of an update: rows are only appended, the newest row's status is replaced as its step goes on.
 class TaskList {

@@ -4,15 +4,15 @@
 
 #include "link/comm_module.h"
 #include "link/event_pump.h"
+#include "run/session.h"
+#include "run/task_list.h"
+#include "run/wizard_view.h"
 #include "support/clock.h"
 #include "support/process_priority.h"
 #include "support/text_database.h"
-#include "wizard/session.h"
-#include "wizard/task_list.h"
-#include "wizard/wizard_view.h"
 
-// What the update's steps work with: the session's state, the link to the DC, and the wizard's task list, texts
-// and boxes. ResetStage returns the wizard to normal priority with Back enabled.
+// What the update's steps work with: the session's state, the link to the DC, and the wizard's task list,
+// texts and boxes. ResetStage returns the wizard to normal priority with Back enabled.
 struct UpdateContext {
     Session& session;
     CommModule& comm;

@@ -1,4 +1,4 @@
-#include "wizard/task_list.h"
+#include "run/task_list.h"
 
 QString TaskList::Row::Text() const {
     return '\t' + time + '\t' + event + '\t' + status;

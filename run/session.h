@@ -4,18 +4,10 @@
 #include <QStringList>
 #include <cstdint>
 
-#include "firmware/firmware_image.h"
+#include "link/device_state.h"
 #include "link/link_state.h"
-#include "profile/profile_state.h"
-
-// What the wizard knows of the connected DC.
-struct DeviceState {
-    QString DeviceIdText;  // the 16-character identification
-    QString DeviceVersion;
-    std::uint8_t DeviceSubVersion = 0;
-    std::uint8_t InterfacePortNumber = 0;  // Windows: COM port number, 0 = not found
-    QString InterfacePortName;             // the device path or port name actually opened
-};
+#include "run/firmware_image.h"
+#include "run/profile_state.h"
 
 // The form's own state.
 struct WizardState {

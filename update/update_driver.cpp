@@ -1,4 +1,4 @@
-#include "firmware/update_driver.h"
+#include "update/update_driver.h"
 
 #include "firmware/reset_verify.h"
 #include "firmware/upload.h"
@@ -8,13 +8,16 @@
 
 namespace {
 
-bool SuffixInUse(const FirmwareImage& fw) { return fw.VersionSuffix >= 1 && fw.VersionSuffix <= 99; }
+bool SuffixInUse(const FirmwareImage& fw) {
+    return fw.VersionSuffix >= 1 && fw.VersionSuffix <= 99;
+}
 
 // Ends the update at a step that refused or failed before anything was written.
 bool Refuse(UpdateContext& c, int icon, const QString& text, bool leaveDeepSleep) {
     c.tasks.InsertTaskList(icon, text, QString());
     c.session.UpdateAborted = true;
-    if (leaveDeepSleep) c.comm.SetDeepSleep();
+    if (leaveDeepSleep)
+        c.comm.SetDeepSleep();
     c.ResetStage();
     return false;
 }
@@ -27,14 +30,15 @@ bool NotAnswering(UpdateContext& c) {
     return false;
 }
 
-// Upload, restart wait and verification for the file's kind. False when anything failed or the new version was not
-// confirmed.
+// Upload, restart wait and verification for the file's kind. False when anything failed or the new version
+// was not confirmed.
 bool Write(UpdateContext& c) {
     const FirmwareImage& fw = c.session.firmware;
     bool& aborted = c.session.UpdateAborted;
     if (fw.CodeOnly || fw.CodeAndCode2) {
         UploadCode(c);
-        if (aborted) return false;
+        if (aborted)
+            return false;
         if (fw.CodeOnly) {
             WaitForReset(c, kWaitCodeOnly);
             return VerifyNewCode(c) && !aborted;
@@ -46,7 +50,8 @@ bool Write(UpdateContext& c) {
         }
     }
     UploadCode2(c);
-    if (aborted) return false;
+    if (aborted)
+        return false;
     WaitForReset(c, kWaitCode2);
     return VerifyNewCode(c) && !aborted;
 }
@@ -61,20 +66,23 @@ bool UpdateFirmware(UpdateContext& c) {
 
     c.priority.SetProcessPriority(0, 0, PriorityRealtime);
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::IdentifyingDc), QStringLiteral("..."));
-    if (!c.comm.ReadDeviceId()) return NotAnswering(c);
+    if (!c.comm.ReadDeviceId())
+        return NotAnswering(c);
     c.tasks.SetTaskStatus(c.Text(Txt::Done));
     const QString wrongModel = c.Text(Txt::UpdateOnlyFor) + QLatin1Char(' ') + fw.FwrModelName;
     if (!CheckDeviceId(dc.DeviceIdText, fw.FwrModelId, dc.DeviceVersion)) {
         return Refuse(c, IconFailure, wrongModel + QLatin1Char('!'), false);
     }
-    if (SuffixInUse(fw)) dc.DeviceSubVersion = c.comm.ReadDeviceStatus();
+    if (SuffixInUse(fw))
+        dc.DeviceSubVersion = c.comm.ReadDeviceStatus();
 
     bool current = false;
     if (fw.CodeOnly) {
         if (VersionOlder(dc.DeviceVersion, fw.MinDeviceVersion)) {
             return Refuse(c, IconFailure,
-                          wrongModel + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) + QLatin1Char(' ') +
-                              fw.MinDeviceVersion + QLatin1Char(' ') + c.Text(Txt::AndLater),
+                          wrongModel + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
+                              QLatin1Char(' ') + fw.MinDeviceVersion + QLatin1Char(' ') +
+                              c.Text(Txt::AndLater),
                           true);
         }
         current = !VersionOlder(dc.DeviceVersion, fw.FwrVersion);
@@ -98,7 +106,8 @@ bool UpdateFirmware(UpdateContext& c) {
         c.tasks.SetTaskStatus(c.Text(Txt::Done));
         QString version = fw.FwrModelName + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
                           QStringLiteral(": ") + dc.DeviceVersion;
-        if (SuffixInUse(fw)) version += QLatin1Char('.') + QString::number(dc.DeviceSubVersion).rightJustified(2, '0');
+        if (SuffixInUse(fw))
+            version += QLatin1Char('.') + QString::number(dc.DeviceSubVersion).rightJustified(2, '0');
         c.tasks.InsertTaskList(IconInformation, version, QString());
 
         bool backupFailed = false;
@@ -108,7 +117,8 @@ bool UpdateFirmware(UpdateContext& c) {
         }
         // No firmware byte goes to a DC whose profile is not safely on disk; its profile is then untouched.
         failed = backupFailed || !Write(c);
-        if (backupFailed) p.ProfileBackupActive = false;
+        if (backupFailed)
+            p.ProfileBackupActive = false;
     }
 
     if (p.ProfileBackupActive) {
