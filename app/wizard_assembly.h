@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/simulator_process.h"
 #include "link/comm_module.h"
+#include "link/port_system.h"
 #include "link/qt_event_pump.h"
 #include "link/serial_port.h"
 #include "resources/string_resources.h"
@@ -52,7 +53,7 @@ struct WizardAssembly {
           context{session, comm, tasks, texts, view, clock, pump, priority, {}},
           finder(CableFinderFor(cl, session)),
           opener(port),
-          cable(session.device, *finder, opener, view, texts, cl.Port),
+          cable(session.device, *finder, opener, portSystem, view, texts, cl.Port),
           device(context, &cable),
           machine(session, view, tasks, texts, device, priority, StartupOptionsFrom(cl)) {
         context.ResetStage = [this] { machine.ResetStage(); };
@@ -70,6 +71,7 @@ struct WizardAssembly {
     UpdateContext context;
     std::unique_ptr<CableFinder> finder;
     SerialPortOpener opener;
+    LinuxPortSystem portSystem;
     CableCheck cable;
     WizardDevice device;
     StageMachine machine;

@@ -1,6 +1,6 @@
 #include "link/serial_port.h"
 
-#include <QFileInfo>
+#include <QLockFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -8,50 +8,22 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
+#include <cerrno>
 #endif
 
 namespace {
 
 constexpr qint32 kBaudRate = 38400;
 
-DeviceAccess AccessOf(const QString& nameOrPath) {
-    DeviceAccess access;
 #ifdef Q_OS_UNIX
-    // A bare name means a file in /dev, as QSerialPort reads it.
-    const QFileInfo info(nameOrPath.startsWith(u'/') ? nameOrPath : QStringLiteral("/dev/") + nameOrPath);
-    if (info.exists()) {
-        access.readWrite = info.isReadable() && info.isWritable();
-        access.group = info.group();
-    }
-#else
-    Q_UNUSED(nameOrPath);
-#endif
-    return access;
+bool ProcessAlive(qint64 pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
+#endif
 
 }  // namespace
-
-QString OpenFailureReason(QSerialPort::SerialPortError error, const DeviceAccess& access,
-                          const QString& systemText) {
-    switch (error) {
-        case QSerialPort::DeviceNotFoundError:
-            return QStringLiteral("there is no such device");
-        case QSerialPort::PermissionError:
-            // Windows and the lock file of other Unix programs say "busy" this way; only a device we may not
-            // touch is a permission problem.
-            if (access.readWrite)
-                return QStringLiteral("it is in use by another program");
-            if (access.group.isEmpty())
-                return QStringLiteral("permission denied");
-            return QStringLiteral(
-                       "permission denied; the user must be a member of the group \"%1\" that "
-                       "owns the device (log in again after joining it)")
-                .arg(access.group);
-        default:
-            return systemText.isEmpty() ? QStringLiteral("unknown error") : systemText;
-    }
-}
 
 SerialPort::SerialPort(QtEventPump* pump) : pump_(pump) {
     QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { DeliverReceived(); });
@@ -63,8 +35,35 @@ SerialPort::~SerialPort() {
     Close();
 }
 
-bool SerialPort::Open(const QString& nameOrPath, QString* error) {
+bool SerialPort::LockCable(const QString& nameOrPath) {
+#ifdef Q_OS_UNIX
+    auto lock = std::make_unique<QLockFile>(CableLockPath(nameOrPath));
+    lock->setStaleLockTime(0);  // stale only when its program is gone, however long the update takes
+    if (!lock->tryLock(0)) {
+        qint64 pid = 0;
+        QString host, program;
+        if (lock->error() == QLockFile::LockFailedError && lock->getLockInfo(&pid, &host, &program) &&
+            ProcessAlive(pid))
+            return false;
+        // A lock we cannot take and nobody holds (left by another user, in a folder we may not clean up)
+        // must not keep the cable from us; the device's own exclusive open still guards it.
+        return true;
+    }
+    cableLock_ = std::move(lock);
+#else
+    Q_UNUSED(nameOrPath);
+#endif
+    return true;
+}
+
+bool SerialPort::Open(const QString& nameOrPath, PortOpenError* error) {
     Close();
+    if (!LockCable(nameOrPath)) {
+        if (error != nullptr)
+            *error = {QSerialPort::PermissionError,
+                      QStringLiteral("the cable is locked by another kav-update")};
+        return false;
+    }
     port_.setPortName(nameOrPath);
     port_.setBaudRate(kBaudRate);
     port_.setDataBits(QSerialPort::Data8);
@@ -73,8 +72,9 @@ bool SerialPort::Open(const QString& nameOrPath, QString* error) {
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite)) {
         if (error != nullptr)
-            *error = OpenFailureReason(port_.error(), AccessOf(nameOrPath), port_.errorString());
+            *error = {port_.error(), port_.errorString()};
         port_.clearError();
+        cableLock_.reset();
         return false;
     }
     // A pseudo-terminal has no modem lines; the DC does not need them to answer.
@@ -96,6 +96,7 @@ void SerialPort::Close() {
     if (port_.isOpen())
         port_.close();
     port_.clearError();
+    cableLock_.reset();
 }
 
 void SerialPort::Discard() {

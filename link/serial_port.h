@@ -4,25 +4,17 @@
 #include <QString>
 #include <memory>
 
+#include "link/cable_diagnosis.h"
 #include "link/port.h"
 
+class QLockFile;
 class QtEventPump;
 class QSocketNotifier;
 
-// What a device file allows us, for explaining a refused open.
-struct DeviceAccess {
-    bool readWrite = true;  // the user may read and write it
-    QString group;          // the group that owns it ("dialout"); empty when unknown
-};
-
-// Why an open failed, in words for the user: "in use by another program", a missing group membership, or no
-// such device. systemText is the system's own wording, used for anything else.
-QString OpenFailureReason(QSerialPort::SerialPortError error, const DeviceAccess& access,
-                          const QString& systemText);
-
 // The cable's serial port at the DC's settings: 38400 baud, 8 data bits, no parity, 1 stop bit, no flow
 // control, DTR and RTS on. Received bytes go to OnData as they arrive, then the pump is woken. A port that
-// vanishes (the cable pulled) is closed quietly; what is sent after that goes nowhere.
+// vanishes (the cable pulled) is closed quietly; what is sent after that goes nowhere. While open, it holds
+// the cable's lock file: a second kav-update on the same cable is refused at once.
 class SerialPort final : public Port {
 public:
     explicit SerialPort(QtEventPump* pump = nullptr);
@@ -30,8 +22,8 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // A Windows-style name ("COM3") or a device path ("/dev/ttyUSB0"). On failure *error says why.
-    bool Open(const QString& nameOrPath, QString* error);
+    // A Windows-style name ("COM3") or a device path ("/dev/ttyUSB0"). On failure *error says how.
+    bool Open(const QString& nameOrPath, PortOpenError* error);
     bool IsOpen() const;
     void Close();
 
@@ -44,9 +36,11 @@ private:
     void Vanish();
     void WatchForHangUp();
     void StopWatchingForHangUp();
+    bool LockCable(const QString& nameOrPath);
 
     QtEventPump* pump_;
     QSerialPort port_;
+    std::unique_ptr<QLockFile> cableLock_;
     std::unique_ptr<QSocketNotifier> hangUpWatch_;
     int hangUpFd_ = -1;  // a second descriptor of the port: Qt allows one read notifier per descriptor
     bool vanished_ = false;

@@ -8,6 +8,8 @@
 #include <QtTest>
 #include <ctime>
 
+#include "link/cable_diagnosis.h"
+#include "link/port_system.h"
 #include "link/qt_event_pump.h"
 #include "link/serial_port.h"
 
@@ -164,34 +166,39 @@ private slots:
         QVERIFY(l.received.isEmpty());
     }
 
-    void openFailures() {
+    // The second opener of one cable is refused at once, and the real lookups on this machine's /proc, lock
+    // folder and device file name the holder: this very process, through its cable lock.
+    void openFailuresAndTheirCause() {
         SerialPort missing;
-        QString error;
+        PortOpenError error;
         QVERIFY(!missing.Open(QStringLiteral("/dev/kav-no-such-device"), &error));
-        QVERIFY2(error.contains(QStringLiteral("no such device")), qPrintable(error));
+        QCOMPARE(error.code, QSerialPort::DeviceNotFoundError);
 
         Pty pty;
         QVERIFY(pty.IsOpen());
         SerialPort first;
-        QVERIFY2(first.Open(pty.Slave(), &error), qPrintable(error));
+        QVERIFY2(first.Open(pty.Slave(), &error), qPrintable(error.systemText));
         SerialPort second;
         QVERIFY(!second.Open(pty.Slave(), &error));
-        QVERIFY2(error.contains(QStringLiteral("in use by another program")), qPrintable(error));
-        first.Close();
-        QVERIFY2(second.Open(pty.Slave(), &error), qPrintable(error));
-    }
+        QCOMPARE(error.code, QSerialPort::PermissionError);
 
-    // A device the user may not touch is no busy one; the group to join is named when known.
-    void permissionReasons() {
-        const auto reason = [](const char* group) {
-            return OpenFailureReason(QSerialPort::PermissionError,
-                                     DeviceAccess{false, QString::fromLatin1(group)},
-                                     QStringLiteral("Input/output error"));
-        };
-        QVERIFY2(reason("dialout").contains(QStringLiteral("member of the group \"dialout\"")),
-                 qPrintable(reason("dialout")));
-        QVERIFY2(reason("").contains(QStringLiteral("permission denied")) && !reason("").contains(u"in use"),
-                 qPrintable(reason("")));
+        const LinuxPortSystem system;
+        const qint64 self = QCoreApplication::applicationPid();
+        const DeviceNodeRecord node = system.DeviceNode(pty.Slave());
+        QVERIFY(node.exists && node.readWrite && !node.group.isEmpty());
+        const auto processes = system.Processes(pty.Slave());
+        QVERIFY(std::any_of(processes.begin(), processes.end(),
+                            [&](const ProcessRecord& p) { return p.pid == self && p.holdsPort; }));
+        const auto locks = system.PortLocks(pty.Slave());  // ours, and the port's own "LCK.." file
+        QVERIFY(std::any_of(locks.begin(), locks.end(),
+                            [&](const PortLockRecord& l) { return l.pid == self && !l.cableLock; }));
+        const CableDiagnosis d = DiagnoseOpenFailure(system, pty.Slave(), error);
+        QCOMPARE(int(d.cause), int(CableCause::HeldByKavUpdate));
+        QCOMPARE(d.pid, self);
+
+        first.Close();
+        QVERIFY(system.PortLocks(pty.Slave()).empty());
+        QVERIFY2(second.Open(pty.Slave(), &error), qPrintable(error.systemText));
     }
 };
 

@@ -7,8 +7,12 @@ bool SystemCableFinder::Find(DeviceState& device) {
     return FindInterfacePort(device);
 }
 
-bool SerialPortOpener::Open(const QString& name, QString* error) {
+bool SerialPortOpener::Open(const QString& name, PortOpenError* error) {
     return port_.Open(name, error);
+}
+
+bool SerialPortOpener::IsOpen() const {
+    return port_.IsOpen();
 }
 
 bool CableCheck::FindPort() {
@@ -18,23 +22,79 @@ bool CableCheck::FindPort() {
     return true;
 }
 
-bool CableCheck::TestInterface() {
-    const QString lineBreak = QStringLiteral("\r\n");
-    for (;;) {
-        QString openFailure;
-        if (FindPort()) {
-            QString reason;
-            if (opener_.Open(device_.InterfacePortName, &reason))
-                return true;
-            openFailure =
-                texts_.GetText(Txt::PortNotOpened).arg(device_.InterfacePortName, reason) + lineBreak;
-        }
-        // A port that was found but would not open is no missing cable: say what did happen instead.
-        const QString text =
-            (openFailure.isEmpty() ? texts_.GetText(Txt::CableNotFound) + QStringLiteral(".") + lineBreak
-                                   : openFailure) +
-            texts_.GetText(Txt::CableHint);
-        if (view_.ShowMessageBox(text, texts_.GetText(Txt::InterfaceCable), MbOkCancelCritical) != IdOk)
-            return false;
+std::optional<CableDiagnosis> CableCheck::TryOpen() {
+    if (!FindPort())
+        return DiagnoseMissingCable(system_);
+    PortOpenError error;
+    if (opener_.Open(device_.InterfacePortName, &error))
+        return std::nullopt;
+    return DiagnoseOpenFailure(system_, device_.InterfacePortName, error);
+}
+
+QString CableCheck::BoxText(const CableDiagnosis& d, bool atStartup) const {
+    const QString pid = QString::number(d.pid);
+    QString cause;
+    bool plugIn = false;  // the cable itself is missing: the hint asks to plug it in
+    switch (d.cause) {
+        case CableCause::Missing:
+            cause = texts_.GetText(Txt::CableNotFound) + QStringLiteral(".");
+            plugIn = true;
+            break;
+        case CableCause::Vanished:
+            cause = texts_.GetText(Txt::CableVanished).arg(d.port);
+            plugIn = true;
+            break;
+        case CableCause::NoDriver:
+            cause = texts_.GetText(Txt::CableNoDriver);
+            break;
+        case CableCause::NoAccess:
+            cause = texts_.GetText(Txt::CableNoAccess).arg(d.port, d.group);
+            break;
+        case CableCause::HeldByKavUpdate:
+            cause = texts_.GetText(Txt::CableHeldByKavUpdate).arg(d.port, pid);
+            break;
+        case CableCause::HeldByModemManager:
+            cause = texts_.GetText(Txt::CableHeldByModemManager).arg(d.port, pid);
+            break;
+        case CableCause::HeldByBrltty:
+            cause = texts_.GetText(Txt::CableHeldByBrltty).arg(d.port, pid);
+            break;
+        case CableCause::HeldByProgram:
+            cause = texts_.GetText(Txt::CableHeldByProgram).arg(d.port, d.program, pid);
+            break;
+        case CableCause::HeldByUnknown:
+            cause = texts_.GetText(Txt::CableHeldByUnknown).arg(d.port);
+            break;
+        case CableCause::Other:
+            // The system's words are not ours: a "%1" in them stays as it is.
+            cause = texts_.GetText(Txt::PortNotOpened).arg(d.port, d.systemText);
+            break;
     }
+    const Txt hint = atStartup ? (plugIn ? Txt::CableHint : Txt::CableRetryHint)
+                               : (plugIn ? Txt::CableReconnectHint : Txt::CableRetryHintStay);
+    return cause + QStringLiteral("\r\n") + texts_.GetText(hint);
+}
+
+bool CableCheck::Connect(std::optional<CableDiagnosis> problem, bool atStartup) {
+    for (;;) {
+        if (!problem && !(problem = TryOpen()))
+            return true;
+        if (view_.ShowMessageBox(BoxText(*problem, atStartup), texts_.GetText(Txt::InterfaceCable),
+                                 MbOkCancelCritical) != IdOk)
+            return false;
+        problem.reset();
+    }
+}
+
+bool CableCheck::TestInterface() {
+    return Connect(std::nullopt, true);
+}
+
+bool CableCheck::Reconnect() {
+    if (opener_.IsOpen())
+        return true;
+    CableDiagnosis gone;
+    gone.cause = CableCause::Vanished;
+    gone.port = device_.InterfacePortName;
+    return Connect(gone, false);
 }

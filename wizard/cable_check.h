@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <utility>
 
+#include "link/cable_diagnosis.h"
 #include "run/session.h"
 #include "run/wizard_view.h"
 #include "support/text_database.h"
@@ -17,11 +19,13 @@ public:
     virtual bool Find(DeviceState& device) = 0;
 };
 
-// Opens the port at the DC's settings. False: *error says why.
+// Opens the port at the DC's settings. False: *error says how it failed.
 class PortOpener {
 public:
     virtual ~PortOpener() = default;
-    virtual bool Open(const QString& name, QString* error) = 0;
+    virtual bool Open(const QString& name, PortOpenError* error) = 0;
+    // False once the port has gone (the cable pulled).
+    virtual bool IsOpen() const = 0;
 };
 
 // The platform's search: the registry on Windows, the cable's USB ids elsewhere.
@@ -33,7 +37,8 @@ public:
 class SerialPortOpener final : public PortOpener {
 public:
     explicit SerialPortOpener(SerialPort& port) : port_(port) {}
-    bool Open(const QString& name, QString* error) override;
+    bool Open(const QString& name, PortOpenError* error) override;
+    bool IsOpen() const override;
 
 private:
     SerialPort& port_;
@@ -41,28 +46,36 @@ private:
 
 // The start-up check: finds the cable and opens its port, asking the user to plug it in for as long as they
 // agree to try again. A port that is found but cannot be opened is treated like a missing cable, and the box
-// says why.
+// names the cause (no driver, no access, the program holding the port) and what to do about it.
 class CableCheck {
 public:
     // portOverride: a device the user named; it is used as it is, without searching.
-    CableCheck(DeviceState& device, CableFinder& finder, PortOpener& opener, WizardView& view,
-               const TextDatabase& texts, QString portOverride = {})
+    CableCheck(DeviceState& device, CableFinder& finder, PortOpener& opener, const PortSystem& system,
+               WizardView& view, const TextDatabase& texts, QString portOverride = {})
         : device_(device),
           finder_(finder),
           opener_(opener),
+          system_(system),
           view_(view),
           texts_(texts),
           portOverride_(std::move(portOverride)) {}
 
     // True: the port is open. False: the user gave up, and start-up ends.
     bool TestInterface();
+    // Later, before talking to the DC: when the port has gone while the wizard waited, says so and opens it
+    // again. False: the user chose to stay where they were.
+    bool Reconnect();
 
 private:
     bool FindPort();
+    std::optional<CableDiagnosis> TryOpen();
+    bool Connect(std::optional<CableDiagnosis> problem, bool atStartup);
+    QString BoxText(const CableDiagnosis& d, bool atStartup) const;
 
     DeviceState& device_;
     CableFinder& finder_;
     PortOpener& opener_;
+    const PortSystem& system_;
     WizardView& view_;
     const TextDatabase& texts_;
     QString portOverride_;

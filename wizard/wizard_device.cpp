@@ -8,6 +8,13 @@ bool WizardDevice::GetCode() {
     return ::GetCode(c_.session, c_.tasks, c_.texts, c_.view, c_.ResetStage);
 }
 
+bool WizardDevice::ReadDeviceId() {
+    // A cable pulled while the user read the page: say so at once, rather than after the identify resends.
+    if (cable_ != nullptr && !cable_->Reconnect())
+        return false;
+    return c_.comm.ReadDeviceId();
+}
+
 bool WizardDevice::UpdateFirmware() {
     return ::UpdateFirmware(c_);
 }

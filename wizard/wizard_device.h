@@ -15,7 +15,7 @@ public:
 
     bool GetCode() override;
     bool TestInterface() override { return cable_ == nullptr || cable_->TestInterface(); }
-    bool ReadDeviceId() override { return c_.comm.ReadDeviceId(); }
+    bool ReadDeviceId() override;
     bool SetDeepSleep() override { return c_.comm.SetDeepSleep(); }
     bool UpdateFirmware() override;
     void ProfileRecovering() override;

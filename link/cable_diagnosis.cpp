@@ -1,0 +1,94 @@
+#include "link/cable_diagnosis.h"
+
+#include <algorithm>
+
+#include "link/port_discovery.h"
+
+namespace {
+
+void NameHolder(CableDiagnosis& d, const QString& name, qint64 pid) {
+    d.pid = pid;
+    if (name == QLatin1String("kav-update")) {
+        d.cause = CableCause::HeldByKavUpdate;
+    } else if (name == QLatin1String("ModemManager")) {
+        d.cause = CableCause::HeldByModemManager;
+    } else if (name.startsWith(QLatin1String("brltty"))) {
+        d.cause = CableCause::HeldByBrltty;
+    } else {
+        d.cause = CableCause::HeldByProgram;
+        d.program = name;
+    }
+}
+
+// Lock files first (they name the holder even across users), then open descriptors, then the usual
+// suspects, whose descriptors a plain user cannot see.
+void FindHolder(CableDiagnosis& d, const PortSystem& system) {
+    const std::vector<ProcessRecord> processes = system.Processes(d.port);
+    const auto running = [&](qint64 pid) {
+        return std::find_if(processes.begin(), processes.end(),
+                            [pid](const ProcessRecord& p) { return p.pid == pid; });
+    };
+    for (const PortLockRecord& lock : system.PortLocks(d.port)) {
+        const auto process = running(lock.pid);
+        if (lock.pid <= 0 || process == processes.end())
+            continue;  // stale: its program is gone
+        if (lock.cableLock) {
+            d.cause = CableCause::HeldByKavUpdate;
+            d.pid = lock.pid;
+        } else {
+            NameHolder(d, lock.program.isEmpty() ? process->name : lock.program, lock.pid);
+        }
+        return;
+    }
+    for (const ProcessRecord& p : processes) {
+        if (p.holdsPort) {
+            NameHolder(d, p.name, p.pid);
+            return;
+        }
+    }
+    for (const ProcessRecord& p : processes) {
+        if (p.name == QLatin1String("ModemManager") || p.name.startsWith(QLatin1String("brltty"))) {
+            NameHolder(d, p.name, p.pid);
+            return;
+        }
+    }
+    d.cause = CableCause::HeldByUnknown;
+}
+
+}  // namespace
+
+CableDiagnosis DiagnoseMissingCable(const PortSystem& system) {
+    CableDiagnosis d;
+    for (const UsbDeviceRecord& usb : system.UsbDevices()) {
+        if (usb.vendor == kCableVendorId && usb.product == kCableProductId && usb.ttys.isEmpty())
+            d.cause = CableCause::NoDriver;
+    }
+    return d;
+}
+
+CableDiagnosis DiagnoseOpenFailure(const PortSystem& system, const QString& port,
+                                   const PortOpenError& error) {
+    CableDiagnosis d;
+    d.port = port;
+    d.systemText = error.systemText;
+    d.cause = CableCause::Other;
+    if (error.code == QSerialPort::DeviceNotFoundError) {
+        d.cause = CableCause::Vanished;
+        return d;
+    }
+    // The system says "permission" both for a device we may not touch and for one that is busy.
+    if (error.code != QSerialPort::PermissionError)
+        return d;
+    const DeviceNodeRecord node = system.DeviceNode(port);
+    if (!node.exists) {
+        d.cause = CableCause::Vanished;
+    } else if (!node.readWrite) {
+        if (!node.group.isEmpty()) {
+            d.cause = CableCause::NoAccess;
+            d.group = node.group;
+        }
+    } else {
+        FindHolder(d, system);
+    }
+    return d;
+}

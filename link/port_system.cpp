@@ -1,0 +1,159 @@
+#include "link/port_system.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+QByteArray ReadSmallFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
+}
+
+QString Resolved(const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+// Both lock formats in use: the pid in ASCII (a program name may follow on the next line), or four binary
+// bytes from older programs.
+PortLockRecord ParseLock(const QByteArray& content) {
+    PortLockRecord lock;
+    const QList<QByteArray> lines = content.split('\n');
+    bool ascii = false;
+    lock.pid = lines.value(0).trimmed().toLongLong(&ascii);
+    if (!ascii && content.size() == 4) {
+        qint32 binary = 0;
+        std::memcpy(&binary, content.constData(), sizeof binary);
+        lock.pid = binary;
+    }
+    lock.program = QString::fromUtf8(lines.value(1).trimmed());
+    return lock;
+}
+
+QStringList TtysBelow(const QString& interfaceDir) {
+    QStringList ttys;
+    for (const QString& dir : {interfaceDir, interfaceDir + QStringLiteral("/tty")}) {
+        for (const QString& entry : QDir(dir).entryList({QStringLiteral("tty?*")}, QDir::Dirs))
+            ttys << entry;
+    }
+    return ttys;
+}
+
+}  // namespace
+
+QString DevicePath(const QString& nameOrPath) {
+    return nameOrPath.startsWith(u'/') ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
+}
+
+QString CableLockPath(const QString& path) {
+    QString dir = QDir::tempPath();
+    for (const char* candidate : {"/run/lock", "/var/lock"}) {
+        const QFileInfo info(QString::fromLatin1(candidate));
+        if (info.isDir() && info.isWritable()) {
+            dir = info.filePath();
+            break;
+        }
+    }
+    QString name = Resolved(DevicePath(path)).mid(1);
+    name.replace(u'/', u'_');
+    return dir + QStringLiteral("/kav-update.") + name + QStringLiteral(".lock");
+}
+
+std::vector<UsbDeviceRecord> LinuxPortSystem::UsbDevices() const {
+    const QDir bus(QStringLiteral("/sys/bus/usb/devices"));
+    const QStringList entries = bus.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    std::vector<UsbDeviceRecord> devices;
+    for (const QString& device : entries) {
+        if (device.contains(u':'))
+            continue;  // an interface, gathered below with its device
+        bool vendorOk = false, productOk = false;
+        UsbDeviceRecord record;
+        record.vendor = ReadSmallFile(bus.filePath(device + QStringLiteral("/idVendor")))
+                            .trimmed()
+                            .toUShort(&vendorOk, 16);
+        record.product = ReadSmallFile(bus.filePath(device + QStringLiteral("/idProduct")))
+                             .trimmed()
+                             .toUShort(&productOk, 16);
+        if (!vendorOk || !productOk)
+            continue;  // a root hub's port or a device that went away
+        for (const QString& interface : entries) {
+            if (interface.startsWith(device + u':'))
+                record.ttys << TtysBelow(bus.filePath(interface));
+        }
+        devices.push_back(record);
+    }
+    return devices;
+}
+
+DeviceNodeRecord LinuxPortSystem::DeviceNode(const QString& path) const {
+    DeviceNodeRecord node;
+    const QFileInfo info(DevicePath(path));
+    node.exists = info.exists();
+    if (!node.exists)
+        return node;
+    node.group = info.group();
+#ifdef Q_OS_UNIX
+    // access() honours ACLs, which is how the user at the seat gets the device.
+    node.readWrite = ::access(QFile::encodeName(info.filePath()).constData(), R_OK | W_OK) == 0;
+#endif
+    return node;
+}
+
+std::vector<PortLockRecord> LinuxPortSystem::PortLocks(const QString& path) const {
+    std::vector<PortLockRecord> locks;
+    const QByteArray cable = ReadSmallFile(CableLockPath(path));
+    if (!cable.isEmpty()) {
+        locks.push_back(ParseLock(cable));
+        locks.back().cableLock = true;
+    }
+    QSet<QString> seen;
+    const QString device = DevicePath(path);
+    for (const QString& name : {device, Resolved(device)}) {
+        QString base = name.startsWith(QLatin1String("/dev/")) ? name.mid(5) : name.mid(1);
+        base.replace(u'/', u'_');
+        for (const char* dir : {"/run/lock", "/var/lock"}) {
+            const QString file = QString::fromLatin1(dir) + QStringLiteral("/LCK..") + base;
+            const QString canonical = QFileInfo(file).canonicalFilePath();
+            if (canonical.isEmpty() || seen.contains(canonical))
+                continue;
+            seen.insert(canonical);
+            locks.push_back(ParseLock(ReadSmallFile(canonical)));
+        }
+    }
+    return locks;
+}
+
+std::vector<ProcessRecord> LinuxPortSystem::Processes(const QString& path) const {
+    std::vector<ProcessRecord> processes;
+    const QString target = Resolved(DevicePath(path));
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        ProcessRecord process;
+        process.pid = pid;
+        process.name =
+            QString::fromUtf8(ReadSmallFile(proc.filePath(entry + QStringLiteral("/comm"))).trimmed());
+        // Another user's descriptors stay hidden from us: such a process is listed, not known to hold the
+        // port.
+        const QDir fds(proc.filePath(entry + QStringLiteral("/fd")));
+        for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            if (QFile::symLinkTarget(fds.filePath(fd)) == target) {
+                process.holdsPort = true;
+                break;
+            }
+        }
+        processes.push_back(process);
+    }
+    return processes;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <vector>
+
+// A USB device as the kernel lists it, with the serial ports its interfaces gave rise to ("ttyUSB0").
+struct UsbDeviceRecord {
+    quint16 vendor = 0;
+    quint16 product = 0;
+    QStringList ttys;
+};
+
+// The device file of a port.
+struct DeviceNodeRecord {
+    bool exists = false;
+    bool readWrite = false;  // this user may open it for reading and writing
+    QString group;           // the group that owns it
+};
+
+// A lock file that claims a port: a UUCP-style "LCK.." file or the lock kav-update takes per cable.
+struct PortLockRecord {
+    qint64 pid = 0;
+    QString program;         // as the lock file names it; often empty
+    bool cableLock = false;  // the lock of kav-update's one program per cable
+};
+
+// A running process, and whether one of its open files is the port (false also when we may not look).
+struct ProcessRecord {
+    qint64 pid = 0;
+    QString name;
+    bool holdsPort = false;
+};
+
+// What the system can tell about a serial port and the USB device behind it: everything the cable check needs
+// to name the cause when the port cannot be used.
+class PortSystem {
+public:
+    virtual ~PortSystem() = default;
+    virtual std::vector<UsbDeviceRecord> UsbDevices() const = 0;
+    virtual DeviceNodeRecord DeviceNode(const QString& path) const = 0;
+    virtual std::vector<PortLockRecord> PortLocks(const QString& path) const = 0;
+    virtual std::vector<ProcessRecord> Processes(const QString& path) const = 0;
+};
+
+// The lookups on Linux: /sys/bus/usb/devices, the device file, /run/lock and /var/lock, /proc.
+class LinuxPortSystem final : public PortSystem {
+public:
+    std::vector<UsbDeviceRecord> UsbDevices() const override;
+    DeviceNodeRecord DeviceNode(const QString& path) const override;
+    std::vector<PortLockRecord> PortLocks(const QString& path) const override;
+    std::vector<ProcessRecord> Processes(const QString& path) const override;
+};
+
+// The lock file that keeps a second kav-update off the cable, for the device behind path (symbolic links
+// resolved, so that every name of one cable shares one lock).
+QString CableLockPath(const QString& path);
+
+// "/dev/ttyUSB0" for "ttyUSB0" and for "/dev/ttyUSB0".
+QString DevicePath(const QString& nameOrPath);
