@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: deps configure build app run test bench format screenshot clean
+.PHONY: deps configure build app run test bench format screenshot package clean
 
 deps:
 	@bash packaging/install-deps.sh
@@ -31,6 +31,10 @@ bench: build
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# The .deb (programs, data, desktop file, icon, metainfo, manual pages, udev rule) into $(BUILD)/.
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD)

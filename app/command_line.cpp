@@ -13,13 +13,16 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("DEVICE"));
     const QCommandLineOption appDir(
         QStringLiteral("app-dir"),
-        QStringLiteral("The application folder: firmware file, backup files, agreement file (default: the "
-                       "executable's folder)."),
+        QStringLiteral(
+            "The application folder: firmware file, backup files, agreement file, all in this one "
+            "folder (default: the executable's folder; installed, the data folder and, for backups, "
+            "the user's own folder)."),
         QStringLiteral("DIR"));
     const QCommandLineOption firmware(QStringLiteral("firmware"),
                                       QStringLiteral("The firmware file to write."), QStringLiteral("FILE"));
-    const QCommandLineOption simulate(QStringLiteral("simulate"),
-                                      QStringLiteral("Talk to the simulated DC (kav-dc-sim) instead of a cable."));
+    const QCommandLineOption simulate(
+        QStringLiteral("simulate"),
+        QStringLiteral("Talk to the simulated DC (kav-dc-sim) instead of a cable."));
     const QCommandLineOption simArgs(
         QStringLiteral("sim-args"),
         QStringLiteral("Extra options for the simulated DC, such as faults (see kav-dc-sim --help)."),

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
+#include <QStandardPaths>
 #include <memory>
 
 #include "app/command_line.h"
@@ -15,6 +16,7 @@
 #include "run/session.h"
 #include "run/task_list.h"
 #include "run/update_context.h"
+#include "support/app_folders.h"
 #include "support/clock.h"
 #include "support/process_priority.h"
 #include "support/text_database.h"
@@ -24,9 +26,13 @@
 
 inline StartupOptions StartupOptionsFrom(const CommandLine& cl) {
     StartupOptions o;
-    o.ExeDir = QCoreApplication::applicationDirPath();
-    o.AppDir = cl.AppDir.isEmpty() ? o.ExeDir : QDir(cl.AppDir).absolutePath();
-    o.DataDir = QStringLiteral(KAV_DATA_DIR);
+    const AppFolders folders =
+        ResolveAppFolders(QCoreApplication::applicationDirPath(), cl.AppDir,
+                          QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    o.ExeDir = folders.ExeDir;
+    o.AppDir = folders.AppDir;
+    o.BackupDir = folders.BackupDir;
+    o.DataDir = folders.DataDir;
     o.FirmwareFile = cl.Firmware.isEmpty() ? QString() : QDir::current().absoluteFilePath(cl.Firmware);
     o.LanguageCode = cl.LanguageCode;
     o.StartupResource = LoadStringResource(ResourceStartup);

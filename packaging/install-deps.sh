@@ -10,6 +10,7 @@ packages=(
   libgl-dev clang-format
   clang-14 libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core qt6-translations-l10n
+  dpkg-dev librsvg2-bin appstream desktop-file-utils
 )
 
 missing=()

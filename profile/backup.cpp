@@ -46,7 +46,7 @@ BackupLookup GetBackupProfile(UpdateContext& c) {
     p.DeviceSerialNumber = qint64(Bcd(rb[11])) * 10000 + Bcd(rb[12]) * 100 + Bcd(rb[13]);
     const QString serial = QString::number(p.DeviceSerialNumber).rightJustified(6, QLatin1Char('0'));
     p.BackupFilePath =
-        BackupFileName(c.session.AppDir, c.session.firmware.FwrModelNumber, p.DeviceSerialNumber);
+        BackupFileName(c.session.BackupFolder(), c.session.firmware.FwrModelNumber, p.DeviceSerialNumber);
 
     if (!FileExists(p.BackupFilePath)) {
         TakeSerialDigits(p, serial);
@@ -159,7 +159,7 @@ void BackupProfile(UpdateContext& c) {
     }
     QString writeError;
     if (!s.UpdateAborted) {
-        p.BackupFilePath = BackupFileName(s.AppDir, s.firmware.FwrModelNumber, p.DeviceSerialNumber);
+        p.BackupFilePath = BackupFileName(s.BackupFolder(), s.firmware.FwrModelNumber, p.DeviceSerialNumber);
         if (!WriteBackupFile(p.BackupFilePath, p, &writeError)) {
             s.UpdateAborted = true;
             if (writeError.isEmpty())

@@ -21,7 +21,9 @@ struct WizardState {
 
 // Everything that lives for the whole run, owned in one place and handed out by reference.
 struct Session {
-    QString AppDir;  // the application folder: firmware file, backup files, agreement file
+    QString AppDir;     // the application folder: firmware file, agreement file
+    QString BackupDir;  // the profile backup files; empty: the application folder
+    const QString& BackupFolder() const { return BackupDir.isEmpty() ? AppDir : BackupDir; }
     WizardState wizard;
     DeviceState device;
     LinkState link;

@@ -1,5 +1,5 @@
-// kav-update --cli --simulate as a script would run it: the real program, a real pseudo-terminal, the simulated
-// DC behind it, real time.
+// kav-update --cli --simulate as a script would run it: the real program, a real pseudo-terminal, the
+// simulated DC behind it, real time.
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -11,16 +11,26 @@ namespace {
 
 struct Run {
     explicit Run(const QString& simArgs = {}) {
-        QStringList args = {"--cli", "--simulate", "--app-dir", dir.path(), "--firmware", KAV_DEMO_FIRMWARE};
-        if (!simArgs.isEmpty()) args << "--sim-args" << simArgs;
+        Start(KAV_UPDATE_PATH, {"--app-dir", dir.path(), "--firmware", KAV_DEMO_FIRMWARE}, simArgs);
+    }
+    Run(const QString& program, const QString& simArgs, const QProcessEnvironment& env) {
+        process.setProcessEnvironment(env);
+        Start(program, {}, simArgs);
+    }
+    void Start(const QString& program, QStringList args, const QString& simArgs) {
+        args << "--cli"
+             << "--simulate";
+        if (!simArgs.isEmpty())
+            args << "--sim-args" << simArgs;
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(KAV_UPDATE_PATH, args);
+        process.start(program, args);
     }
     // Reads output until it holds the text; false after the time-out.
     bool WaitFor(const QString& text, int seconds) {
         QDeadlineTimer deadline(seconds * 1000);
         while (!output.contains(text)) {
-            if (deadline.hasExpired() || process.state() == QProcess::NotRunning) return false;
+            if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
+                return false;
             process.waitForReadyRead(200);
             output += QString::fromUtf8(process.readAll());
         }
@@ -29,7 +39,8 @@ struct Run {
     void Say(const QByteArray& lines) { process.write(lines); }
     int Finish(int seconds) {
         process.closeWriteChannel();
-        if (!process.waitForFinished(seconds * 1000)) process.kill();
+        if (!process.waitForFinished(seconds * 1000))
+            process.kill();
         output += QString::fromUtf8(process.readAll());
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
@@ -96,6 +107,38 @@ private slots:
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(p.readAllStandardOutput().contains("--app-dir"));
+    }
+
+    // Installed into a prefix whose bin folder cannot be written: the data comes from ../share/kav-update,
+    // the backup goes to the user's own folder, and a later run (the first one crashed) finds it there.
+    void installedRunKeepsBackupsInUserFolder() {
+        const QString prefix = qEnvironmentVariable("KAV_INSTALL_PREFIX");
+        const QString bin = prefix + "/bin", program = bin + "/kav-update";
+        QVERIFY2(QFileInfo::exists(program), qPrintable(program));
+        const auto permissions = QFile::permissions(bin);
+        QVERIFY(QFile::setPermissions(bin, permissions & ~(QFile::WriteOwner | QFile::WriteUser)));
+        const auto restore = qScopeGuard([&] { QFile::setPermissions(bin, permissions); });
+        QTemporaryDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("XDG_DATA_HOME", home.filePath("data"));
+        const QDir backups(home.filePath("data/kav-update"));
+
+        Run crashed(program, "--silence 137:22 --restart-seconds 1", env);
+        crashed.Say("\n\n");
+        QVERIFY2(crashed.WaitFor(kNotCompleted, 90), qPrintable(crashed.output));
+        QCOMPARE(backups.entryList({"*.bin"}).size(), 1);
+        crashed.process.kill();
+        crashed.process.waitForFinished(10000);
+
+        Run later(program, "--restart-seconds 1", env);
+        later.Say("\n\n");
+        QVERIFY2(later.WaitFor(kSucceeded, 90), qPrintable(later.output));
+        QCOMPARE(later.Finish(20), 0);
+        QVERIFY2(!later.output.contains("Backup dive computer profile"), qPrintable(later.output));
+        QVERIFY(later.output.contains("> Restoring the DC profile : Done"));
+        QVERIFY(backups.entryList({"*.bin"}).isEmpty());
+        QCOMPARE(QDir(bin).entryList(QDir::Files).size(), 3);
     }
 };
 

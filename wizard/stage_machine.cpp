@@ -33,6 +33,9 @@ bool StageMachine::Load() {
 void StageMachine::InitInfo() {
     WizardState& form = session_.wizard;
     session_.AppDir = options_.AppDir;
+    session_.BackupDir = options_.BackupDir;
+    if (!options_.BackupDir.isEmpty())
+        QDir().mkpath(options_.BackupDir);  // a failure shows when the backup cannot be written
     form.ResourceFields = options_.StartupResource.split(QLatin1Char('|'));
     const QString fileName = options_.FirmwareFile.isEmpty() ? form.ResourceFields.value(0) : QString();
     form.FirmwareFilePath =

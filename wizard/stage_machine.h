@@ -13,10 +13,11 @@
 
 // How the program was started: where things are and what the command line overrides.
 struct StartupOptions {
-    QString AppDir;        // firmware file, backup files, agreement file, program to start at close
-    QString ExeDir;        // the text database is also looked for beside the executable ...
-    QString DataDir;       // ... and in the installed data folder
-    QString FirmwareFile;  // overrides the firmware file of string resource 201
+    QString AppDir;                      // firmware file, agreement file, program to start at close
+    QString BackupDir;                   // backup files; empty: the application folder
+    QString ExeDir;                      // the text database is also looked for beside the executable ...
+    QString DataDir;                     // ... and in the installed data folder
+    QString FirmwareFile;                // overrides the firmware file of string resource 201
     std::optional<double> LanguageCode;  // overrides the language code of string resource 201
     QString StartupResource;             // string resource 201 (the user's language variant)
     std::function<bool(const QString& program)> StartProgram;  // starts the program named for Close, detached

@@ -1,0 +1,22 @@
+#include "support/app_folders.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "support/text_database.h"
+
+AppFolders ResolveAppFolders(const QString& exeDir, const QString& appDirOption, const QString& userDataDir) {
+    AppFolders f;
+    f.ExeDir = exeDir;
+    f.DataDir = QDir::cleanPath(QDir(exeDir).filePath(QStringLiteral("../share/kav-update")));
+    if (!appDirOption.isEmpty()) {
+        f.AppDir = f.BackupDir = QDir(appDirOption).absolutePath();
+        return f;
+    }
+    const QString database = QString::fromLatin1(kTextDatabaseName);
+    const bool installed = !QFileInfo::exists(QDir(exeDir).filePath(database)) &&
+                           QFileInfo::exists(QDir(f.DataDir).filePath(database));
+    f.AppDir = installed ? f.DataDir : exeDir;
+    f.BackupDir = installed || !QFileInfo(exeDir).isWritable() ? userDataDir : exeDir;
+    return f;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// Where one run finds its files and puts its backups.
+struct AppFolders {
+    QString AppDir;     // the firmware file, the agreement file, the program started at close
+    QString BackupDir;  // the profile backup files
+    QString ExeDir;     // the executable's folder
+    QString DataDir;    // the installed data folder, <prefix>/share/kav-update beside <prefix>/bin
+};
+
+// appDirOption: the folder the user named (--app-dir), which then holds everything. Otherwise the
+// executable's folder does, unless the program is installed (the data folder beside it holds the text
+// database and the executable's folder does not) or that folder cannot be written: then the read-only files
+// come from the installed data folder and the backups go to userDataDir, where a later run of the same user
+// finds them.
+AppFolders ResolveAppFolders(const QString& exeDir, const QString& appDirOption, const QString& userDataDir);
