@@ -83,7 +83,8 @@ CableDiagnosis DiagnoseOpenFailure(const PortSystem& system, const QString& port
     if (!node.exists) {
         d.cause = CableCause::Vanished;
     } else if (!node.readWrite) {
-        if (!node.group.isEmpty()) {
+        // Joining "root" is no advice to give: the system's words must do.
+        if (!node.group.isEmpty() && node.group != QLatin1String("root")) {
             d.cause = CableCause::NoAccess;
             d.group = node.group;
         }

@@ -155,6 +155,7 @@ private slots:
         row("no driver", false, {}, "usb", "no serial port appeared for it", retry);
         row("cable with a port, not listed", false, {}, "usb ttyUSB0", "cable was not found.", kPlug.mid(2));
         row("no access", true, denied, "ro", "belongs to the group \"dialout\"", retry);
+        row("no access, root's device", true, denied, "ro root", "could not be opened: busy.", retry);
         row("second kav-update", true, denied, "lock 4242 x cable;proc 4242 kav-update -",
             "port /dev/ttyUSB0 is already in use by kav-update (process 4242).", retry);
         row("second kav-update, German", true, denied, "lock 4242 x cable;proc 4242 kav-update -",
@@ -188,7 +189,7 @@ private slots:
             if (w[0] == "usb")
                 fake.usb.push_back({0x0403, 0xF460, w.mid(1)});
             else if (w[0] == "ro" || w[0] == "gone")
-                fake.node = {w[0] == "ro", false, QStringLiteral("dialout")};
+                fake.node = {w[0] == "ro", false, w.value(1, QStringLiteral("dialout"))};
             else if (w[0] == "lock")
                 fake.locks.push_back({w[1].toLongLong(), {}, w.value(3) == "cable"});
             else
