@@ -95,14 +95,18 @@ std::vector<UsbDeviceRecord> LinuxPortSystem::UsbDevices() const {
 
 DeviceNodeRecord LinuxPortSystem::DeviceNode(const QString& path) const {
     DeviceNodeRecord node;
+#ifdef Q_OS_UNIX
     const QFileInfo info(DevicePath(path));
     node.exists = info.exists();
-    if (!node.exists)
-        return node;
-    node.group = info.group();
-#ifdef Q_OS_UNIX
-    // access() honours ACLs, which is how the user at the seat gets the device.
-    node.readWrite = ::access(QFile::encodeName(info.filePath()).constData(), R_OK | W_OK) == 0;
+    if (node.exists) {
+        node.group = info.group();
+        // access() honours ACLs, which is how the user at the seat gets the device.
+        node.readWrite = ::access(QFile::encodeName(info.filePath()).constData(), R_OK | W_OK) == 0;
+    }
+#else
+    // A COM port has no device file to look at; Windows reports a busy one as a permission error.
+    Q_UNUSED(path);
+    node.exists = node.readWrite = true;
 #endif
     return node;
 }
