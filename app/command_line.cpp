@@ -2,6 +2,50 @@
 
 #include <QCommandLineParser>
 
+namespace {
+
+// Qt's own options: they reach QApplication unchanged and are no business of ours.
+const QStringList kQtOptionsWithValue = {
+    QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+    QStringLiteral("plugin"),   QStringLiteral("qwindowgeometry"),    QStringLiteral("qwindowicon"),
+    QStringLiteral("qwindowtitle"), QStringLiteral("display"),        QStringLiteral("geometry"),
+    QStringLiteral("title"),    QStringLiteral("style"),              QStringLiteral("stylesheet"),
+    QStringLiteral("session")};
+const QStringList kQtFlags = {QStringLiteral("reverse"), QStringLiteral("widgetcount"), QStringLiteral("nograb"),
+                              QStringLiteral("dograb"), QStringLiteral("sync")};
+
+// The arguments without Qt's options; the -platform value goes to *platform.
+QStringList WithoutQtOptions(const QStringList& arguments, QString* platform) {
+    QStringList ours;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (i == 0 || !arg.startsWith(u'-')) {
+            ours << arg;
+            continue;
+        }
+        QString name = arg.mid(arg.startsWith(QStringLiteral("--")) ? 2 : 1);
+        QString value;
+        const qsizetype equals = name.indexOf(u'=');
+        if (equals >= 0) {
+            value = name.mid(equals + 1);
+            name.truncate(equals);
+        }
+        if (kQtFlags.contains(name) && equals < 0)
+            continue;
+        if (!kQtOptionsWithValue.contains(name)) {
+            ours << arg;
+            continue;
+        }
+        if (equals < 0 && i + 1 < arguments.size())
+            value = arguments[++i];
+        if (name == QLatin1String("platform"))
+            *platform = value;
+    }
+    return ours;
+}
+
+}  // namespace
+
 ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -32,15 +76,24 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Language code: 5000 English, 6000 German, 7000 French, 8000 "
                        "Italian, 9000 Spanish."),
         QStringLiteral("CODE"));
+    const QCommandLineOption log(
+        QStringLiteral("log"),
+        QStringLiteral("Write the run log to this file (default: a new file in the user's log folder)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Add every byte sent to and received from the DC to the log."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the program's version."));
-    parser.addOptions({cli, port, appDir, firmware, simulate, simArgs, lang, help, version});
+    parser.addOptions({cli, port, appDir, firmware, simulate, simArgs, lang, log, trace, help, version});
 
     ParsedCommandLine result;
+    // Without an application object the parser knows no program name.
     result.helpText = parser.helpText();
-    if (!parser.parse(arguments)) {
+    result.helpText.replace(0, result.helpText.indexOf(u'\n'), QStringLiteral("Usage: kav-update [options]"));
+    QString platform;
+    if (!parser.parse(WithoutQtOptions(arguments, &platform))) {
         result.error = parser.errorText();
         return result;
     }
@@ -55,6 +108,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     options.Firmware = parser.value(firmware);
     options.Simulate = parser.isSet(simulate);
     options.SimArgs = parser.value(simArgs);
+    options.Log = parser.value(log);
+    options.Trace = parser.isSet(trace);
+    options.QtPlatform = platform;
     if (options.Simulate && !options.Port.isEmpty()) {
         result.error = QStringLiteral("--simulate and --port exclude each other");
         return result;
@@ -63,13 +119,34 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     options.Version = parser.isSet(version);
     if (parser.isSet(lang)) {
         bool ok = false;
-        const double code = parser.value(lang).toDouble(&ok);
-        if (!ok) {
-            result.error = QStringLiteral("--lang needs a number, such as 5000");
+        const int code = parser.value(lang).trimmed().toInt(&ok);
+        if (!ok || code < 5000 || code > 9000 || code % 1000 != 0) {
+            result.error = QStringLiteral("--lang takes 5000, 6000, 7000, 8000 or 9000");
             return result;
         }
         options.LanguageCode = code;
     }
     result.options = options;
     return result;
+}
+
+bool WindowCanOpen(const QString& platform, const QString& display, const QString& waylandDisplay) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    if (platform.isEmpty())
+        return !display.isEmpty() || !waylandDisplay.isEmpty();
+    // A list ("wayland;xcb") is tried in order: one that can open is enough.
+    for (const QString& entry : platform.split(u';', Qt::SkipEmptyParts)) {
+        const QString name = entry.section(u':', 0, 0);
+        if (name == QLatin1String("xcb") ? !display.isEmpty()
+            : name.startsWith(QLatin1String("wayland")) ? !waylandDisplay.isEmpty()
+                                                         : true)  // offscreen, vnc, eglfs: no server needed
+            return true;
+    }
+    return false;
+#else
+    Q_UNUSED(platform);
+    Q_UNUSED(display);
+    Q_UNUSED(waylandDisplay);
+    return true;
+#endif
 }

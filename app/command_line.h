@@ -13,6 +13,9 @@ struct CommandLine {
     bool Simulate = false;  // talk to the simulated DC (kav-dc-sim) instead of a cable
     QString SimArgs;        // extra options for the simulated DC
     std::optional<double> LanguageCode;
+    QString Log;         // the run log's file; empty: a new file in the user's log folder
+    bool Trace = false;  // the bytes on the wire go into the log too
+    QString QtPlatform;  // Qt's own -platform option, when given
     bool Help = false;
     bool Version = false;
 };
@@ -23,4 +26,9 @@ struct ParsedCommandLine {
     QString helpText;
 };
 
+// Qt's own options (-platform, -style ...) are accepted and left to Qt.
 ParsedCommandLine ParseCommandLine(const QStringList& arguments);
+
+// Whether a window can be opened: the platform Qt will use (-platform, else QT_QPA_PLATFORM, else the
+// desktop's) needs a display server that the environment names.
+bool WindowCanOpen(const QString& platform, const QString& display, const QString& waylandDisplay);

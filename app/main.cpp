@@ -1,8 +1,11 @@
 // kav-update: the firmware update wizard, in a window or (--cli) in the terminal.
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QLibraryInfo>
+#include <QStandardPaths>
 #include <QTranslator>
 #include <cstdio>
 #include <iostream>
@@ -30,12 +33,43 @@ void InstallButtonTranslations(QCoreApplication& app, QTranslator& translator, c
     }
 }
 
+// --log FILE, else a new file in the user's log folder. A log that cannot be written stops nothing.
+void OpenRunLog(RunLog& log, const CommandLine& cl) {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    const QString path = !cl.Log.isEmpty() ? QDir::current().absoluteFilePath(cl.Log)
+                         : folder.isEmpty()
+                             ? QString()
+                             : NewLogPath(folder + QStringLiteral("/logs"), QDateTime::currentDateTime());
+    QString error = QStringLiteral("no folder for logs");
+    if (path.isEmpty() || !log.Open(path, &error)) {
+        std::fprintf(stderr, "kav-update: no run log (%s: %s)\n", qPrintable(QDir::toNativeSeparators(path)),
+                     qPrintable(error));
+        return;
+    }
+    log.Write(QStringLiteral("kav-update %1, Qt %2, %3").arg(KAV_VERSION, qVersion(), QSysInfo::prettyProductName()));
+    log.Write(QStringLiteral("command line: ") + QCoreApplication::arguments().join(u' '));
+}
+
+void SayWhereTheLogIs(const RunLog& log, int status) {
+    if (status == ExitUpdateFailed && log.IsOpen())
+        std::fprintf(stderr, "kav-update: the update failed; the log of this run is %s\n",
+                     qPrintable(QDir::toNativeSeparators(log.Path())));
+}
+
 int RunWindow(int argc, char** argv, const CommandLine& cl) {
+    const QString platform = cl.QtPlatform.isEmpty() ? qEnvironmentVariable("QT_QPA_PLATFORM") : cl.QtPlatform;
+    if (!WindowCanOpen(platform, qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"))) {
+        std::fputs("kav-update: no display: use --cli\n", stderr);
+        return ExitStartupEnded;
+    }
     QApplication app(argc, argv);
     QTranslator translator;
     InstallButtonTranslations(app, translator, cl);
+    SystemClock clock;
+    RunLog log(clock);
+    OpenRunLog(log, cl);
     MFUMain window;
-    WizardAssembly wizard(window, cl);
+    WizardAssembly wizard(window, cl, log);
     StageMachine& machine = wizard.machine;
     window.OnNext = [&machine] { machine.NextClick(); };
     window.OnBack = [&machine] { machine.BackClick(); };
@@ -46,18 +80,35 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
         window.close();
         QCoreApplication::exit(machine.ExitCode());
     };
-    if (!machine.Load())
-        return machine.ExitCode();
+    if (!wizard.Load())
+        return wizard.Finish(machine.ExitCode());
     window.show();
     app.exec();
-    return machine.ExitCode();
+    SayWhereTheLogIs(log, machine.ExitCode());
+    return wizard.Finish(machine.ExitCode());
+}
+
+int TerminalColumns() {
+    winsize size{};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     QCoreApplication app(argc, argv);
-    TerminalView view(std::cin, std::cout, isatty(STDOUT_FILENO) && isatty(STDIN_FILENO));
-    WizardAssembly wizard(view, cl);
-    return RunTerminalWizard(wizard.machine, view);
+    SystemClock clock;
+    RunLog log(clock);
+    OpenRunLog(log, cl);
+    // Questions follow the input: a person answers them even while the output goes into a pipe.
+    const bool outputIsTerminal = isatty(STDOUT_FILENO) != 0;
+    TerminalSetup setup;
+    setup.prompts = isatty(STDIN_FILENO) ? (outputIsTerminal ? &std::cout : &std::cerr) : nullptr;
+    setup.errors = &std::cerr;
+    setup.live = outputIsTerminal;
+    setup.columns = TerminalColumns;
+    TerminalView view(std::cin, std::cout, setup);
+    WizardAssembly wizard(view, cl, log);
+    const bool loaded = wizard.Load();
+    return wizard.Finish(RunTerminalWizard(wizard.machine, view, loaded));
 }
 
 }  // namespace
@@ -80,5 +131,6 @@ int main(int argc, char** argv) {
         std::printf("kav-update %s\n", KAV_VERSION);
         return 0;
     }
+    QCoreApplication::setApplicationName(QStringLiteral("kav-update"));
     return cl.Cli ? RunTerminal(argc, argv, cl) : RunWindow(argc, argv, cl);
 }

@@ -1,26 +1,56 @@
 #include "app/simulator_process.h"
 
+#include <cstdio>
+
 SimulatorCableFinder::~SimulatorCableFinder() {
-    if (process_.state() == QProcess::NotRunning) return;
+    if (process_.state() == QProcess::NotRunning)
+        return;
     process_.closeWriteChannel();  // the simulator ends when its input closes
-    if (!process_.waitForFinished(2000)) process_.kill();
+    if (!process_.waitForFinished(2000))
+        process_.kill();
     process_.waitForFinished(1000);
 }
 
-bool SimulatorCableFinder::Find(DeviceState& device) {
+bool SimulatorCableFinder::Start() {
+    QStringList args;
+    const FirmwareImage& fw = session_.firmware;
+    if (fw.FwrVersion.size() == 2)
+        args << QStringLiteral("--new-version") << fw.FwrVersion;
+    args << QStringLiteral("--new-sub-version") << QString::number(fw.FwrSubVersion);
+    args << QProcess::splitCommand(extraArgs_);
+    process_.start(program_, args);
+    if (!process_.waitForStarted(5000)) {
+        failure_ = process_.errorString();
+        return false;
+    }
+    while (!process_.canReadLine() && process_.waitForReadyRead(5000)) {
+    }
+    path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
     if (path_.isEmpty()) {
-        QStringList args;
-        const FirmwareImage& fw = session_.firmware;
-        if (fw.FwrVersion.size() == 2) args << QStringLiteral("--new-version") << fw.FwrVersion;
-        args << QStringLiteral("--new-sub-version") << QString::number(fw.FwrSubVersion);
-        args << QProcess::splitCommand(extraArgs_);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(program_, args);
-        if (!process_.waitForStarted(5000)) return false;
-        while (!process_.canReadLine() && process_.waitForReadyRead(5000)) {
-        }
-        path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
-        if (path_.isEmpty()) return false;
+        // It said why on its standard error (a rejected option, no pseudo-terminal) and ended.
+        process_.waitForFinished(2000);
+        failure_ = QString::fromLocal8Bit(process_.readAllStandardError()).trimmed();
+        if (failure_.isEmpty())
+            failure_ = process_.state() == QProcess::NotRunning
+                           ? QStringLiteral("exit status %1").arg(process_.exitCode())
+                           : QStringLiteral("no device path on its first line");
+        return false;
+    }
+    // From now on its messages go where ours go.
+    QObject::connect(&process_, &QProcess::readyReadStandardError, &process_, [this] {
+        const QByteArray text = process_.readAllStandardError();
+        std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+    });
+    return true;
+}
+
+bool SimulatorCableFinder::Find(DeviceState& device) {
+    if (path_.isEmpty() && !Start()) {
+        failure_ = texts_.GetText(Txt::SimulatorNotStarted).arg(program_, failure_);
+        process_.kill();
+        process_.waitForFinished(1000);
+        path_.clear();
+        return false;
     }
     device.InterfacePortName = path_;
     return true;

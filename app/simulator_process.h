@@ -11,16 +11,21 @@
 // wizard.
 class SimulatorCableFinder final : public CableFinder {
 public:
-    SimulatorCableFinder(const Session& session, QString program, QString extraArgs)
-        : session_(session), program_(std::move(program)), extraArgs_(std::move(extraArgs)) {}
+    SimulatorCableFinder(const Session& session, const TextDatabase& texts, QString program, QString extraArgs)
+        : session_(session), texts_(texts), program_(std::move(program)), extraArgs_(std::move(extraArgs)) {}
     ~SimulatorCableFinder() override;
 
     bool Find(DeviceState& device) override;
+    QString Failure() const override { return failure_; }
 
 private:
+    bool Start();
+
     const Session& session_;
+    const TextDatabase& texts_;
     QString program_;
     QString extraArgs_;
     QProcess process_;
     QString path_;
+    QString failure_;
 };

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <memory>
@@ -12,19 +13,22 @@
 #include "link/port_system.h"
 #include "link/qt_event_pump.h"
 #include "link/serial_port.h"
+#include "link/tracing_port.h"
 #include "resources/string_resources.h"
+#include "run/logged_view.h"
 #include "run/session.h"
 #include "run/task_list.h"
 #include "run/update_context.h"
 #include "support/app_folders.h"
 #include "support/clock.h"
 #include "support/process_priority.h"
+#include "support/run_log.h"
 #include "support/text_database.h"
 #include "wizard/cable_check.h"
 #include "wizard/stage_machine.h"
 #include "wizard/wizard_device.h"
 
-inline StartupOptions StartupOptionsFrom(const CommandLine& cl) {
+inline StartupOptions StartupOptionsFrom(const CommandLine& cl, const RunLog& log) {
     StartupOptions o;
     const AppFolders folders =
         ResolveAppFolders(QCoreApplication::applicationDirPath(), cl.AppDir,
@@ -37,39 +41,82 @@ inline StartupOptions StartupOptionsFrom(const CommandLine& cl) {
     o.LanguageCode = cl.LanguageCode;
     o.StartupResource = LoadStringResource(ResourceStartup);
     o.StartProgram = [](const QString& program) { return QProcess::startDetached(program, {}); };
+    o.LogPath = log.IsOpen() ? log.Path() : QString();
     return o;
 }
 
-inline std::unique_ptr<CableFinder> CableFinderFor(const CommandLine& cl, const Session& session) {
+inline std::unique_ptr<CableFinder> CableFinderFor(const CommandLine& cl, const Session& session,
+                                                   const TextDatabase& texts) {
     if (!cl.Simulate)
         return std::make_unique<SystemCableFinder>();
     return std::make_unique<SimulatorCableFinder>(
-        session, QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("kav-dc-sim")),
+        session, texts, QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("kav-dc-sim")),
         cl.SimArgs);
 }
 
-// One run of the wizard: the session and every part that works on it, wired to a front end's view.
+// One run of the wizard: the session and every part that works on it, wired to a front end's view. Everything
+// the view is told also goes into the run log; with --trace the link's bytes too.
 struct WizardAssembly {
-    WizardAssembly(WizardView& view, const CommandLine& cl)
-        : pump(clock),
+    WizardAssembly(WizardView& frontView, const CommandLine& cl, RunLog& runLog)
+        : log(runLog),
+          view(frontView, runLog),
+          pump(clock),
           port(&pump),
-          comm(session.link, session.UpdateAborted, session.EnterDeepSleep, session.device.DeviceIdText, port,
-               clock, pump),
+          tracer(cl.Trace ? std::make_unique<TracingPort>(port, runLog) : nullptr),
+          comm(session.link, session.UpdateAborted, session.EnterDeepSleep, session.device.DeviceIdText,
+               tracer ? static_cast<Port&>(*tracer) : port, clock, pump),
           tasks(view, clock),
           context{session, comm, tasks, texts, view, clock, pump, priority, {}},
-          finder(CableFinderFor(cl, session)),
+          finder(CableFinderFor(cl, session, texts)),
           opener(port),
           cable(session.device, *finder, opener, portSystem, view, texts, cl.Port),
           device(context, &cable),
-          machine(session, view, tasks, texts, device, priority, StartupOptionsFrom(cl)) {
+          machine(session, view, tasks, texts, device, priority, StartupOptionsFrom(cl, runLog)),
+          portFoundBy(!cl.Port.isEmpty() ? QStringLiteral("named by --port")
+                      : cl.Simulate      ? QStringLiteral("the simulated DC (kav-dc-sim)")
+                                         : QStringLiteral("found by searching for the interface cable")) {
         context.ResetStage = [this] { machine.ResetStage(); };
         device.OnRelease = [this] { port.Close(); };
     }
 
+    // Start-up, with what a support person needs to know about it in the log.
+    bool Load() {
+        const bool ok = machine.Load();
+        const FirmwareImage& fw = session.firmware;
+        const QString kind = fw.CodeAndCode2 ? QStringLiteral("two images")
+                             : fw.Code2Only  ? QStringLiteral("second image only")
+                             : fw.CodeOnly   ? QStringLiteral("one image")
+                                             : QStringLiteral("not loaded");
+        log.Write(QStringLiteral("firmware file: %1 (%2 bytes): %3, model %4, version %5, sub-version %6, "
+                                 "%7 + %8 blocks")
+                      .arg(QDir::toNativeSeparators(session.wizard.FirmwareFilePath))
+                      .arg(QFileInfo(session.wizard.FirmwareFilePath).size())
+                      .arg(kind, fw.FwrModelName, fw.FwrVersion)
+                      .arg(fw.FwrSubVersion)
+                      .arg(fw.CodeBlockCount)
+                      .arg(fw.Code2BlockCount));
+        log.Write(session.device.InterfacePortName.isEmpty()
+                      ? QStringLiteral("port: none")
+                      : QStringLiteral("port: %1, %2").arg(session.device.InterfacePortName, portFoundBy));
+        log.Flush();
+        return ok;
+    }
+
+    // The end of the run in the log; the exit status comes back.
+    int Finish(int status) {
+        view.Finish();
+        log.Write(QStringLiteral("exit status %1").arg(status));
+        log.Flush();
+        return status;
+    }
+
+    RunLog& log;
+    LoggedView view;
     Session session;
     SystemClock clock;
     QtEventPump pump;
     SerialPort port;
+    std::unique_ptr<TracingPort> tracer;
     CommModule comm;
     TaskList tasks;
     TextDatabase texts;
@@ -81,4 +128,5 @@ struct WizardAssembly {
     CableCheck cable;
     WizardDevice device;
     StageMachine machine;
+    QString portFoundBy;
 };

@@ -1,6 +1,7 @@
 #include "firmware/firmware_loader.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <span>
 
@@ -64,6 +65,8 @@ bool GetCode(Session& session, TaskList& tasks, const TextDatabase& texts, Wizar
 
     const QString& path = session.wizard.FirmwareFilePath;
     if (!FileExists(path)) {
+        view.ShowStartupError(texts.GetText(Txt::FirmwareFileMissing).arg(QDir::toNativeSeparators(path)),
+                              texts.GetText(Txt::Error));
         session.UpdateAborted = true;
         ResetStage();
         return false;

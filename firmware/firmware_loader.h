@@ -11,7 +11,7 @@
 
 // Reads, unscrambles and checks the firmware file at session.wizard.FirmwareFilePath, once, at start-up.
 // True: session.firmware holds the file's values and the link's receive buffers are sized for it. False: the
-// file was rejected; the user has been told (except for a missing file) and start-up must end.
+// file was rejected; the user has been told and start-up must end.
 // deviceVersions is string resource 20001; its fifth field is the lowest updatable device version.
 bool GetCode(Session& session, TaskList& tasks, const TextDatabase& texts, WizardView& view,
              const std::function<void()>& ResetStage,

@@ -1,14 +1,24 @@
 #include "firmware/reset_verify.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "support/device_id.h"
 
 void WaitForReset(UpdateContext& c, double seconds) {
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::WaitingForRestart), QStringLiteral("..."));
     const double start = c.clock.Now();
     const LinkState& link = c.session.link;
+    int shown = -1;
     while (c.clock.Now() - start <= seconds) {
         if (link.LinkStop && link.LinkError) break;  // Close asked to stop
-        c.pump.YieldUntil(start + seconds);
+        // Wakes once a second, so the one watching sees the seconds go by.
+        const int elapsed = static_cast<int>(c.clock.Now() - start);
+        if (elapsed != shown) {
+            shown = elapsed;
+            c.tasks.ShowLive(c.Text(Txt::WaitSeconds).arg(elapsed).arg(static_cast<int>(std::ceil(seconds))));
+        }
+        c.pump.YieldUntil(std::min(start + seconds, start + elapsed + 1.0));
     }
     c.tasks.SetTaskStatus(c.Text(Txt::Done));
 }

@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <functional>
 
-#include "support/progress.h"
-
 namespace {
 
 // Sends the blocks in order; false when one failed (the rest stay unsent).
 bool SendBlocks(UpdateContext& c, const std::vector<CodeBlock>& blocks, int count, std::uint8_t cmd) {
     auto& buffer = c.session.link.BlockBuffer;
     for (int i = 1; i <= count; ++i) {
-        c.tasks.SetTaskStatus(ProgressText(i, count));  // set before the block: the last goes out at 100%
+        c.tasks.SetTaskProgress(i, count);  // set before the block: the last goes out at 100%
         const CodeBlock& block = blocks[static_cast<std::size_t>(i - 1)];
         std::transform(block.begin() + 1, block.end(), buffer.begin(),
                        [](std::int16_t cell) { return static_cast<std::uint8_t>(cell); });

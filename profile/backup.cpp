@@ -6,7 +6,6 @@
 #include "profile/backup_file.h"
 #include "profile/profile_range.h"
 #include "support/file_exists.h"
-#include "support/progress.h"
 
 namespace {
 
@@ -140,10 +139,11 @@ void BackupProfile(UpdateContext& c) {
     p.ProfileEnd = range.end;
     p.ProfileBlockCount = std::int16_t(range.blockCount);
 
-    c.tasks.InsertTaskList(IconStarted, QString::fromLatin1(kBackupTaskText), QString());
+    c.tasks.InsertTaskList(IconStarted, c.texts.Localised(Txt::BackupTask, QString::fromLatin1(kBackupTaskText)),
+                           QString());
     int unit = range.FirstUnit();
     for (int j = 1; j <= range.blockCount; ++j) {
-        c.tasks.SetTaskStatus(ProgressText(j, range.blockCount));
+        c.tasks.SetTaskProgress(j, range.blockCount);
         auto& row = p.ProfileBlocks[std::size_t(j - 1)];
         row[0] = std::int16_t(unit - kRingStart);
         c.comm.ReadBlocks(unit, unit);

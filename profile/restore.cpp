@@ -3,8 +3,6 @@
 #include <QFile>
 #include <numeric>
 
-#include "support/progress.h"
-
 namespace {
 
 // Blocks stored at these addresses are retried as 16-byte records when their block write fails.
@@ -15,7 +13,7 @@ void WriteBlocks(UpdateContext& c, int& failing) {
     const int count = p.ProfileBlockCount;
     auto& buffer = c.session.link.BlockBuffer;
     for (int j = 1; j <= count; ++j) {
-        c.tasks.SetTaskStatus(ProgressText(j, count));
+        c.tasks.SetTaskProgress(j, count);
         const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
         for (int i = 1; i <= 129; ++i) buffer[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
         c.comm.WriteBlock(row[0], CommModule::kWriteBlock);
@@ -31,7 +29,7 @@ void WriteRecords(UpdateContext& c, int from) {
     const int count = p.ProfileBlockCount;
     auto& buffer = c.session.link.BlockBuffer;
     for (int v = from; v <= count; ++v) {
-        c.tasks.SetTaskStatus(ProgressText(v, count));
+        c.tasks.SetTaskProgress(v, count);
         const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
         int address = row[0];
         for (int g = 1; g <= 129; ++g) {

@@ -1,11 +1,14 @@
 #include "run/task_list.h"
 
+#include "support/progress.h"
+
 QString TaskList::Row::Text() const {
     return '\t' + time + '\t' + event + '\t' + status;
 }
 
 void TaskList::InsertTaskList(int IconInd, const QString& S1, const QString& S2) {
     Row row{IconInd, clock_.LocalNow().time().toString(QStringLiteral("HH:mm:ss")), S1, S2};
+    rate_.reset();
     view_.AppendTaskRow(row.icon, row.time, row.event, row.status);
     rows_.push_back(std::move(row));
 }
@@ -17,7 +20,32 @@ void TaskList::SetTaskStatus(const QString& S) {
     view_.SetNewestTaskStatus(S);
 }
 
+void TaskList::SetTaskProgress(int item, int count) {
+    if (rows_.empty())
+        return;
+    const QString percent = ProgressText(item, count);
+    if (!rate_ || rate_->Count() != count || item <= 1)
+        rate_.emplace(clock_.Now(), count, kBytesPerBlock);
+    rate_->Record(clock_.Now(), item - 1);  // the blocks before this one have gone through
+    rows_.back().status = percent;
+    view_.SetNewestTaskProgress(percent, RateText(percent, *rate_, timeLeftFormat_));
+}
+
+void TaskList::ShowLive(const QString& shown) {
+    if (!rows_.empty())
+        view_.SetNewestTaskProgress(rows_.back().status, shown);
+}
+
 void TaskList::Clear() {
     rows_.clear();
+    rate_.reset();
     view_.ClearTaskRows();
+}
+
+QString TaskRowLine(int icon, const QString& time, const QString& event, const QString& status) {
+    const char mark = icon == IconFailure ? '!' : icon == IconInformation ? '+' : '>';
+    QString line = time + ' ' + QLatin1Char(mark) + ' ' + event;
+    if (!status.isEmpty())
+        line += QStringLiteral(" : ") + status;
+    return line;
 }

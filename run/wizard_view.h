@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // Message-box styles (buttons + icon) and the buttons a box reports.
 enum MessageBoxStyle : int {
@@ -34,6 +35,12 @@ public:
     virtual void AppendTaskRow(int icon, const QString& time, const QString& event,
                                const QString& status) = 0;
     virtual void SetNewestTaskStatus(const QString& status) = 0;
+    // `shown` is what someone watching sees now (a rate and the time left, seconds counting); `status` is what
+    // the row keeps. A view that shows nothing live keeps to the status.
+    virtual void SetNewestTaskProgress(const QString& status, const QString& shown) {
+        Q_UNUSED(shown);
+        SetNewestTaskStatus(status);
+    }
     virtual void ClearTaskRows() = 0;
 
     virtual void SetButtonCaption(WizardButton button, const QString& caption) = 0;
@@ -42,6 +49,10 @@ public:
 
     // Modal; returns IdOk, IdCancel, IdYes or IdNo.
     virtual int ShowMessageBox(const QString& text, const QString& title, int style) = 0;
+    // A problem that ends start-up: a critical box in the window; the terminal writes it to standard error.
+    virtual void ShowStartupError(const QString& text, const QString& title) {
+        ShowMessageBox(text, title, MbOkCritical);
+    }
 
     virtual void SetOnTop(bool onTop) = 0;
     virtual void ShowTrayIcon(const QString& caption) = 0;

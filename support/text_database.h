@@ -32,6 +32,15 @@ public:
     QString GetText(Txt id) const { return GetText(static_cast<qint32>(id)); }
     QString GetText(qint32 id) const;
 
+    // A text with a fixed English wording: that wording when English (column 1) is shown, else the
+    // translation; the English wording too when the database has none.
+    QString Localised(Txt id, const QString& english) const {
+        if (column_ == 1)
+            return english;
+        const QString text = GetText(id);
+        return text.isEmpty() ? english : text;
+    }
+
     // A connect password would come from string resource 10001; SQLite files carry none, so it is not used.
 
 private:

@@ -21,14 +21,12 @@ std::optional<double> TransferRate::SecondsLeft() const {
     return (count_ - done_) * bytesPerItem_ / rate;
 }
 
-QString RateText(const QString& percent, const TransferRate& rate) {
-    const std::optional<double> left = rate.SecondsLeft();
-    if (!left)
+QString RateText(const QString& percent, const TransferRate& rate, const QString& timeLeft) {
+    const std::optional<double> secondsLeft = rate.SecondsLeft();
+    if (!secondsLeft)
         return percent;
-    const auto seconds = static_cast<long long>(std::ceil(*left));
-    return QStringLiteral("%1 · %2 kB/s · %3:%4 left")
-        .arg(percent)
-        .arg(rate.BytesPerSecond() / 1000.0, 0, 'f', 1)
-        .arg(seconds / 60)
-        .arg(seconds % 60, 2, 10, QChar(u'0'));
+    const auto seconds = static_cast<long long>(std::ceil(*secondsLeft));
+    const QString clock = QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar(u'0'));
+    return QStringLiteral("%1 · %2 kB/s · %3")
+        .arg(percent, QString::number(rate.BytesPerSecond() / 1000.0, 'f', 1), timeLeft.arg(clock));
 }

@@ -25,5 +25,7 @@ private:
     int done_ = 0;
 };
 
-// "45% · 3.7 kB/s · 0:21 left"; the percentage alone while the rate is unknown.
-QString RateText(const QString& percent, const TransferRate& rate);
+// "45% · 3.7 kB/s · 0:21 left"; the percentage alone while the rate is unknown. timeLeft words the time left
+// ("%1 left") in the user's language.
+QString RateText(const QString& percent, const TransferRate& rate,
+                 const QString& timeLeft = QStringLiteral("%1 left"));

@@ -2,6 +2,7 @@
 // simulated DC behind it, real time.
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -10,8 +11,9 @@
 namespace {
 
 struct Run {
-    explicit Run(const QString& simArgs = {}) {
-        Start(KAV_UPDATE_PATH, {"--app-dir", dir.path(), "--firmware", KAV_DEMO_FIRMWARE}, simArgs);
+    explicit Run(const QString& simArgs = {}, const QStringList& more = {}) {
+        Start(KAV_UPDATE_PATH, QStringList{"--app-dir", dir.path(), "--firmware", KAV_DEMO_FIRMWARE} + more,
+              simArgs);
     }
     Run(const QString& program, const QString& simArgs, const QProcessEnvironment& env) {
         process.setProcessEnvironment(env);
@@ -71,7 +73,9 @@ private slots:
     }
 
     void fullUpdate() {
-        Run run("--restart-seconds 1");
+        QTemporaryDir logDir;
+        const QString log = logDir.filePath("run.log");
+        Run run("--restart-seconds 1", {"--log", log, "--trace"});
         run.Say("\n\n");
         QVERIFY2(run.WaitFor(kSucceeded, 90), qPrintable(run.output));
         QCOMPARE(run.Finish(20), 0);
@@ -79,6 +83,16 @@ private slots:
         QVERIFY(run.output.contains("+ The DC reports the new firmware version."));
         QVERIFY(run.output.contains("> Restoring the DC profile : Done"));
         QVERIFY(run.Backups().isEmpty());
+        // The log tells the run without the terminal: rows, wire bytes both ways, the exit status.
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        for (const char* line : {"> Backup dive computer profile : Done", "port: /dev/pts/", "exit status 0"})
+            QVERIFY2(text.contains(line), qPrintable(line));
+        for (const char* pattern : {R"(^\+\d+\.\d{3} > 84 00$)", R"(^\+\d+\.\d{3} > A8 55 00$)",
+                                       R"(^\+\d+\.\d{3} < 5A$)"})
+            QVERIFY2(text.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)),
+                     qPrintable(pattern));
     }
 
     // Power is lost in the middle of the upload (22 frames vanish: the block's address gives up), and the DC
@@ -88,6 +102,7 @@ private slots:
         run.Say("\n\n");
         QVERIFY2(run.WaitFor(kNotCompleted, 90), qPrintable(run.output));
         QVERIFY(run.output.contains("! Writing to the DC failed."));
+        QVERIFY(run.WaitFor("+ The log of this run: /", 5));
         QCOMPARE(run.Backups().size(), 1);
         QCOMPARE(QFileInfo(run.dir.filePath(run.Backups()[0])).size(), kBackupFileSize);
         run.Say("close\n");
@@ -98,15 +113,41 @@ private slots:
         QVERIFY(run.Backups().isEmpty());
     }
 
+    // Runs that end at once, with what they say (on either stream) and their exit status.
+    void usageErrorAndHelp_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        const QStringList sim = {"--cli", "--simulate", "--firmware", KAV_DEMO_FIRMWARE};
+        QTest::newRow("unknown option") << QStringList{"--no-such-option"} << 2 << "Unknown option";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: kav-update [options]\n";
+        QTest::newRow("lang 4000") << QStringList{"--cli", "--lang", "4000"} << 2 << "--lang takes";
+        QTest::newRow("lang inf") << QStringList{"--cli", "--lang", "inf"} << 2 << "--lang takes";
+        QTest::newRow("no firmware file") << QStringList{"--cli", "--firmware", "/nowhere/A.FWR"} << 2
+                                          << "] The firmware file /nowhere/A.FWR is missing or hidden.";
+        QTest::newRow("Qt's own options") << QStringList{"-style", "fusion", "--cli", "--firmware", "/nowhere/B"}
+                                          << 2 << "/nowhere/B is missing";
+        QTest::newRow("no display") << QStringList{} << 2 << "no display: use --cli";
+        QTest::newRow("simulator refuses") << sim + QStringList{"--sim-args", "--bogus"} << 2
+                                           << "The simulated DC (";
+    }
     void usageErrorAndHelp() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QTemporaryDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+        env.insert("XDG_DATA_HOME", home.path());
         QProcess p;
-        p.start(KAV_UPDATE_PATH, {"--no-such-option"});
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 2);
-        p.start(KAV_UPDATE_PATH, {"--help"});
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 0);
-        QVERIFY(p.readAllStandardOutput().contains("--app-dir"));
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(KAV_UPDATE_PATH, args);
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(20000));
+        const QString output = QString::fromUtf8(p.readAll());
+        QVERIFY2(output.contains(says), qPrintable(output));
+        QCOMPARE(p.exitCode(), status);
     }
 
     // Installed into a prefix whose bin folder cannot be written: the data comes from ../share/kav-update,

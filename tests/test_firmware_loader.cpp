@@ -182,10 +182,23 @@ private slots:
         QVERIFY(l.session.UpdateAborted);
     }
 
-    void missingFileEndsWithoutABox() {
+    // A missing or hidden file is named in a box (the terminal writes it to standard error).
+    void missingFileIsNamed_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("missing") << "KAV.1F.FWR" << false;
+        QTest::newRow("hidden") << ".KAV.1F.FWR" << true;
+    }
+    void missingFileIsNamed() {
+        QFETCH(QString, name);
+        QFETCH(bool, written);
         Loader l;
-        QVERIFY(!l.Run());
-        QVERIFY(l.view.boxes.empty() && l.session.UpdateAborted);
+        l.session.wizard.FirmwareFilePath = l.dir.filePath(name);
+        QVERIFY(written ? !l.Run(FileOf(Input(3))) : !l.Run());
+        QCOMPARE(l.view.boxes.size(), std::size_t{1});
+        QCOMPARE(l.view.boxes[0].text, l.T(Txt::FirmwareFileMissing).arg(l.session.wizard.FirmwareFilePath));
+        QCOMPARE(l.view.boxes[0].style, 16);
+        QVERIFY(l.session.UpdateAborted);
         QCOMPARE(l.Rows(), QStringList(l.Row(IconStarted, l.T(Txt::ReadingFirmwareFile), "...")));
         QCOMPARE(l.resets, 1);
     }

@@ -13,7 +13,7 @@ struct Terminal {
     QStringList Lines() const { return QString::fromStdString(out.str()).split('\n', Qt::SkipEmptyParts); }
     std::istringstream in;
     std::ostringstream out;
-    TerminalView view{in, out, false};
+    TerminalView view{in, out};
 };
 
 }  // namespace

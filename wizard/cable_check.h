@@ -17,6 +17,8 @@ class CableFinder {
 public:
     virtual ~CableFinder() = default;
     virtual bool Find(DeviceState& device) = 0;
+    // Why the last search could not even look (a simulated DC that did not start); empty for a plain miss.
+    virtual QString Failure() const { return {}; }
 };
 
 // Opens the port at the DC's settings. False: *error says how it failed.

@@ -3,6 +3,7 @@
 namespace {
 
 const QString kBreak = QStringLiteral("\r\n");
+constexpr int kBreaksAbovePicture = 10;
 
 // Builds a page the way it is printed: a running step number in front of each numbered line.
 class PageText {
@@ -46,7 +47,7 @@ QString InstructionPageText(int n) {
     }
     if (n == 2) {
         PageText page(5);
-        page.Breaks(10);  // the text starts below the picture
+        page.Breaks(kBreaksAbovePicture);  // the text starts below the picture
         page.Numbered(". DC is now in Deep Sleep mode. Do not unclip the interface cable from the DC.");
         page.NumberOnly(
             ". Activate the DC by depressing and holding both the Advance (A) and Select (S) buttons until "
@@ -60,6 +61,16 @@ QString InstructionPageText(int n) {
         page.Line("   back on.", 2);
         page.Line(">>> Click on Next button to continue...>>>", 0);
         return page.Text();
+    }
+    return {};
+}
+
+QString InstructionPageText(int n, const TextDatabase& texts) {
+    if (n == 1)
+        return texts.Localised(Txt::ConnectionPage, InstructionPageText(1));
+    if (n == 2) {
+        const QString room = kBreak.repeated(kBreaksAbovePicture);
+        return room + texts.Localised(Txt::DeepSleepPage, InstructionPageText(2).mid(room.size()));
     }
     return {};
 }

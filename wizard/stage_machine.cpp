@@ -48,6 +48,7 @@ void StageMachine::InitInfo() {
         End(ExitStartupEnded);
         return;
     }
+    tasks_.SetTimeLeftFormat(texts_.GetText(Txt::TimeLeft));
     view_.SetOnTop(true);
     view_.SetWindowCaption(QString::fromLatin1(kDesignCaption));
     view_.ShowTrayIcon(QString::fromLatin1(kDesignCaption));
@@ -141,6 +142,11 @@ void StageMachine::RunUpdate() {
     updateRunning_ = true;
     updateRan_ = true;
     lastUpdateSucceeded_ = device_.UpdateFirmware();
+    if (!lastUpdateSucceeded_ && !options_.LogPath.isEmpty()) {
+        tasks_.InsertTaskList(IconInformation,
+                              texts_.GetText(Txt::LogLocation).arg(QDir::toNativeSeparators(options_.LogPath)),
+                              QString());
+    }
     updateRunning_ = false;
     view_.SetButtonEnabled(WizardButton::Back, true);
 
@@ -189,7 +195,7 @@ void StageMachine::LoadStepInstructions(int n) {
         case PictureOnPage::Unchanged:
             break;
     }
-    view_.SetInstructionText(InstructionPageText(n));
+    view_.SetInstructionText(InstructionPageText(n, texts_));
 }
 
 void StageMachine::CloseClick() {

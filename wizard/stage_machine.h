@@ -21,6 +21,7 @@ struct StartupOptions {
     std::optional<double> LanguageCode;  // overrides the language code of string resource 201
     QString StartupResource;             // string resource 201 (the user's language variant)
     std::function<bool(const QString& program)> StartProgram;  // starts the program named for Close, detached
+    QString LogPath;  // the run log, named in the task list after a failed update; empty: none
 };
 
 // Exit statuses of the program: the public contract of terminal mode.

@@ -17,7 +17,9 @@ int main(int argc, char** argv) {
     MFUMain window;
     CommandLine cl;
     cl.Simulate = true;  // page 1 needs a cable; the simulated one will do
-    WizardAssembly wizard(window, cl);
+    SystemClock clock;
+    RunLog log(clock);  // never opened: a screenshot leaves no log
+    WizardAssembly wizard(window, cl, log);
     if (!wizard.machine.Load())
         return 1;
     window.show();

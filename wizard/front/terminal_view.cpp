@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "run/task_list.h"
 #include "wizard/stage_machine.h"
 
 namespace {
@@ -20,8 +21,8 @@ QString Answer(const std::optional<QString>& line) {
 
 }  // namespace
 
-TerminalView::TerminalView(std::istream& in, std::ostream& out, bool interactive)
-    : in_(in), out_(out), interactive_(interactive) {}
+TerminalView::TerminalView(std::istream& in, std::ostream& out, TerminalSetup setup)
+    : in_(in), out_(out), setup_(std::move(setup)) {}
 
 void TerminalView::Print(const QString& line) {
     if (liveLineOpen_) {
@@ -33,11 +34,7 @@ void TerminalView::Print(const QString& line) {
 }
 
 QString TerminalView::RowLine(int icon, const QString& time, const QString& event, const QString& status) {
-    const char mark = icon == IconFailure ? '!' : icon == IconInformation ? '+' : '>';
-    QString line = time + ' ' + QLatin1Char(mark) + ' ' + event;
-    if (!status.isEmpty())
-        line += QStringLiteral(" : ") + status;
-    return line;
+    return TaskRowLine(icon, time, event, status);
 }
 
 void TerminalView::FlushRow() {
@@ -73,17 +70,32 @@ void TerminalView::SetTaskListVisible(bool visible) {
 void TerminalView::AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) {
     FlushRow();
     pending_ = PendingRow{icon, time, event, status};
+    ShowLive(status);
 }
 
 void TerminalView::SetNewestTaskStatus(const QString& status) {
+    SetNewestTaskProgress(status, status);
+}
+
+void TerminalView::SetNewestTaskProgress(const QString& status, const QString& shown) {
     if (!pending_)
         return;
     pending_->status = status;
-    if (interactive_) {
-        out_ << "\r\033[K" << RowLine(pending_->icon, pending_->time, pending_->event, status).toStdString();
-        out_.flush();
-        liveLineOpen_ = true;
-    }
+    ShowLive(shown);
+}
+
+void TerminalView::ShowLive(const QString& status) {
+    if (!setup_.live || !pending_)
+        return;
+    QString line = RowLine(pending_->icon, pending_->time, pending_->event, status);
+    // Cut one short of the width: a line that fills it would wrap, and the next "\r" would clear only the
+    // wrapped part.
+    const int columns = setup_.columns ? setup_.columns() : 0;
+    if (columns > 1 && line.size() > columns - 1)
+        line.truncate(columns - 1);
+    out_ << "\r\033[K" << line.toStdString();
+    out_.flush();
+    liveLineOpen_ = true;
 }
 
 void TerminalView::ClearTaskRows() {
@@ -113,9 +125,9 @@ void TerminalView::PrintPageIfChanged() {
 }
 
 std::optional<QString> TerminalView::ReadLine(const QString& prompt) {
-    if (interactive_) {
-        out_ << prompt.toStdString();
-        out_.flush();
+    if (setup_.prompts != nullptr) {
+        *setup_.prompts << prompt.toStdString();
+        setup_.prompts->flush();
     }
     std::string line;
     if (!std::getline(in_, line))
@@ -145,6 +157,16 @@ int TerminalView::ShowMessageBox(const QString& text, const QString& title, int 
         default:
             return IdOk;
     }
+}
+
+void TerminalView::ShowStartupError(const QString& text, const QString& title) {
+    FlushRow();
+    if (setup_.errors == nullptr) {
+        Print(QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text));
+        return;
+    }
+    *setup_.errors << (QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text)).toStdString() << '\n';
+    setup_.errors->flush();
 }
 
 TerminalView::Command TerminalView::ReadCommand() {
@@ -182,7 +204,12 @@ void TerminalView::Finish() {
 }
 
 int RunTerminalWizard(StageMachine& machine, TerminalView& view) {
-    if (machine.Load()) {
+    const bool loaded = machine.Load();
+    return RunTerminalWizard(machine, view, loaded);
+}
+
+int RunTerminalWizard(StageMachine& machine, TerminalView& view, bool loaded) {
+    if (loaded) {
         while (!machine.Ended()) {
             switch (view.ReadCommand()) {
                 case TerminalView::Command::Next:

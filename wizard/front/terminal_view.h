@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <optional>
 
@@ -7,12 +8,19 @@
 
 class StageMachine;
 
+// Where a terminal view's lines go besides its output.
+struct TerminalSetup {
+    std::ostream* prompts = nullptr;  // questions; none when input does not come from a person
+    std::ostream* errors = nullptr;   // problems that end start-up; none: the output
+    bool live = false;                // output is a terminal: running rows and their progress shown at once
+    std::function<int()> columns;     // the terminal's width, so a live line never wraps; 0: unknown
+};
+
 // Terminal mode: the wizard's window as lines of text. Pages are printed when a decision is asked for, task
 // rows once their status is final, boxes as one line "[title] text". Decisions are read one line at a time.
 class TerminalView final : public WizardView {
 public:
-    // `interactive`: output goes to a terminal, so prompts and a live progress line are shown.
-    TerminalView(std::istream& in, std::ostream& out, bool interactive);
+    TerminalView(std::istream& in, std::ostream& out, TerminalSetup setup = {});
 
     void SetWindowCaption(const QString& caption) override;
     void SetFrameCaption(const QString& caption) override;
@@ -23,11 +31,13 @@ public:
     void SetColumnHeaders(const QString&, const QString&, const QString&) override {}
     void AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) override;
     void SetNewestTaskStatus(const QString& status) override;
+    void SetNewestTaskProgress(const QString& status, const QString& shown) override;
     void ClearTaskRows() override;
     void SetButtonCaption(WizardButton button, const QString& caption) override;
     void SetButtonEnabled(WizardButton, bool) override {}
     void SetButtonVisible(WizardButton, bool) override {}
     int ShowMessageBox(const QString& text, const QString& title, int style) override;
+    void ShowStartupError(const QString& text, const QString& title) override;
     void SetOnTop(bool) override {}
     void ShowTrayIcon(const QString&) override {}
     void RemoveTrayIcon() override {}
@@ -47,12 +57,13 @@ private:
     };
     void FlushRow();
     void PrintPageIfChanged();
+    void ShowLive(const QString& status);
     void Print(const QString& line);
     std::optional<QString> ReadLine(const QString& prompt);
 
     std::istream& in_;
     std::ostream& out_;
-    bool interactive_;
+    TerminalSetup setup_;
     bool frameVisible_ = true;
     bool pagePrinted_ = true;
     bool liveLineOpen_ = false;
@@ -63,5 +74,7 @@ private:
     std::optional<PendingRow> pending_;
 };
 
-// Runs the wizard in the terminal until it ends; returns the exit status.
+// Runs the wizard in the terminal until it ends; returns the exit status. `loaded`: the result of the stage
+// machine's Load, when the caller ran it.
+int RunTerminalWizard(StageMachine& machine, TerminalView& view, bool loaded);
 int RunTerminalWizard(StageMachine& machine, TerminalView& view);

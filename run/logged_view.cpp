@@ -1,0 +1,83 @@
+#include "run/logged_view.h"
+
+#include "run/task_list.h"
+
+namespace {
+
+QString OneLine(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+
+QString AnswerName(int answer) {
+    switch (answer) {
+        case IdOk:
+            return QStringLiteral("OK");
+        case IdCancel:
+            return QStringLiteral("Cancel");
+        case IdYes:
+            return QStringLiteral("Yes");
+        case IdNo:
+            return QStringLiteral("No");
+        default:
+            return QString::number(answer);
+    }
+}
+
+}  // namespace
+
+void LoggedView::WriteOpenRow() {
+    if (!open_)
+        return;
+    const OpenRow row = *open_;
+    open_.reset();
+    log_.Write(TaskRowLine(row.icon, row.time, row.event, row.status));
+    if (row.icon == IconFailure)
+        log_.Flush();
+}
+
+void LoggedView::AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) {
+    WriteOpenRow();
+    open_ = OpenRow{icon, time, event, status};
+    inner_.AppendTaskRow(icon, time, event, status);
+}
+
+void LoggedView::SetNewestTaskStatus(const QString& status) {
+    if (open_)
+        open_->status = status;
+    inner_.SetNewestTaskStatus(status);
+}
+
+void LoggedView::SetNewestTaskProgress(const QString& status, const QString& shown) {
+    if (open_)
+        open_->status = status;
+    inner_.SetNewestTaskProgress(status, shown);
+}
+
+void LoggedView::ClearTaskRows() {
+    WriteOpenRow();
+    inner_.ClearTaskRows();
+}
+
+int LoggedView::ShowMessageBox(const QString& text, const QString& title, int style) {
+    WriteOpenRow();
+    const QString box = QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text);
+    log_.Write(box);
+    log_.Flush();  // a box may wait for a long time, or be the last thing the program does
+    const int answer = inner_.ShowMessageBox(text, title, style);
+    log_.Write(QStringLiteral("answer: ") + AnswerName(answer));
+    return answer;
+}
+
+void LoggedView::ShowStartupError(const QString& text, const QString& title) {
+    WriteOpenRow();
+    log_.Write(QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text));
+    log_.Flush();
+    inner_.ShowStartupError(text, title);
+}
+
+void LoggedView::Finish() {
+    WriteOpenRow();
+    log_.Flush();
+}
