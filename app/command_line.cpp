@@ -6,13 +6,15 @@ namespace {
 
 // Qt's own options: they reach QApplication unchanged and are no business of ours.
 const QStringList kQtOptionsWithValue = {
-    QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
-    QStringLiteral("plugin"),   QStringLiteral("qwindowgeometry"),    QStringLiteral("qwindowicon"),
-    QStringLiteral("qwindowtitle"), QStringLiteral("display"),        QStringLiteral("geometry"),
-    QStringLiteral("title"),    QStringLiteral("style"),              QStringLiteral("stylesheet"),
+    QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
+    QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+    QStringLiteral("qwindowtitle"),    QStringLiteral("display"),
+    QStringLiteral("geometry"),        QStringLiteral("title"),
+    QStringLiteral("style"),           QStringLiteral("stylesheet"),
     QStringLiteral("session")};
-const QStringList kQtFlags = {QStringLiteral("reverse"), QStringLiteral("widgetcount"), QStringLiteral("nograb"),
-                              QStringLiteral("dograb"), QStringLiteral("sync")};
+const QStringList kQtFlags = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                              QStringLiteral("nograb"), QStringLiteral("dograb"), QStringLiteral("sync")};
 
 // The arguments without Qt's options; the -platform value goes to *platform.
 QStringList WithoutQtOptions(const QStringList& arguments, QString* platform) {
@@ -80,8 +82,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("log"),
         QStringLiteral("Write the run log to this file (default: a new file in the user's log folder)."),
         QStringLiteral("FILE"));
-    const QCommandLineOption trace(QStringLiteral("trace"),
-                                   QStringLiteral("Add every byte sent to and received from the DC to the log."));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Add every byte sent to and received from the DC to the log."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
@@ -137,9 +140,9 @@ bool WindowCanOpen(const QString& platform, const QString& display, const QStrin
     // A list ("wayland;xcb") is tried in order: one that can open is enough.
     for (const QString& entry : platform.split(u';', Qt::SkipEmptyParts)) {
         const QString name = entry.section(u':', 0, 0);
-        if (name == QLatin1String("xcb") ? !display.isEmpty()
+        if (name == QLatin1String("xcb")                ? !display.isEmpty()
             : name.startsWith(QLatin1String("wayland")) ? !waylandDisplay.isEmpty()
-                                                         : true)  // offscreen, vnc, eglfs: no server needed
+                                                        : true)  // offscreen, vnc, eglfs: no server needed
             return true;
     }
     return false;

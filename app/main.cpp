@@ -46,7 +46,8 @@ void OpenRunLog(RunLog& log, const CommandLine& cl) {
                      qPrintable(error));
         return;
     }
-    log.Write(QStringLiteral("kav-update %1, Qt %2, %3").arg(KAV_VERSION, qVersion(), QSysInfo::prettyProductName()));
+    log.Write(QStringLiteral("kav-update %1, Qt %2, %3")
+                  .arg(KAV_VERSION, qVersion(), QSysInfo::prettyProductName()));
     log.Write(QStringLiteral("command line: ") + QCoreApplication::arguments().join(u' '));
 }
 
@@ -57,7 +58,8 @@ void SayWhereTheLogIs(const RunLog& log, int status) {
 }
 
 int RunWindow(int argc, char** argv, const CommandLine& cl) {
-    const QString platform = cl.QtPlatform.isEmpty() ? qEnvironmentVariable("QT_QPA_PLATFORM") : cl.QtPlatform;
+    const QString platform =
+        cl.QtPlatform.isEmpty() ? qEnvironmentVariable("QT_QPA_PLATFORM") : cl.QtPlatform;
     if (!WindowCanOpen(platform, qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"))) {
         std::fputs("kav-update: no display: use --cli\n", stderr);
         return ExitStartupEnded;
@@ -82,6 +84,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
     };
     if (!wizard.Load())
         return wizard.Finish(machine.ExitCode());
+    window.SetTaskListName(wizard.texts.GetText(Txt::TaskListName));
     window.show();
     app.exec();
     SayWhereTheLogIs(log, machine.ExitCode());

@@ -11,7 +11,8 @@
 // wizard.
 class SimulatorCableFinder final : public CableFinder {
 public:
-    SimulatorCableFinder(const Session& session, const TextDatabase& texts, QString program, QString extraArgs)
+    SimulatorCableFinder(const Session& session, const TextDatabase& texts, QString program,
+                         QString extraArgs)
         : session_(session), texts_(texts), program_(std::move(program)), extraArgs_(std::move(extraArgs)) {}
     ~SimulatorCableFinder() override;
 

@@ -11,7 +11,8 @@ void WaitForReset(UpdateContext& c, double seconds) {
     const LinkState& link = c.session.link;
     int shown = -1;
     while (c.clock.Now() - start <= seconds) {
-        if (link.LinkStop && link.LinkError) break;  // Close asked to stop
+        if (link.LinkStop && link.LinkError)
+            break;  // Close asked to stop
         // Wakes once a second, so the one watching sees the seconds go by.
         const int elapsed = static_cast<int>(c.clock.Now() - start);
         if (elapsed != shown) {
@@ -52,8 +53,10 @@ bool VerifyNewCode(UpdateContext& c) {
         confirmed = fw.Code2Only ? subVersionReached
                                  : !VersionOlder(s.device.DeviceVersion, fw.FwrVersion) && subVersionReached;
     }
-    if (confirmed) c.tasks.InsertTaskList(IconInformation, c.Text(Txt::VersionConfirmed), QString());
-    if (!s.profile.ProfileBackupActive) c.SetDeviceClockNow();
+    if (confirmed)
+        c.tasks.InsertTaskList(IconInformation, c.Text(Txt::VersionConfirmed), QString());
+    if (!s.profile.ProfileBackupActive)
+        c.SetDeviceClockNow();
     c.ResetStage();
     return confirmed;
 }

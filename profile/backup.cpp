@@ -139,8 +139,8 @@ void BackupProfile(UpdateContext& c) {
     p.ProfileEnd = range.end;
     p.ProfileBlockCount = std::int16_t(range.blockCount);
 
-    c.tasks.InsertTaskList(IconStarted, c.texts.Localised(Txt::BackupTask, QString::fromLatin1(kBackupTaskText)),
-                           QString());
+    c.tasks.InsertTaskList(
+        IconStarted, c.texts.Localised(Txt::BackupTask, QString::fromLatin1(kBackupTaskText)), QString());
     int unit = range.FirstUnit();
     for (int j = 1; j <= range.blockCount; ++j) {
         c.tasks.SetTaskProgress(j, range.blockCount);

@@ -6,7 +6,9 @@
 namespace {
 
 // Blocks stored at these addresses are retried as 16-byte records when their block write fails.
-bool RetriedRecordWise(int storedAddress) { return storedAddress == 3072 || storedAddress == 3080; }
+bool RetriedRecordWise(int storedAddress) {
+    return storedAddress == 3072 || storedAddress == 3080;
+}
 
 void WriteBlocks(UpdateContext& c, int& failing) {
     ProfileState& p = c.session.profile;
@@ -15,7 +17,8 @@ void WriteBlocks(UpdateContext& c, int& failing) {
     for (int j = 1; j <= count; ++j) {
         c.tasks.SetTaskProgress(j, count);
         const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
-        for (int i = 1; i <= 129; ++i) buffer[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
+        for (int i = 1; i <= 129; ++i)
+            buffer[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
         c.comm.WriteBlock(row[0], CommModule::kWriteBlock);
         if (c.session.UpdateAborted) {
             failing = j;
@@ -80,7 +83,8 @@ void RestoreProfile(UpdateContext& c) {
         s.UpdateAborted = before || readFailed;
         c.comm.WaitSeconds(1.0);
         bool same = !readFailed;
-        for (int k = 0; same && k < 16; ++k) same = p.ProfileHeader[std::size_t(k)] == s.link.ReceiveBuffer[std::size_t(65 + k)];
+        for (int k = 0; same && k < 16; ++k)
+            same = p.ProfileHeader[std::size_t(k)] == s.link.ReceiveBuffer[std::size_t(65 + k)];
         if (!same) {
             Failed(c, Txt::RestoreNotConfirmed);
         } else {

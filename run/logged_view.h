@@ -30,8 +30,12 @@ public:
     void SetButtonCaption(WizardButton button, const QString& caption) override {
         inner_.SetButtonCaption(button, caption);
     }
-    void SetButtonEnabled(WizardButton button, bool enabled) override { inner_.SetButtonEnabled(button, enabled); }
-    void SetButtonVisible(WizardButton button, bool visible) override { inner_.SetButtonVisible(button, visible); }
+    void SetButtonEnabled(WizardButton button, bool enabled) override {
+        inner_.SetButtonEnabled(button, enabled);
+    }
+    void SetButtonVisible(WizardButton button, bool visible) override {
+        inner_.SetButtonVisible(button, visible);
+    }
 
     int ShowMessageBox(const QString& text, const QString& title, int style) override;
     void ShowStartupError(const QString& text, const QString& title) override;

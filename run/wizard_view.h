@@ -35,8 +35,8 @@ public:
     virtual void AppendTaskRow(int icon, const QString& time, const QString& event,
                                const QString& status) = 0;
     virtual void SetNewestTaskStatus(const QString& status) = 0;
-    // `shown` is what someone watching sees now (a rate and the time left, seconds counting); `status` is what
-    // the row keeps. A view that shows nothing live keeps to the status.
+    // `shown` is what someone watching sees now (a rate and the time left, seconds counting); `status` is
+    // what the row keeps. A view that shows nothing live keeps to the status.
     virtual void SetNewestTaskProgress(const QString& status, const QString& shown) {
         Q_UNUSED(shown);
         SetNewestTaskStatus(status);

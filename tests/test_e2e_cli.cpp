@@ -89,8 +89,8 @@ private slots:
         const QString text = QString::fromUtf8(file.readAll());
         for (const char* line : {"> Backup dive computer profile : Done", "port: /dev/pts/", "exit status 0"})
             QVERIFY2(text.contains(line), qPrintable(line));
-        for (const char* pattern : {R"(^\+\d+\.\d{3} > 84 00$)", R"(^\+\d+\.\d{3} > A8 55 00$)",
-                                       R"(^\+\d+\.\d{3} < 5A$)"})
+        for (const char* pattern :
+             {R"(^\+\d+\.\d{3} > 84 00$)", R"(^\+\d+\.\d{3} > A8 55 00$)", R"(^\+\d+\.\d{3} < 5A$)"})
             QVERIFY2(text.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)),
                      qPrintable(pattern));
     }
@@ -125,11 +125,12 @@ private slots:
         QTest::newRow("lang inf") << QStringList{"--cli", "--lang", "inf"} << 2 << "--lang takes";
         QTest::newRow("no firmware file") << QStringList{"--cli", "--firmware", "/nowhere/A.FWR"} << 2
                                           << "] The firmware file /nowhere/A.FWR is missing or hidden.";
-        QTest::newRow("Qt's own options") << QStringList{"-style", "fusion", "--cli", "--firmware", "/nowhere/B"}
-                                          << 2 << "/nowhere/B is missing";
+        QTest::newRow("Qt's own options")
+            << QStringList{"-style", "fusion", "--cli", "--firmware", "/nowhere/B"} << 2
+            << "/nowhere/B is missing";
         QTest::newRow("no display") << QStringList{} << 2 << "no display: use --cli";
-        QTest::newRow("simulator refuses") << sim + QStringList{"--sim-args", "--bogus"} << 2
-                                           << "The simulated DC (";
+        QTest::newRow("simulator refuses")
+            << sim + QStringList{"--sim-args", "--bogus"} << 2 << "The simulated DC (";
     }
     void usageErrorAndHelp() {
         QFETCH(QStringList, args);
@@ -137,7 +138,8 @@ private slots:
         QFETCH(QString, says);
         QTemporaryDir home;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
         env.insert("XDG_DATA_HOME", home.path());
         QProcess p;
         p.setProcessEnvironment(env);

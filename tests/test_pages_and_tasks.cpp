@@ -5,6 +5,7 @@
 #include "run/task_list.h"
 #include "support/clock.h"
 #include "support/progress.h"
+#include "support/transfer_rate.h"
 #include "wizard/instruction_pages.h"
 
 class PagesAndTasksTest : public QObject {
@@ -119,6 +120,51 @@ private slots:
     }
 
     void progressOfNothing() { QCOMPARE(ProgressPercent(0, 0), 0); }
+
+    // 128-byte items: the rate over the time since the start, the time left rounded up.
+    void transferRate_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("done");
+        QTest::addColumn<double>("elapsed");
+        QTest::addColumn<QString>("timeLeft");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("nothing through yet") << 10 << 0 << 5.0 << "%1 left"
+                                             << "45%";
+        QTest::newRow("no time gone") << 10 << 1 << 0.0 << "%1 left"
+                                      << "45%";
+        QTest::newRow("seconds") << 100 << 29 << 1.0 << "%1 left"
+                                 << "45% · 3.7 kB/s · 0:03 left";
+        QTest::newRow("minutes") << 2048 << 1 << 128 / 3800.0 << "%1 left"
+                                 << "45% · 3.8 kB/s · 1:09 left";
+        QTest::newRow("all through") << 8 << 8 << 2.0 << "%1 left"
+                                     << "45% · 0.5 kB/s · 0:00 left";
+        QTest::newRow("German") << 100 << 29 << 1.0 << "noch %1"
+                                << "45% · 3.7 kB/s · noch 0:03";
+    }
+    void transferRate() {
+        QFETCH(int, count);
+        QFETCH(int, done);
+        QFETCH(double, elapsed);
+        QFETCH(QString, timeLeft);
+        TransferRate rate(10.0, count, 128.0);
+        rate.Record(10.0 + elapsed, done);
+        QTEST(RateText("45%", rate, timeLeft), "shown");
+    }
+
+    // The task list keeps the percentage; the view also shows the rate, measured from the row's first block.
+    void progressKeepsThePercentage() {
+        RecordingView view;
+        VirtualClock clock;
+        TaskList tasks(view, clock);
+        tasks.InsertTaskList(IconStarted, "Writing", "");
+        tasks.SetTaskProgress(1, 4);
+        QCOMPARE(view.shown, QStringLiteral("25%"));
+        clock.Advance(1.0);
+        tasks.SetTaskProgress(2, 4);
+        QCOMPARE(tasks.Rows().back().status, QStringLiteral("50%"));
+        QCOMPARE(view.rows.back().status, QStringLiteral("50%"));
+        QCOMPARE(view.shown, QStringLiteral("50% · 0.1 kB/s · 0:03 left"));
+    }
 };
 
 QTEST_GUILESS_MAIN(PagesAndTasksTest)

@@ -87,6 +87,23 @@ private slots:
                                          "10:00:06 ! Failed : Error"}));
     }
 
+    // On a terminal: a running row shows at once and as it goes on, cut to the width; its printed line keeps
+    // the plain status. Questions go to their own stream.
+    void liveRowsAndPrompts() {
+        std::istringstream in("\n");
+        std::ostringstream out, prompts;
+        TerminalView view(in, out, {&prompts, nullptr, true, [] { return 30; }});
+        const auto live = [&] { return QString::fromStdString(out.str()).split("\r\033[K").last(); };
+        view.AppendTaskRow(0, "10:00:00", "Writing", "...");
+        QCOMPARE(live(), "10:00:00 > Writing : ...");
+        view.SetNewestTaskProgress("45%", "45% · 3.7 kB/s · 0:21 left");
+        QCOMPARE(live(), "10:00:00 > Writing : 45% · 3.");
+        view.SetFrameVisible(true);
+        QCOMPARE(int(view.ReadCommand()), int(TerminalView::Command::Next));
+        QVERIFY(out.str().find("\r\033[K10:00:00 > Writing : 45%\n") != std::string::npos);
+        QVERIFY(prompts.str().starts_with("(Enter = Next"));
+    }
+
     void wholeRuns_data() {
         QTest::addColumn<QString>("input");
         QTest::addColumn<bool>("database");

@@ -40,6 +40,10 @@ public:
         if (!rows.empty())
             rows.back().status = s;
     }
+    void SetNewestTaskProgress(const QString& s, const QString& live) override {
+        SetNewestTaskStatus(s);
+        shown = live;
+    }
     void ClearTaskRows() override { rows.clear(); }
     void SetButtonCaption(WizardButton b, const QString& c) override { buttons[b].caption = c; }
     void SetButtonEnabled(WizardButton b, bool e) override { buttons[b].enabled = e; }
@@ -59,6 +63,7 @@ public:
     bool Enabled(WizardButton b) { return buttons[b].enabled; }
 
     QString windowCaption, frameCaption, instructions, trayCaption;
+    QString shown;  // what the newest row shows live beside its status
     bool frameVisible = true, pictureVisible = false, taskListVisible = false, onTop = false,
          trayShown = false;
     std::vector<QString> headers;

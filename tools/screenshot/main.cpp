@@ -1,28 +1,92 @@
-// kav-screenshot: renders the wizard's first page into a PNG, for the documentation. Runs without a display
-// (QT_QPA_PLATFORM=offscreen).
+// kav-screenshot: renders the wizard into PNGs for the documentation: page 1, page 2 in German, an upload in
+// progress and a finished update. Runs without a display (QT_QPA_PLATFORM=offscreen), on the in-process
+// simulated DC.
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <cstdio>
+#include <functional>
 
-#include "app/command_line.h"
-#include "app/wizard_assembly.h"
+#include "tools/screenshot/simulated_wizard.h"
 #include "wizard/front/mfu_main.h"
+
+namespace {
+
+// A window that lets the caller look at it while a transfer runs.
+class Camera final : public MFUMain {
+public:
+    void SetNewestTaskProgress(const QString& status, const QString& shown) override {
+        MFUMain::SetNewestTaskProgress(status, shown);
+        if (OnProgress)
+            OnProgress(status);
+    }
+    std::function<void(const QString& status)> OnProgress;
+};
+
+bool Save(QWidget& window, const QString& path) {
+    QCoreApplication::processEvents();
+    const bool saved = window.grab().save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
+    return saved;
+}
+
+// One window on its own simulated DC, started and shown.
+struct Shot {
+    explicit Shot(int languageCode)
+        : wizard(window, QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("KAV.1F.FWR")),
+                 QCoreApplication::applicationDirPath(), appDir.path(), languageCode, ThrottledDc()) {
+        window.OnNext = [this] { wizard.machine.NextClick(); };
+        window.OnBack = [this] { wizard.machine.BackClick(); };
+        loaded = wizard.machine.Load();
+        window.show();
+    }
+    // At 38400 baud, so the rate shown is the real one.
+    static DcConfig ThrottledDc() {
+        DcConfig dc;
+        dc.throttle = true;
+        return dc;
+    }
+    QTemporaryDir appDir;
+    Camera window;
+    SimulatedWizard wizard;
+    bool loaded = false;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 2) {
-        std::fputs("usage: kav-screenshot OUT.png\n", stderr);
+        std::fputs("usage: kav-screenshot OUT-DIR\n", stderr);
         return 2;
     }
-    MFUMain window;
-    CommandLine cl;
-    cl.Simulate = true;  // page 1 needs a cable; the simulated one will do
-    SystemClock clock;
-    RunLog log(clock);  // never opened: a screenshot leaves no log
-    WizardAssembly wizard(window, cl, log);
-    if (!wizard.machine.Load())
-        return 1;
-    window.show();
-    app.processEvents();
-    return window.grab().save(args[1]) ? 0 : 1;
+    const QDir out(args[1]);
+    bool ok = true;
+    {
+        Shot page1(5000);
+        ok = page1.loaded && Save(page1.window, out.filePath(QStringLiteral("page1.png"))) && ok;
+    }
+    {
+        Shot page2(6000);
+        page2.wizard.machine.NextClick();
+        ok = page2.loaded && Save(page2.window, out.filePath(QStringLiteral("page2-de.png"))) && ok;
+    }
+    {
+        Shot update(5000);
+        bool taken = false;
+        update.window.OnProgress = [&](const QString& status) {
+            const QString writing = update.wizard.texts.GetText(Txt::WritingFirmware);
+            if (!taken && status == QLatin1String("45%") &&
+                update.wizard.tasks.Rows().back().event == writing) {
+                taken = true;
+                ok = Save(update.window, out.filePath(QStringLiteral("upload.png"))) && ok;
+            }
+        };
+        update.wizard.machine.NextClick();
+        update.wizard.machine.NextClick();
+        ok = update.loaded && taken && update.wizard.machine.UpdateHasRun() &&
+             Save(update.window, out.filePath(QStringLiteral("finished.png"))) && ok;
+    }
+    return ok ? 0 : 1;
 }

@@ -3,12 +3,14 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleOption>
 #include <QSystemTrayIcon>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include "wizard/front/artwork.h"
 #include "wizard/front/skin_widgets.h"
@@ -151,7 +153,8 @@ MFUMain::MFUMain(QWidget* parent) : QWidget(parent) {
     taskLst_->setFocusPolicy(Qt::NoFocus);
     taskLst_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     taskLst_->setIconSize(QSize(16, 16));
-    taskLst_->setItemDelegate(new TaskRowDelegate(ColIcon, ColStatus, taskLst_));
+    taskLst_->setItemDelegate(new TaskRowDelegate(ColIcon, ColEvent, ColStatus, taskLst_));
+    taskLst_->setAccessibleName(QStringLiteral("Steps of the update"));
     QHeaderView* header = taskLst_->header();
     header->setStretchLastSection(false);
     header->setSectionsMovable(false);
@@ -160,9 +163,10 @@ MFUMain::MFUMain(QWidget* parent) : QWidget(parent) {
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setSectionResizeMode(QHeaderView::Fixed);
     header->setSectionResizeMode(ColEvent, QHeaderView::Stretch);
-    header->resizeSection(ColIcon, 32);
-    header->resizeSection(ColTime, 68);
-    header->resizeSection(ColStatus, 104);
+    // As narrow as their contents allow: the event gets what is left.
+    header->resizeSection(ColIcon, 26);
+    header->resizeSection(ColTime, 62);
+    header->resizeSection(ColStatus, 92);
     taskLst_->hide();
 
     xpFrame_ = new CaptionFrame(this);
@@ -175,6 +179,7 @@ MFUMain::MFUMain(QWidget* parent) : QWidget(parent) {
     lbl1_->setTextFormat(Qt::PlainText);
     lbl1_->setWordWrap(true);
     lbl1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lbl1_->setAccessibleName(QStringLiteral("Instructions"));
 
     image2_ = new ArtworkView(artwork::PaintDiveComputer, xpFrame_);
     image2_->setObjectName(QStringLiteral("Image2"));
@@ -190,9 +195,14 @@ MFUMain::MFUMain(QWidget* parent) : QWidget(parent) {
     closeCmd_ =
         MakeButton("CloseCmd", QStringLiteral("Close"), FromTwips(8640, 6360, 1455, 375), &MFUMain::OnClose);
     backCmd_->setEnabled(false);
+    // Enter is Next unless another button has the focus; Escape is Close.
+    nextCmd_->setDefault(true);
+    captions_ = {nextCmd_->text(), backCmd_->text(), closeCmd_->text(), printCmd_->text()};
+    UpdateMnemonics();
     setTabOrder(printCmd_, backCmd_);
     setTabOrder(backCmd_, nextCmd_);
     setTabOrder(nextCmd_, closeCmd_);
+    nextCmd_->setFocus();
 }
 
 MFUMain::~MFUMain() {
@@ -204,7 +214,7 @@ QPushButton* MFUMain::MakeButton(const char* name, const QString& caption, const
     auto* button = new QPushButton(caption, this);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
-    button->setAutoDefault(false);
+    button->setAutoDefault(true);  // Enter presses the button that has the focus
     connect(button, &QPushButton::clicked, this, [this, handler] {
         // A copy, so that a handler may replace the callbacks while it runs.
         const std::function<void()> callback = this->*handler;
@@ -236,6 +246,7 @@ void MFUMain::SetWindowCaption(const QString& caption) {
 
 void MFUMain::SetFrameCaption(const QString& caption) {
     xpFrame_->SetCaption(caption);
+    lbl1_->setAccessibleName(caption);
 }
 
 void MFUMain::SetFrameVisible(bool visible) {
@@ -244,6 +255,7 @@ void MFUMain::SetFrameVisible(bool visible) {
 
 void MFUMain::SetInstructionText(const QString& text) {
     lbl1_->setText(WithLineBreaks(text));
+    lbl1_->setAccessibleDescription(lbl1_->text().trimmed());
 }
 
 void MFUMain::SetPictureVisible(bool visible) {
@@ -271,22 +283,49 @@ void MFUMain::SetColumnHeaders(const QString& time, const QString& event, const 
     taskLst_->setHeaderLabels({QString(), time, event, status});
 }
 
+namespace {
+
+// The row's whole text, for its tooltip and for assistive technology: the cells may show it cut.
+void Describe(QTreeWidgetItem* row) {
+    const QString event = row->text(ColEvent);
+    const QString status = row->text(ColStatus);
+    const QString full = status.isEmpty() ? event : event + QStringLiteral(" : ") + status;
+    for (int column = ColIcon; column <= ColStatus; ++column) {
+        row->setToolTip(column, full);
+        row->setData(column, Qt::AccessibleDescriptionRole, full);
+    }
+}
+
+}  // namespace
+
 void MFUMain::AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) {
     auto* row = new QTreeWidgetItem(taskLst_, {QString(), time, event, status});
     if (icon >= IconStarted && icon <= IconFailure) {
         row->setIcon(ColIcon, taskIcons_[static_cast<std::size_t>(icon)]);
     }
     row->setData(ColIcon, kTaskIconRole, icon);
-    row->setToolTip(ColEvent, event);
+    Describe(row);
     taskLst_->scrollToItem(row);
 }
 
 void MFUMain::SetNewestTaskStatus(const QString& status) {
+    SetNewestTaskProgress(status, status);
+}
+
+void MFUMain::SetNewestTaskProgress(const QString&, const QString& shown) {
     const int count = taskLst_->topLevelItemCount();
     if (count == 0) {
         return;
     }
-    taskLst_->topLevelItem(count - 1)->setText(ColStatus, status);
+    QTreeWidgetItem* row = taskLst_->topLevelItem(count - 1);
+    row->setText(ColStatus, shown);
+    Describe(row);
+}
+
+void MFUMain::SetTaskListName(const QString& name) {
+    if (!name.isEmpty()) {
+        taskLst_->setAccessibleName(name);
+    }
 }
 
 void MFUMain::ClearTaskRows() {
@@ -294,7 +333,27 @@ void MFUMain::ClearTaskRows() {
 }
 
 void MFUMain::SetButtonCaption(WizardButton button, const QString& caption) {
-    Button(button)->setText(caption);
+    captions_[static_cast<std::size_t>(button)] = caption;
+    UpdateMnemonics();
+}
+
+void MFUMain::UpdateMnemonics() {
+    // Each button underlines the first letter of its caption that no button before it has taken.
+    QString taken;
+    for (const WizardButton button :
+         {WizardButton::Next, WizardButton::Back, WizardButton::Close, WizardButton::Print}) {
+        QString caption = captions_[static_cast<std::size_t>(button)];
+        caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        for (qsizetype i = 0; i < caption.size(); ++i) {
+            const QChar letter = caption[i].toLower();
+            if (letter.isLetterOrNumber() && !taken.contains(letter)) {
+                taken += letter;
+                caption.insert(i, QLatin1Char('&'));
+                break;
+            }
+        }
+        Button(button)->setText(caption);
+    }
 }
 
 void MFUMain::SetButtonEnabled(WizardButton button, bool enabled) {
@@ -322,15 +381,26 @@ void MFUMain::SetOnTop(bool onTop) {
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) {
         return;
     }
-    const bool wasVisible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (wasVisible) {
-        show();
+    const Qt::WindowFlags flags = windowFlags().setFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (windowHandle() == nullptr) {
+        setWindowFlags(flags);
+        return;
     }
+    // setWindowFlags would hide the window and show it again: a flicker, at Close the last thing seen.
+    overrideWindowFlags(flags);
+    windowHandle()->setFlags(flags);
 }
 
 void MFUMain::ShowTrayIcon(const QString& caption) {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    trayCaption_ = caption;
+    trayWanted_ = true;
+    if (isVisible()) {
+        ShowTray();
+    }
+}
+
+void MFUMain::ShowTray() {
+    if (!trayWanted_ || !QSystemTrayIcon::isSystemTrayAvailable()) {
         return;
     }
     if (!tray_) {
@@ -341,15 +411,36 @@ void MFUMain::ShowTrayIcon(const QString& caption) {
             activateWindow();
         });
     }
-    tray_->setToolTip(caption);
+    tray_->setToolTip(trayCaption_);
     tray_->show();
 }
 
 void MFUMain::RemoveTrayIcon() {
+    trayWanted_ = false;
     if (tray_) {
         tray_->hide();
         tray_.reset();
     }
+}
+
+void MFUMain::keyPressEvent(QKeyEvent* event) {
+    QPushButton* target = nullptr;
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            target = nextCmd_;
+            break;
+        case Qt::Key_Escape:
+            target = closeCmd_;
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+            return;
+    }
+    if (target->isVisible() && target->isEnabled()) {
+        target->click();
+    }
+    event->accept();
 }
 
 void MFUMain::closeEvent(QCloseEvent* event) {
@@ -371,6 +462,7 @@ void MFUMain::closeEvent(QCloseEvent* event) {
 void MFUMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     FitPictureAboveText();
+    ShowTray();
 }
 
 void MFUMain::paintEvent(QPaintEvent*) {

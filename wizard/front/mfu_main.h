@@ -60,6 +60,7 @@ public:
     void SetColumnHeaders(const QString& time, const QString& event, const QString& status) override;
     void AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) override;
     void SetNewestTaskStatus(const QString& status) override;
+    void SetNewestTaskProgress(const QString& status, const QString& shown) override;
     void ClearTaskRows() override;
 
     void SetButtonCaption(WizardButton button, const QString& caption) override;
@@ -74,6 +75,8 @@ public:
 
     // From now on closing the window really closes it; until then a close request is handed to OnClose.
     void AllowClose() { closeAllowed_ = true; }
+    // What assistive technology calls the task list, in the wizard's language.
+    void SetTaskListName(const QString& name);
 
     std::function<void()> OnNext, OnBack, OnClose, OnPrint;
     // When set, message boxes are answered by it instead of being shown.
@@ -81,6 +84,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -89,6 +93,8 @@ private:
     QPushButton* MakeButton(const char* name, const QString& caption, const QRect& twips,
                             std::function<void()> MFUMain::*handler);
     void FitPictureAboveText();
+    void ShowTray();
+    void UpdateMnemonics();
 
     TitleBand* xpForm_ = nullptr;
     ArtworkView* image1_ = nullptr;
@@ -102,5 +108,8 @@ private:
     QPushButton* closeCmd_ = nullptr;
     std::array<QIcon, 3> taskIcons_;
     std::unique_ptr<QSystemTrayIcon> tray_;
+    QString trayCaption_;  // the tray icon is wanted with this caption; it shows while the window does
+    bool trayWanted_ = false;
+    std::array<QString, 4> captions_;  // Next, Back, Close, Print without their mnemonics
     bool closeAllowed_ = false;
 };

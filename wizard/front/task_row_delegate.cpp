@@ -1,8 +1,10 @@
 #include "wizard/front/task_row_delegate.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTreeView>
 
 std::optional<int> ProgressPercent(const QString& status) {
     const QString text = status.trimmed();
@@ -21,13 +23,75 @@ std::optional<int> ProgressPercent(const QString& status) {
     return qMin(number.toInt(), 100);
 }
 
-TaskRowDelegate::TaskRowDelegate(int iconColumn, int statusColumn, QObject* parent)
-    : QStyledItemDelegate(parent), iconColumn_(iconColumn), statusColumn_(statusColumn) {}
+std::pair<QString, QString> SplitRateStatus(const QString& status) {
+    static const QString separator = QStringLiteral(" · ");
+    const qsizetype at = status.indexOf(separator);
+    if (at < 0)
+        return {status, QString()};
+    return {status.left(at), status.mid(at + separator.size())};
+}
+
+namespace {
+
+// The rate beside a running transfer's event is a side note: a point smaller.
+QFont TailFont(QFont font) {
+    if (font.pointSizeF() > 1.0)
+        font.setPointSizeF(font.pointSizeF() - 1.0);
+    else if (font.pixelSize() > 1)
+        font.setPixelSize(font.pixelSize() - 1);
+    return font;
+}
+
+}  // namespace
+
+TaskRowDelegate::TaskRowDelegate(int iconColumn, int eventColumn, int statusColumn, QTreeView* view)
+    : QStyledItemDelegate(view),
+      iconColumn_(iconColumn),
+      eventColumn_(eventColumn),
+      statusColumn_(statusColumn),
+      view_(view) {}
 
 QSize TaskRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     size.setHeight(qMax(size.height(), 22));
     return size;
+}
+
+QRect TaskRowDelegate::Span(const QRect& cell, int firstColumn, int lastColumn) const {
+    const QHeaderView* header = view_->header();
+    const int left = header->sectionViewportPosition(firstColumn);
+    const int right = header->sectionViewportPosition(lastColumn) + header->sectionSize(lastColumn) - 1;
+    return QRect(QPoint(left, cell.top()), QPoint(right, cell.bottom()));
+}
+
+TaskRowDelegate::CellText TaskRowDelegate::Layout(const QModelIndex& index, const QRect& cell,
+                                                  const QFont& font) const {
+    const QFontMetrics metrics(font);
+    const int margin = view_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + 1;
+    const auto [figure, tail] = SplitRateStatus(index.siblingAtColumn(statusColumn_).data().toString());
+    CellText text;
+    QRect room = cell;
+    QString full = index.data().toString();
+    if (index.column() == eventColumn_ || (index.column() == statusColumn_ && figure.isEmpty())) {
+        // A row without a status gives its event the status column's room too.
+        room = Span(cell, eventColumn_, figure.isEmpty() ? statusColumn_ : eventColumn_);
+        full = index.siblingAtColumn(eventColumn_).data().toString();
+        if (!tail.isEmpty()) {
+            const int tailWidth = QFontMetrics(TailFont(font)).horizontalAdvance(tail) + 2 * margin;
+            text.tailRoom = room.adjusted(room.width() - tailWidth + margin, 0, -margin, 0);
+            text.tail = tail;
+            room.setRight(room.right() - tailWidth);
+        }
+    } else if (index.column() == statusColumn_) {
+        full = figure;
+    }
+    text.room = room.adjusted(margin, 0, -margin, 0);
+    text.shown = metrics.elidedText(full, Qt::ElideRight, text.room.width());
+    return text;
+}
+
+QString TaskRowDelegate::ShownText(const QModelIndex& index) const {
+    return Layout(index, view_->visualRect(index), view_->font()).shown;
 }
 
 void TaskRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -48,17 +112,30 @@ void TaskRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
                    QStyle::alignedRect(opt.direction, Qt::AlignCenter, opt.decorationSize, opt.rect));
         return;
     }
+    // The background as the style draws it; the text is ours, as Layout places it.
+    const QString text = opt.text;
+    opt.text.clear();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
     if (index.column() == statusColumn_) {
-        if (const std::optional<int> percent = ProgressPercent(opt.text)) {
-            const QString figure = opt.text.trimmed();
-            opt.text.clear();
-            style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
-            opt.text = figure;
+        if (const std::optional<int> percent = ProgressPercent(SplitRateStatus(text).first)) {
+            opt.text = SplitRateStatus(text).first.trimmed();
             PaintProgress(painter, opt, *percent);
             return;
         }
     }
-    QStyledItemDelegate::paint(painter, option, index);
+    const CellText layout = Layout(index, opt.rect, opt.font);
+    painter->save();
+    // An event that runs on over the empty status cell is drawn by both cells, each within its own bounds.
+    painter->setClipRect(opt.rect);
+    painter->setFont(opt.font);
+    painter->setPen(opt.palette.color(QPalette::Text));
+    painter->drawText(layout.room, Qt::AlignLeft | Qt::AlignVCenter, layout.shown);
+    if (!layout.tail.isEmpty()) {
+        painter->setFont(TailFont(opt.font));
+        painter->setPen(opt.palette.color(QPalette::PlaceholderText));
+        painter->drawText(layout.tailRoom, Qt::AlignRight | Qt::AlignVCenter, layout.tail);
+    }
+    painter->restore();
 }
 
 void TaskRowDelegate::PaintProgress(QPainter* painter, const QStyleOptionViewItem& option,

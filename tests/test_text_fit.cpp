@@ -1,0 +1,95 @@
+// Every text the task list can show fits its room in the window's font, in all five languages.
+#include <QHeaderView>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "fakes/wizard_fixture.h"
+#include "profile/backup.h"
+#include "support/transfer_rate.h"
+#include "wizard/front/mfu_main.h"
+#include "wizard/front/task_row_delegate.h"
+
+class TextFitTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rowsFit_data() {
+        QTest::addColumn<int>("column");
+        int column = 0;
+        for (const char* language : {"en", "de", "fr", "it", "es"})
+            QTest::newRow(language) << ++column;
+    }
+    void rowsFit() {
+        QFETCH(int, column);
+        TextDatabase texts;
+        QCOMPARE(texts.Open(BuiltTextDatabase(), column), TextDatabase::OpenResult::Ok);
+        const auto T = [&](Txt id) { return texts.GetText(id); };
+        // The widest rate a transfer at the wire's speed shows.
+        TransferRate rate(0.0, 2048, 128.0);
+        rate.Record(128.0 / 3800.0, 1);
+        const QString progress = RateText(QStringLiteral("100%"), rate, T(Txt::TimeLeft));
+        const QString version = QStringLiteral("KAV 1F, ") + T(Txt::FirmwareVersion);
+        const QStringList done = {T(Txt::Done), T(Txt::Error), QStringLiteral("...")};
+        // Each event with every status it can carry; rows that carry a file path are cut, with the whole text
+        // in their tooltip.
+        const std::vector<std::pair<QString, QStringList>> rows = {
+            {T(Txt::ReadingFirmwareFile), done},
+            {T(Txt::CheckingFirmwareFile), done},
+            {version + QStringLiteral(": 1B.05"), {}},
+            {T(Txt::IdentifyingDc), done},
+            {T(Txt::UpdateOnlyFor) + QStringLiteral(" KAV 1F!"), {}},
+            {T(Txt::UpdateOnlyFor) + QStringLiteral(" KAV 1F, ") + T(Txt::FirmwareVersion) +
+                 QStringLiteral(" 1A ") + T(Txt::AndLater),
+             {}},
+            {T(Txt::AlreadyCurrent), {}},
+            {texts.Localised(Txt::BackupTask, kBackupTaskText), done + QStringList{progress}},
+            {T(Txt::BackupFailed), {}},
+            {T(Txt::WritingFirmware), done + QStringList{progress}},
+            {T(Txt::WritingFirmwarePart1), done + QStringList{progress}},
+            {T(Txt::WritingFirmwarePart2), done + QStringList{progress}},
+            {T(Txt::WriteFailed), {}},
+            {T(Txt::WaitingForRestart), done + QStringList{T(Txt::WaitSeconds).arg(55).arg(55)}},
+            {T(Txt::CheckingNewFirmware), done},
+            {T(Txt::DeviceNotAnswering), {}},
+            {T(Txt::DcNotRecognised), {}},
+            {T(Txt::VersionConfirmed), {}},
+            {T(Txt::RestoringProfile), done + QStringList{progress}},
+            {T(Txt::RestoreNotConfirmed), {}},
+            {T(Txt::UpdateSucceeded), {}},
+            {T(Txt::UpdateNotCompleted), {}},
+            {T(Txt::UpdateRetryHint), {}},
+        };
+        MFUMain w;
+        w.SetFrameVisible(false);
+        w.SetTaskListVisible(true);
+        w.SetColumnHeaders(T(Txt::ColumnTime), T(Txt::ColumnEvent), T(Txt::ColumnStatus));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto* list = w.findChild<QTreeWidget*>("TaskLst");
+        const auto* delegate = qobject_cast<const TaskRowDelegate*>(list->itemDelegate());
+        QStringList cut;
+        for (const auto& [event, statuses] : rows) {
+            for (const QString& status : statuses.isEmpty() ? QStringList{QString()} : statuses) {
+                w.AppendTaskRow(IconStarted, QStringLiteral("23:59:59"), event, QString());
+                w.SetNewestTaskProgress(QString(), status);
+                const int row = list->topLevelItemCount() - 1;
+                for (const int c : {1, 2, 3}) {
+                    const QModelIndex index = list->model()->index(row, c);
+                    const QString full = SplitRateStatus(index.data().toString()).first;
+                    if (!full.isEmpty() && delegate->ShownText(index) != full)
+                        cut << delegate->ShownText(index) + QStringLiteral(" (with \"") + status + '"' + ')';
+                }
+            }
+        }
+        const QFontMetrics header(list->header()->font());
+        for (int c = 1; c <= 3; ++c) {
+            const QString caption = list->headerItem()->text(c);
+            if (header.horizontalAdvance(caption) + 8 > list->header()->sectionSize(c))
+                cut << caption;
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("\n"))));
+    }
+};
+
+QTEST_MAIN(TextFitTest)
+#include "test_text_fit.moc"

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDir>
+
+#include "link/comm_module.h"
+#include "run/session.h"
+#include "run/task_list.h"
+#include "run/update_context.h"
+#include "support/clock.h"
+#include "support/process_priority.h"
+#include "support/text_database.h"
+#include "tools/dcsim/simulated_link.h"
+#include "wizard/stage_machine.h"
+#include "wizard/wizard_device.h"
+
+// The process keeps its priority: a picture or a test has no upload to protect.
+class KeptPriority final : public PriorityControl {
+public:
+    int SetProcessPriority(qint64, qintptr, int priorityClass) override { return priorityClass; }
+};
+
+// The whole wizard, as the program wires it, on the in-process simulated DC and a virtual clock: an update's
+// restart waits cost no time. Shown through any view: the documentation's screenshots and the keyboard test.
+struct SimulatedWizard {
+    // textsFolder holds FirmwareUpdate.lng; languageCode is 5000 .. 9000.
+    SimulatedWizard(WizardView& view, const QString& firmwareFile, const QString& textsFolder,
+                    const QString& appDir, int languageCode, DcConfig dc = {})
+        : sim(clock, std::move(dc)),
+          comm(session.link, session.UpdateAborted, session.EnterDeepSleep, session.device.DeviceIdText,
+               sim.Serial(), clock, sim.Pump()),
+          tasks(view, clock),
+          context{session, comm, tasks, texts, view, clock, sim.Pump(), priority, {}},
+          device(context, nullptr),
+          machine(session, view, tasks, texts, device, priority,
+                  Options(firmwareFile, textsFolder, appDir, languageCode)) {
+        context.ResetStage = [this] { machine.ResetStage(); };
+    }
+
+    static StartupOptions Options(const QString& firmwareFile, const QString& textsFolder,
+                                  const QString& appDir, int languageCode) {
+        StartupOptions o;
+        o.AppDir = appDir;
+        o.ExeDir = textsFolder;
+        o.FirmwareFile = QDir(firmwareFile).absolutePath();
+        o.LanguageCode = languageCode;
+        o.StartupResource = QStringLiteral("KAV.1F.FWR|KAV 1F||5000");
+        return o;
+    }
+
+    VirtualClock clock;
+    SimulatedLink sim;
+    Session session;
+    CommModule comm;
+    TaskList tasks;
+    TextDatabase texts;
+    KeptPriority priority;
+    UpdateContext context;
+    WizardDevice device;
+    StageMachine machine;
+};
