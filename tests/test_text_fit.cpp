@@ -1,5 +1,7 @@
-// Every text the task list can show fits its room in the window's font, in all five languages.
+// Every text the task list can show, and the instruction pages, fit their room in the window's font, in all
+// five languages.
 #include <QHeaderView>
+#include <QLabel>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -8,6 +10,7 @@
 #include "support/transfer_rate.h"
 #include "wizard/front/mfu_main.h"
 #include "wizard/front/task_row_delegate.h"
+#include "wizard/instruction_pages.h"
 
 class TextFitTest : public QObject {
     Q_OBJECT
@@ -86,6 +89,13 @@ private slots:
             const QString caption = list->headerItem()->text(c);
             if (header.horizontalAdvance(caption) + 8 > list->header()->sectionSize(c))
                 cut << caption;
+        }
+        // The instruction pages fit their label.
+        auto* label = w.findChild<QLabel*>("Lbl1");
+        for (const int page : {1, 2}) {
+            w.SetInstructionText(InstructionPageText(page, texts));
+            if (label->heightForWidth(label->width()) > label->height())
+                cut << QStringLiteral("page %1").arg(page);
         }
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("\n"))));
     }
