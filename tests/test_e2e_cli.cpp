@@ -12,6 +12,9 @@ namespace {
 
 struct Run {
     explicit Run(const QString& simArgs = {}, const QStringList& more = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", dir.path());  // the log folder goes in here
+        process.setProcessEnvironment(env);
         Start(KAV_UPDATE_PATH, QStringList{"--app-dir", dir.path(), "--firmware", KAV_DEMO_FIRMWARE} + more,
               simArgs);
     }
@@ -47,6 +50,12 @@ struct Run {
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     QStringList Backups() const { return QDir(dir.path()).entryList({"*.bin"}, QDir::Files); }
+    // The run's log in the default log folder.
+    QString Log() const {
+        const QDir logs(dir.filePath("kav-update/logs"));
+        QFile file(logs.filePath(logs.entryList({"kav-update-*.log"}).value(0)));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
 
     QTemporaryDir dir;
     QProcess process;
@@ -102,7 +111,7 @@ private slots:
         run.Say("\n\n");
         QVERIFY2(run.WaitFor(kNotCompleted, 90), qPrintable(run.output));
         QVERIFY(run.output.contains("! Writing to the DC failed."));
-        QVERIFY(run.WaitFor("+ The log of this run: /", 5));
+        QVERIFY(run.WaitFor("+ The log of this run: " + run.dir.filePath("kav-update/logs/kav-update-"), 5));
         QCOMPARE(run.Backups().size(), 1);
         QCOMPARE(QFileInfo(run.dir.filePath(run.Backups()[0])).size(), kBackupFileSize);
         run.Say("close\n");
@@ -111,6 +120,8 @@ private slots:
         QVERIFY2(run.WaitFor("> Restoring the DC profile : Done", 60), qPrintable(run.output));
         QCOMPARE(run.Finish(30), 1);
         QVERIFY(run.Backups().isEmpty());
+        QVERIFY(run.Log().contains("] The profile of the DC has not been written back yet.") &&
+                run.Log().contains("answer: Yes") && run.Log().endsWith("exit status 1\n"));
     }
 
     // Runs that end at once, with what they say (on either stream) and their exit status.

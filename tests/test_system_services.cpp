@@ -4,6 +4,7 @@
 #include "support/file_exists.h"
 #include "support/in_memory_registry.h"
 #include "support/process_priority.h"
+#include "support/run_log.h"
 #include "support/windows_version.h"
 
 using NiceValue = std::optional<int>;
@@ -153,6 +154,22 @@ private slots:
         QCOMPARE(control.SetProcessPriority(0, 0, PriorityNormal), PriorityNormal);
         // An id far above any handed out.
         QCOMPARE(control.SetProcessPriority(0x7ffffffe, 0, PriorityNormal), 0);
+    }
+
+    // A new log is named by the time; the oldest logs go so that 20 remain with it, and nothing else goes.
+    void logsKeepTheLast20() {
+        QTemporaryDir dir;
+        for (int second = 0; second < 25; ++second)
+            QFile(dir.filePath(
+                      QStringLiteral("kav-update-20260101-0900%1-000.log").arg(second, 2, 10, QChar('0'))))
+                .open(QIODevice::WriteOnly);
+        QFile(dir.filePath("other.log")).open(QIODevice::WriteOnly);
+        const QString path = NewLogPath(dir.path(), QDateTime(QDate(2026, 1, 2), QTime(8, 0)));
+        QCOMPARE(QFileInfo(path).fileName(), "kav-update-20260102-080000-000.log");
+        const QStringList left = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
+        QCOMPARE(left.size(), 20);
+        QCOMPARE(left.first(), "kav-update-20260101-090006-000.log");
+        QCOMPARE(left.last(), "other.log");
     }
 };
 

@@ -31,37 +31,28 @@ private slots:
         TransferRate rate(0.0, 2048, 128.0);
         rate.Record(128.0 / 3800.0, 1);
         const QString progress = RateText(QStringLiteral("100%"), rate, T(Txt::TimeLeft));
-        const QString version = QStringLiteral("KAV 1F, ") + T(Txt::FirmwareVersion);
         const QStringList done = {T(Txt::Done), T(Txt::Error), QStringLiteral("...")};
-        // Each event with every status it can carry; rows that carry a file path are cut, with the whole text
-        // in their tooltip.
-        const std::vector<std::pair<QString, QStringList>> rows = {
-            {T(Txt::ReadingFirmwareFile), done},
-            {T(Txt::CheckingFirmwareFile), done},
-            {version + QStringLiteral(": 1B.05"), {}},
-            {T(Txt::IdentifyingDc), done},
+        // Each event with every status it can carry. Rows that carry a file path are cut, their whole text in
+        // their tooltip.
+        std::vector<std::pair<QString, QStringList>> rows = {
+            {QStringLiteral("KAV 1F, ") + T(Txt::FirmwareVersion) + QStringLiteral(": 1B.05"), {}},
             {T(Txt::UpdateOnlyFor) + QStringLiteral(" KAV 1F!"), {}},
             {T(Txt::UpdateOnlyFor) + QStringLiteral(" KAV 1F, ") + T(Txt::FirmwareVersion) +
                  QStringLiteral(" 1A ") + T(Txt::AndLater),
              {}},
-            {T(Txt::AlreadyCurrent), {}},
             {texts.Localised(Txt::BackupTask, kBackupTaskText), done + QStringList{progress}},
-            {T(Txt::BackupFailed), {}},
-            {T(Txt::WritingFirmware), done + QStringList{progress}},
-            {T(Txt::WritingFirmwarePart1), done + QStringList{progress}},
-            {T(Txt::WritingFirmwarePart2), done + QStringList{progress}},
-            {T(Txt::WriteFailed), {}},
-            {T(Txt::WaitingForRestart), done + QStringList{T(Txt::WaitSeconds).arg(55).arg(55)}},
-            {T(Txt::CheckingNewFirmware), done},
-            {T(Txt::DeviceNotAnswering), {}},
-            {T(Txt::DcNotRecognised), {}},
-            {T(Txt::VersionConfirmed), {}},
-            {T(Txt::RestoringProfile), done + QStringList{progress}},
-            {T(Txt::RestoreNotConfirmed), {}},
-            {T(Txt::UpdateSucceeded), {}},
-            {T(Txt::UpdateNotCompleted), {}},
-            {T(Txt::UpdateRetryHint), {}},
-        };
+            {T(Txt::WaitingForRestart), done + QStringList{T(Txt::WaitSeconds).arg(55).arg(55)}}};
+        for (const Txt id :
+             {Txt::AlreadyCurrent, Txt::BackupFailed, Txt::WriteFailed, Txt::DeviceNotAnswering,
+              Txt::DcNotRecognised, Txt::VersionConfirmed, Txt::RestoreNotConfirmed, Txt::UpdateSucceeded,
+              Txt::UpdateNotCompleted, Txt::UpdateRetryHint})
+            rows.push_back({T(id), {}});
+        for (const Txt id : {Txt::ReadingFirmwareFile, Txt::CheckingFirmwareFile, Txt::IdentifyingDc,
+                             Txt::CheckingNewFirmware})
+            rows.push_back({T(id), done});
+        for (const Txt id : {Txt::WritingFirmware, Txt::WritingFirmwarePart1, Txt::WritingFirmwarePart2,
+                             Txt::RestoringProfile})
+            rows.push_back({T(id), done + QStringList{progress}});
         MFUMain w;
         w.SetFrameVisible(false);
         w.SetTaskListVisible(true);
