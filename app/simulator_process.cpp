@@ -45,6 +45,7 @@ bool SimulatorCableFinder::Start() {
 }
 
 bool SimulatorCableFinder::Find(DeviceState& device) {
+    failure_.clear();
     if (path_.isEmpty() && !Start()) {
         failure_ = texts_.GetText(Txt::SimulatorNotStarted).arg(program_, failure_);
         process_.kill();

@@ -80,9 +80,9 @@ bool CableCheck::Connect(std::optional<CableDiagnosis> problem, bool atStartup) 
         if (!problem && !(problem = TryOpen()))
             return true;
         // A finder that could not even look (a simulated DC that did not start) says why in its own words.
-        const QString text = finder_.Failure().isEmpty()
-                                 ? BoxText(*problem, atStartup)
-                                 : finder_.Failure() + QStringLiteral("\r\n") + texts_.GetText(Txt::CableRetryHint);
+        const QString text = finder_.Failure().isEmpty() ? BoxText(*problem, atStartup)
+                                                         : finder_.Failure() + QStringLiteral("\r\n") +
+                                                               texts_.GetText(Txt::CableRetryHint);
         if (view_.ShowMessageBox(text, texts_.GetText(Txt::InterfaceCable), MbOkCancelCritical) != IdOk)
             return false;
         problem.reset();
