@@ -9,48 +9,34 @@ class AgreementPrinterTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void threeLinesAfterAnEmptyOne() {
-        const double h = 0.2;
-        const auto placed = LayoutAgreement({"one", "two", "three"}, h);
-        QCOMPARE(placed.size(), size_t(3));
-        for (std::size_t i = 0; i < 3; ++i) {
-            QCOMPARE(placed[i].page, 0);
-            QCOMPARE(placed[i].x, 0.5);
-            QCOMPARE(placed[i].y, 0.5 + h * double(i + 1));  // the first printed line is empty
-        }
-        QCOMPARE(placed[2].text, QStringLiteral("three"));
-    }
-
-    void longTextGoesOnTheNextPage() {
+    // An empty line first, then a line every h inches from half an inch down; 49 lines on the first page,
+    // 50 on the next ones.
+    void layout() {
         QStringList lines;
         for (int i = 0; i < 100; ++i)
             lines << QString::number(i);
-        const auto placed = LayoutAgreement(lines, 0.2);
-        int firstOfPage2 = -1;
+        const double h = 0.2;
+        const auto placed = LayoutAgreement(lines, h);
+        QCOMPARE(placed.size(), size_t(100));
         for (std::size_t i = 0; i < placed.size(); ++i) {
-            QVERIFY(placed[i].y + 0.2 <= kPageHeightInches - 0.5 + 1e-9);
-            if (firstOfPage2 < 0 && placed[i].page == 1)
-                firstOfPage2 = int(i);
+            const std::size_t row = (i + 1) % 50, page = (i + 1) / 50;
+            QCOMPARE(placed[i].text, lines[qsizetype(i)]);
+            QCOMPARE(placed[i].page, int(page));
+            QCOMPARE(placed[i].x, 0.5);
+            QVERIFY(std::abs(placed[i].y - (0.5 + h * double(row))) < 1e-9);
+            QVERIFY(placed[i].y + h <= kPageHeightInches - 0.5 + 1e-9);
         }
-        QVERIFY(firstOfPage2 > 0);
-        QCOMPARE(placed[std::size_t(firstOfPage2)].y, 0.5);
-        QCOMPARE(placed.back().page, 2);  // 49 lines under the empty one, then 50 a page
-    }
-
-    void missingFileIsReported() {
-        QStringList lines;
-        QVERIFY(!ReadAgreement("/nonexistent/QX4_EUA.prn", &lines));
-        QVERIFY(lines.isEmpty());
     }
 
     void printsIntoAPdf() {
         QTemporaryDir dir;
+        QStringList lines;
+        QVERIFY(!ReadAgreement(dir.filePath("missing.prn"), &lines) && lines.isEmpty());
         QFile agreement(dir.filePath(kAgreementFileName));
         QVERIFY(agreement.open(QIODevice::WriteOnly));
         for (int i = 0; i < 80; ++i)
             agreement.write("Clause " + QByteArray::number(i) + "\r\n");
         agreement.close();
-        QStringList lines;
         QVERIFY(ReadAgreement(agreement.fileName(), &lines));
         QCOMPARE(lines.size(), 80);
         QCOMPARE(lines[79], QStringLiteral("Clause 79"));

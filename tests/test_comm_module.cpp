@@ -4,6 +4,7 @@
 #include "fakes/link_fixture.h"
 
 Q_DECLARE_METATYPE(Bytes)
+using Frames = std::vector<Bytes>;
 
 namespace {
 
@@ -14,35 +15,20 @@ enum Routine { Identify, Enter, Leave, Status, Read3072, B6, RecordAddr, Record,
 bool Run(LinkFixture& f, int routine) {
     CommModule& c = *f.comm;
     f.EnterDeepSleep = routine != Leave;
-    switch (routine) {
-        case Identify:
-            return c.ReadDeviceId();
-        case Enter:
-        case Leave:
-            return c.SetDeepSleep();
-        case Status:
-            return c.ReadDeviceStatus() != 0;
-        case Read3072:
-            c.ReadBlocks(3072, 3072);
-            break;
-        case B6:
-            c.SendValueCommand(0xB6, 1);
-            break;
-        case RecordAddr:
-            return c.SendRecordAddress(4);
-        case Record:
-            c.WriteRecord(4);
-            break;
-        case SetClock:
-            c.SetDeviceClock("07/23/11", "14:05:09", 233);
-            break;
-        case Address:
-            return c.SendBlockAddress(0, 0xB5);
-        case B8:
-            c.SendValueCommandB8(5);
-            break;
-    }
-    return !f.UpdateAborted;
+    const std::function<bool()> routines[] = {
+        [&] { return c.ReadDeviceId(); },
+        [&] { return c.SetDeepSleep(); },
+        [&] { return c.SetDeepSleep(); },
+        [&] { return c.ReadDeviceStatus() != 0; },
+        [&] { return c.ReadBlocks(3072, 3072), !f.UpdateAborted; },
+        [&] { return c.SendValueCommand(0xB6, 1), !f.UpdateAborted; },
+        [&] { return c.SendRecordAddress(4); },
+        [&] { return c.WriteRecord(4), !f.UpdateAborted; },
+        [&] { return c.SetDeviceClock("07/23/11", "14:05:09", 233), !f.UpdateAborted; },
+        [&] { return c.SendBlockAddress(0, 0xB5); },
+        [&] { return c.SendValueCommandB8(5), !f.UpdateAborted; },
+    };
+    return routines[routine]();
 }
 
 }  // namespace
@@ -53,25 +39,25 @@ class CommModuleTest : public QObject {
 private slots:
     void framesOnTheWire_data() {
         QTest::addColumn<int>("routine");
-        QTest::addColumn<Bytes>("wire");
-        QTest::newRow("identify") << int(Identify) << Bytes{0x84, 0x00};
-        QTest::newRow("enter deep sleep") << int(Enter) << Bytes{0xA8, 0x55, 0x00};
-        QTest::newRow("leave deep sleep") << int(Leave) << Bytes{0xA8, 0x99, 0x00};
-        QTest::newRow("status byte") << int(Status) << Bytes{0xBA, 0x00};
-        QTest::newRow("read unit 3072") << int(Read3072) << Bytes{0xB4, 0x0C, 0x00, 0x00};
+        QTest::addColumn<Frames>("wire");
+        QTest::newRow("identify") << int(Identify) << Frames{{0x84, 0x00}};
+        QTest::newRow("enter deep sleep") << int(Enter) << Frames{{0xA8, 0x55, 0x00}};
+        QTest::newRow("leave deep sleep") << int(Leave) << Frames{{0xA8, 0x99, 0x00}};
+        QTest::newRow("status byte") << int(Status) << Frames{{0xBA, 0x00}};
+        QTest::newRow("read unit 3072") << int(Read3072) << Frames{{0xB4, 0x0C, 0x00, 0x00}};
+        QTest::newRow("clock: 07/23/11 14:05:09, 233")
+            << int(SetClock)
+            << Frames{{0x97, 0x00}, {0x11, 0x23, 0x07, 0x09, 0x05, 0x82, 0xE9, 0x00, 0xB4, 0x00}};
     }
     void framesOnTheWire() {
         QFETCH(int, routine);
-        QFETCH(Bytes, wire);
         LinkFixture f;
         QVERIFY(Run(f, routine));
-        QCOMPARE(f.Sent(), std::vector<Bytes>{wire});
+        QTEST(f.Sent(), "wire");
     }
 
     void identificationInPieces() {
-        DcConfig c;
-        c.faults.splitSizes = {5, 5, 8};
-        LinkFixture f(c);
+        LinkFixture f(WithFaults([](DcFaults& x) { x.splitSizes = {5, 5, 8}; }));
         QVERIFY(f.comm->ReadDeviceId());
         QCOMPARE(f.sim.Delivered().size(), size_t(3));
         QCOMPARE(f.link.ReceivedCount, 18);
@@ -96,7 +82,6 @@ private slots:
         QFETCH(int, routine);
         QFETCH(int, sends);
         QFETCH(double, seconds);
-        QFETCH(bool, aborts);
         LinkFixture f(SilentDc());
         // A run that spans midnight must not end early: the time-outs use the monotonic clock.
         f.clock.SetWallClock(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)));
@@ -107,7 +92,7 @@ private slots:
         QVERIFY2(span > seconds && span < seconds + 0.1, qPrintable(QString::number(span)));
         for (std::size_t i = 1; i + 1 < at.size(); ++i)
             QVERIFY(at[i] - at[i - 1] > 0.09);  // resends wait for the time-out
-        QCOMPARE(f.UpdateAborted, aborts);
+        QTEST(f.UpdateAborted, "aborts");
     }
 
     void blockWrite_data() {
@@ -123,18 +108,15 @@ private slots:
     void blockWrite() {
         QFETCH(int, refusals);
         QFETCH(int, lost);
-        QFETCH(int, frames);
-        QFETCH(bool, aborts);
-        DcConfig c;
-        c.faults.refusals = {{0xB5, DcPhase::Data, refusals}};
-        c.faults.silenceStartFrame = 2;
-        c.faults.silenceFrameCount = lost;
-        LinkFixture f(c);
+        LinkFixture f(WithFaults([&](DcFaults& x) {
+            x.refusals = {{0xB5, DcPhase::Data, refusals}};
+            x.silenceStartFrame = 2, x.silenceFrameCount = lost;
+        }));
         for (int i = 0; i < 129; ++i)
             f.link.BlockBuffer[std::size_t(i)] = std::uint8_t(255 - i);
         f.comm->WriteBlock(3080, 0xB5);
-        QCOMPARE(f.UpdateAborted, aborts);
-        QCOMPARE(int(f.Sent().size()), frames);
+        QTEST(f.UpdateAborted, "aborts");
+        QTEST(int(f.Sent().size()), "frames");
         Bytes data(f.link.BlockBuffer.begin(), f.link.BlockBuffer.end());
         data.push_back(0x00);
         for (std::size_t i = 0; i < f.Sent().size(); i += 2) {
@@ -161,26 +143,15 @@ private slots:
         QFETCH(int, routine);
         QFETCH(int, refused);
         QFETCH(int, refusals);
-        QFETCH(int, sends);
-        QFETCH(bool, ok);
         QFETCH(double, seconds);
-        DcConfig c;
-        c.faults.refusals = {{std::uint8_t(refused), DcPhase::Command, refusals}};
-        if (!refused) {  // the address's acknowledgement must not pass for the lost record's
-            c.faults.silenceStartFrame = 2;
-            c.faults.silenceFrameCount = 1;
-        }
-        LinkFixture f(c);
-        QCOMPARE(Run(f, routine), ok);
-        QCOMPARE(int(f.Sent().size()), sends);
+        LinkFixture f(WithFaults([&](DcFaults& x) {
+            x.refusals = {{std::uint8_t(refused), DcPhase::Command, refusals}};
+            if (!refused)  // the address's acknowledgement must not pass for the lost record's
+                x.silenceStartFrame = 2, x.silenceFrameCount = 1;
+        }));
+        QTEST(Run(f, routine), "ok");
+        QTEST(int(f.Sent().size()), "sends");
         QVERIFY(seconds < 0 ? f.clock.Now() > -seconds : f.clock.Now() < seconds);
-    }
-
-    void clockRecordOnTheWire() {
-        LinkFixture f;
-        QVERIFY(Run(f, SetClock));
-        QCOMPARE(f.Sent(), (std::vector<Bytes>{
-                               {0x97, 0x00}, {0x11, 0x23, 0x07, 0x09, 0x05, 0x82, 0xE9, 0x00, 0xB4, 0x00}}));
     }
 
     void hourByte_data() {
@@ -194,8 +165,7 @@ private slots:
     }
     void hourByte() {
         QFETCH(QString, time);
-        QFETCH(int, hour);
-        QCOMPARE(int(BuildClockRecord("01/02/03", time, 233)[5]), hour);
+        QTEST(int(BuildClockRecord("01/02/03", time, 233)[5]), "hour");
     }
 
     void linkErrorEndsWaitsThatHaveNoOtherEnd_data() {
@@ -213,10 +183,7 @@ private slots:
     }
 
     void deepSleepAcknowledgementAfterAStrayByte() {
-        DcConfig c;
-        c.faults.strayByte = 0x33;
-        c.faults.strayBefore = 0xA8;
-        LinkFixture f(c);
+        LinkFixture f(WithFaults([](DcFaults& x) { x.strayByte = 0x33, x.strayBefore = 0xA8; }));
         f.UpdateAborted = true;
         QVERIFY(Run(f, Enter));
         QVERIFY(!f.UpdateAborted);
@@ -225,9 +192,7 @@ private slots:
     }
 
     void blockReadInPiecesFillsPositions1To128() {
-        DcConfig c;
-        c.faults.splitSizes = {1, 100, 28};
-        LinkFixture f(c);
+        LinkFixture f(WithFaults([](DcFaults& x) { x.splitSizes = {1, 100, 28}; }));
         f.comm->ReadBlocks(8, 8);
         QVERIFY(!f.UpdateAborted);
         QCOMPARE(Bytes(f.link.ReceiveBuffer.begin() + 1, f.link.ReceiveBuffer.begin() + 129),
@@ -255,9 +220,7 @@ private slots:
     }
 
     void chatteringDcDoesNoHarm() {
-        DcConfig c;
-        c.faults.chatter = true;
-        LinkFixture f(c);
+        LinkFixture f(WithFaults([](DcFaults& x) { x.chatter = true; }));
         f.link.ReceiveBuffer.assign(130, 0);
         f.link.ReadBuffer.assign(130, 0);
         Run(f, B6);  // the write's append rule meets the chatter

@@ -36,9 +36,7 @@ private slots:
             5);
         row("without a NUL", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM6"), 6);
         row("highest port", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM255\0"), 255);
-        row("COM0", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM0\0"), 0);
         row("COM256", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM256\0"), 0);
-        row("COMX", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COMX\0"), 0);
         row("COM1X", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM1X\0"), 0);
         // Each family reads its own location only.
         row("98: cable key missing, SerialComm present", "Windows98", kSerialComm, vcp0,

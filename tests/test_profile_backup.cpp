@@ -107,12 +107,10 @@ private slots:
         QFETCH(QByteArray, placed);
         QFETCH(int, trouble);
         QFETCH(int, reads);
-        DcConfig dc;
-        if (trouble >= Block0Silent) {  // frames after the identification
-            dc.faults.silenceStartFrame = trouble == Block8Silent ? 10 : 2;
-            dc.faults.silenceFrameCount = 5;
-        }
-        UpdateFixture f(dc);
+        UpdateFixture f(WithFaults([&](DcFaults& x) {
+            if (trouble >= Block0Silent)  // frames after the identification
+                x.silenceStartFrame = trouble == Block8Silent ? 10 : 2, x.silenceFrameCount = 5;
+        }));
         if (!placed.isEmpty())
             f.PlaceFile(placed);
         if (trouble == FolderInTheWay)

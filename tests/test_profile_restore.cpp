@@ -58,10 +58,8 @@ private slots:
         if (fault == HeaderRefused)
             dc.faults.refusals.push_back({0xB2, DcPhase::Data, 100, 4});
         // Block 0 for the file, four blocks of two frames, the header's two; then all five reads are lost.
-        if (fault == ReadBackSilent) {
-            dc.faults.silenceStartFrame = 1 + 8 + 2 + 1;
-            dc.faults.silenceFrameCount = 5;
-        }
+        if (fault == ReadBackSilent)
+            dc.faults.silenceStartFrame = 1 + 8 + 2 + 1, dc.faults.silenceFrameCount = 5;
         UpdateFixture f(dc);
         const auto saved = DcModel(ProfileDc(start, start + 31, 7)).Memory();  // other dives
         f.PlaceFile(ExpectedBackupFile(saved, 512));

@@ -44,8 +44,8 @@ private slots:
         DcConfig silent = dc, refusing = dc, unreadable = dc;
         silent.faults.silentFromFrame = 1;
         refusing.faults.refusals = {{0xB5, DcPhase::Data, 4}};
-        unreadable.faults.silenceStartFrame = 2;  // the DC answers, then its block 0 read goes unanswered
-        unreadable.faults.silenceFrameCount = 5;
+        // The DC answers, then its block 0 read goes unanswered.
+        unreadable.faults.silenceStartFrame = 2, unreadable.faults.silenceFrameCount = 5;
         using A = QList<int>;
         using P = std::vector<int>;
         const int high = PriorityHigh, normal = PriorityNormal;
@@ -77,13 +77,18 @@ private slots:
         QCOMPARE(f.view.boxes.size(), std::size_t(answers.size()));  // every answer used, no box more
         QCOMPARE(f.view.boxes[0].text, f.Text(Txt::RecoveryQuestion));
         const auto t = [&](Txt id) { return f.Text(id); };
-        const QString br = "\r\n";
-        const QString instructions = "1. " + t(Txt::RecoverStepPlugCable) + br + "2. " +
-                                     t(Txt::RecoverStepWatchMode) + br + "3. " +
-                                     t(Txt::RecoverStepClipCable) + br + t(Txt::RecoverLinePcScreen) + br +
-                                     t(Txt::RecoverLineNoPcScreen) + br + t(Txt::RecoverLineClipAgain) + br +
-                                     br + "4. " + t(Txt::RecoverStepKeepClipped) + br + "5. " +
-                                     t(Txt::RecoverStepOk) + br + "6. " + t(Txt::RecoverStepCancel) + br;
+        const QString instructions = QStringList{"1. " + t(Txt::RecoverStepPlugCable),
+                                                 "2. " + t(Txt::RecoverStepWatchMode),
+                                                 "3. " + t(Txt::RecoverStepClipCable),
+                                                 t(Txt::RecoverLinePcScreen),
+                                                 t(Txt::RecoverLineNoPcScreen),
+                                                 t(Txt::RecoverLineClipAgain),
+                                                 "",
+                                                 "4. " + t(Txt::RecoverStepKeepClipped),
+                                                 "5. " + t(Txt::RecoverStepOk),
+                                                 "6. " + t(Txt::RecoverStepCancel),
+                                                 ""}
+                                         .join("\r\n");
         for (std::size_t i = 0; i < f.view.boxes.size(); ++i) {
             QCOMPARE(f.view.boxes[i].style, i ? 65 : 52);  // Yes/No, then OK/Cancel over the instructions
             QCOMPARE(f.view.boxes[i].title, t(Txt::ProfileRecovery));

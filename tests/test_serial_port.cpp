@@ -16,41 +16,36 @@
 namespace {
 
 // The far end of the line.
-class Pty {
-public:
+struct Pty {
     Pty() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0)
-            slave_ = QString::fromLocal8Bit(::ptsname(master_));
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
+            slave = QString::fromLocal8Bit(::ptsname(master));
     }
     ~Pty() { CloseMaster(); }
-    bool IsOpen() const { return master_ >= 0 && !slave_.isEmpty(); }
-    const QString& Slave() const { return slave_; }
+    bool IsOpen() const { return master >= 0 && !slave.isEmpty(); }
     bool Write(const QByteArray& bytes) {
-        return ::write(master_, bytes.constData(), static_cast<size_t>(bytes.size())) == bytes.size();
+        return ::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size();
     }
     // Up to count bytes, until the line stays quiet for the time given.
     QByteArray Read(qsizetype count, int milliseconds) {
         QByteArray got;
-        pollfd probe{master_, POLLIN, 0};
-        while (got.size() < count && ::poll(&probe, 1, milliseconds) == 1) {
-            char buffer[512];
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        char buffer[512];
+        for (pollfd probe{master, POLLIN, 0}; got.size() < count && ::poll(&probe, 1, milliseconds) == 1;) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
             if (n <= 0)
                 break;
-            got.append(buffer, static_cast<qsizetype>(n));
+            got.append(buffer, qsizetype(n));
         }
         return got;
     }
     void CloseMaster() {
-        if (master_ >= 0)
-            ::close(master_);
-        master_ = -1;
+        if (master >= 0)
+            ::close(master);
+        master = -1;
     }
 
-private:
-    int master_ = -1;
-    QString slave_;
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QString slave;
 };
 
 double CpuSeconds() {
@@ -68,12 +63,7 @@ struct Line {
                             static_cast<qsizetype>(bytes.size()));
         };
     }
-    bool Open() { return pty.IsOpen() && port.Open(pty.Slave(), nullptr); }
-    // Yields until `count` bytes are in, for up to five seconds.
-    void Collect(qsizetype count) {
-        for (int pass = 0; pass < 50 && received.size() < count; ++pass)
-            pump.YieldUntil(clock.Now() + 0.1);
-    }
+    bool Open() { return pty.IsOpen() && port.Open(pty.slave, nullptr); }
 
     Clock& clock;
     Pty pty;
@@ -90,58 +80,49 @@ class TestSerialPort : public QObject {
     SystemClock clock_;
 
 private slots:
-    // Received bytes end a yield early; sent ones leave at once, without the event loop.
+    // Raw 8N1 at 38400 baud. Received bytes end a yield early; sent ones leave at once, without the event
+    // loop.
     void roundTrip() {
         Line l(clock_);
         QVERIFY(l.Open());
+        termios tio{};
+        const int fd = ::open(l.pty.slave.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0 && ::tcgetattr(fd, &tio) == 0 && ::close(fd) == 0);
+        QCOMPARE(::cfgetospeed(&tio), speed_t(B38400));
+        QCOMPARE(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+
         QVERIFY(l.pty.Write(kAwkward));
         const double deadline = clock_.Now() + 5.0;
         l.pump.YieldUntil(deadline);
         QVERIFY2(clock_.Now() < deadline - 3.0, "the yield waited for its deadline although data came");
-        l.Collect(kAwkward.size());
+        for (int pass = 0; pass < 50 && l.received.size() < kAwkward.size(); ++pass)
+            l.pump.YieldUntil(clock_.Now() + 0.1);
         QCOMPARE(l.received.toHex(' '), kAwkward.toHex(' '));
 
         const QByteArray block = kAwkward.repeated(22);
-        l.port.Transmit(std::span(reinterpret_cast<const std::uint8_t*>(block.constData()),
-                                  static_cast<std::size_t>(block.size())));
+        l.port.Transmit(
+            std::span(reinterpret_cast<const std::uint8_t*>(block.constData()), std::size_t(block.size())));
         QCOMPARE(l.pty.Read(block.size(), 3000).toHex(' '), block.toHex(' '));
     }
 
-    void lineSettings() {
-        Line l(clock_);
-        QVERIFY(l.Open());
-        const int fd = ::open(l.pty.Slave().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(fd >= 0);
-        termios tio{};
-        const bool got = ::tcgetattr(fd, &tio) == 0;
-        ::close(fd);
-        QVERIFY(got);
-        // Raw input shows in the round trip's awkward bytes.
-        QCOMPARE(::cfgetospeed(&tio), speed_t(B38400));
-        QCOMPARE(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
-    }
-
-    // Another's timer fires meanwhile, but only the deadline ends the yield, and waiting does not spin.
+    // Another's timer fires meanwhile, but only the deadline ends the yield, and waiting does not spin; a
+    // click ends it.
     void deadlineWithoutData() {
         QtEventPump pump(clock_);
         bool fired = false;
         QTimer::singleShot(20, [&] { fired = true; });
-        const double deadline = clock_.Now() + 0.3;
+        double deadline = clock_.Now() + 0.3;
         const double cpu = CpuSeconds();
         pump.YieldUntil(deadline);
         QVERIFY(fired);
         QVERIFY(clock_.Now() >= deadline && clock_.Now() < deadline + 1.0);
         QVERIFY2(CpuSeconds() - cpu < 0.1, "the yield kept the processor busy");
-    }
 
-    // A click ends a waiting yield.
-    void userInputWakes() {
-        QtEventPump pump(clock_);
         QObject button;
         QTimer::singleShot(100, &button, [&] {
             QCoreApplication::postEvent(&button, new QEvent(QEvent::MouseButtonRelease));
         });
-        const double deadline = clock_.Now() + 5.0;
+        deadline = clock_.Now() + 5.0;
         pump.YieldUntil(deadline);
         QVERIFY2(clock_.Now() < deadline - 3.0, "the click did not end the yield");
     }
@@ -177,28 +158,28 @@ private slots:
         Pty pty;
         QVERIFY(pty.IsOpen());
         SerialPort first;
-        QVERIFY2(first.Open(pty.Slave(), &error), qPrintable(error.systemText));
+        QVERIFY2(first.Open(pty.slave, &error), qPrintable(error.systemText));
         SerialPort second;
-        QVERIFY(!second.Open(pty.Slave(), &error));
+        QVERIFY(!second.Open(pty.slave, &error));
         QCOMPARE(error.code, QSerialPort::PermissionError);
 
         const LinuxPortSystem system;
         const qint64 self = QCoreApplication::applicationPid();
-        const DeviceNodeRecord node = system.DeviceNode(pty.Slave());
+        const DeviceNodeRecord node = system.DeviceNode(pty.slave);
         QVERIFY(node.exists && node.readWrite && !node.group.isEmpty());
-        const auto processes = system.Processes(pty.Slave());
+        const auto processes = system.Processes(pty.slave);
         QVERIFY(std::any_of(processes.begin(), processes.end(),
                             [&](const ProcessRecord& p) { return p.pid == self && p.holdsPort; }));
-        const auto locks = system.PortLocks(pty.Slave());  // ours, and the port's own "LCK.." file
+        const auto locks = system.PortLocks(pty.slave);  // ours, and the port's own "LCK.." file
         QVERIFY(std::any_of(locks.begin(), locks.end(),
                             [&](const PortLockRecord& l) { return l.pid == self && !l.cableLock; }));
-        const CableDiagnosis d = DiagnoseOpenFailure(system, pty.Slave(), error);
+        const CableDiagnosis d = DiagnoseOpenFailure(system, pty.slave, error);
         QCOMPARE(int(d.cause), int(CableCause::HeldByKavUpdate));
         QCOMPARE(d.pid, self);
 
         first.Close();
-        QVERIFY(system.PortLocks(pty.Slave()).empty());
-        QVERIFY2(second.Open(pty.Slave(), &error), qPrintable(error.systemText));
+        QVERIFY(system.PortLocks(pty.slave).empty());
+        QVERIFY2(second.Open(pty.slave, &error), qPrintable(error.systemText));
     }
 };
 

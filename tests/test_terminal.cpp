@@ -104,34 +104,27 @@ private slots:
         QVERIFY(prompts.str().starts_with("(Enter = Next"));
     }
 
+    // The exit statuses themselves are the stage machine's; here, that the loop feeds it the answers read.
     void wholeRuns_data() {
         QTest::addColumn<QString>("input");
         QTest::addColumn<bool>("database");
-        QTest::addColumn<bool>("updateOk");
         QTest::addColumn<int>("status");
-        QTest::addColumn<int>("updates");
-        QTest::newRow("update succeeds") << "\n\n\n" << true << true << int(ExitUpdateSucceeded) << 1;
-        QTest::newRow("update fails") << "next\nnext\nclose\n" << true << false << int(ExitUpdateFailed) << 1;
-        QTest::newRow("fails, back, succeeds") << "\n\nback\n\n\n"
-                                               << true << true << int(ExitUpdateSucceeded) << 2;
-        QTest::newRow("closed on page 1") << "close\n" << true << true << int(ExitClosedBeforeUpdate) << 0;
-        QTest::newRow("no text database") << "\n\n\n" << false << true << int(ExitStartupEnded) << 0;
+        QTest::addColumn<int>("updates");  // the first one fails, the next one succeeds
+        QTest::newRow("fails, back, succeeds") << "\n\nback\n\n\n" << true << int(ExitUpdateSucceeded) << 2;
+        QTest::newRow("fails, then close") << "next\nnext\nclose\n" << true << int(ExitUpdateFailed) << 1;
+        QTest::newRow("no text database") << "\n\n\n" << false << int(ExitStartupEnded) << 0;
     }
     void wholeRuns() {
         QFETCH(QString, input);
         QFETCH(bool, database);
-        QFETCH(bool, updateOk);
-        QFETCH(int, status);
         QFETCH(int, updates);
         WizardFixture f;
         if (!database)
             f.options.ExeDir = f.appDir.path();
         Terminal t(input);
         StageMachine machine(f.session, t.view, f.tasks, f.texts, f.device, f.priority, f.options);
-        // The first attempt of "fails, back, succeeds" fails.
-        int calls = 0;
-        f.device.duringUpdate = [&] { f.device.updateOk = updateOk && (updates < 2 || ++calls > 1); };
-        QCOMPARE(RunTerminalWizard(machine, t.view), status);
+        f.device.duringUpdate = [&] { f.device.updateOk = f.device.updateCalls > 1; };
+        QTEST(RunTerminalWizard(machine, t.view), "status");
         QCOMPARE(f.device.updateCalls, updates);
         const QStringList lines = t.Lines();
         QCOMPARE(lines.first(), database

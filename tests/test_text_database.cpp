@@ -43,22 +43,12 @@ class TextDatabaseTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void languageColumnFromCode_data() {
-        QTest::addColumn<double>("code");
-        QTest::addColumn<int>("column");
-        QTest::newRow("5000") << 5000.0 << 1;
-        QTest::newRow("6000") << 6000.0 << 2;
-        QTest::newRow("6999") << 6999.0 << 2;
-        QTest::newRow("7000") << 7000.0 << 3;
-        QTest::newRow("4500 truncates toward zero") << 4500.0 << 1;
-        QTest::newRow("4000 is the id column") << 4000.0 << 0;
-        QTest::newRow("3000 is no column") << 3000.0 << -1;
-        QTest::newRow("5999.5 rounds to even, 6000") << 5999.5 << 2;
-    }
+    // Codes by the thousand from 5000, rounded to even and cut toward zero; 4000 is the id column.
     void languageColumnFromCode() {
-        QFETCH(double, code);
-        QFETCH(int, column);
-        QCOMPARE(LanguageColumnForCode(code), column);
+        QList<int> columns;
+        for (double code : {5000.0, 6000.0, 6999.0, 7000.0, 4500.0, 4000.0, 3000.0, 5999.5})
+            columns << LanguageColumnForCode(code);
+        QCOMPARE(columns, (QList<int>{1, 2, 2, 3, 1, 0, -1, 2}));
     }
 
     void resourceVariantForTheUiLanguage() {
@@ -67,22 +57,10 @@ private slots:
         QCOMPARE(LanguageColumnFromResource(QStringList{"KAV.1F.FWR", "x", "", "abc"}), 1);
     }
 
-    // Every text the wizard's parts ask for is there, in all five languages.
-    void builtDatabaseHoldsEveryTextInFiveLanguages() {
-        QList<int> ids = {141, 150, 280, 352, 593, 605, 640, 654, 664, 683,
-                          776, 777, 778, 779, 792, 793, 794, 796, 797};
-        for (int id = 781; id <= 820; ++id) {
-            if (id <= 790 || (id >= 799 && id <= 809) || id >= 814)
-                ids << id;
-        }
+    // The build fails on a text missing in any language; what it could still get wrong is the indent.
+    void builtDatabaseKeepsIndentedLines() {
         TextDatabase db;
-        for (int column = 1; column <= 5; ++column) {
-            QCOMPARE(db.Open(qEnvironmentVariable("KAV_TEST_LNG"), column), TextDatabase::OpenResult::Ok);
-            for (int id : ids)
-                QVERIFY2(!db.GetText(id).trimmed().isEmpty(),
-                         qPrintable(QString("text %1, column %2").arg(id).arg(column)));
-        }
-        // The indented continuation lines keep their indent.
+        QCOMPARE(db.Open(qEnvironmentVariable("KAV_TEST_LNG"), 1), TextDatabase::OpenResult::Ok);
         QVERIFY(db.GetText(Txt::RecoverLinePcScreen).startsWith("   ") &&
                 !db.GetText(Txt::RecoverLinePcScreen).startsWith("    "));
     }

@@ -1,8 +1,10 @@
 // Every road of the update on the simulated DC: what is written, what the task list says, and that the
-// profile survives.
+// profile survives; then what the roads pass without showing.
 #include <QtTest>
 
 #include "fakes/update_fixture.h"
+#include "firmware/reset_verify.h"
+#include "firmware/upload.h"
 #include "update/update_driver.h"
 
 // What happens to the DC's profile on the road: refused before a backup; already current with no earlier
@@ -50,8 +52,7 @@ private slots:
         silent.faults.silentFromFrame = 1;
         // Frames: identify, block 0, 128 profile blocks, 8 x (address, data), close; then the 12 requests of
         // the identification after the restart wait go unanswered.
-        lost.faults.silenceStartFrame = 1 + 1 + 128 + 16 + 1 + 1;
-        lost.faults.silenceFrameCount = 12;
+        lost.faults.silenceStartFrame = 1 + 1 + 128 + 16 + 1 + 1, lost.faults.silenceFrameCount = 12;
         refusing.faults.refusals = {{0xB5, DcPhase::Data, 100}};
         older.versionAfterUpdate = "19";
         otherModel.idTextAfterUpdate = "XYZ12 V1B 0512KB";
@@ -121,6 +122,7 @@ private slots:
                  frames);
         // The sub-version is asked for only when the versions have a suffix.
         QCOMPARE(f.Count(0xBA, 2) > 0, fw.minVersion.size() > 2);
+        QCOMPARE(int(f.sim.Device().SecondImageParameter().value_or(0)), f.Count(0xB7, 4) ? 0x0102 : 0);
 
         // Image blocks land in the profile area: only the restore puts it back.
         const auto& now = f.sim.Device().Memory();
@@ -137,6 +139,56 @@ private slots:
         QCOMPARE(f.session.UpdateAborted, !leavesDeepSleep);
         QCOMPARE(f.priority.classes.front(), PriorityRealtime);
         QCOMPARE(f.priority.classes.back(), PriorityNormal);
+    }
+    void emptyImageIsStillClosed() {
+        UpdateFixture f({}, TestFirmware{.blocks = 0});
+        UploadCode(*f.context);
+        QVERIFY(!f.session.UpdateAborted);
+        QCOMPARE(f.sim.Sent(), (std::vector<std::vector<std::uint8_t>>{{0xB6, 0x00, 0x00, 0x00}}));
+        QCOMPARE(f.sim.Device().Installs(), 1);
+    }
+
+    void statusShowsEachPercentageBeforeItsBlock() {
+        UpdateFixture f;
+        UploadCode(*f.context);
+        QCOMPARE(f.StatusesAt(0xB5, 4),
+                 (QStringList{"12%", "25%", "38%", "50%", "62%", "75%", "88%", "100%"}));
+    }
+
+    void secondImageClosesWithB9EvenAfterAFailedB8() {
+        UpdateFixture f(WithFaults([](DcFaults& x) {
+                            x.refusals = {{0xB8, DcPhase::Command, 100}};
+                        }),
+                        TestFirmware{.kind = TestKind::Code2Only});
+        UploadCode2(*f.context);
+        QVERIFY(f.session.UpdateAborted);
+        QCOMPARE(f.Count(0xB7, 4), 8);
+        QCOMPARE(f.Count(0xB8, 4), 5);
+        // The last refusal arrives after B9 went out and is taken for B9's: B9 goes out again at once.
+        QCOMPARE(f.sim.Sent().back()[0], std::uint8_t(0xB9));
+    }
+
+    void restartWaitSendsNothing_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<double>("closeAt");  // negative: never
+        QTest::addColumn<double>("ends");
+        QTest::addColumn<QString>("lastShown");  // the seconds, counted as they go by
+        QTest::newRow("12 s") << 12.0 << -1.0 << 12.0 << "11 of 12 s";
+        QTest::newRow("0 s still passes once") << 0.0 << -1.0 << 0.0 << "0 of 0 s";
+        QTest::newRow("Close ends it") << 45.0 << 3.0 << 3.0 << "2 of 45 s";
+    }
+    void restartWaitSendsNothing() {
+        QFETCH(double, seconds);
+        QFETCH(double, closeAt);
+        QFETCH(double, ends);
+        UpdateFixture f;
+        if (closeAt >= 0)
+            f.sim.ScheduleAt(closeAt, [&] { f.session.link.LinkStop = f.session.link.LinkError = true; });
+        const int passes = f.sim.Pump().Passes();
+        WaitForReset(*f.context, seconds);
+        QVERIFY(f.clock.Now() >= ends && f.clock.Now() < ends + 0.01);
+        QVERIFY(f.sim.Sent().empty() && f.sim.Pump().Passes() > passes);
+        QTEST(f.view.shown, "lastShown");
     }
 };
 

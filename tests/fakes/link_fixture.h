@@ -30,8 +30,13 @@ struct LinkFixture {
     std::unique_ptr<CommModule> comm;
 };
 
+// A DC of the default kind, or the one given, with the faults `set` gives it.
+template <typename Set>
+DcConfig WithFaults(Set set, DcConfig dc = {}) {
+    set(dc.faults);
+    return dc;
+}
+
 inline DcConfig SilentDc() {
-    DcConfig c;
-    c.faults.silentFromFrame = 1;
-    return c;
+    return WithFaults([](DcFaults& x) { x.silentFromFrame = 1; });
 }

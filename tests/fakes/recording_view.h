@@ -57,12 +57,12 @@ public:
         return a;
     }
     void SetOnTop(bool t) override { onTop = t; }
-    void ShowTrayIcon(const QString& c) override { trayCaption = c, trayShown = true; }
+    void ShowTrayIcon(const QString&) override { trayShown = true; }
     void RemoveTrayIcon() override { trayShown = false; }
 
     bool Enabled(WizardButton b) { return buttons[b].enabled; }
 
-    QString windowCaption, frameCaption, instructions, trayCaption;
+    QString windowCaption, frameCaption, instructions;
     QString shown;  // what the newest row shows live beside its status
     bool frameVisible = true, pictureVisible = false, taskListVisible = false, onTop = false,
          trayShown = false;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <numeric>
 
+#include "fakes/link_fixture.h"
 #include "fakes/recording_view.h"
 #include "fakes/wizard_fixture.h"
 #include "firmware/firmware_loader.h"
@@ -28,10 +29,7 @@ struct TestFirmware {
 // A DC with its profile in units start .. end, its data drawn from seed.
 inline DcConfig ProfileDc(int start, int end, std::uint32_t seed = 1, int serialNumber = 210417) {
     DcConfig dc;
-    dc.profileStart = start;
-    dc.profileEnd = end;
-    dc.seed = seed;
-    dc.serialNumber = serialNumber;
+    dc.profileStart = start, dc.profileEnd = end, dc.seed = seed, dc.serialNumber = serialNumber;
     return dc;
 }
 
@@ -62,22 +60,15 @@ struct UpdateFixture {
         for (std::size_t i = 0; i < image.size(); ++i)
             image[i] = std::uint8_t(i * 7 + 3);
         fwr::EncodeInput in;
-        in.modelNumber = 513;
-        in.version = "1B";
-        in.subVersion = 5;
-        in.memorySize = fw.memory;
-        in.code2Parameter = 0x0102;
-        in.modelName = "KAV 1F";
-        in.modelId = "KAV1F";
+        in.modelNumber = 513, in.version = "1B", in.subVersion = 5, in.memorySize = fw.memory;
+        in.code2Parameter = 0x0102, in.modelName = "KAV 1F", in.modelId = "KAV1F";
         if (fw.kind != TestKind::Code2Only)
             in.image1 = image;
         if (fw.kind != TestKind::CodeOnly)
             in.image2 = image;
-        const fwr::Encoded file = fwr::Encode(in);
-        if (!file.ok)
-            qFatal("cannot encode: %s", file.error.c_str());
+        const std::vector<std::uint8_t> file = fwr::Encode(in).file;
         session.wizard.FirmwareFilePath = appDir.filePath("KAV.1F.FWR");
-        PlaceFile(QByteArray(reinterpret_cast<const char*>(file.file.data()), qsizetype(file.file.size())),
+        PlaceFile(QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size())),
                   session.wizard.FirmwareFilePath);
         const QString versions = "HOLM|KAV|512|6865|" + QString::fromStdString(fw.minVersion);
         if (!GetCode(
@@ -91,13 +82,6 @@ struct UpdateFixture {
         session.EnterDeepSleep = false;
     }
 
-    // The events of the task list, in order.
-    QStringList Events() const {
-        QStringList e;
-        for (const auto& r : tasks.Rows())
-            e << r.event;
-        return e;
-    }
     QString Text(Txt id) const { return texts.GetText(id); }
     QString BackupPath() const { return appDir.filePath("513.210417.bin"); }
     // At the backup file's place unless another path is given.

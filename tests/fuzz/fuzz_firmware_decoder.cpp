@@ -26,27 +26,15 @@ std::int32_t CheckImage(const std::vector<fwr::BlockRow>& rows, int count) {
     return static_cast<std::int32_t>(sum);
 }
 
-std::vector<std::uint8_t> Data(const std::vector<fwr::BlockRow>& rows) {
-    std::vector<std::uint8_t> data;
+// Columns first..last of every row: 1..128 the data, 0 the block words, 129 the record keys.
+template <typename T>
+std::vector<T> Columns(const std::vector<fwr::BlockRow>& rows, std::size_t first, std::size_t last) {
+    std::vector<T> values;
     for (const fwr::BlockRow& row : rows) {
-        for (std::size_t c = 1; c <= fwr::kBlockSize; ++c)
-            data.push_back(static_cast<std::uint8_t>(row[c]));
+        for (std::size_t c = first; c <= last; ++c)
+            values.push_back(static_cast<T>(row[c]));
     }
-    return data;
-}
-
-std::vector<std::uint16_t> Words(const std::vector<fwr::BlockRow>& rows) {
-    std::vector<std::uint16_t> words;
-    for (const fwr::BlockRow& row : rows)
-        words.push_back(static_cast<std::uint16_t>(row[0]));
-    return words;
-}
-
-std::vector<std::uint8_t> Keys(const std::vector<fwr::BlockRow>& rows) {
-    std::vector<std::uint8_t> keys;
-    for (const fwr::BlockRow& row : rows)
-        keys.push_back(static_cast<std::uint8_t>(row[129]));
-    return keys;
+    return values;
 }
 
 }  // namespace
@@ -75,15 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     in.key = d.header.key;
     in.recordKeyRule = fwr::RecordKeyRule::Given;
     if (d.kind != fwr::Kind::Code2Only) {
-        in.image1 = Data(d.codeBlocks);
-        in.words1 = Words(d.codeBlocks);
-        in.recordKeys1 = Keys(d.codeBlocks);
+        in.image1 = Columns<std::uint8_t>(d.codeBlocks, 1, fwr::kBlockSize);
+        in.words1 = Columns<std::uint16_t>(d.codeBlocks, 0, 0);
+        in.recordKeys1 = Columns<std::uint8_t>(d.codeBlocks, 129, 129);
         in.checksum1 = static_cast<std::uint16_t>(d.codeChecksum);
     }
     if (d.kind != fwr::Kind::CodeOnly) {
-        in.image2 = Data(d.code2Blocks);
-        in.words2 = Words(d.code2Blocks);
-        in.recordKeys2 = Keys(d.code2Blocks);
+        in.image2 = Columns<std::uint8_t>(d.code2Blocks, 1, fwr::kBlockSize);
+        in.words2 = Columns<std::uint16_t>(d.code2Blocks, 0, 0);
+        in.recordKeys2 = Columns<std::uint8_t>(d.code2Blocks, 129, 129);
         in.checksum2 = static_cast<std::uint16_t>(d.code2Checksum);
     }
     const fwr::Encoded e = fwr::Encode(in);
