@@ -6,15 +6,13 @@
 #include <span>
 
 #include "firmware/fwr_format.h"
+#include "support/ansi_text.h"
 #include "support/file_exists.h"
 
 namespace {
 
 QString FromAnsi(const std::string& bytes) {
-    QString text;
-    for (const char b : bytes)
-        text.append(QChar(static_cast<char16_t>(fwr::Cp1252ToUnicode(static_cast<std::uint8_t>(b)))));
-    return text;
+    return ::FromAnsi(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 bool IsAsciiDigit(QChar c) {

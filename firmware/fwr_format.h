@@ -88,10 +88,6 @@ int ChecksumFailure(const Decoded& d);
 // Records a file of the given kind and block counts must hold, header included.
 std::size_t RecordsNeeded(Kind kind, int count1, int count2);
 
-// The Windows ANSI code page (1252); undefined bytes map to the control character of the same number.
-char32_t Cp1252ToUnicode(std::uint8_t byte);
-std::optional<std::uint8_t> UnicodeToCp1252(char32_t c);
-
 enum class RecordKeyRule {
     DataSum,  // the sum of the block's data bytes modulo 256: what the device expects as the check byte
     Fixed,    // recordKey for every record

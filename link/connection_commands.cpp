@@ -1,5 +1,6 @@
 // Identification (0x84), Deep Sleep (0xA8) and the status byte (0xBA).
 #include "link/comm_module.h"
+#include "support/ansi_text.h"
 
 // Seconds per attempt, and resends after the first.
 constexpr double kIdentifyTimeout = 2.0;
@@ -32,10 +33,8 @@ bool CommModule::ReadDeviceId() {
     }
     if (!s.ReplyComplete)
         return false;
-    QString id;
-    for (int i = 1; i <= 16; ++i)
-        id += QChar::fromLatin1(static_cast<char>(s.ReceiveBuffer[i]));
-    DeviceIdText_ = id;
+    // The firmware file's model id and version are read in this code page too, so they compare alike.
+    DeviceIdText_ = FromAnsi(std::span(s.ReceiveBuffer).subspan(1, 16));
     return true;
 }
 

@@ -51,7 +51,8 @@ bool FindInterfacePort(DeviceState& device, Registry& registry, const QString& w
     const QString valueName = QString::fromLatin1(windows98 ? kWindows98CableValue : kSerialCommValue);
 
     quintptr key = 0;
-    if (registry.OpenKey(keyPath, &key) == RegistryOk) {
+    // Read rights only: a normal user is refused anything more on these keys.
+    if (registry.OpenKey(keyPath, RegistryKeyRead, &key) == RegistryOk) {
         QVariant value;
         if (QueryRegistryValue(registry, key, valueName, value) == RegistryOk &&
             value.typeId() == QMetaType::QString) {

@@ -31,7 +31,10 @@ void InMemoryRegistry::FailReads(const QString& path, const QString& name, long 
     ValueAt(path, name).readStatus = status;
 }
 
-long InMemoryRegistry::OpenKey(const QString& path, quintptr* key) {
+long InMemoryRegistry::OpenKey(const QString& path, quint32 access, quintptr* key) {
+    access_ << access;
+    if (readOnly_ && (access & ~RegistryKeyRead) != 0)
+        return RegistryAccessDenied;
     const QString folded = path.toLower();
     if (!keys_.contains(folded))
         return RegistryNotFound;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 
 #include "support/registry.h"
 
@@ -15,8 +16,11 @@ public:
     // changes between the two calls.
     void FailReads(const QString& path, const QString& name, long status);
     int OpenKeyCount() const { return static_cast<int>(open_.size()); }
+    // As for a normal user: opening a key with more than read rights is refused.
+    void RefuseWriteAccess() { readOnly_ = true; }
+    QList<quint32> AccessRequested() const { return access_; }  // every OpenKey's rights, in order
 
-    long OpenKey(const QString& path, quintptr* key) override;
+    long OpenKey(const QString& path, quint32 access, quintptr* key) override;
     long QueryValue(quintptr key, const QString& name, quint32* type, QByteArray* data,
                     quint32* size) override;
     void CloseKey(quintptr key) override;
@@ -34,4 +38,6 @@ private:
     QHash<QString, Key> keys_;
     QHash<quintptr, QString> open_;
     quintptr nextHandle_ = 0x1000;
+    bool readOnly_ = false;
+    QList<quint32> access_;
 };

@@ -44,10 +44,10 @@ long QueryRegistryValue(Registry& registry, quintptr key, const QString& valueNa
 
 #ifdef Q_OS_WIN
 
-long WinRegistry::OpenKey(const QString& path, quintptr* key) {
+long WinRegistry::OpenKey(const QString& path, quint32 access, quintptr* key) {
     HKEY handle = nullptr;
-    const LONG status =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.toLocal8Bit().constData(), 0, KEY_ALL_ACCESS, &handle);
+    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.toLocal8Bit().constData(), 0,
+                                      static_cast<REGSAM>(access), &handle);
     if (status == ERROR_SUCCESS)
         *key = reinterpret_cast<quintptr>(handle);
     return status;

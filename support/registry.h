@@ -13,13 +13,17 @@ constexpr long RegistryOk = 0;
 constexpr long RegistryNotFound = 2;
 constexpr long RegistryInvalidHandle = 6;
 constexpr long RegistryMoreData = 234;
+constexpr long RegistryAccessDenied = 5;
+// Access rights asked for when a key is opened. A normal user may read the system's keys, not write them.
+constexpr quint32 RegistryKeyRead = 0x20019;
+constexpr quint32 RegistryKeyAllAccess = 0xF003F;
 
 // Read-only access to HKEY_LOCAL_MACHINE; tests use InMemoryRegistry.
 class Registry {
 public:
     virtual ~Registry() = default;
-    // Opens HKEY_LOCAL_MACHINE\path with all access; returns 0 or a registry error code.
-    virtual long OpenKey(const QString& path, quintptr* key) = 0;
+    // Opens HKEY_LOCAL_MACHINE\path with the access rights asked for; returns 0 or a registry error code.
+    virtual long OpenKey(const QString& path, quint32 access, quintptr* key) = 0;
     // data == nullptr asks for the type and byte count only. Otherwise data->size() is the room on entry; a
     // value that does not fit gives RegistryMoreData and leaves data alone, one that fits replaces data.
     // *size is the value's byte count either way.
@@ -36,7 +40,7 @@ long QueryRegistryValue(Registry& registry, quintptr key, const QString& valueNa
 #ifdef Q_OS_WIN
 class WinRegistry final : public Registry {
 public:
-    long OpenKey(const QString& path, quintptr* key) override;
+    long OpenKey(const QString& path, quint32 access, quintptr* key) override;
     long QueryValue(quintptr key, const QString& name, quint32* type, QByteArray* data,
                     quint32* size) override;
     void CloseKey(quintptr key) override;

@@ -53,6 +53,7 @@ private slots:
         QFETCH(int, number);
 
         InMemoryRegistry store;
+        store.RefuseWriteAccess();  // a normal user's rights: the cable is found all the same
         store.SetValue(path, name, RegistryString, data);
         DeviceState device;
         device.InterfacePortNumber = 9;  // from an earlier search
@@ -62,6 +63,7 @@ private slots:
         QCOMPARE(int(device.InterfacePortNumber), number);
         QCOMPARE(device.InterfacePortName, number != 0 ? QStringLiteral("COM%1").arg(number) : QString());
         QCOMPARE(store.OpenKeyCount(), 0);  // closed on every path
+        QCOMPARE(store.AccessRequested(), QList<quint32>{RegistryKeyRead});
     }
 
     void usbIds_data() {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "firmware/fwr_format.h"
+#include "support/ansi_text.h"
 #include "tools/fwr/fwr_tool.h"
 
 std::optional<unsigned> ParseNumber(const QString& text, unsigned max) {
@@ -59,7 +60,7 @@ bool WriteBinary(const QString& path, const std::vector<std::uint8_t>& bytes, QS
 std::optional<std::string> ToAnsi(const QString& text) {
     std::string bytes;
     for (const char32_t c : text.toUcs4()) {
-        const auto b = fwr::UnicodeToCp1252(c);
+        const auto b = UnicodeToAnsi(c);
         if (!b)
             return std::nullopt;
         bytes.push_back(static_cast<char>(*b));
@@ -68,10 +69,7 @@ std::optional<std::string> ToAnsi(const QString& text) {
 }
 
 QString FromAnsi(const std::string& bytes) {
-    QString text;
-    for (const char b : bytes)
-        text.append(QChar(static_cast<char16_t>(fwr::Cp1252ToUnicode(static_cast<std::uint8_t>(b)))));
-    return text;
+    return ::FromAnsi(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 std::vector<std::uint8_t> DemoImage(int blocks) {
