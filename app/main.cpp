@@ -108,6 +108,7 @@ int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     setup.errors = &std::cerr;
     setup.live = outputIsTerminal;
     setup.columns = TerminalColumns;
+    setup.terminalInput = isatty(STDIN_FILENO) ? STDIN_FILENO : -1;
     TerminalView view(std::cin, std::cout, setup);
     WizardAssembly wizard(view, cl, log);
     const bool loaded = wizard.Load();

@@ -39,7 +39,8 @@ public:
     void SendValueCommand(std::uint8_t cmd, std::int32_t value);
     void SendValueCommandB8(std::int32_t value);
     bool SendRecordAddress(int unit);
-    void WriteRecord(int unit);  // BlockBuffer[0..16]
+    // BlockBuffer[0..16]. True when the DC took the record; a refused address skips it silently (false).
+    bool WriteRecord(int unit);
 
     // The DC's clock.
     bool StartClockSet();

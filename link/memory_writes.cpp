@@ -177,12 +177,12 @@ bool CommModule::SendRecordAddress(int unit) {
 constexpr double kRecordTimeout = 0.2;
 constexpr int kRecordResends = 10;
 
-void CommModule::WriteRecord(int unit) {
+bool CommModule::WriteRecord(int unit) {
     LinkState& s = link_;
     s.LinkStop = false;
     Discard();
     if (!SendRecordAddress(unit))
-        return;
+        return false;
     if (!s.ReceiveBuffer.empty())
         s.ReceiveBuffer[0] = 0;  // the address's acknowledgement is not the record's
     std::copy_n(s.BlockBuffer.begin(), 17, s.TransmitBuffer.begin());
@@ -204,6 +204,8 @@ void CommModule::WriteRecord(int unit) {
         if (resends > kRecordResends || s.ReplyComplete || s.LinkStop)
             break;
     }
-    if (s.LinkStop || resends > kRecordResends)
+    const bool failed = s.LinkStop || resends > kRecordResends;
+    if (failed)
         UpdateAborted_ = true;
+    return !failed;
 }

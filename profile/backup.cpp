@@ -29,14 +29,16 @@ void TakeSerialDigits(ProfileState& p, const QString& serial) {
         p.SerialDigits[std::size_t(i)] = std::uint8_t(serial[i].digitValue());
 }
 
-void ReportDamaged(UpdateContext& c, const QString& why) {
-    c.tasks.InsertTaskList(
-        IconFailure, c.Text(Txt::BackupFileDamaged).arg(c.session.profile.BackupFilePath, why), QString());
+void ReportDamaged(UpdateContext& c, const QString& why, QString* damage) {
+    const QString text = c.Text(Txt::BackupFileDamaged).arg(c.session.profile.BackupFilePath, why);
+    c.tasks.InsertTaskList(IconFailure, text, QString());
+    if (damage)
+        *damage = text;
 }
 
 }  // namespace
 
-BackupLookup GetBackupProfile(UpdateContext& c) {
+BackupLookup GetBackupProfile(UpdateContext& c, QString* damage) {
     ProfileState& p = c.session.profile;
     const std::vector<std::uint8_t>& rb = c.session.link.ReceiveBuffer;
     if (!ReadBlockZero(c))
@@ -54,12 +56,12 @@ BackupLookup GetBackupProfile(UpdateContext& c) {
     QFile file(p.BackupFilePath);
     QString why;
     if (!file.open(QIODevice::ReadOnly)) {
-        ReportDamaged(c, file.errorString());
+        ReportDamaged(c, file.errorString(), damage);
         return BackupLookup::Damaged;
     }
     ProfileState loaded = p;
     if (!DecodeBackup(file.readAll(), loaded, &why)) {
-        ReportDamaged(c, why);
+        ReportDamaged(c, why, damage);
         return BackupLookup::Damaged;
     }
     const int memory = c.session.firmware.FwrMemorySize;
@@ -76,7 +78,7 @@ BackupLookup GetBackupProfile(UpdateContext& c) {
     }
     const ProfileRange range = NormaliseProfileRange(start, end, memory);
     if (range.blockCount > kMaxProfileBlocks) {
-        ReportDamaged(c, QStringLiteral("%1 blocks").arg(range.blockCount));
+        ReportDamaged(c, QStringLiteral("%1 blocks").arg(range.blockCount), damage);
         return BackupLookup::Damaged;
     }
     p = std::move(loaded);

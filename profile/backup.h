@@ -10,8 +10,9 @@ enum class BackupLookup {
     Damaged,     // a file of this DC's name that is not a backup (the user has been told); left as it is
 };
 
-// Reads block 0 of the connected DC, names its backup file and, when the file exists, loads it.
-BackupLookup GetBackupProfile(UpdateContext& c);
+// Reads block 0 of the connected DC, names its backup file and, when the file exists, loads it. For a damaged
+// file, *damage receives the text of the task row that reported it.
+BackupLookup GetBackupProfile(UpdateContext& c, QString* damage = nullptr);
 
 // Reads the DC's profile into the tables and the backup file, unless a usable backup of this DC is already
 // there. UpdateAborted reports a failed backup.

@@ -7,25 +7,50 @@
 
 QString RecoveryInstructions(const TextDatabase& texts) {
     const QString br = QStringLiteral("\r\n");
-    const auto step = [&](int n, Txt id) { return QString::number(n) + QStringLiteral(". ") + texts.GetText(id); };
+    const auto step = [&](int n, Txt id) {
+        return QString::number(n) + QStringLiteral(". ") + texts.GetText(id);
+    };
     return step(1, Txt::RecoverStepPlugCable) + br + step(2, Txt::RecoverStepWatchMode) + br +
            step(3, Txt::RecoverStepClipCable) + br + texts.GetText(Txt::RecoverLinePcScreen) + br +
-           texts.GetText(Txt::RecoverLineNoPcScreen) + br + texts.GetText(Txt::RecoverLineClipAgain) + br + br +
-           step(4, Txt::RecoverStepKeepClipped) + br + step(5, Txt::RecoverStepOk) + br +
+           texts.GetText(Txt::RecoverLineNoPcScreen) + br + texts.GetText(Txt::RecoverLineClipAgain) + br +
+           br + step(4, Txt::RecoverStepKeepClipped) + br + step(5, Txt::RecoverStepOk) + br +
            step(6, Txt::RecoverStepCancel) + br;
 }
 
+namespace {
+
+// The user gave no answer (the box was closed, input ended): the file stays, and the task list says where.
+void KeepBackup(UpdateContext& c) {
+    c.tasks.InsertTaskList(IconInformation, c.Text(Txt::BackupKept).arg(c.session.profile.BackupFilePath),
+                           QString());
+}
+
+}  // namespace
+
 void ProfileRecovering(UpdateContext& c) {
     Session& s = c.session;
+    // The last command must take the DC out of Deep Sleep, however the wizard got here.
+    s.EnterDeepSleep = false;
     const QString title = c.Text(Txt::ProfileRecovery);
-    if (c.view.ShowMessageBox(c.Text(Txt::RecoveryQuestion), title, MbYesNoWarning) != IdYes) {
-        QFile::remove(s.profile.BackupFilePath);
-        return;
+    switch (c.view.ShowMessageBox(c.Text(Txt::RecoveryQuestion), title, MbYesNoWarning)) {
+        case IdYes:
+            break;
+        case IdNo:  // the only answer that gives the saved profile up
+            QFile::remove(s.profile.BackupFilePath);
+            return;
+        default:
+            KeepBackup(c);
+            return;
     }
     while (!s.wizard.ProfileRestored) {
-        if (c.view.ShowMessageBox(RecoveryInstructions(c.texts), title, MbOkCancelInformation) != IdOk) {
+        const int answer = c.view.ShowMessageBox(RecoveryInstructions(c.texts), title, MbOkCancelInformation);
+        if (answer == IdCancel) {  // "Click Cancel to give up"
             s.wizard.ProfileRestored = true;
             QFile::remove(s.profile.BackupFilePath);
+            break;
+        }
+        if (answer != IdOk) {
+            KeepBackup(c);
             break;
         }
         c.priority.SetProcessPriority(0, 0, PriorityHigh);
@@ -34,7 +59,8 @@ void ProfileRecovering(UpdateContext& c) {
             c.priority.SetProcessPriority(0, 0, PriorityNormal);
             continue;
         }
-        switch (GetBackupProfile(c)) {
+        QString damage;
+        switch (GetBackupProfile(c, &damage)) {
             case BackupLookup::Usable:
                 RestoreProfile(c);
                 break;
@@ -42,6 +68,7 @@ void ProfileRecovering(UpdateContext& c) {
                 c.priority.SetProcessPriority(0, 0, PriorityNormal);
                 break;
             case BackupLookup::Damaged:  // nothing to restore from; the file stays for a closer look
+                c.view.ShowMessageBox(damage, title, MbOkExclamation);  // the task list may be hidden
                 s.wizard.ProfileRestored = true;
                 break;
             case BackupLookup::NotUsable:

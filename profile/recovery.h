@@ -3,7 +3,9 @@
 #include "run/update_context.h"
 
 // At Close, while a profile is left unrestored: offers the restore, guides the user through reconnecting the
-// DC and repeats it until it is confirmed or the user gives up.
+// DC and repeats it until it is confirmed or the user gives up. Only No at the question or Cancel at the
+// instructions gives the backup file up; no answer keeps it and ends the recovery. The DC is left out of
+// Deep Sleep whenever it was addressed.
 void ProfileRecovering(UpdateContext& c);
 
 // The reconnect instructions of the recovery box: six numbered steps, lines ended by "\r\n".

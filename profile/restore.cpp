@@ -3,6 +3,8 @@
 #include <QFile>
 #include <numeric>
 
+#include "profile/profile_range.h"
+
 namespace {
 
 // Blocks stored at these addresses are retried as 16-byte records when their block write fails.
@@ -27,10 +29,12 @@ void WriteBlocks(UpdateContext& c, int& failing) {
     }
 }
 
-void WriteRecords(UpdateContext& c, int from) {
+// False when any record was not taken: its address was refused or never acknowledged, so it was skipped.
+bool WriteRecords(UpdateContext& c, int from) {
     ProfileState& p = c.session.profile;
     const int count = p.ProfileBlockCount;
     auto& buffer = c.session.link.BlockBuffer;
+    bool allTaken = true;
     for (int v = from; v <= count; ++v) {
         c.tasks.SetTaskProgress(v, count);
         const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
@@ -40,11 +44,35 @@ void WriteRecords(UpdateContext& c, int from) {
             buffer[std::size_t(n)] = std::uint8_t(row[std::size_t(g)]);
             if (n == 15) {
                 buffer[16] = std::uint8_t(std::accumulate(buffer.begin(), buffer.begin() + 16, 0) % 256);
-                c.comm.WriteRecord(address);  // a failed record does not stop the others
+                allTaken =
+                    c.comm.WriteRecord(address) && allTaken;  // a failed record does not stop the others
                 ++address;
             }
         }
     }
+    return allTaken;
+}
+
+// Records name the block's stored address, which a DC may read as the block's own unit or 256 units lower:
+// only reading each retried block back at its own unit shows that the profile is in place. A failed read or
+// any difference sets UpdateAborted.
+bool RetriedBlocksInPlace(UpdateContext& c, int from) {
+    Session& s = c.session;
+    const ProfileState& p = s.profile;
+    const std::vector<std::uint8_t>& rb = s.link.ReceiveBuffer;
+    for (int v = from; v <= p.ProfileBlockCount; ++v) {
+        const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
+        const int unit = row[0] + kRingStart;
+        c.comm.ReadBlocks(unit, unit);
+        bool same = !s.UpdateAborted;
+        for (int k = 1; same && k <= 128; ++k)
+            same = rb[std::size_t(k)] == row[std::size_t(k)];
+        if (!same) {
+            s.UpdateAborted = true;
+            return false;
+        }
+    }
+    return true;
 }
 
 void Failed(UpdateContext& c, Txt why) {
@@ -66,7 +94,10 @@ void RestoreProfile(UpdateContext& c) {
     WriteBlocks(c, failing);
     if (failing > 0 && RetriedRecordWise(p.ProfileBlocks[std::size_t(failing - 1)][0])) {
         s.UpdateAborted = false;
-        WriteRecords(c, failing);
+        if (!WriteRecords(c, failing))
+            s.UpdateAborted = true;
+        else if (!s.UpdateAborted)
+            RetriedBlocksInPlace(c, failing);  // before the header: a header confirms nothing of them
     }
 
     if (s.UpdateAborted) {

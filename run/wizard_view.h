@@ -10,8 +10,10 @@ enum MessageBoxStyle : int {
     MbOkExclamation = 48,
     MbYesNoWarning = 52,
     MbOkCancelInformation = 65,
+    MbDefaultSecond = 0x100,  // added to a style: the second button (No, Cancel) is the default
 };
-enum MessageBoxAnswer : int { IdOk = 1, IdCancel = 2, IdYes = 6, IdNo = 7 };
+// IdNoAnswer: a box with a choice was closed, escaped or met the end of input without a button chosen.
+enum MessageBoxAnswer : int { IdNoAnswer = 0, IdOk = 1, IdCancel = 2, IdYes = 6, IdNo = 7 };
 
 enum class WizardButton { Next, Back, Close, Print };
 
@@ -47,7 +49,7 @@ public:
     virtual void SetButtonEnabled(WizardButton button, bool enabled) = 0;
     virtual void SetButtonVisible(WizardButton button, bool visible) = 0;
 
-    // Modal; returns IdOk, IdCancel, IdYes or IdNo.
+    // Modal; returns IdOk, IdCancel, IdYes, IdNo or, for a box with a choice, IdNoAnswer.
     virtual int ShowMessageBox(const QString& text, const QString& title, int style) = 0;
     // A problem that ends start-up: a critical box in the window; the terminal writes it to standard error.
     virtual void ShowStartupError(const QString& text, const QString& title) {

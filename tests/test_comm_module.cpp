@@ -112,8 +112,9 @@ private slots:
             x.refusals = {{0xB5, DcPhase::Data, refusals}};
             x.silenceStartFrame = 2, x.silenceFrameCount = lost;
         }));
-        for (int i = 0; i < 129; ++i)
+        for (int i = 0; i < 128; ++i)
             f.link.BlockBuffer[std::size_t(i)] = std::uint8_t(255 - i);
+        f.link.BlockBuffer[128] = 0xC0;  // the data's sum
         f.comm->WriteBlock(3080, 0xB5);
         QTEST(f.UpdateAborted, "aborts");
         QTEST(int(f.Sent().size()), "frames");

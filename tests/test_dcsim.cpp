@@ -70,6 +70,7 @@ private slots:
         QFETCH(int, value);
         QFETCH(bool, installed);
         DcModel dc;
+        QCOMPARE(Send(dc, {0xA8, 0x55, 0x00}), Bytes{0x5A});  // image blocks are taken in Deep Sleep only
         const Bytes profile = dc.Block(0x0110 + 256);
         const std::uint8_t write = first ? 0xB5 : 0xB7;
         WriteBlock(dc, write, 0x0100, 0x11, 0xF0);

@@ -63,13 +63,17 @@ private slots:
         QTest::addColumn<B::Icon>("icon");
         QTest::addColumn<B::StandardButton>("defaultButton");
         QTest::addColumn<B::StandardButton>("escape");
+        // Escape and closing a box with a choice choose nothing (NoButton).
         QTest::newRow("16 ok critical") << 16 << B::StandardButtons(B::Ok) << B::Critical << B::Ok << B::Ok;
         QTest::newRow("17 ok/cancel critical")
-            << 17 << (B::Ok | B::Cancel) << B::Critical << B::Ok << B::Cancel;
+            << 17 << (B::Ok | B::Cancel) << B::Critical << B::Ok << B::NoButton;
         QTest::newRow("48 ok exclamation") << 48 << B::StandardButtons(B::Ok) << B::Warning << B::Ok << B::Ok;
-        QTest::newRow("52 yes/no exclamation") << 52 << (B::Yes | B::No) << B::Warning << B::Yes << B::No;
+        QTest::newRow("52 yes/no exclamation")
+            << 52 << (B::Yes | B::No) << B::Warning << B::Yes << B::NoButton;
+        QTest::newRow("52 + 0x100: No is the default")
+            << 52 + 0x100 << (B::Yes | B::No) << B::Warning << B::No << B::NoButton;
         QTest::newRow("65 ok/cancel information")
-            << 65 << (B::Ok | B::Cancel) << B::Information << B::Ok << B::Cancel;
+            << 65 << (B::Ok | B::Cancel) << B::Information << B::Ok << B::NoButton;
     }
     void boxStyle() {
         QFETCH(int, style);
@@ -81,8 +85,11 @@ private slots:
         QCOMPARE(setup.buttons, buttons);
         QCOMPARE(setup.icon, icon);
         // Each button answers its own ID; a box closed otherwise answers as its escape button.
-        const std::map<QMessageBox::StandardButton, int> ids{
-            {QMessageBox::Ok, 1}, {QMessageBox::Cancel, 2}, {QMessageBox::Yes, 6}, {QMessageBox::No, 7}};
+        const std::map<QMessageBox::StandardButton, int> ids{{QMessageBox::NoButton, 0},
+                                                             {QMessageBox::Ok, 1},
+                                                             {QMessageBox::Cancel, 2},
+                                                             {QMessageBox::Yes, 6},
+                                                             {QMessageBox::No, 7}};
         QCOMPARE(MessageBoxAnswerFor(QMessageBox::NoButton, setup), ids.at(escape));
 
         // A real box, answered from the keyboard: every button of these styles is the default or the escape.
@@ -129,6 +136,20 @@ private slots:
             std::fill(expected.begin(), expected.begin() + std::ptrdiff_t(i) + 1, 1);
             QCOMPARE(calls, expected);
         }
+    }
+
+    // Next greyed under the focus as an update starts: the focus must not pass on to Close, where a stray
+    // Enter or Space would stop the upload.
+    void focusDoesNotFallToClose() {
+        MFUMain w;
+        QVERIFY(Shown(w));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        Child(w, "NextCmd")->setFocus();
+        QVERIFY(Child(w, "NextCmd")->hasFocus());
+        w.SetButtonEnabled(WizardButton::Next, false);
+        w.SetButtonEnabled(WizardButton::Back, false);
+        QVERIFY(QApplication::focusWidget() != Child(w, "CloseCmd"));
     }
 
     // Rows appended, the newest one's status replaced, cleared; a percentage status shows a filled bar, a

@@ -51,6 +51,10 @@ private slots:
         const int high = PriorityHigh, normal = PriorityNormal;
         const QStringList none;
         QTest::newRow("No: file deleted, DC not addressed") << dc << A{IdNo} << none << P{};
+        QTest::newRow("question closed: file kept, said so")
+            << dc << A{IdNoAnswer} << QStringList{"910:0"} << P{};
+        QTest::newRow("instructions closed: file kept, said so")
+            << dc << A{IdYes, IdNoAnswer} << QStringList{"910:0"} << P{};
         QTest::newRow("Yes, OK, OK with no DC, then Cancel")
             << silent << A{IdYes, IdOk, IdOk, IdCancel} << none << P{high, normal, high, normal};
         QTest::newRow("OK with another DC that has a file") << other << A{IdYes, IdOk} << none << P{high};
@@ -99,15 +103,18 @@ private slots:
         for (const QString& row : rows)
             want << f.Text(Txt(row.left(3).toInt())) + '|' + f.Text(Txt(row.mid(4).toInt()));
         for (const auto& row : f.view.rows)
-            shown << row.event + '|' + row.status;
+            shown << QString(row.event).replace(f.BackupPath(), "%1") + '|' + row.status;
         QCOMPARE(shown, want);
-        QCOMPARE(f.session.wizard.ProfileRestored, answers.front() != IdNo);
-        QCOMPARE(QFile::exists(f.BackupPath()), dc.serialNumber != 210417);  // kept for DC 210417's next time
+        const bool noAnswer = answers.back() == IdNoAnswer;
+        QCOMPARE(f.session.wizard.ProfileRestored, answers.front() == IdYes && !noAnswer);
+        // Kept for DC 210417's next time, as it was.
+        QCOMPARE(FileBytes(f.BackupPath()),
+                 dc.serialNumber != 210417 || noAnswer ? ExpectedBackupFile(saved, 512) : QByteArray());
         QVERIFY(!QFile::exists(otherPath));
         const auto& now = f.sim.Device().Memory();
         QVERIFY(rows.endsWith("796:777") ? Units(now, 256, 287) == Units(saved, 256, 287) : now == before);
         QCOMPARE(f.priority.classes, priorities);
-        if (answers.front() == IdNo)
+        if (answers.front() != IdYes)
             QVERIFY(f.sim.Sent().empty());
         else
             Finished(f);
@@ -122,6 +129,8 @@ private slots:
         QCOMPARE(f.Count(0xB5, 4) + f.Count(0xB2, 4), 0);
         QCOMPARE(f.view.rows.size(), std::size_t(1));
         QVERIFY(f.view.rows[0].icon == 2 && f.view.rows[0].event.contains(f.BackupPath()));
+        QCOMPARE(f.view.boxes.size(), std::size_t(3));  // and a box says it: the task list may be hidden
+        QCOMPARE(f.view.boxes[2].text, f.view.rows[0].event);
         Finished(f);
     }
 };

@@ -226,17 +226,22 @@ private slots:
         QTest::addColumn<bool>("restored");
         QTest::addColumn<int>("answer");
         QTest::addColumn<int>("recoveries");
-        QTest::newRow("after, restored") << false << true << 0 << 0;
-        QTest::newRow("after, left unrestored") << false << false << 0 << 1;
-        QTest::newRow("during, Yes") << true << false << int(IdYes) << 1;
-        QTest::newRow("during, No") << true << false << int(IdNo) << 0;
+        QTest::addColumn<bool>("again");  // then Back, Next, Next: an update that stops before its backup
+        QTest::newRow("after, restored") << false << true << 0 << 0 << false;
+        QTest::newRow("after, left unrestored") << false << false << 0 << 1 << false;
+        QTest::newRow("after, left unrestored, tried again") << false << false << 0 << 1 << true;
+        QTest::newRow("during, Yes") << true << false << int(IdYes) << 1 << false;
+        QTest::newRow("during, No") << true << false << int(IdNo) << 0 << false;
     }
     void close() {
         QFETCH(bool, during);
         QFETCH(bool, restored);
         QFETCH(int, answer);
+        QFETCH(bool, again);
         WizardFixture f;
         f.ToPage2();
+        f.session.profile.BackupFilePath = QDir(f.appDir.path()).filePath("513.210417.bin");
+        QVERIFY(restored || QFile(f.session.profile.BackupFilePath).open(QIODevice::WriteOnly));
         bool endedInside = false, linkStoppedInside = false;
         f.device.duringUpdate = [&] {
             f.session.wizard.ProfileRestored = restored;
@@ -249,11 +254,17 @@ private slots:
         };
         f.device.updateOk = restored;
         f.Machine().NextClick();
+        if (again) {
+            f.device.duringUpdate = nullptr;
+            f.Machine().BackClick();
+            f.Machine().NextClick();
+            f.Machine().NextClick();
+        }
         QVERIFY(!endedInside);
         QCOMPARE(linkStoppedInside, answer == IdYes);
         QCOMPARE(f.view.boxes.size(), size_t(during));
         if (during)
-            QCOMPARE(f.view.boxes[0].style, int(MbYesNoWarning));
+            QCOMPARE(f.view.boxes[0].style, MbYesNoWarning | MbDefaultSecond);
         if (answer == IdNo) {
             QVERIFY(!f.Machine().Ended() && f.view.Enabled(WizardButton::Back) && f.device.recoveries == 0);
             return;
@@ -267,7 +278,7 @@ private slots:
         QVERIFY(f.session.link.LinkStop && f.session.link.LinkError);
         f.Machine().NextClick();
         f.Machine().CloseClick();
-        QCOMPARE(f.device.readIdCalls + f.device.updateCalls, 2);
+        QCOMPARE(f.device.readIdCalls + f.device.updateCalls, again ? 4 : 2);
         QCOMPARE(f.device.stopLinkCalls + f.device.releaseCalls + f.device.recoveries,
                  2 + (restored ? 0 : 1));
     }

@@ -1,4 +1,8 @@
 // Terminal mode: the lines it prints, the answers it reads, and the exit statuses of whole runs.
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
 #include <QtTest>
 #include <sstream>
 
@@ -7,13 +11,28 @@
 
 namespace {
 
-// A terminal view reading this input.
+// A terminal view reading this input; terminalInput stands for the descriptor of a terminal it reads from.
 struct Terminal {
-    explicit Terminal(const QString& input = {}) : in(input.toStdString()) {}
+    explicit Terminal(const QString& input = {}, int terminalInput = -1)
+        : in(input.toStdString()), view(in, out, TerminalSetup{.terminalInput = terminalInput}) {}
     QStringList Lines() const { return QString::fromStdString(out.str()).split('\n', Qt::SkipEmptyParts); }
     std::istringstream in;
     std::ostringstream out;
-    TerminalView view{in, out};
+    TerminalView view;
+};
+
+// A pseudo-terminal on which "y" was typed before anything asked for it.
+struct TypedAhead {
+    TypedAhead() {
+        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || ::write(master, "y\n", 2) != 2)
+            qFatal("no pseudo-terminal");
+    }
+    ~TypedAhead() { ::close(slave), ::close(master); }
+    bool StillPending() const {
+        pollfd p{slave, POLLIN, 0};
+        return ::poll(&p, 1, 100) == 1;
+    }
+    int master = -1, slave = -1;
 };
 
 }  // namespace
@@ -48,23 +67,37 @@ private slots:
     void boxes_data() {
         QTest::addColumn<int>("style");
         QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("atTerminal");  // a "y" typed ahead there must be discarded, never taken
         QTest::addColumn<int>("answer");
         QTest::addColumn<QString>("left");  // what a later read still finds
-        QTest::newRow("OK only reads nothing") << int(MbOkCritical) << "back\n" << int(IdOk) << "back";
-        QTest::newRow("OK/Cancel: empty line") << int(MbOkCancelCritical) << "\nx\n" << int(IdOk) << "x";
-        QTest::newRow("OK/Cancel: cancel") << int(MbOkCancelCritical) << "cancel\n" << int(IdCancel) << "";
-        QTest::newRow("OK/Cancel: end of input") << int(MbOkCancelInformation) << "" << int(IdCancel) << "";
-        QTest::newRow("OK/Cancel: asks again") << int(MbOkCancelCritical) << "what\nOK\n" << int(IdOk) << "";
-        QTest::newRow("Yes/No: y") << int(MbYesNoWarning) << "y\n" << int(IdYes) << "";
-        QTest::newRow("Yes/No: empty is No") << int(MbYesNoWarning) << "\n" << int(IdNo) << "";
+        const int yesNo = MbYesNoWarning, okCancel = MbOkCancelCritical;
+        QTest::newRow("OK only reads nothing") << int(MbOkCritical) << "back\n"
+                                               << false << int(IdOk) << "back";
+        QTest::newRow("OK/Cancel: empty line") << okCancel << "\nx\n" << false << int(IdOk) << "x";
+        QTest::newRow("OK/Cancel: cancel") << okCancel << "cancel\n" << false << int(IdCancel) << "";
+        QTest::newRow("OK/Cancel: end of input is no answer")
+            << okCancel << "" << false << int(IdNoAnswer) << "";
+        QTest::newRow("OK/Cancel: asks again") << okCancel << "what\nOK\n" << false << int(IdOk) << "";
+        QTest::newRow("Yes/No: y") << yesNo << "y\n" << false << int(IdYes) << "";
+        QTest::newRow("Yes/No: n") << yesNo << "n\n" << false << int(IdNo) << "";
+        QTest::newRow("Yes/No: empty or unknown is no answer") << yesNo << "\nno\n"
+                                                               << false << int(IdNoAnswer) << "no";
+        QTest::newRow("Yes/No: end of input")
+            << yesNo + MbDefaultSecond << "" << false << int(IdNoAnswer) << "";
+        QTest::newRow("terminal: asks until yes or no") << yesNo << "\nnein\nNo\nx\n"
+                                                        << true << int(IdNo) << "x";
+        QTest::newRow("terminal: OK/Cancel") << okCancel << "cancel\n" << true << int(IdCancel) << "";
     }
     void boxes() {
         QFETCH(int, style);
         QFETCH(QString, input);
+        QFETCH(bool, atTerminal);
         QFETCH(int, answer);
         QFETCH(QString, left);
-        Terminal t(input);
+        TypedAhead typed;
+        Terminal t(input, atTerminal ? typed.slave : -1);
         QCOMPARE(t.view.ShowMessageBox("Line one\r\nline two", "Title", style), answer);
+        QCOMPARE(typed.StillPending(), !atTerminal);
         QCOMPARE(t.Lines().first(), QStringLiteral("[Title] Line one line two"));
         std::string rest;
         std::getline(t.in, rest);

@@ -121,17 +121,20 @@ bool UpdateFirmware(UpdateContext& c) {
             p.ProfileBackupActive = false;
     }
 
+    // Without a backup of its own the update leaves ProfileRestored as it began: True, unless a backup of an
+    // earlier attempt in this run still waits for the recovery at Close.
     if (p.ProfileBackupActive) {
         if (!s.UpdateAborted) {
             RestoreProfile(c);
         } else {
             s.wizard.ProfileRestored = false;
         }
-    } else {
-        s.wizard.ProfileRestored = true;
     }
     c.SetDeviceClockNow();
-    c.comm.SetDeepSleep();
+    // A DC whose profile waits for the recovery stays in Deep Sleep, where it takes memory writes; the
+    // recovery takes it out when it ends.
+    if (s.wizard.ProfileRestored)
+        c.comm.SetDeepSleep();
     const bool succeeded = !failed && !s.UpdateAborted && s.wizard.ProfileRestored;
     if (succeeded) {
         c.tasks.InsertTaskList(IconInformation, c.Text(Txt::UpdateSucceeded), QString());

@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include "support/device_id.h"
+#include "support/file_exists.h"
 #include "support/language.h"
 #include "wizard/instruction_pages.h"
 
@@ -92,32 +93,54 @@ bool StageMachine::OpenTextDatabase() {
     return true;
 }
 
+void StageMachine::SetBusy(Busy busy) {
+    busy_ = busy;
+    if (busy != Busy::None) {
+        view_.SetButtonEnabled(WizardButton::Next, false);
+        view_.SetButtonEnabled(WizardButton::Back, false);
+    }
+}
+
+bool StageMachine::ConnectToDc() {
+    if (!device_.ReadDeviceId() || closeRequested_)
+        return false;
+    if (!CheckDeviceId(session_.device.DeviceIdText, session_.firmware.FwrModelId,
+                       session_.device.DeviceVersion)) {
+        view_.ShowMessageBox(texts_.GetText(Txt::UpdateOnlyFor) + ' ' + session_.firmware.FwrModelName + '!',
+                             QString::fromLatin1(kBoxTitle), MbOkExclamation);
+        return false;
+    }
+    session_.EnterDeepSleep = true;
+    if (!device_.SetDeepSleep()) {
+        if (!closeRequested_) {
+            view_.ShowMessageBox(QString::fromLatin1(kDeepSleepFailed), QString::fromLatin1(kBoxTitle),
+                                 MbOkCritical);
+        }
+        return false;
+    }
+    return true;
+}
+
 void StageMachine::NextClick() {
-    if (ended_ || updateRunning_)
+    if (ended_ || busy_ != Busy::None)
         return;
     WizardState& form = session_.wizard;
     form.CurrentStage += 1;
 
     if (form.CurrentStage == 2) {
-        if (!device_.ReadDeviceId()) {
+        SetBusy(Busy::Connecting);
+        const bool connected = ConnectToDc();
+        busy_ = Busy::None;
+        if (!connected)
             form.CurrentStage = 1;
+        view_.SetButtonEnabled(WizardButton::Next, true);
+        view_.SetButtonEnabled(WizardButton::Back, form.CurrentStage > 1);
+        if (closeRequested_) {
+            CloseAfterStop();
             return;
         }
-        if (!CheckDeviceId(session_.device.DeviceIdText, session_.firmware.FwrModelId,
-                           session_.device.DeviceVersion)) {
-            view_.ShowMessageBox(
-                texts_.GetText(Txt::UpdateOnlyFor) + ' ' + session_.firmware.FwrModelName + '!',
-                QString::fromLatin1(kBoxTitle), MbOkExclamation);
-            form.CurrentStage = 1;
+        if (!connected)
             return;
-        }
-        session_.EnterDeepSleep = true;
-        if (!device_.SetDeepSleep()) {
-            form.CurrentStage = 1;
-            view_.ShowMessageBox(QString::fromLatin1(kDeepSleepFailed), QString::fromLatin1(kBoxTitle),
-                                 MbOkCritical);
-            return;
-        }
     }
 
     if (form.CurrentStage < 3) {
@@ -128,7 +151,8 @@ void StageMachine::NextClick() {
 
     session_.EnterDeepSleep = false;
     session_.profile.ProfileBackupActive = true;
-    form.ProfileRestored = true;
+    // A backup this run left unrestored stays offered at Close until an attempt confirms a restore.
+    form.ProfileRestored = form.ProfileRestored || !FileExists(session_.profile.BackupFilePath);
     view_.SetFrameVisible(false);
     view_.SetTaskListVisible(true);
     view_.SetButtonEnabled(WizardButton::Next, false);
@@ -138,8 +162,7 @@ void StageMachine::NextClick() {
 
 void StageMachine::RunUpdate() {
     // Back would re-enter the stage machine under a running upload: it waits until the update has ended.
-    view_.SetButtonEnabled(WizardButton::Back, false);
-    updateRunning_ = true;
+    SetBusy(Busy::Updating);
     updateRan_ = true;
     lastUpdateSucceeded_ = device_.UpdateFirmware();
     if (!lastUpdateSucceeded_ && !options_.LogPath.isEmpty()) {
@@ -147,19 +170,22 @@ void StageMachine::RunUpdate() {
             IconInformation, texts_.GetText(Txt::LogLocation).arg(QDir::toNativeSeparators(options_.LogPath)),
             QString());
     }
-    updateRunning_ = false;
+    busy_ = Busy::None;
     view_.SetButtonEnabled(WizardButton::Back, true);
+    if (closeRequested_)
+        CloseAfterStop();
+}
 
-    if (closeRequested_) {
-        // The stop flags have done their work: the recovery that Close may run needs a working link.
-        session_.link.LinkStop = false;
-        session_.link.LinkError = false;
-        CloseSequence();
-    }
+// Close came while the DC was busy: the stop flags have ended the exchange, and the recovery that Close may
+// run needs a working link.
+void StageMachine::CloseAfterStop() {
+    session_.link.LinkStop = false;
+    session_.link.LinkError = false;
+    CloseSequence();
 }
 
 void StageMachine::BackClick() {
-    if (ended_ || updateRunning_)
+    if (ended_ || busy_ != Busy::None)
         return;
     if (session_.wizard.CurrentStage > 1) {
         session_.wizard.CurrentStage = 1;
@@ -180,7 +206,7 @@ void StageMachine::GoBack() {
 
 void StageMachine::ResetStage() {
     priority_.SetProcessPriority(0, 0, PriorityNormal);
-    if (!updateRunning_)
+    if (busy_ == Busy::None)
         view_.SetButtonEnabled(WizardButton::Back, true);
 }
 
@@ -199,15 +225,22 @@ void StageMachine::LoadStepInstructions(int n) {
 }
 
 void StageMachine::CloseClick() {
-    if (ended_)
+    if (ended_ || closeRequested_ || busy_ == Busy::Closing)
         return;
-    if (updateRunning_) {
-        if (closeRequested_)
-            return;
-        const int answer = view_.ShowMessageBox(
-            texts_.GetText(Txt::CloseDuringUpdate),
-            QStringLiteral("KAV 1F ") + texts_.GetText(Txt::FirmwareUpdate), MbYesNoWarning);
-        if (answer != IdYes)
+    if (busy_ == Busy::Connecting) {
+        // Nothing to lose yet: end the exchange, then close once it has returned.
+        closeRequested_ = true;
+        session_.link.LinkStop = true;
+        session_.link.LinkError = true;
+        return;
+    }
+    if (busy_ == Busy::Updating) {
+        // No is the default: a stray Enter must not stop an upload.
+        const int answer =
+            view_.ShowMessageBox(texts_.GetText(Txt::CloseDuringUpdate),
+                                 QStringLiteral("KAV 1F ") + texts_.GetText(Txt::FirmwareUpdate),
+                                 MbYesNoWarning | MbDefaultSecond);
+        if (answer != IdYes || ended_ || busy_ != Busy::Updating)
             return;
         // Let the running update unwind through its own failure paths; Close follows when it has returned.
         closeRequested_ = true;
@@ -219,8 +252,9 @@ void StageMachine::CloseClick() {
 }
 
 void StageMachine::CloseSequence() {
-    if (ended_)
+    if (ended_ || busy_ == Busy::Closing)
         return;
+    SetBusy(Busy::Closing);
     if (!session_.wizard.ProfileRestored)
         device_.ProfileRecovering();
     view_.SetOnTop(false);

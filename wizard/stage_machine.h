@@ -52,16 +52,23 @@ public:
 
     bool Ended() const { return ended_; }
     int ExitCode() const { return exitStatus_; }
-    bool UpdateRunning() const { return updateRunning_; }
+    bool UpdateRunning() const { return busy_ == Busy::Updating; }
     bool UpdateHasRun() const { return updateRan_; }
     int CurrentStage() const { return session_.wizard.CurrentStage; }
 
     std::function<void()> OnEnded;  // the front end leaves its event loop
 
 private:
+    // What talks to the DC right now. While it does, Next and Back are off and their clicks ignored, since
+    // the waits deliver clicks; Close is asked, deferred or ignored.
+    enum class Busy { None, Connecting, Updating, Closing };
+
     void InitInfo();
     bool OpenTextDatabase();
+    bool ConnectToDc();  // page 1: identify, check the model, enter Deep Sleep
     void RunUpdate();
+    void SetBusy(Busy busy);
+    void CloseAfterStop();
     void CloseSequence();
     void End(int status);
 
@@ -75,7 +82,7 @@ private:
 
     bool ended_ = false;
     int exitStatus_ = ExitClosedBeforeUpdate;
-    bool updateRunning_ = false;
+    Busy busy_ = Busy::None;
     bool updateRan_ = false;
     bool lastUpdateSucceeded_ = false;
     bool closeRequested_ = false;

@@ -11,9 +11,15 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A DC as page 1 leaves it: in Deep Sleep, where it takes memory writes.
+inline DcConfig Asleep(DcConfig dc) {
+    dc.deepSleep = true;
+    return dc;
+}
+
 // A CommModule talking to the in-process simulated DC on a virtual clock.
 struct LinkFixture {
-    explicit LinkFixture(DcConfig config = {}) : sim(clock, std::move(config)) {
+    explicit LinkFixture(DcConfig config = {}) : sim(clock, Asleep(std::move(config))) {
         link.ReceiveBuffer.assign(1024 * 136 + 2, 0);
         link.ReadBuffer.assign(1024 * 136 + 2, 0);
         comm = std::make_unique<CommModule>(link, UpdateAborted, EnterDeepSleep, DeviceIdText, sim.Serial(),

@@ -24,6 +24,7 @@ struct TestFirmware {
     int blocks = 8;  // per image
     std::uint16_t memory = 512;
     std::string minVersion = "1A";  // the fifth field of the device-versions resource
+    std::string modelId = "KAV1F";  // Windows ANSI bytes
 };
 
 // A DC with its profile in units start .. end, its data drawn from seed.
@@ -37,7 +38,7 @@ inline DcConfig ProfileDc(int start, int end, std::uint32_t seed = 1, int serial
 // device, a recording view as the window. The firmware is loaded by the real loader from a file the format
 // module wrote.
 struct UpdateFixture {
-    explicit UpdateFixture(DcConfig dc = {}, TestFirmware fw = {}) : sim(clock, std::move(dc)) {
+    explicit UpdateFixture(DcConfig dc = {}, TestFirmware fw = {}) : sim(clock, Asleep(std::move(dc))) {
         session.AppDir = appDir.path();
         comm = std::make_unique<CommModule>(session.link, session.UpdateAborted, session.EnterDeepSleep,
                                             session.device.DeviceIdText, sim.Serial(), clock, sim.Pump());
@@ -61,7 +62,7 @@ struct UpdateFixture {
             image[i] = std::uint8_t(i * 7 + 3);
         fwr::EncodeInput in;
         in.modelNumber = 513, in.version = "1B", in.subVersion = 5, in.memorySize = fw.memory;
-        in.code2Parameter = 0x0102, in.modelName = "KAV 1F", in.modelId = "KAV1F";
+        in.code2Parameter = 0x0102, in.modelName = "KAV 1F", in.modelId = fw.modelId;
         if (fw.kind != TestKind::Code2Only)
             in.image1 = image;
         if (fw.kind != TestKind::CodeOnly)

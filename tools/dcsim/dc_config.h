@@ -47,6 +47,10 @@ struct DcConfig {
     double restartSeconds = 8.0;
     double latency = 0.004;  // seconds from a frame's arrival to the start of its reply
     bool throttle = false;   // 38400 baud 8N1, both directions
+    bool deepSleep = false;  // starts in Deep Sleep, as page 1 of the wizard leaves it
+    // How 0xB2 reads its unit: absolute, as the header record at unit 4 assumes, or relative to the profile
+    // ring like 0xB5 (unit + 256), as the record-wise retry of a profile block assumes.
+    bool relativeRecords = false;
     DcFaults faults;
 };
 

@@ -88,7 +88,10 @@ std::vector<std::vector<std::uint8_t>> ReplyPieces(const std::vector<std::uint8_
 }
 
 DcModel::DcModel(DcConfig config)
-    : config_(std::move(config)), idText_(config_.idText), subVersion_(config_.subVersion) {
+    : config_(std::move(config)),
+      idText_(config_.idText),
+      subVersion_(config_.subVersion),
+      deepSleep_(config_.deepSleep) {
     idText_.resize(16, ' ');
     Fill();
 }
@@ -233,6 +236,8 @@ std::vector<std::uint8_t> DcModel::Data(std::span<const std::uint8_t> frame) {
     if (Refused(command, DcPhase::Data, phaseUnit_))
         return {kRefuse};
     if (phase_ == Phase::Block) {
+        if (command == 0xB5 && !imagePending_ && Sum8(payload) != check)
+            return {kRefuse};
         if (command == 0xB5) {
             const auto base = static_cast<std::size_t>((phaseUnit_ + kRingStart) * kUnit);
             for (std::size_t i = 0; i < payload.size() && base + i < memory_.size(); ++i)
@@ -245,7 +250,8 @@ std::vector<std::uint8_t> DcModel::Data(std::span<const std::uint8_t> frame) {
     } else if (Sum8(payload) != check) {
         return {kRefuse};
     } else if (phase_ == Phase::Record) {
-        const auto base = static_cast<std::size_t>(phaseUnit_ * kUnit);
+        const int unit = phaseUnit_ + (config_.relativeRecords ? kRingStart : 0);
+        const auto base = static_cast<std::size_t>(unit * kUnit);
         for (std::size_t i = 0; i < payload.size() && base + i < memory_.size(); ++i)
             memory_[base + i] = payload[i];
     } else {
@@ -271,6 +277,9 @@ std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, 
         return {};
     if (Refused(command, DcPhase::Command, frame.size() == 4 ? Word(frame) : -1))
         return {kRefuse};
+    const bool write = command == 0xB5 || command == 0xB7 || command == 0xB2 || command == 0x97;
+    if (write && !deepSleep_)
+        return {kRefuse};
     switch (command) {
         case 0x84: {
             std::vector<std::uint8_t> reply{kAck};
@@ -282,6 +291,7 @@ std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, 
             if (frame[1] != 0x55 && frame[1] != 0x99)
                 return {};
             deepSleep_ = frame[1] == 0x55;
+            imagePending_ = deepSleep_;
             return {kAck};
         case 0xBA:
             return {kAck, subVersion_};
@@ -319,6 +329,7 @@ std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, 
 }
 
 void DcModel::Close(std::map<int, std::uint8_t>& checks, std::uint16_t value, bool firstImage, double now) {
+    imagePending_ = false;
     unsigned sum = 0;
     for (const auto& [unit, check] : checks)
         sum += check;

@@ -30,16 +30,21 @@ struct DcClockRecord {
 //   A8 55|99 00      -> 5A (enter | leave Deep Sleep)
 //   BA 00            -> 5A, sub-version
 //   B4 hi lo 00      -> 5A, the 128 bytes at unit hi:lo (absolute; 0xFF beyond the memory)
-//   B5|B7 hi lo 00   -> 5A, then the data phase: 128 bytes, check byte, 00 -> 5A. The check byte is not
-//                       tested (firmware blocks carry their own). B5 writes the profile area: unit + 256, so
-//                       a block read at unit u is written back at u - 256. B7 writes a separate second-image
-//                       store.
+//   B5|B7 hi lo 00   -> 5A, then the data phase: 128 bytes, check byte, 00 -> 5A. B5 writes the profile
+//                       area: unit + 256, so a block read at unit u is written back at u - 256. B7 writes a
+//                       separate second-image store. Image blocks carry the firmware file's check byte and
+//                       are taken as they come: B7 blocks, and B5 blocks from entering Deep Sleep until an
+//                       image is closed. Any other B5 block is a profile block: A5 unless its check byte is
+//                       the sum of its data mod 256.
 //   B6 hi lo 00      -> 5A; closes the first image: the value must be the sum mod 65536 of the check bytes of
 //                       the B5 blocks since the last close (a rewritten unit counts once).
 //   B8 hi lo 00      -> 5A; the second image's parameter, kept.
 //   B9 hi lo 00      -> 5A; closes the second image like B6 does the first, for the B7 blocks.
-//   B2 hi lo 00      -> 5A, then 16 bytes, their sum mod 256, 00 -> 5A, or A5 for a wrong sum; absolute unit.
+//   B2 hi lo 00      -> 5A, then 16 bytes, their sum mod 256, 00 -> 5A, or A5 for a wrong sum; the unit is
+//                       absolute, or + 256 with relativeRecords.
 //   97 00            -> 5A, then 8 bytes, their sum mod 256, 00 -> 5A, or A5 for a wrong sum.
+// The memory writes (B5, B7, B2, 97) are refused (A5) unless the device is in Deep Sleep: entered with A8 55
+// and not left with A8 99. The restart after an image keeps it.
 // A data phase is recognised by its length alone; a frame of any other length ends it and is read as a
 // command. A refused data phase (A5) may be sent again. After a close the device restarts: it hears nothing
 // for restartSeconds. A matching first image brings versionAfterUpdate into the identification text, a
@@ -97,6 +102,7 @@ private:
     std::uint8_t lastCommand_ = 0;
     double restartUntil_ = -1.0;
     bool deepSleep_ = false;
+    bool imagePending_ = false;  // B5 blocks are image blocks: Deep Sleep entered, no image closed since
     int installs_ = 0;
     int rejected_ = 0;
 };

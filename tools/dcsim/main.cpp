@@ -71,6 +71,9 @@ Parsed ParseOptions(const QCoreApplication& app) {
     const QCommandLineOption restart("restart-seconds", "Silence after an image is closed.", "s");
     const QCommandLineOption latency("latency-ms", "Reply latency.", "ms");
     const QCommandLineOption throttle("throttle", "Keep to the wire rate of 38400 baud.");
+    const QCommandLineOption asleep("asleep", "Start in Deep Sleep (memory writes are refused outside it).");
+    const QCommandLineOption relative(
+        "relative-records", "Read the unit of a B2 record as B5 does, relative to the profile ring.");
     const QCommandLineOption silentFrom("silent-from", "Power loss: hear nothing from frame n on.", "n");
     const QCommandLineOption silence("silence", "Lose k frames starting at frame n.", "n:k");
     const QCommandLineOption refuse("refuse", "Answer A5 count times: CMD:COUNT or CMD/data:COUNT (hex).",
@@ -82,9 +85,9 @@ Parsed ParseOptions(const QCoreApplication& app) {
     const QCommandLineOption chatter("chatter", "Keep sending bytes unasked.");
     const QCommandLineOption verbose("verbose", "Log the frames on standard error.");
     const QCommandLineOption noStdin("no-stdin", "Do not end when standard input closes.");
-    p.addOptions({id,     sub,     memory,      serial,   profile,    seed,    newVersion,
-                  newSub, restart, latency,     throttle, silentFrom, silence, refuse,
-                  split,  stray,   strayBefore, chatter,  verbose,    noStdin});
+    p.addOptions({id,      sub,     memory,      serial,  profile,  seed,       newVersion, newSub,
+                  restart, latency, throttle,    asleep,  relative, silentFrom, silence,    refuse,
+                  split,   stray,   strayBefore, chatter, verbose,  noStdin});
     p.process(app);
 
     Parsed r;
@@ -137,6 +140,8 @@ Parsed ParseOptions(const QCoreApplication& app) {
             r.error = QStringLiteral("--stray-before wants a command byte in hex or 'any'");
     }
     c.throttle = p.isSet(throttle);
+    c.deepSleep = p.isSet(asleep);
+    c.relativeRecords = p.isSet(relative);
     f.chatter = p.isSet(chatter);
     r.verbose = p.isSet(verbose);
     r.watchStdin = !p.isSet(noStdin);

@@ -45,7 +45,7 @@ MessageBoxSetup MessageBoxSetupFor(int style) {
         case 1:
             setup.buttons = QMessageBox::Ok | QMessageBox::Cancel;
             setup.defaultButton = QMessageBox::Ok;
-            setup.escapeButton = QMessageBox::Cancel;
+            setup.escapeButton = QMessageBox::NoButton;
             break;
         case 3:
             setup.buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
@@ -55,7 +55,7 @@ MessageBoxSetup MessageBoxSetupFor(int style) {
         case 4:
             setup.buttons = QMessageBox::Yes | QMessageBox::No;
             setup.defaultButton = QMessageBox::Yes;
-            setup.escapeButton = QMessageBox::No;
+            setup.escapeButton = QMessageBox::NoButton;
             break;
         default:
             setup.buttons = QMessageBox::Ok;
@@ -92,6 +92,8 @@ int MessageBoxAnswerFor(QMessageBox::StandardButton pressed, const MessageBoxSet
         pressed = setup.escapeButton;
     }
     switch (pressed) {
+        case QMessageBox::NoButton:
+            return IdNoAnswer;
         case QMessageBox::Cancel:
             return IdCancel;
         case QMessageBox::Yes:
@@ -357,7 +359,12 @@ void MFUMain::UpdateMnemonics() {
 }
 
 void MFUMain::SetButtonEnabled(WizardButton button, bool enabled) {
-    Button(button)->setEnabled(enabled);
+    QPushButton* b = Button(button);
+    // Qt would pass the focus on to the next button, Close, where a stray Enter or Space would stop an
+    // upload.
+    if (!enabled && b->hasFocus())
+        setFocus(Qt::OtherFocusReason);
+    b->setEnabled(enabled);
 }
 
 void MFUMain::SetButtonVisible(WizardButton button, bool visible) {
@@ -372,7 +379,14 @@ int MFUMain::ShowMessageBox(const QString& text, const QString& title, int style
     QMessageBox box(setup.icon, title, WithLineBreaks(text), setup.buttons, this);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(setup.defaultButton);
-    box.setEscapeButton(setup.escapeButton);
+    if (setup.escapeButton == QMessageBox::NoButton) {
+        // Qt would take No or Cancel for Escape: an unseen button takes Escape and closing instead.
+        QPushButton* none = box.addButton(QString(), QMessageBox::RejectRole);
+        none->hide();
+        box.setEscapeButton(none);
+    } else {
+        box.setEscapeButton(setup.escapeButton);
+    }
     box.exec();
     return MessageBoxAnswerFor(box.standardButton(box.clickedButton()), setup);
 }

@@ -22,7 +22,9 @@ struct MessageBoxSetup {
     QMessageBox::StandardButtons buttons;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButton defaultButton = QMessageBox::Ok;
-    QMessageBox::StandardButton escapeButton = QMessageBox::Ok;  // also what closing the box counts as
+    // Also what closing the box counts as. NoButton: Escape and closing choose nothing (IdNoAnswer), so that
+    // no choice is ever made for the user.
+    QMessageBox::StandardButton escapeButton = QMessageBox::Ok;
 };
 
 // style: buttons in the low four bits (0 OK, 1 OK/Cancel, 3 Yes/No/Cancel, 4 Yes/No), icon in the next four
@@ -30,7 +32,7 @@ struct MessageBoxSetup {
 // default.
 MessageBoxSetup MessageBoxSetupFor(int style);
 // IdOk, IdCancel, IdYes or IdNo for the button pressed; NoButton (the box was closed) counts as the escape
-// button.
+// button, or as IdNoAnswer when there is none.
 int MessageBoxAnswerFor(QMessageBox::StandardButton pressed, const MessageBoxSetup& setup);
 
 // Texts whose lines are separated by "\r\n", as Qt shows them.

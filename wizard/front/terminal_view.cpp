@@ -1,5 +1,7 @@
 #include "wizard/front/terminal_view.h"
 
+#include <termios.h>
+
 #include <istream>
 #include <ostream>
 #include <string>
@@ -125,6 +127,9 @@ void TerminalView::PrintPageIfChanged() {
 }
 
 std::optional<QString> TerminalView::ReadLine(const QString& prompt) {
+    // An anxious Enter during a long upload must not answer the question that follows it.
+    if (setup_.terminalInput >= 0)
+        ::tcflush(setup_.terminalInput, TCIFLUSH);
     if (setup_.prompts != nullptr) {
         *setup_.prompts << prompt.toStdString();
         setup_.prompts->flush();
@@ -138,17 +143,26 @@ std::optional<QString> TerminalView::ReadLine(const QString& prompt) {
 int TerminalView::ShowMessageBox(const QString& text, const QString& title, int style) {
     FlushRow();
     Print(QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text));
-    switch (style) {
-        case MbYesNoWarning: {
-            const QString answer = Answer(ReadLine(QStringLiteral("(yes/no) > ")));
-            return answer == QLatin1String("y") || answer == QLatin1String("yes") ? IdYes : IdNo;
-        }
-        case MbOkCancelCritical:
-        case MbOkCancelInformation:
+    switch (style & 0x0F) {
+        case 4:  // Yes/No: only a plain yes or no is an answer
+            while (true) {
+                const std::optional<QString> line = ReadLine(QStringLiteral("(yes/no) > "));
+                const QString answer = Answer(line);
+                if (answer == QLatin1String("y") || answer == QLatin1String("yes"))
+                    return IdYes;
+                if (answer == QLatin1String("n") || answer == QLatin1String("no"))
+                    return IdNo;
+                if (!line || setup_.terminalInput < 0)
+                    return IdNoAnswer;
+                Print(QStringLiteral("Please answer yes or no."));
+            }
+        case 1:  // OK/Cancel
             while (true) {
                 const std::optional<QString> line = ReadLine(QStringLiteral("(Enter = OK, cancel) > "));
                 const QString answer = Answer(line);
-                if (!line || answer == QLatin1String("cancel"))
+                if (!line)
+                    return IdNoAnswer;
+                if (answer == QLatin1String("cancel"))
                     return IdCancel;
                 if (answer.isEmpty() || answer == QLatin1String("ok"))
                     return IdOk;

@@ -14,6 +14,9 @@ struct TerminalSetup {
     std::ostream* errors = nullptr;   // problems that end start-up; none: the output
     bool live = false;                // output is a terminal: running rows and their progress shown at once
     std::function<int()> columns;     // the terminal's width, so a live line never wraps; 0: unknown
+    // The input's descriptor when it is a terminal, else -1. Lines typed there while the DC was busy are
+    // discarded before each question, and a Yes/No box asks again until it gets an answer.
+    int terminalInput = -1;
 };
 
 // Terminal mode: the wizard's window as lines of text. Pages are printed when a decision is asked for, task
