@@ -44,8 +44,8 @@ bool WriteRecords(UpdateContext& c, int from) {
             buffer[std::size_t(n)] = std::uint8_t(row[std::size_t(g)]);
             if (n == 15) {
                 buffer[16] = std::uint8_t(std::accumulate(buffer.begin(), buffer.begin() + 16, 0) % 256);
-                allTaken =
-                    c.comm.WriteRecord(address) && allTaken;  // a failed record does not stop the others
+                if (!c.comm.WriteRecord(address))  // a skipped record does not stop the others
+                    allTaken = false;
                 ++address;
             }
         }
@@ -56,7 +56,7 @@ bool WriteRecords(UpdateContext& c, int from) {
 // Records name the block's stored address, which a DC may read as the block's own unit or 256 units lower:
 // only reading each retried block back at its own unit shows that the profile is in place. A failed read or
 // any difference sets UpdateAborted.
-bool RetriedBlocksInPlace(UpdateContext& c, int from) {
+void ReadBackRetriedBlocks(UpdateContext& c, int from) {
     Session& s = c.session;
     const ProfileState& p = s.profile;
     const std::vector<std::uint8_t>& rb = s.link.ReceiveBuffer;
@@ -69,10 +69,9 @@ bool RetriedBlocksInPlace(UpdateContext& c, int from) {
             same = rb[std::size_t(k)] == row[std::size_t(k)];
         if (!same) {
             s.UpdateAborted = true;
-            return false;
+            return;
         }
     }
-    return true;
 }
 
 void Failed(UpdateContext& c, Txt why) {
@@ -97,7 +96,7 @@ void RestoreProfile(UpdateContext& c) {
         if (!WriteRecords(c, failing))
             s.UpdateAborted = true;
         else if (!s.UpdateAborted)
-            RetriedBlocksInPlace(c, failing);  // before the header: a header confirms nothing of them
+            ReadBackRetriedBlocks(c, failing);  // before the header: a header confirms nothing of them
     }
 
     if (s.UpdateAborted) {

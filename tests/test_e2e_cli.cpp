@@ -11,7 +11,9 @@
 namespace {
 
 struct Run {
-    explicit Run(const QString& simArgs = {}, const QStringList& more = {}) {
+    // terminal: a pseudo-terminal in between (script(1)), as for a person at a keyboard.
+    explicit Run(const QString& simArgs = {}, const QStringList& more = {}, bool terminal = false)
+        : atTerminal(terminal) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_DATA_HOME", dir.path());  // the log folder goes in here
         process.setProcessEnvironment(env);
@@ -28,12 +30,15 @@ struct Run {
         if (!simArgs.isEmpty())
             args << "--sim-args" << simArgs;
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(program, args);
+        if (atTerminal)
+            process.start("script", {"-qefc", "'" + program + "' '" + args.join("' '") + "'", "/dev/null"});
+        else
+            process.start(program, args);
     }
-    // Reads output until it holds the text; false after the time-out.
-    bool WaitFor(const QString& text, int seconds) {
+    // Reads output until it holds the text after position `from`; false after the time-out.
+    bool WaitFor(const QString& text, int seconds, qsizetype from = 0) {
         QDeadlineTimer deadline(seconds * 1000);
-        while (!output.contains(text)) {
+        while (output.indexOf(text, from) < 0) {
             if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
                 return false;
             process.waitForReadyRead(200);
@@ -57,6 +62,7 @@ struct Run {
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
+    bool atTerminal = false;
     QTemporaryDir dir;
     QProcess process;
     QString output;
@@ -122,6 +128,27 @@ private slots:
         QVERIFY(run.Backups().isEmpty());
         QVERIFY(run.Log().contains("] The profile of the DC has not been written back yet.") &&
                 run.Log().contains("answer: Yes") && run.Log().endsWith("exit status 1\n"));
+    }
+
+    // An Enter pressed during the upload is discarded: it does not close the wizard after the update.
+    void enterDuringTheUploadAnswersNothing() {
+        Run run("--restart-seconds 1", {}, true);
+        const auto prompt = [&](const QString& after) {  // what is typed earlier counts as typed ahead
+            return run.WaitFor(after, 90) && run.WaitFor("Enter = ", 20, run.output.lastIndexOf(after));
+        };
+        QVERIFY(prompt(">>> Click on Next"));
+        run.Say("\n");
+        QVERIFY2(prompt(kPage2), qPrintable(run.output));
+        run.Say("\n");
+        QVERIFY2(run.WaitFor("Writing the new firmware", 60), qPrintable(run.output));
+        run.Say("\n");
+        QVERIFY2(prompt(kSucceeded), qPrintable(run.output));
+        run.Say("back\n");
+        QVERIFY2(run.WaitFor(">>> Click on Next", 20, run.output.indexOf(kSucceeded)),
+                 qPrintable(run.output));
+        QVERIFY(prompt(">>> Click on Next"));
+        run.Say("close\n");
+        QCOMPARE(run.Finish(20), 0);
     }
 
     // Runs that end at once, with what they say (on either stream) and their exit status.
