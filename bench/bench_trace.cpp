@@ -28,6 +28,7 @@ double Upload(int blocks, RunLog* log, std::size_t* frames) {
     QString id;
     Port& port = tracer ? static_cast<Port&>(*tracer) : sim.Serial();
     CommModule comm(link, aborted, enter, id, port, clock, sim.Pump());
+    comm.SetDeepSleep();  // the DC takes image blocks in Deep Sleep only
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < blocks && !aborted; ++i) {
         link.BlockBuffer.fill(std::uint8_t(i));

@@ -14,7 +14,7 @@ namespace {
 // A terminal view reading this input; terminalInput stands for the descriptor of a terminal it reads from.
 struct Terminal {
     explicit Terminal(const QString& input = {}, int terminalInput = -1)
-        : in(input.toStdString()), view(in, out, TerminalSetup{.terminalInput = terminalInput}) {}
+        : in(input.toStdString()), view(in, out, TerminalSetup{nullptr, nullptr, false, {}, terminalInput}) {}
     QStringList Lines() const { return QString::fromStdString(out.str()).split('\n', Qt::SkipEmptyParts); }
     std::istringstream in;
     std::ostringstream out;

@@ -360,11 +360,13 @@ void MFUMain::UpdateMnemonics() {
 
 void MFUMain::SetButtonEnabled(WizardButton button, bool enabled) {
     QPushButton* b = Button(button);
-    // Qt would pass the focus on to the next button, Close, where a stray Enter or Space would stop an
-    // upload.
-    if (!enabled && b->hasFocus())
+    // Qt would pass the focus of a greyed button on along the row, to Close, where a stray Enter or Space
+    // would stop an upload: the window holds it until Next, its home, is enabled again.
+    if (!enabled && focusWidget() == b)  // also while the window is not active
         setFocus(Qt::OtherFocusReason);
     b->setEnabled(enabled);
+    if (enabled && b == nextCmd_ && focusWidget() == this)
+        nextCmd_->setFocus(Qt::OtherFocusReason);
 }
 
 void MFUMain::SetButtonVisible(WizardButton button, bool visible) {
