@@ -111,6 +111,8 @@ int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     setup.terminalInput = isatty(STDIN_FILENO) ? STDIN_FILENO : -1;
     TerminalView view(std::cin, std::cout, setup);
     WizardAssembly wizard(view, cl, log);
+    // The person at the terminal hears it too: a cable that holds replies back makes every transfer slow.
+    wizard.OnPortLatency = [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
     const bool loaded = wizard.Load();
     return wizard.Finish(RunTerminalWizard(wizard.machine, view, loaded));
 }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <functional>
 #include <memory>
 
 #include "app/command_line.h"
@@ -77,6 +78,11 @@ struct WizardAssembly {
                                          : QStringLiteral("found by searching for the interface cable")) {
         context.ResetStage = [this] { machine.ResetStage(); };
         device.OnRelease = [this] { port.Close(); };
+        port.OnOpened = [this](const LowLatency& latency) {
+            log.Write(latency.Summary());
+            if (OnPortLatency)
+                OnPortLatency(latency.Summary());
+        };
     }
 
     // Start-up, with what a support person needs to know about it in the log.
@@ -129,4 +135,5 @@ struct WizardAssembly {
     WizardDevice device;
     StageMachine machine;
     QString portFoundBy;
+    std::function<void(const QString&)> OnPortLatency;  // what the driver granted against reply latency
 };

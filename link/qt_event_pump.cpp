@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -47,22 +46,20 @@ void QtEventPump::YieldUntil(double deadline) {
         QCoreApplication::processEvents();
         return;
     }
-
-    QEventLoop loop;
+    // Each round of the event loop that delivers something returns here to look at the wakes; the timer
+    // bounds the wait (its event alone ends a round) and is rounded up, so that the deadline has passed when
+    // it fires. No loop of its own: ending one would cost a wake-up of the event loop per reply.
     QTimer timer;
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    loops_.push_back(&loop);
+    ++yields_;
     while (remaining > 0.0 && wakes_ == wakesAtStart) {
-        // Rounded up, so that the deadline has passed when the timer fires.
-        const double milliseconds = std::ceil(std::min(remaining, kLongestTimerSeconds) * 1000.0);
-        timer.start(static_cast<int>(milliseconds));
-        loop.exec();
+        if (!timer.isActive())
+            timer.start(static_cast<int>(std::ceil(std::min(remaining, kLongestTimerSeconds) * 1000.0)));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         remaining = deadline - clock_.Now();
     }
-    timer.stop();
-    loops_.pop_back();
+    --yields_;
 }
 
 void QtEventPump::SleepUntil(double deadline) {
@@ -71,15 +68,13 @@ void QtEventPump::SleepUntil(double deadline) {
 }
 
 void QtEventPump::Wake() {
-    ++wakes_;
     // A yield nested in another (a click handler that waits itself) ends the outer one as well.
-    for (QEventLoop* loop : loops_)
-        loop->quit();
+    ++wakes_;
 }
 
 bool QtEventPump::eventFilter(QObject* watched, QEvent* event) {
     // The click has not been handled yet: wake once it has, so the waiting code sees its effect.
-    if (!loops_.empty() && IsUserInput(event->type()))
+    if (yields_ > 0 && IsUserInput(event->type()))
         QMetaObject::invokeMethod(this, &QtEventPump::Wake, Qt::QueuedConnection);
     return QObject::eventFilter(watched, event);
 }

@@ -1,12 +1,9 @@
 #pragma once
 
 #include <QObject>
-#include <vector>
 
 #include "link/event_pump.h"
 #include "support/clock.h"
-
-class QEventLoop;
 
 // The event pump of the window's thread. YieldUntil runs the Qt event loop, so received bytes and button
 // clicks are delivered, and comes back as soon as one of them has been, or at the deadline. The clock must
@@ -30,6 +27,6 @@ protected:
 
 private:
     Clock& clock_;
-    std::vector<QEventLoop*> loops_;  // the yields now running, innermost last
+    int yields_ = 0;  // the yields now running
     quint64 wakes_ = 0;
 };

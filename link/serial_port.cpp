@@ -25,7 +25,8 @@ bool ProcessAlive(qint64 pid) {
 
 }  // namespace
 
-SerialPort::SerialPort(QtEventPump* pump) : pump_(pump) {
+SerialPort::SerialPort(QtEventPump* pump, SerialDriver* driver)
+    : pump_(pump), driver_(driver != nullptr ? *driver : systemDriver_) {
     QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { DeliverReceived(); });
     QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
                      [this](QSerialPort::SerialPortError error) { HandleError(error); });
@@ -83,7 +84,10 @@ bool SerialPort::Open(const QString& nameOrPath, PortOpenError* error) {
     port_.clearError();
     vanished_ = false;
     ++opened_;
+    latency_ = RequestLowLatency(driver_, Descriptor(), nameOrPath);
     WatchForHangUp();
+    if (OnOpened)
+        OnOpened(latency_);
     return true;
 }
 
@@ -93,8 +97,12 @@ bool SerialPort::IsOpen() const {
 
 void SerialPort::Close() {
     StopWatchingForHangUp();
-    if (port_.isOpen())
+    if (port_.isOpen()) {
+        if (!vanished_)
+            RestoreLowLatency(driver_, Descriptor(), latency_);
         port_.close();
+    }
+    latency_.restoreFlags.reset();
     port_.clearError();
     cableLock_.reset();
 }
@@ -109,6 +117,18 @@ void SerialPort::Discard() {
 void SerialPort::Transmit(std::span<const std::uint8_t> bytes) {
     if (!IsOpen() || bytes.empty())
         return;
+#ifdef Q_OS_UNIX
+    // Straight to the driver while Qt holds nothing back: a command fits the idle line's buffer, and the
+    // event loop is spared a write notification per command. What does not go (an error) takes Qt's way
+    // below.
+    if (port_.bytesToWrite() == 0) {
+        const ssize_t sent = ::write(Descriptor(), bytes.data(), bytes.size());
+        if (sent > 0)
+            bytes = bytes.subspan(static_cast<std::size_t>(sent));
+        if (bytes.empty())
+            return;
+    }
+#endif
     const auto size = static_cast<qint64>(bytes.size());
     const qint64 written = port_.write(reinterpret_cast<const char*>(bytes.data()), size);
     if (written != size) {
@@ -119,6 +139,14 @@ void SerialPort::Transmit(std::span<const std::uint8_t> bytes) {
     }
     // Hand the bytes to the driver now: the caller may go on without running the event loop.
     port_.flush();
+}
+
+int SerialPort::Descriptor() {
+#ifdef Q_OS_UNIX
+    return static_cast<int>(port_.handle());
+#else
+    return -1;  // the driver's latency setting is the user's on Windows
+#endif
 }
 
 void SerialPort::DeliverReceived() {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "link/cable_diagnosis.h"
+#include "link/low_latency.h"
 #include "link/port.h"
 
 class QLockFile;
@@ -12,12 +13,13 @@ class QtEventPump;
 class QSocketNotifier;
 
 // The cable's serial port at the DC's settings: 38400 baud, 8 data bits, no parity, 1 stop bit, no flow
-// control, DTR and RTS on. Received bytes go to OnData as they arrive, then the pump is woken. A port that
-// vanishes (the cable pulled) is closed quietly; what is sent after that goes nowhere. While open, it holds
-// the cable's lock file: a second kav-update on the same cable is refused at once.
+// control, DTR and RTS on, the driver asked for low latency (given back at close). Received bytes go to
+// OnData as they arrive, then the pump is woken. A port that vanishes (the cable pulled) is closed quietly;
+// what is sent after that goes nowhere. While open, it holds the cable's lock file: a second kav-update on the
+// same cable is refused at once.
 class SerialPort final : public Port {
 public:
-    explicit SerialPort(QtEventPump* pump = nullptr);
+    explicit SerialPort(QtEventPump* pump = nullptr, SerialDriver* driver = nullptr);
     ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
@@ -30,7 +32,12 @@ public:
     void Discard() override;
     void Transmit(std::span<const std::uint8_t> bytes) override;
 
+    // What the last open got of the driver's low latency; OnOpened hears it too.
+    const LowLatency& Latency() const { return latency_; }
+    std::function<void(const LowLatency&)> OnOpened;
+
 private:
+    int Descriptor();
     void DeliverReceived();
     void HandleError(QSerialPort::SerialPortError error);
     void Vanish();
@@ -39,6 +46,9 @@ private:
     bool LockCable(const QString& nameOrPath);
 
     QtEventPump* pump_;
+    SystemSerialDriver systemDriver_;
+    SerialDriver& driver_;
+    LowLatency latency_;
     QSerialPort port_;
     std::unique_ptr<QLockFile> cableLock_;
     std::unique_ptr<QSocketNotifier> hangUpWatch_;

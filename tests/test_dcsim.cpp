@@ -1,5 +1,11 @@
 // The simulated DC where the suites driving the program against it rely on it and cannot tell: block 0's
 // layout, the install rule, chatter, and the virtual-time pump's contract.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "tools/dcsim/dc_model.h"
@@ -120,6 +126,39 @@ private slots:
             link.Pump().YieldUntil(1.0);
         QCOMPARE(link.Delivered().size(), std::size_t{99});
         QCOMPARE(link.Pending(), std::size_t{0});  // chatter is not something to wait for
+    }
+
+    // The pseudo-terminal server: a throttled reply leaves whole and never before the model's time, and the
+    // wire log the benchmarks read says when.
+    void serverKeepsToTheModelsTime() {
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("wire"));
+        QProcess sim;
+        sim.start(QStringLiteral(KAV_DC_SIM_PATH), {"--throttle", "--latency-ms", "2", "--wire-log", log});
+        while (!sim.canReadLine())
+            QVERIFY(sim.waitForReadyRead(5000));
+        const int fd = ::open(sim.readLine().trimmed().constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        const std::uint8_t request[] = {0x84, 0x00};
+        QCOMPARE(::write(fd, request, sizeof request), ssize_t{2});
+        char reply[64];
+        ssize_t got = 0;
+        for (pollfd p{fd, POLLIN, 0}; got < 18 && ::poll(&p, 1, 3000) > 0;)
+            got += std::max(ssize_t{0}, ::read(fd, reply + got, sizeof reply - std::size_t(got)));
+        ::close(fd);
+        QCOMPARE(got, ssize_t{18});
+        sim.closeWriteChannel();
+        QVERIFY(sim.waitForFinished(5000));
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> heard = file.readLine().trimmed().split(' ');
+        const QList<QByteArray> wrote = file.readLine().trimmed().split(' ');
+        QCOMPARE(heard.size(), 4);
+        QCOMPARE(wrote.size(), 5);
+        QCOMPARE(heard[0] + heard[2] + heard[3] + wrote[0] + wrote[2], QByteArray("I284O18"));
+        const double due = heard[1].toDouble() + 0.002 + 20 * 10 / 38400.0;  // 2 + 18 bytes at 38400 8N1
+        QVERIFY(std::abs(wrote[3].toDouble() - due) < 1e-6);
+        QVERIFY(wrote[4].toDouble() >= due && wrote[1].toDouble() >= wrote[4].toDouble());
     }
 };
 

@@ -1,40 +1,62 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QObject>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <map>
 #include <vector>
 
 #include "tools/dcsim/dc_model.h"
 
 // Serves a DcModel in real time on a file descriptor (the pseudo-terminal's master side). A transmission is
 // what arrives together: bytes are collected until the frame the device expects is complete, and a pause of
-// more than kGapMs ends a frame the device cannot measure (or a broken one).
-class DcServer : public QObject {
+// more than kGap ends a frame the device cannot measure (or a broken one). A reply is written whole when its
+// last byte would reach the PC: the process sleeps to an absolute deadline on the monotonic clock just before
+// that and waits out the last fraction of a millisecond, so the modelled latency and wire time cost next to
+// nothing on top.
+//
+// The wire log has one line per frame heard, "I <time> <bytes> <first byte, hex>", and one per piece written,
+// "O <written> <bytes> <due> <began>": the write returned, the model's time for the piece, the write began.
+// Times are seconds on the monotonic clock.
+class DcServer {
 public:
-    static constexpr int kGapMs = 50;
+    static constexpr double kGap = 0.050;
 
-    DcServer(DcConfig config, int fd, bool verbose, QObject* parent = nullptr);
+    struct Options {
+        bool verbose = false;          // frames on standard error, for a person
+        std::FILE* wireLog = nullptr;  // the wire log, for the benchmarks
+    };
+
+    DcServer(DcConfig config, int fd, Options options);
+    ~DcServer();
+    DcServer(const DcServer&) = delete;
+    DcServer& operator=(const DcServer&) = delete;
+
+    // Serves until stopFd becomes readable (a signal), or inputFd (-1: none) reaches its end.
+    void Run(int stopFd, int inputFd);
+
+    static double Now();  // seconds on the monotonic clock
 
 private:
-    void ReadAvailable();
-    void TakeCompleteFrames();
-    void Process(std::vector<std::uint8_t> frame);
-    void WriteAt(double due, std::vector<std::uint8_t> bytes);
-    void Write(const std::vector<std::uint8_t>& bytes);
-    void Chatter();
-    double Now() const { return static_cast<double>(elapsed_.nsecsElapsed()) * 1e-9; }
+    static constexpr double kNever = std::numeric_limits<double>::infinity();
+
+    void ReadAvailable(double now);
+    void TakeCompleteFrames(double now);
+    void Process(std::vector<std::uint8_t> frame, double now);
+    void RunDue(double now);
+    void Arm();
+    void Write(const std::vector<std::uint8_t>& bytes, double due);
 
     DcModel model_;
     int fd_;
-    bool verbose_;
-    QElapsedTimer elapsed_;
-    QSocketNotifier notifier_;
-    QTimer gap_;
-    QTimer chatter_;
+    Options options_;
+    int timer_ = -1;
+    double armed_ = kNever;
+    double started_;
+    std::multimap<double, std::vector<std::uint8_t>> outgoing_;  // by the time each piece is due
     std::vector<std::uint8_t> pending_;
+    double gapEnds_ = kNever;
+    double nextChatter_ = kNever;
     double lineFree_ = 0.0;  // when the last scheduled reply byte has left
     std::uint32_t chatterState_;
 };

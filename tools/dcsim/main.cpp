@@ -4,10 +4,11 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
+#include <QFile>
 #include <csignal>
 #include <cstdio>
 #include <type_traits>
+#include <vector>
 
 #include "tools/dcsim/dc_server.h"
 #include "tools/dcsim/pty.h"
@@ -52,6 +53,7 @@ struct Parsed {
     DcConfig config;
     bool verbose = false;
     bool watchStdin = true;
+    QString wireLog;
     QString error;
 };
 
@@ -84,10 +86,12 @@ Parsed ParseOptions(const QCoreApplication& app) {
     const QCommandLineOption strayBefore("stray-before", "Command (hex) or 'any' for --stray.", "cmd", "A8");
     const QCommandLineOption chatter("chatter", "Keep sending bytes unasked.");
     const QCommandLineOption verbose("verbose", "Log the frames on standard error.");
+    const QCommandLineOption wireLog(
+        "wire-log", "Log every frame and reply piece with its time, for benchmarks.", "file");
     const QCommandLineOption noStdin("no-stdin", "Do not end when standard input closes.");
     p.addOptions({id,      sub,     memory,      serial,  profile,  seed,       newVersion, newSub,
                   restart, latency, throttle,    asleep,  relative, silentFrom, silence,    refuse,
-                  split,   stray,   strayBefore, chatter, verbose,  noStdin});
+                  split,   stray,   strayBefore, chatter, verbose,  noStdin, wireLog});
     p.process(app);
 
     Parsed r;
@@ -144,6 +148,7 @@ Parsed ParseOptions(const QCoreApplication& app) {
     c.relativeRecords = p.isSet(relative);
     f.chatter = p.isSet(chatter);
     r.verbose = p.isSet(verbose);
+    r.wireLog = p.value(wireLog);
     r.watchStdin = !p.isSet(noStdin);
     if (!ok && r.error.isEmpty())
         r.error = QStringLiteral("a numeric option has a value that is not a number");
@@ -157,7 +162,8 @@ Parsed ParseOptions(const QCoreApplication& app) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // Termination arrives as a readable descriptor, so the event loop ends in order and the pty is released.
+    // Termination arrives as a readable descriptor, so the serving loop ends in order and the pty is
+    // released.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
@@ -178,22 +184,25 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "kav-dc-sim: %s\n", error.c_str());
         return 1;
     }
+    std::vector<char> logBuffer(std::size_t{1} << 16);  // the log is read once the simulator has ended
+    std::FILE* wireLog = nullptr;
+    if (!options.wireLog.isEmpty()) {
+        wireLog = std::fopen(QFile::encodeName(options.wireLog).constData(), "w");
+        if (wireLog == nullptr) {
+            std::fprintf(stderr, "kav-dc-sim: cannot write %s\n", qPrintable(options.wireLog));
+            return 1;
+        }
+        std::setvbuf(wireLog, logBuffer.data(), _IOFBF, logBuffer.size());
+    }
     std::printf("%s\n", pty.SlavePath().c_str());
     std::fflush(stdout);
 
-    DcServer server(options.config, pty.MasterFd(), options.verbose);
-    QSocketNotifier stopNotifier(signalFd, QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    input.setEnabled(options.watchStdin);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&app, &input] {
-        char buffer[256];
-        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0) {
-            input.setEnabled(false);
-            app.quit();
-        }
-    });
-    const int status = app.exec();
+    {
+        DcServer server(options.config, pty.MasterFd(), {options.verbose, wireLog});
+        server.Run(signalFd, options.watchStdin ? STDIN_FILENO : -1);
+    }
+    if (wireLog != nullptr)
+        std::fclose(wireLog);
     ::close(signalFd);
-    return status;
+    return 0;
 }
