@@ -25,21 +25,14 @@
 namespace {
 
 constexpr int kCodeBlocks = 1024;
-constexpr int kProfileBlocks = 988;  // a wrapped ring of the 1024 KB model: all of it
-constexpr double kRestartSeconds = 8.0;
-const QStringList kSimArgs = {"--memory",
-                              "1024",
-                              "--id",
-                              "KAV1F V1A 1024KB",
-                              "--profile",
-                              "5000:4000",
-                              "--new-version",
-                              "1B",
-                              "--throttle",
-                              "--latency-ms",
-                              "1",
-                              "--restart-seconds",
-                              QString::number(kRestartSeconds)};
+constexpr int kProfileBlocks = 988;      // a wrapped ring of the 1024 KB model: all of it
+constexpr double kRestartSeconds = 8.0;  // as below
+// A 1 ms DC at the wire rate; the 1024 KB model with a wrapped profile ring, so the whole ring is backed up.
+const QStringList kSimArgs = QStringLiteral(
+                                 "--throttle --latency-ms 1 --memory 1024 --profile 5000:4000 "
+                                 "--new-version 1B --restart-seconds 8")
+                                 .split(u' ') +
+                             QStringList{"--id", "KAV1F V1A 1024KB"};
 const QString kPage1 = QStringLiteral(">>> Click on Next button to continue... >>>");
 const QString kSucceeded = QStringLiteral("The firmware update has been completed successfully.");
 const QString kNotCompleted = QStringLiteral("The firmware update was not completed.");
