@@ -15,8 +15,8 @@ class QSocketNotifier;
 // The cable's serial port at the DC's settings: 38400 baud, 8 data bits, no parity, 1 stop bit, no flow
 // control, DTR and RTS on, the driver asked for low latency (given back at close). Received bytes go to
 // OnData as they arrive, then the pump is woken. A port that vanishes (the cable pulled) is closed quietly;
-// what is sent after that goes nowhere. While open, it holds the cable's lock file: a second kav-update on the
-// same cable is refused at once.
+// what is sent after that goes nowhere. While open, it holds the cable's lock file: a second kav-update on
+// the same cable is refused at once.
 class SerialPort final : public Port {
 public:
     explicit SerialPort(QtEventPump* pump = nullptr, SerialDriver* driver = nullptr);
