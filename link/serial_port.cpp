@@ -3,6 +3,7 @@
 #include <QLockFile>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <utility>
 
 #include "link/qt_event_pump.h"
 
@@ -110,8 +111,8 @@ void SerialPort::Close() {
 void SerialPort::Discard() {
     if (!IsOpen())
         return;
-    port_.clear(QSerialPort::Input);
-    port_.clear(QSerialPort::Output);
+    // One call for both queues: the driver flushes input, then output.
+    port_.clear(QSerialPort::AllDirections);
 }
 
 void SerialPort::Transmit(std::span<const std::uint8_t> bytes) {
@@ -150,6 +151,7 @@ int SerialPort::Descriptor() {
 }
 
 void SerialPort::DeliverReceived() {
+    delivered_ = true;
     const QByteArray data = port_.readAll();
     if (!data.isEmpty() && OnData)
         OnData(std::span(reinterpret_cast<const std::uint8_t*>(data.constData()),
@@ -193,6 +195,9 @@ void SerialPort::WatchForHangUp() {
         return;
     hangUpWatch_ = std::make_unique<QSocketNotifier>(hangUpFd_, QSocketNotifier::Read);
     QObject::connect(hangUpWatch_.get(), &QSocketNotifier::activated, &port_, [this] {
+        // Data just delivered is no hang-up; a hung-up line keeps the watch firing, so the next round looks.
+        if (std::exchange(delivered_, false))
+            return;
         pollfd probe{hangUpFd_, 0, 0};
         if (::poll(&probe, 1, 0) == 1 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
             Vanish();

@@ -54,5 +54,6 @@ private:
     std::unique_ptr<QSocketNotifier> hangUpWatch_;
     int hangUpFd_ = -1;  // a second descriptor of the port: Qt allows one read notifier per descriptor
     bool vanished_ = false;
-    quint64 opened_ = 0;  // counts opens, so a close meant for a vanished port spares its successor
+    bool delivered_ = false;  // data came since the hang-up watch last fired
+    quint64 opened_ = 0;      // counts opens, so a close meant for a vanished port spares its successor
 };
