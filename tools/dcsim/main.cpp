@@ -91,7 +91,7 @@ Parsed ParseOptions(const QCoreApplication& app) {
     const QCommandLineOption noStdin("no-stdin", "Do not end when standard input closes.");
     p.addOptions({id,      sub,     memory,      serial,  profile,  seed,       newVersion, newSub,
                   restart, latency, throttle,    asleep,  relative, silentFrom, silence,    refuse,
-                  split,   stray,   strayBefore, chatter, verbose,  noStdin, wireLog});
+                  split,   stray,   strayBefore, chatter, verbose,  noStdin,    wireLog});
     p.process(app);
 
     Parsed r;
