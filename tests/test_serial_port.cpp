@@ -53,12 +53,7 @@ struct Pty {
 struct FakeDriver final : SerialDriver {
     FakeDriver(int f, bool r, bool fo, int t) : flags(f), timer(t), refuse(r), follows(fo) {}
     std::optional<int> Flags(int) override { return flags < 0 ? std::nullopt : std::optional(flags); }
-    bool SetFlags(int, int value) override {
-        if (refuse || flags < 0)
-            return false;
-        flags = value;
-        return true;
-    }
+    bool SetFlags(int, int value) override { return !refuse && flags >= 0 && (flags = value, true); }
     std::optional<QString> ReadAttribute(const QString& path) override {
         if (timer < 0 || !path.endsWith(QStringLiteral("/device/latency_timer")))
             return std::nullopt;
@@ -209,12 +204,11 @@ private slots:
         QTest::addColumn<int>("timer");  // -1: none
         QTest::addColumn<bool>("granted");
         QTest::addColumn<int>("timerAfter");
-        const int on = kLowLatencyFlag;
         QTest::newRow("pseudo-terminal") << -1 << false << true << -1 << false << -1;
         QTest::newRow("FTDI: the flag brings the timer to 1 ms") << 0x40 << false << true << 16 << true << 1;
         QTest::newRow("the driver ignores the flag") << 0 << false << false << 16 << true << 16;
         QTest::newRow("the flag refused") << 0x40 << true << true << 16 << false << 16;
-        QTest::newRow("already on: left on") << (on | 0x40) << false << true << 16 << true << 1;
+        QTest::newRow("already on: left on") << (kLowLatencyFlag | 0x40) << false << true << 16 << true << 1;
         QTest::newRow("no latency timer") << 0 << false << true << -1 << true << -1;
     }
     // Asked for at open, read back, explained when the timer stays slow, given back at close.
