@@ -1,9 +1,17 @@
-// The device link against the simulated DC: wire bytes, resend counts, time-outs and flags.
+// The link: finding the cable's port (the registry locations by Windows family, the USB ids elsewhere),
+// opening it at start-up with the box that names what keeps it from opening; and the device link against
+// the simulated DC: wire bytes, resend counts, time-outs and flags.
 #include <QtTest>
 
 #include "fakes/link_fixture.h"
+#include "fakes/recording_view.h"
+#include "link/port_discovery.h"
+#include "support/in_memory_registry.h"
+#include "support/text_database.h"
+#include "wizard/cable_check.h"
 
 Q_DECLARE_METATYPE(Bytes)
+Q_DECLARE_METATYPE(SerialPortRecord)
 using Frames = std::vector<Bytes>;
 
 namespace {
@@ -31,10 +39,67 @@ bool Run(LinkFixture& f, int routine) {
     return routines[routine]();
 }
 
+// Finds the cable at the searches the script says; no cable once it runs out.
+class ScriptedFinder final : public CableFinder {
+public:
+    bool Find(DeviceState& device) override {
+        const bool present = calls < script.size() && script[calls];
+        ++calls;
+        device.InterfacePortName = present ? QStringLiteral("/dev/ttyUSB0") : QString();
+        return present;
+    }
+    QList<bool> script;
+    qsizetype calls = 0;
+};
+
+// Refuses the first opens with the system's words given, then opens.
+class ScriptedOpener final : public PortOpener {
+public:
+    bool Open(const QString& name, PortOpenError* error) override {
+        names << name;
+        open = names.size() > refusals.size();
+        if (!open)
+            *error = {code, refusals[names.size() - 1]};
+        return open;
+    }
+    bool IsOpen() const override { return open; }
+    QStringList refusals;
+    QSerialPort::SerialPortError code = QSerialPort::OpenError;
+    QStringList names;
+    bool open = false;
+};
+
+// The system's answers, as a table row gives them.
+class FakePortSystem final : public PortSystem {
+public:
+    std::vector<UsbDeviceRecord> UsbDevices() const override { return usb; }
+    DeviceNodeRecord DeviceNode(const QString&) const override { return node; }
+    std::vector<PortLockRecord> PortLocks(const QString&) const override { return locks; }
+    std::vector<ProcessRecord> Processes(const QString&) const override { return processes; }
+    std::vector<UsbDeviceRecord> usb;
+    DeviceNodeRecord node{true, true, QStringLiteral("dialout")};
+    std::vector<PortLockRecord> locks;
+    std::vector<ProcessRecord> processes;
+};
+
+const QString kPlug = QStringLiteral(
+    "\r\nPlug the cable into a USB port of the PC and click OK to search again, or click Cancel to quit.");
+const QString kRetry = QStringLiteral("\r\nClick OK to try again, or click Cancel to quit.");
+const QString kNotFound = "The USB interface cable was not found." + kPlug;
+QString NotOpened(const char* port, const char* reason) {
+    return QStringLiteral("The cable's port %1 was found but could not be opened: %2.").arg(port, reason) +
+           kRetry;
+}
+
+const QString kCableKey = QStringLiteral("Enum\\FTDIBUS\\VID_0403+PID_F460+20030001A\\0000");
+const QString kSerialComm = QStringLiteral("Hardware\\DeviceMap\\SerialComm");
+
 }  // namespace
 
 class CommModuleTest : public QObject {
     Q_OBJECT
+
+    TextDatabase texts_;
 
 private slots:
     void framesOnTheWire_data() {
@@ -56,37 +121,34 @@ private slots:
         QTEST(f.Sent(), "wire");
     }
 
-    void identificationInPieces() {
-        LinkFixture f(WithFaults([](DcFaults& x) { x.splitSizes = {5, 5, 8}; }));
-        QVERIFY(f.comm->ReadDeviceId());
-        QCOMPARE(f.sim.Delivered().size(), size_t(3));
-        QCOMPARE(f.link.ReceivedCount, 18);
-        QCOMPARE(f.DeviceIdText, QStringLiteral("KAV1F V1A 0512KB"));
-    }
-
     void silentDcTimesOut_data() {
         QTest::addColumn<int>("routine");
         QTest::addColumn<int>("sends");
         QTest::addColumn<double>("seconds");  // about, from the first send to the give-up
         QTest::addColumn<bool>("aborts");
-        QTest::newRow("identify: 12 requests 2 s apart") << int(Identify) << 12 << 22.0 << false;
-        QTest::newRow("deep sleep: 5 sends, 4 waits of 1 s") << int(Enter) << 5 << 4.0 << true;
-        QTest::newRow("status byte: 12 requests 1 s apart") << int(Status) << 12 << 11.0 << false;
-        QTest::newRow("block read: 5 requests, 0.8 s") << int(Read3072) << 5 << 0.8 << true;
-        QTest::newRow("value command: 5 sends") << int(B6) << 5 << 4.0 << true;
-        QTest::newRow("record address: 12 sends, skipped quietly") << int(RecordAddr) << 12 << 1.1 << false;
-        QTest::newRow("clock start: 5 sends") << int(SetClock) << 5 << 0.4 << true;
-        QTest::newRow("block address: 22 sends") << int(Address) << 22 << 4.2 << true;
+        QTest::addColumn<double>("stopAt");  // a link error then ends the waits that have no other end
+        QTest::newRow("identify: 12 requests 2 s apart") << int(Identify) << 12 << 22.0 << false << 0.0;
+        QTest::newRow("deep sleep: 5 sends, 4 waits of 1 s") << int(Enter) << 5 << 4.0 << true << 0.0;
+        QTest::newRow("status byte: 12 requests 1 s apart") << int(Status) << 12 << 11.0 << false << 0.0;
+        QTest::newRow("block read: 5 requests, 0.8 s") << int(Read3072) << 5 << 0.8 << true << 0.0;
+        QTest::newRow("value command: 5 sends") << int(B6) << 5 << 4.0 << true << 0.0;
+        QTest::newRow("record address: 12 sends, skipped") << int(RecordAddr) << 12 << 1.1 << false << 0.0;
+        QTest::newRow("clock start: 5 sends") << int(SetClock) << 5 << 0.4 << true << 0.0;
+        QTest::newRow("block address: 22 sends") << int(Address) << 22 << 4.2 << true << 0.0;
+        QTest::newRow("deep sleep, link error at 0.5 s") << int(Enter) << 1 << 0.49 << true << 0.5;
+        QTest::newRow("image 2 parameter, link error at 0.5 s") << int(B8) << 1 << 0.49 << true << 0.5;
     }
     void silentDcTimesOut() {
         QFETCH(int, routine);
-        QFETCH(int, sends);
         QFETCH(double, seconds);
+        QFETCH(double, stopAt);
         LinkFixture f(SilentDc());
         // A run that spans midnight must not end early: the time-outs use the monotonic clock.
         f.clock.SetWallClock(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)));
+        if (stopAt > 0)
+            f.sim.ScheduleAt(stopAt, [&] { f.link.LinkStop = f.link.LinkError = true; });
         QVERIFY(!Run(f, routine));
-        QCOMPARE(int(f.Sent().size()), sends);
+        QTEST(int(f.Sent().size()), "sends");
         const auto& at = f.sim.SentTimes();
         const double span = f.clock.Now() - at.front();
         QVERIFY2(span > seconds && span < seconds + 0.1, qPrintable(QString::number(span)));
@@ -136,8 +198,7 @@ private slots:
         QTest::addColumn<double>("seconds");  // the run ends before this time; negative: after it, lost
         QTest::newRow("clock start refused: five sends") << int(SetClock) << 0x97 << 100 << 5 << false << 0.2;
         QTest::newRow("deep sleep refused once") << int(Enter) << 0xA8 << 1 << 2 << true << 0.5;
-        QTest::newRow("record address refused: record skipped")
-            << int(Record) << 0xB2 << 1 << 1 << true << 0.1;
+        QTest::newRow("record address refused: skipped") << int(Record) << 0xB2 << 1 << 1 << true << 0.1;
         QTest::newRow("record lost: address sent again") << int(Record) << 0 << 0 << 3 << true << -0.09;
     }
     void resends() {
@@ -161,26 +222,11 @@ private slots:
         QTest::newRow("midnight") << "00:15:00" << 0x00;
         QTest::newRow("eleven") << "11:59:59" << 0x11;
         QTest::newRow("noon") << "12:30:00" << 0x92;
-        QTest::newRow("one pm") << "13:00:00" << 0x81;
         QTest::newRow("last minute") << "23:59:59" << 0x91;
     }
     void hourByte() {
         QFETCH(QString, time);
         QTEST(int(BuildClockRecord("01/02/03", time, 233)[5]), "hour");
-    }
-
-    void linkErrorEndsWaitsThatHaveNoOtherEnd_data() {
-        QTest::addColumn<int>("routine");
-        QTest::newRow("deep sleep") << int(Enter);
-        QTest::newRow("image 2 parameter") << int(B8);
-    }
-    void linkErrorEndsWaitsThatHaveNoOtherEnd() {
-        QFETCH(int, routine);
-        LinkFixture f(SilentDc());
-        f.sim.ScheduleAt(0.5, [&] { f.link.LinkStop = f.link.LinkError = true; });
-        QVERIFY(!Run(f, routine));
-        QVERIFY(f.clock.Now() < 0.6);
-        QCOMPARE(f.Sent().size(), size_t(1));
     }
 
     void deepSleepAcknowledgementAfterAStrayByte() {
@@ -192,7 +238,12 @@ private slots:
         QCOMPARE(f.sim.Delivered().size(), size_t(2));
     }
 
-    void blockReadInPiecesFillsPositions1To128() {
+    // Replies in pieces: the identification whole, a block at positions 1 to 128.
+    void repliesInPieces() {
+        LinkFixture id(WithFaults([](DcFaults& x) { x.splitSizes = {5, 5, 8}; }));
+        QVERIFY(id.comm->ReadDeviceId());
+        QVERIFY(id.sim.Delivered().size() == 3 && id.link.ReceivedCount == 18);
+        QCOMPARE(id.DeviceIdText, QStringLiteral("KAV1F V1A 0512KB"));
         LinkFixture f(WithFaults([](DcFaults& x) { x.splitSizes = {1, 100, 28}; }));
         f.comm->ReadBlocks(8, 8);
         QVERIFY(!f.UpdateAborted);
@@ -220,15 +271,6 @@ private slots:
         QCOMPARE(s.ReceiveBuffer.size(), size_t(130));
     }
 
-    void chatteringDcDoesNoHarm() {
-        LinkFixture f(WithFaults([](DcFaults& x) { x.chatter = true; }));
-        f.link.ReceiveBuffer.assign(130, 0);
-        f.link.ReadBuffer.assign(130, 0);
-        Run(f, B6);  // the write's append rule meets the chatter
-        Run(f, Read3072);
-        QCOMPARE(f.link.ReceiveBuffer.size(), size_t(130));
-    }
-
     void invalidAddressesStopTheLink() {
         LinkFixture f;
         f.comm->ReadBlocks(-8, -8);
@@ -237,6 +279,232 @@ private slots:
         f.comm->SendValueCommand(0xB6, 70000);
         QVERIFY(f.UpdateAborted);
         QVERIFY(f.Sent().empty());
+    }
+
+    void initTestCase() {
+        QCOMPARE(texts_.Open(qEnvironmentVariable("KAV_TEST_LNG"), 1), TextDatabase::OpenResult::Ok);
+    }
+
+    void testInterface_data() {
+        QTest::addColumn<QString>("port");       // named by the user
+        QTest::addColumn<QList<bool>>("found");  // per search
+        QTest::addColumn<QStringList>("refusals");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<int>("searches");
+        QTest::addColumn<QStringList>("opened");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<bool>("reconnect");  // the cable pulled while a page waited: two tries to reconnect
+        const QString usb0 = QStringLiteral("/dev/ttyUSB0"), xyz = QStringLiteral("/dev/ttyXYZ");
+        const auto row = [](const char* tag, const char* port, QList<bool> found, const char* refusal,
+                            QList<int> answers, bool result, int searches, QStringList opened,
+                            QStringList boxes, bool reconnect = false) {
+            QTest::newRow(tag) << QString::fromLatin1(port) << found
+                               << (*refusal ? QStringList(QString::fromLatin1(refusal)) : QStringList())
+                               << answers << result << searches << opened << boxes << reconnect;
+        };
+        row("cable present", "", {true}, "", {}, true, 1, {usb0}, {});
+        // Nothing to open while the cable is missing.
+        row("plugged in after the box", "", {false, true}, "", {IdOk}, true, 2, {usb0}, {kNotFound});
+        // The cable would be there: the user's answer comes first.
+        row("cancel", "", {false, true}, "", {IdCancel}, false, 1, {}, {kNotFound});
+        row("box closed otherwise", "", {false, true}, "", {0}, false, 1, {}, {kNotFound});
+        row("found but refused", "", {true, true}, "Input/output error", {IdOk}, true, 2, {usb0, usb0},
+            {NotOpened("/dev/ttyUSB0", "Input/output error")});
+        // The reason names what the user cannot: a "%1" in it stays as it is.
+        row("reason with a percent sign", "", {true}, "error %1 50% done", {IdCancel}, false, 1, {usb0},
+            {NotOpened("/dev/ttyUSB0", "error %1 50% done")});
+        row("given port", "/dev/pts/7", {}, "", {}, true, 0, {"/dev/pts/7"}, {});
+        row("given port refused", "/dev/ttyXYZ", {}, "there is no such device", {IdOk}, true, 0, {xyz, xyz},
+            {NotOpened("/dev/ttyXYZ", "there is no such device")});
+        // Said before any command is tried; Cancel stays on the page, and the next try asks again.
+        const QString gone =
+            "The interface cable was unplugged while the wizard waited: its port /dev/ttyUSB0 is gone."
+            "\r\nPlug the cable in again and click OK, or click Cancel to stay on this page.";
+        row("unplugged while waiting, OK", "", {true}, "", {IdOk}, true, 1, {usb0}, {gone}, true);
+        row("unplugged while waiting, Cancel", "", {true}, "", {IdCancel}, false, 0, {}, {gone, gone}, true);
+    }
+    void testInterface() {
+        QFETCH(QString, port);
+        QFETCH(QList<bool>, found);
+        QFETCH(QStringList, refusals);
+        QFETCH(QList<int>, answers);
+        QFETCH(bool, result);
+        QFETCH(QStringList, opened);
+        DeviceState device;
+        ScriptedFinder finder;
+        finder.script = found;
+        ScriptedOpener opener;
+        opener.refusals = refusals;
+        RecordingView view;
+        view.answers.assign(answers.begin(), answers.end());
+        FakePortSystem system;
+        CableCheck cable(device, finder, opener, system, view, texts_, port);
+        QFETCH(bool, reconnect);
+        if (reconnect) {
+            device.InterfacePortName = QStringLiteral("/dev/ttyUSB0");
+            QCOMPARE(cable.Reconnect(), result);
+        }
+
+        QCOMPARE(reconnect ? cable.Reconnect() : cable.TestInterface(), result);
+        QTEST(int(finder.calls), "searches");
+        QCOMPARE(opener.names, opened);
+        QStringList boxes;
+        for (const auto& box : view.boxes)
+            boxes << (box.title == "Interface cable" && box.style == MbOkCancelCritical
+                          ? box.text
+                          : "(other title or style)");
+        QTEST(boxes, "boxes");
+        if (result)
+            QCOMPARE(device.InterfacePortName, opened.last());
+    }
+
+    // Each cause of an unusable port, as the system lookups show it, named in the box with what to do.
+    void causes_data() {
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<int>("code");        // how the open failed
+        QTest::addColumn<QString>("system");  // "usb" a cable without a port, "usb ttyUSB0" one with,
+                                              // "ro"/"gone" the device file, "lock PID PROGRAM|cable",
+                                              // "proc PID NAME holds|-"; items separated by ";"
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<bool>("plug");  // the hint asks to plug the cable in, else to try again
+        const auto row = [](const char* tag, bool found, QSerialPort::SerialPortError code,
+                            const char* system, const char* says, bool plug = false) {
+            QTest::newRow(tag) << found << int(code) << QString::fromLatin1(system) << QString::fromUtf8(says)
+                               << plug;
+        };
+        const auto denied = QSerialPort::PermissionError;
+        row("no driver", false, {}, "usb", "no serial port appeared for it");
+        row("cable with a port, not listed", false, {}, "usb ttyUSB0", "cable was not found.", true);
+        row("no access", true, denied, "ro", "belongs to the group \"dialout\"");
+        row("no access, root's device", true, denied, "ro root", "could not be opened: busy.");
+        row("second kav-update", true, denied, "lock 4242 x cable;proc 4242 kav-update -",
+            "port /dev/ttyUSB0 is already in use by kav-update (process 4242).");
+        row("stale lock, descriptor owner", true, denied,
+            "lock 4242 x cable;proc 300 ModemManager -;proc 77 minicom holds",
+            "in use by minicom (process 77)");
+        row("lock file by pid only", true, denied, "lock 555;proc 555 screen -",
+            "in use by screen (process 555)");
+        row("ModemManager, descriptors hidden", true, denied, "proc 300 ModemManager -",
+            "ModemManager (process 300)");
+        row("brltty", true, denied, "proc 88 brltty -", "brltty (process 88), the braille");
+        row("holder unknown", true, denied, "proc 12 bash -", "in use by another program");
+        row("vanished before the open", true, QSerialPort::DeviceNotFoundError, "",
+            "unplugged while the wizard waited: its port /dev/ttyUSB0 is gone", true);
+        row("denied, then gone", true, denied, "gone", "its port /dev/ttyUSB0 is gone", true);
+    }
+    void causes() {
+        QFETCH(bool, found);
+        QFETCH(int, code);
+        QFETCH(QString, system);
+        QFETCH(bool, plug);
+        FakePortSystem fake;
+        for (const QString& item : system.split(u';', Qt::SkipEmptyParts)) {
+            const QStringList w = item.split(u' ');
+            if (w[0] == "usb")
+                fake.usb.push_back({0x0403, 0xF460, w.mid(1)});
+            else if (w[0] == "ro" || w[0] == "gone")
+                fake.node = {w[0] == "ro", false, w.value(1, QStringLiteral("dialout"))};
+            else if (w[0] == "lock")
+                fake.locks.push_back({w[1].toLongLong(), {}, w.value(3) == "cable"});
+            else
+                fake.processes.push_back({w[1].toLongLong(), w[2], w[3] == "holds"});
+        }
+        fake.usb.push_back({0x0403, 0x6001, {}});  // another FTDI device does not count
+        ScriptedFinder finder;
+        finder.script = {found};
+        ScriptedOpener opener;
+        opener.code = QSerialPort::SerialPortError(code);
+        opener.refusals = {QStringLiteral("busy")};
+        RecordingView view;
+        DeviceState device;
+
+        QVERIFY(!CableCheck(device, finder, opener, fake, view, texts_).TestInterface());
+        QCOMPARE(view.boxes.size(), std::size_t(1));
+        QFETCH(QString, says);
+        QVERIFY2(view.boxes[0].text.contains(says), qPrintable(view.boxes[0].text));
+        QCOMPARE(view.boxes[0].text.split(QStringLiteral("\r\n")).last(), (plug ? kPlug : kRetry).mid(2));
+    }
+
+    void registry_data() {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<QString>("path");  // where the value is stored
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("data");  // stored as a string value, bytes as given
+        QTest::addColumn<int>("number");       // 0: not found
+
+        const QString portName = QStringLiteral("PortName");
+        const QString vcp0 = QStringLiteral("\\Device\\VCP0");
+        const auto row = [](const char* tag, const char* family, const QString& path, const QString& name,
+                            const QByteArray& data, int number) {
+            QTest::newRow(tag) << QString::fromLatin1(family) << path << name << data << number;
+        };
+        row("98: PortName COM4", "Windows98", kCableKey, portName, QByteArrayLiteral("COM4\0"), 4);
+        row("NT: VCP0 COM12", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM12\0"), 12);
+        row("text after the NUL ignored", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM5\0009\0"),
+            5);
+        row("without a NUL", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM6"), 6);
+        row("highest port", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM255\0"), 255);
+        row("COM256", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM256\0"), 0);
+        row("COM1X", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM1X\0"), 0);
+        // Each family reads its own location only.
+        row("98: cable key missing, SerialComm present", "Windows98", kSerialComm, vcp0,
+            QByteArrayLiteral("COM3\0"), 0);
+        row("NT: only the 98 cable key", "WindowsNT", kCableKey, portName, QByteArrayLiteral("COM4\0"), 0);
+        row("98: key without PortName", "Windows98", kCableKey, QStringLiteral("Other"),
+            QByteArrayLiteral("COM4\0"), 0);
+    }
+    void registry() {
+        QFETCH(QString, family);
+        QFETCH(QString, path);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, data);
+        QFETCH(int, number);
+
+        InMemoryRegistry store;
+        store.RefuseWriteAccess();  // a normal user's rights: the cable is found all the same
+        store.SetValue(path, name, RegistryString, data);
+        DeviceState device;
+        device.InterfacePortNumber = 9;  // from an earlier search
+        device.InterfacePortName = QStringLiteral("COM9");
+
+        QCOMPARE(FindInterfacePort(device, store, family), number != 0);
+        QCOMPARE(int(device.InterfacePortNumber), number);
+        QCOMPARE(device.InterfacePortName, number != 0 ? QStringLiteral("COM%1").arg(number) : QString());
+        QCOMPARE(store.OpenKeyCount(), 0);  // closed on every path
+        QCOMPARE(store.AccessRequested(), QList<quint32>{RegistryKeyRead});
+    }
+
+    void usbIds_data() {
+        QTest::addColumn<QList<SerialPortRecord>>("ports");
+        QTest::addColumn<QString>("found");  // empty: none
+
+        const auto port = [](const char* path, bool hasIds = false, quint16 vendor = 0, quint16 product = 0) {
+            return SerialPortRecord{QString::fromLatin1(path), hasIds, vendor, product};
+        };
+        const auto cable = [&port](const char* path) { return port(path, true, 0x0403, 0xF460); };
+        const auto row = [](const char* tag, const QList<SerialPortRecord>& ports, const char* found) {
+            QTest::newRow(tag) << ports << QString::fromLatin1(found);
+        };
+        row("one cable", {port("/dev/ttyS0"), cable("/dev/ttyUSB1")}, "/dev/ttyUSB1");
+        row("other FTDI product", {port("/dev/ttyUSB0", true, 0x0403, 0x6001)}, "");
+        row("other vendor, same product", {port("/dev/ttyUSB0", true, 0x10C4, 0xF460)}, "");
+        row("ids not known, values left over", {port("/dev/ttyUSB0", false, 0x0403, 0xF460)}, "");
+        row("several: first by name", {cable("/dev/ttyUSB4"), cable("/dev/ttyUSB1"), cable("/dev/ttyUSB3")},
+            "/dev/ttyUSB1");
+        row("several: numbers compare as numbers", {cable("/dev/ttyUSB10"), cable("/dev/ttyUSB2")},
+            "/dev/ttyUSB2");
+    }
+    void usbIds() {
+        QFETCH(QList<SerialPortRecord>, ports);
+        QFETCH(QString, found);
+
+        DeviceState device;
+        device.InterfacePortName = QStringLiteral("/dev/old");
+        device.InterfacePortNumber = 4;
+        QCOMPARE(FindInterfacePort(device, std::span<const SerialPortRecord>(ports)), !found.isEmpty());
+        QCOMPARE(device.InterfacePortName, found);
+        QCOMPARE(int(device.InterfacePortNumber), 0);
     }
 };
 

@@ -11,26 +11,20 @@
 namespace {
 
 struct Run {
-    // terminal: a pseudo-terminal in between (script(1)), as for a person at a keyboard.
-    explicit Run(const QString& simArgs = {}, const QStringList& more = {}, bool terminal = false)
-        : atTerminal(terminal) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", dir.path());  // the log folder goes in here
-        process.setProcessEnvironment(env);
+    Run() { env.insert("XDG_DATA_HOME", dir.path()); }  // the log folder goes in here
+    // kav-update --cli --simulate on the demo firmware, its application folder the run's own.
+    void Sim(const QString& simArgs, const QStringList& more = {}, bool terminal = false) {
         Start(KAV_UPDATE_PATH, QStringList{"--app-dir", dir.path(), "--firmware", KAV_DEMO_FIRMWARE} + more,
-              simArgs);
+              simArgs, terminal);
     }
-    Run(const QString& program, const QString& simArgs, const QProcessEnvironment& env) {
+    // simArgs: the simulated DC's, after --cli --simulate; null for neither. terminal: a pseudo-terminal in
+    // between (script(1)), as for a person at a keyboard.
+    void Start(const QString& program, QStringList args, const QString& simArgs, bool terminal = false) {
+        if (!simArgs.isNull())
+            args += QStringList{"--cli", "--simulate", "--sim-args", simArgs};
         process.setProcessEnvironment(env);
-        Start(program, {}, simArgs);
-    }
-    void Start(const QString& program, QStringList args, const QString& simArgs) {
-        args << "--cli"
-             << "--simulate";
-        if (!simArgs.isEmpty())
-            args << "--sim-args" << simArgs;
         process.setProcessChannelMode(QProcess::MergedChannels);
-        if (atTerminal)
+        if (terminal)
             process.start("script", {"-qefc", "'" + program + "' '" + args.join("' '") + "'", "/dev/null"});
         else
             process.start(program, args);
@@ -55,15 +49,15 @@ struct Run {
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     QStringList Backups() const { return QDir(dir.path()).entryList({"*.bin"}, QDir::Files); }
-    // The run's log in the default log folder.
-    QString Log() const {
+    // The run's log, in the default log folder unless given.
+    QString Log(QString path = {}) const {
         const QDir logs(dir.filePath("kav-update/logs"));
-        QFile file(logs.filePath(logs.entryList({"kav-update-*.log"}).value(0)));
+        QFile file(path.isEmpty() ? logs.filePath(logs.entryList({"kav-update-*.log"}).value(0)) : path);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
-    bool atTerminal = false;
     QTemporaryDir dir;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     QProcess process;
     QString output;
 };
@@ -80,6 +74,7 @@ class EndToEndTest : public QObject {
 private slots:
     void page1ToPage2() {
         Run run;
+        run.Sim("--restart-seconds 1");
         QVERIFY(run.WaitFor(">>> Click on Next button to continue... >>>", 20));
         run.Say("\n");
         QVERIFY2(run.WaitFor(kPage2, 20), qPrintable(run.output));
@@ -88,9 +83,9 @@ private slots:
     }
 
     void fullUpdate() {
-        QTemporaryDir logDir;
-        const QString log = logDir.filePath("run.log");
-        Run run("--restart-seconds 1", {"--log", log, "--trace"});
+        Run run;
+        const QString log = run.dir.filePath("run.log");
+        run.Sim("--restart-seconds 1", {"--log", log, "--trace"});
         run.Say("\n\n");
         QVERIFY2(run.WaitFor(kSucceeded, 90), qPrintable(run.output));
         QCOMPARE(run.Finish(20), 0);
@@ -99,9 +94,7 @@ private slots:
         QVERIFY(run.output.contains("> Restoring the DC profile : Done"));
         QVERIFY(run.Backups().isEmpty());
         // The log tells the run without the terminal: rows, wire bytes both ways, the exit status.
-        QFile file(log);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
+        const QString text = run.Log(log);
         for (const char* line : {"> Backup dive computer profile : Done", "port: /dev/pts/", "exit status 0"})
             QVERIFY2(text.contains(line), qPrintable(line));
         for (const char* pattern :
@@ -113,7 +106,8 @@ private slots:
     // Power is lost in the middle of the upload (22 frames vanish: the block's address gives up), and the DC
     // is back for the recovery at Close.
     void powerLossThenRecoveryAtClose() {
-        Run run("--silence 137:22 --restart-seconds 1");
+        Run run;
+        run.Sim("--silence 137:22 --restart-seconds 1");
         run.Say("\n\n");
         QVERIFY2(run.WaitFor(kNotCompleted, 90), qPrintable(run.output));
         QVERIFY(run.output.contains("! Writing to the DC failed."));
@@ -132,7 +126,8 @@ private slots:
 
     // An Enter pressed during the upload is discarded: it does not close the wizard after the update.
     void enterDuringTheUploadAnswersNothing() {
-        Run run("--restart-seconds 1", {}, true);
+        Run run;
+        run.Sim("--restart-seconds 1", {}, true);
         const auto prompt = [&](const QString& after) {  // what is typed earlier counts as typed ahead
             return run.WaitFor(after, 90) && run.WaitFor("Enter = ", 20, run.output.lastIndexOf(after));
         };
@@ -156,38 +151,31 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
-        const QStringList sim = {"--cli", "--simulate", "--firmware", KAV_DEMO_FIRMWARE};
-        QTest::newRow("unknown option") << QStringList{"--no-such-option"} << 2 << "Unknown option";
-        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: kav-update [options]\n";
-        QTest::newRow("lang 4000") << QStringList{"--cli", "--lang", "4000"} << 2 << "--lang takes";
-        QTest::newRow("lang inf") << QStringList{"--cli", "--lang", "inf"} << 2 << "--lang takes";
-        QTest::newRow("no firmware file") << QStringList{"--cli", "--firmware", "/nowhere/A.FWR"} << 2
-                                          << "] The firmware file /nowhere/A.FWR is missing or hidden.";
-        QTest::newRow("Qt's own options")
-            << QStringList{"-style", "fusion", "--cli", "--firmware", "/nowhere/B"} << 2
-            << "/nowhere/B is missing";
-        QTest::newRow("no display") << QStringList{} << 2 << "no display: use --cli";
-        QTest::newRow("simulator refuses")
-            << sim + QStringList{"--sim-args", "--bogus"} << 2 << "The simulated DC (";
+        const auto row = [](const char* tag, const QStringList& args, int status, const char* says) {
+            QTest::newRow(tag) << args << status << QString::fromUtf8(says);
+        };
+        row("unknown option", {"--no-such-option"}, 2, "Unknown option");
+        row("help", {"--help"}, 0, "Usage: kav-update [options]\n");
+        row("lang 4000", {"--cli", "--lang", "4000"}, 2, "--lang takes");
+        row("lang inf", {"--cli", "--lang", "inf"}, 2, "--lang takes");
+        row("no firmware file", {"--cli", "--firmware", "/nowhere/A.FWR"}, 2,
+            "] The firmware file /nowhere/A.FWR is missing or hidden.");
+        row("Qt's own options", {"-style", "fusion", "--cli", "--firmware", "/nowhere/B"}, 2,
+            "/nowhere/B is missing");
+        row("no display", {}, 2, "no display: use --cli");
+        row("simulator refuses",
+            {"--cli", "--simulate", "--firmware", KAV_DEMO_FIRMWARE, "--sim-args", "--bogus"}, 2,
+            "The simulated DC (");
     }
     void usageErrorAndHelp() {
         QFETCH(QStringList, args);
-        QFETCH(int, status);
         QFETCH(QString, says);
-        QTemporaryDir home;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        Run run;
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(name);
-        env.insert("XDG_DATA_HOME", home.path());
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(KAV_UPDATE_PATH, args);
-        p.closeWriteChannel();
-        QVERIFY(p.waitForFinished(20000));
-        const QString output = QString::fromUtf8(p.readAll());
-        QVERIFY2(output.contains(says), qPrintable(output));
-        QCOMPARE(p.exitCode(), status);
+            run.env.remove(name);
+        run.Start(KAV_UPDATE_PATH, args, QString());
+        QTEST(run.Finish(20), "status");
+        QVERIFY2(run.output.contains(says), qPrintable(run.output));
     }
 
     // Installed into a prefix whose bin folder cannot be written: the data comes from ../share/kav-update,
@@ -199,20 +187,20 @@ private slots:
         const auto permissions = QFile::permissions(bin);
         QVERIFY(QFile::setPermissions(bin, permissions & ~(QFile::WriteOwner | QFile::WriteUser)));
         const auto restore = qScopeGuard([&] { QFile::setPermissions(bin, permissions); });
-        QTemporaryDir home;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_DATA_HOME", home.filePath("data"));
-        const QDir backups(home.filePath("data/kav-update"));
+        Run crashed, later;
+        crashed.env.insert("HOME", crashed.dir.path());
+        crashed.env.insert("XDG_DATA_HOME", crashed.dir.filePath("data"));
+        later.env = crashed.env;
+        const QDir backups(crashed.dir.filePath("data/kav-update"));
 
-        Run crashed(program, "--silence 137:22 --restart-seconds 1", env);
+        crashed.Start(program, {}, "--silence 137:22 --restart-seconds 1");
         crashed.Say("\n\n");
         QVERIFY2(crashed.WaitFor(kNotCompleted, 90), qPrintable(crashed.output));
         QCOMPARE(backups.entryList({"*.bin"}).size(), 1);
         crashed.process.kill();
         crashed.process.waitForFinished(10000);
 
-        Run later(program, "--restart-seconds 1", env);
+        later.Start(program, {}, "--restart-seconds 1");
         later.Say("\n\n");
         QVERIFY2(later.WaitFor(kSucceeded, 90), qPrintable(later.output));
         QCOMPARE(later.Finish(20), 0);

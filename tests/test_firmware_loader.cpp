@@ -125,11 +125,13 @@ private slots:
         QCOMPARE(l.session.link.ReadBuffer, Bytes(1024 * 136 + 2, 0));
     }
 
-    // The check stops with a box, and nothing of the file is kept. Damage and empty strings end the
-    // update at once (a ResetStage); a checksum that does not hold only refuses the file.
+    // The check stops with a box, and nothing of the file is kept. A missing or hidden file (named in the
+    // box), damage and empty strings end the update at once (a ResetStage); a checksum that does not hold
+    // only refuses the file.
     void rejectionsShowABox_data() {
         QTest::addColumn<Edits>("edits");
-        QTest::addColumn<QString>("box");  // a number: the firmware file box with that code, if any
+        QTest::addColumn<QString>("box");  // a number: the firmware file box with that code, if any; or the
+                                           // file's name, not there or hidden
         QTest::addColumn<int>("reason");
         QTest::addColumn<QString>("resource");
         using E = fwr::DecodeError;
@@ -139,6 +141,8 @@ private slots:
         };
         const auto noName = [](In& in) { in.modelName.clear(); };
         // Input(3) is four records; with an empty name the id starts at 33.
+        row("missing", "KAV.1F.FWR", E::None, nullptr);
+        row("hidden", ".KAV.1F.FWR", E::None, nullptr);
         row("last record cut", "", E::Truncated, nullptr, [](Bytes& f) { f.pop_back(); });
         row("empty name, id without zero", "4", E::UnterminatedModelId, noName,
             [](Bytes& f) { std::fill(f.begin() + 33, f.begin() + 131, 0x41); });
@@ -171,39 +175,25 @@ private slots:
             edits.file(bytes);
         QTEST(int(fwr::Decode(bytes).error), "reason");
         Loader l;
-        QVERIFY(!l.Run(bytes, resource));
-        const bool damaged = box.size() < 2;
+        const bool absent = box.contains(".FWR");
+        if (absent)
+            l.session.wizard.FirmwareFilePath = l.dir.filePath(box);
+        QVERIFY(box == "KAV.1F.FWR" ? !l.Run(resource) : !l.Run(bytes, resource));
+        const bool damaged = box.size() < 2 || absent;
         QCOMPARE(l.view.boxes.size(), std::size_t{1});
-        QCOMPARE(l.view.boxes[0].text, damaged ? l.T(Txt::FirmwareFileError) + " " + box + "!" : box);
-        QCOMPARE(l.view.boxes[0].title, l.T(Txt::Error));
-        QCOMPARE(l.view.boxes[0].style, 16);
-        QCOMPARE(l.Rows(), QStringList({l.Row(IconStarted, l.T(Txt::ReadingFirmwareFile), l.T(Txt::Done)),
-                                        l.Row(IconStarted, l.T(Txt::CheckingFirmwareFile), "...")}));
+        QCOMPARE(l.view.boxes[0].text,
+                 absent    ? l.T(Txt::FirmwareFileMissing).arg(l.session.wizard.FirmwareFilePath)
+                 : damaged ? l.T(Txt::FirmwareFileError) + " " + box + "!"
+                           : box);
+        QCOMPARE(l.view.boxes[0].title + QString::number(l.view.boxes[0].style), l.T(Txt::Error) + "16");
+        QStringList rows{l.Row(IconStarted, l.T(Txt::ReadingFirmwareFile), absent ? "..." : l.T(Txt::Done))};
+        if (!absent)
+            rows << l.Row(IconStarted, l.T(Txt::CheckingFirmwareFile), "...");
+        QCOMPARE(l.Rows(), rows);
         QCOMPARE(l.resets, int(damaged));
         QCOMPARE(l.session.UpdateAborted, damaged);
         QVERIFY(l.session.firmware.FwrModelName.isEmpty() && l.session.firmware.CodeBlocks.empty());
         QCOMPARE(l.session.link.ReceiveBuffer, Bytes(130, 0xAA));
-    }
-
-    // A missing or hidden file is named in a box (the terminal writes it to standard error).
-    void missingFileIsNamed_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("written");
-        QTest::newRow("missing") << "KAV.1F.FWR" << false;
-        QTest::newRow("hidden") << ".KAV.1F.FWR" << true;
-    }
-    void missingFileIsNamed() {
-        QFETCH(QString, name);
-        QFETCH(bool, written);
-        Loader l;
-        l.session.wizard.FirmwareFilePath = l.dir.filePath(name);
-        QVERIFY(written ? !l.Run(fwr::Encode(Input(3)).file) : !l.Run());
-        QCOMPARE(l.view.boxes.size(), std::size_t{1});
-        QCOMPARE(l.view.boxes[0].text, l.T(Txt::FirmwareFileMissing).arg(l.session.wizard.FirmwareFilePath));
-        QCOMPARE(l.view.boxes[0].style, 16);
-        QVERIFY(l.session.UpdateAborted);
-        QCOMPARE(l.Rows(), QStringList(l.Row(IconStarted, l.T(Txt::ReadingFirmwareFile), "...")));
-        QCOMPARE(l.resets, 1);
     }
 
     // The kind, the values it takes and the version row: the sub-version shows unless a first-image-only file
@@ -300,13 +290,13 @@ private slots:
         QCOMPARE(run(pack), 0);
         QCOMPARE(run({"inspect", path("t.fwr")}), 0);
         QCOMPARE(run({"unpack", path("t.fwr"), "--out", path("out")}), 0);
-        QFile u1(path("out/image1.bin")), u2(path("out/image2.bin")), words(path("out/words.txt"));
-        QVERIFY(u1.open(QIODevice::ReadOnly) && u2.open(QIODevice::ReadOnly) &&
-                words.open(QIODevice::ReadOnly));
-        QCOMPARE(u1.readAll(), image1 + QByteArray(3 * 128 - 260, '\xff'));
-        QCOMPARE(u2.readAll(), image2);
-        QCOMPARE(QString::fromUtf8(words.readAll()).split('\n', Qt::SkipEmptyParts),
-                 QStringList({"0x0020", "0x0028", "0x0030", "0x0038"}));
+        const auto read = [&](const char* name) {
+            QFile f(path(name));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        QCOMPARE(read("out/image1.bin"), image1 + QByteArray(3 * 128 - 260, '\xff'));
+        QCOMPARE(read("out/image2.bin"), image2);
+        QCOMPARE(read("out/words.txt"), "0x0020\n0x0028\n0x0030\n0x0038\n");
 
         Loader l;  // the values given reach the file
         QVERIFY(QFile::copy(path("t.fwr"), l.session.wizard.FirmwareFilePath) && l.Run());

@@ -1,10 +1,16 @@
 // Every road of the update on the simulated DC: what is written, what the task list says, and that the
-// profile survives; then what the roads pass without showing.
+// profile survives; then what the roads pass without showing. Writing a saved profile back: blocks, the
+// record-wise retry, the header check, the clock set in every outcome; and the recovery at Close that does it
+// after an interrupted update.
 #include <QtTest>
+#include <numeric>
 
 #include "fakes/update_fixture.h"
 #include "firmware/reset_verify.h"
 #include "firmware/upload.h"
+#include "profile/backup.h"
+#include "profile/recovery.h"
+#include "profile/restore.h"
 #include "update/update_driver.h"
 
 // What happens to the DC's profile on the road: refused before a backup; already current with no earlier
@@ -31,6 +37,40 @@ DcConfig Dc(const char* idText, std::uint8_t subVersion = 3) {
     DcConfig dc;
     dc.idText = idText, dc.subVersion = subVersion, dc.subVersionAfterUpdate = 5;
     return dc;
+}
+
+using Frame = std::vector<std::uint8_t>;
+
+// Relative: the DC reads a record's unit as 0xB5 does (+ 256); RecordRefused: so, but one record address is
+// refused; Awake: the DC has left Deep Sleep.
+enum Fault { None, HeaderRefused, ReadBackSilent, NoBlocks, Relative, RecordRefused, WrongCheck, Awake };
+
+// The units the 4-byte frames of this command named, in order.
+QList<int> Addresses(const UpdateFixture& f, std::uint8_t command) {
+    QList<int> units;
+    for (const auto& frame : f.sim.Sent())
+        if (frame.size() == 4 && frame[0] == command)
+            units << frame[1] * 256 + frame[2];
+    return units;
+}
+
+// As Close finds things after an update that failed once the profile of DC 210417 was saved; returns the
+// memory saved.
+std::vector<std::uint8_t> Interrupt(UpdateFixture& f, const QList<int>& answers) {
+    const auto saved = DcModel(ProfileDc(256, 287, 7)).Memory();
+    f.PlaceFile(ExpectedBackupFile(saved, 512));
+    f.session.profile.BackupFilePath = f.BackupPath();
+    f.session.wizard.ProfileRestored = false;
+    f.view.answers.assign(answers.begin(), answers.end());
+    return saved;
+}
+
+// The DC was given the time and told to leave Deep Sleep, in that order, as the last things sent.
+void Finished(UpdateFixture& f) {
+    const auto& sent = f.sim.Sent();
+    QCOMPARE(sent.back(), (Frame{0xA8, 0x99, 0x00}));
+    QVERIFY(std::find(sent.begin(), sent.end(), Frame{0x97, 0x00}) <
+            std::find(sent.begin(), sent.end(), Frame{0xA8, 0x99, 0x00}));
 }
 
 }  // namespace
@@ -195,6 +235,204 @@ private slots:
         QVERIFY(f.clock.Now() >= ends && f.clock.Now() < ends + 0.01);
         QVERIFY(f.sim.Sent().empty() && f.sim.Pump().Passes() > passes);
         QTEST(f.view.shown, "lastShown");
+    }
+
+    void outcomes_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("refused");  // the unit whose block write is refused, -1 for none
+        QTest::addColumn<int>("start");    // of a range of four blocks
+        QTest::addColumn<int>("failure");  // the text of the failure row, 0 for a confirmed restore
+        QTest::addColumn<QList<int>>("records");
+        QTest::addColumn<QList<int>>("reads");  // units read after the backup's block 0
+        QTest::addColumn<int>("placed");        // blocks back at their own units, from the first
+        QList<int> retried(16);  // stored addresses 3056, 3064, 3072, 3080: the third and fourth as records
+        std::iota(retried.begin(), retried.end(), 3072);
+        using L = QList<int>;
+        QTest::newRow("confirmed") << int(None) << -1 << 256 << 0 << L{4} << L{0} << 4;
+        QTest::newRow("records read as absolute units: read back differs")
+            << int(None) << 3072 << 3312 << 790 << retried << L{3328} << 2;
+        QTest::newRow("records read as relative units: read back, confirmed")
+            << int(Relative) << 3072 << 3312 << 0 << retried + L{4} << L{3328, 3336, 0} << 4;
+        QTest::newRow("a record refused: the rest still sent, then failed")
+            << int(RecordRefused) << 3072 << 3312 << 790 << retried << L{} << 2;
+        QTest::newRow("block at 3088 not retried") << int(None) << 3088 << 3320 << 790 << L{} << L{} << 3;
+        QTest::newRow("header differs after its write was refused")
+            << int(HeaderRefused) << -1 << 256 << 816 << L{4} << L{0} << 4;
+        QTest::newRow("stale header read-back")
+            << int(ReadBackSilent) << -1 << 256 << 816 << L{4} << L{0, 0, 0, 0, 0} << 4;
+        QTest::newRow("no blocks, header checked") << int(NoBlocks) << -1 << 256 << 0 << L{4} << L{0} << 0;
+        QTest::newRow("wrong check byte: refused") << int(WrongCheck) << -1 << 256 << 790 << L{} << L{} << 1;
+        QTest::newRow("DC awake: writes refused") << int(Awake) << -1 << 256 << 790 << L{} << L{} << 0;
+    }
+    void outcomes() {
+        QFETCH(int, fault);
+        QFETCH(int, refused);
+        QFETCH(int, start);
+        QFETCH(int, failure);
+        QFETCH(QList<int>, records);
+        QFETCH(QList<int>, reads);
+        QFETCH(int, placed);
+        DcConfig dc = ProfileDc(start, start + 31);
+        dc.relativeRecords = fault == Relative || fault == RecordRefused;
+        if (refused >= 0)
+            dc.faults.refusals.push_back({0xB5, DcPhase::Data, 4, refused});
+        if (fault == HeaderRefused)
+            dc.faults.refusals.push_back({0xB2, DcPhase::Data, 100, 4});
+        if (fault == RecordRefused)
+            dc.faults.refusals.push_back({0xB2, DcPhase::Command, 1, 3077});
+        // Block 0 for the file, four blocks of two frames, the header's two; then all five reads are lost.
+        if (fault == ReadBackSilent)
+            dc.faults.silenceStartFrame = 1 + 8 + 2 + 1, dc.faults.silenceFrameCount = 5;
+        UpdateFixture f(dc);
+        const auto saved = DcModel(ProfileDc(start, start + 31, 7)).Memory();  // other dives
+        f.PlaceFile(ExpectedBackupFile(saved, 512));
+        QCOMPARE(GetBackupProfile(*f.context), BackupLookup::Usable);
+        auto& header = f.session.profile.ProfileHeader;
+        // The buffer still holds the DC's block 0: it must not pass for the answer to the read-back. A DC
+        // that reads records as relative units puts the header record at unit 260: block 0 keeps the DC's
+        // header.
+        if (fault == ReadBackSilent || fault == Relative) {
+            const auto& m = f.sim.Device().Memory();
+            std::copy(m.begin() + 64, m.begin() + 80, header.begin());
+            header[16] = std::uint8_t(std::accumulate(m.begin() + 64, m.begin() + 80, 0));
+        }
+        if (fault == HeaderRefused) {  // a saved header other than the DC's, with its sum
+            header[10] = std::uint8_t(header[10] + 16);
+            header[16] = std::uint8_t(header[16] + 16);
+        }
+        if (fault == NoBlocks)
+            f.session.profile.ProfileBlockCount = 0;
+        if (fault == WrongCheck)
+            f.session.profile.ProfileBlocks[1][129] ^= 1;
+        if (fault == Awake) {
+            f.session.EnterDeepSleep = false;
+            QVERIFY(f.comm->SetDeepSleep());
+        }
+        Frame record(header.begin(), header.end());
+        record.push_back(0x00);
+
+        RestoreProfile(*f.context);
+        const auto& rows = f.view.rows;
+        QCOMPARE(rows.size(), std::size_t(failure ? 2 : 1));
+        QCOMPARE(rows.front().event + rows.front().status,
+                 f.Text(Txt::RestoringProfile) + f.Text(failure ? Txt::Error : Txt::Done));
+        QCOMPARE(rows.back().event, f.Text(failure ? Txt(failure) : Txt::RestoringProfile));
+        QCOMPARE(f.session.wizard.ProfileRestored, failure == 0);
+        QCOMPARE(QFile::exists(f.BackupPath()), failure != 0);
+        QCOMPARE(f.resets, failure ? 1 : 0);
+        QCOMPARE(Addresses(f, 0xB2), records);
+        QCOMPARE(Addresses(f, 0xB4).mid(1), reads);
+        const auto& sent = f.sim.Sent();  // the clock is set last, after any ResetStage
+        QCOMPARE(sent[sent.size() - 2], (Frame{0x97, 0x00}));
+        QCOMPARE(int(f.sim.Device().DeviceClock().value_or(DcClockRecord{}).value), fault == Awake ? 0 : 233);
+        QVERIFY(f.resetAt.empty() || f.resetAt.back() <= sent.size() - 2);
+        const auto at = std::find(sent.begin(), sent.end(), Frame{0xB2, 0x00, 0x04, 0x00});
+        if (records.contains(4)) {  // the header record, judged by a read of block 0 after it
+            QCOMPARE(*(at + 1), record);
+            QVERIFY(std::find(at, sent.end(), Frame{0xB4, 0x00, 0x00, 0x00}) != sent.end());
+        }
+        if (fault == Relative)  // the read-back goes between the last record and the header record
+            QVERIFY(std::find(sent.begin(), sent.end(), Frame{0xB2, 0x0C, 0x0F, 0x00}) <
+                        std::find(sent.begin(), sent.end(), Frame{0xB4, 0x0D, 0x00, 0x00}) &&
+                    std::find(sent.begin(), sent.end(), Frame{0xB4, 0x0D, 0x08, 0x00}) < at);
+        if (start == 256 && failure != 790)  // the blocks go from address 0
+            QCOMPARE(Addresses(f, 0xB5), (fault == NoBlocks ? QList<int>{} : QList<int>{0, 8, 16, 24}));
+
+        // Blocks go back where they were read.
+        const int first = start / 8 * 8;
+        QVERIFY(Units(f.sim.Device().Memory(), first, first + placed * 8 - 1) ==
+                Units(saved, first, first + placed * 8 - 1));
+        QVERIFY(failure == 816 || f.session.UpdateAborted == (failure == 790));  // 816: as the link left it
+    }
+
+    // The recovery at Close after an interrupted update, driven by the answers to its boxes.
+    void recoveryAnswers_data() {
+        QTest::addColumn<DcConfig>("dc");         // another DC has a file of its own, with an empty range
+        QTest::addColumn<QList<int>>("answers");  // one for each box
+        QTest::addColumn<QStringList>("rows");    // event text id:status text id
+        QTest::addColumn<std::vector<int>>("priorities");
+        const DcConfig dc = ProfileDc(256, 287), other = ProfileDc(256, 287, 1, 123456);
+        DcConfig silent = dc, refusing = dc, unreadable = dc;
+        silent.faults.silentFromFrame = 1;
+        refusing.faults.refusals = {{0xB5, DcPhase::Data, 4}};
+        // The DC answers, then its block 0 read goes unanswered.
+        unreadable.faults.silenceStartFrame = 2, unreadable.faults.silenceFrameCount = 5;
+        using A = QList<int>;
+        using P = std::vector<int>;
+        const int high = PriorityHigh, normal = PriorityNormal;
+        const QStringList none;
+        QTest::newRow("No: file deleted, DC not addressed") << dc << A{IdNo} << none << P{};
+        QTest::newRow("question closed: file kept") << dc << A{IdNoAnswer} << QStringList{"910:0"} << P{};
+        QTest::newRow("instructions closed: file kept, said so")
+            << dc << A{IdYes, IdNoAnswer} << QStringList{"910:0"} << P{};
+        QTest::newRow("Yes, OK, OK with no DC, then Cancel")
+            << silent << A{IdYes, IdOk, IdOk, IdCancel} << none << P{high, normal, high, normal};
+        QTest::newRow("OK with another DC that has a file") << other << A{IdYes, IdOk} << none << P{high};
+        QTest::newRow("restored at once") << dc << A{IdYes, IdOk} << QStringList{"796:777"} << P{high};
+        QTest::newRow("restore fails once, then succeeds")
+            << refusing << A{IdYes, IdOk, IdOk} << QStringList{"796:280", "790:0", "796:777"}
+            << P{high, normal, high};
+        QTest::newRow("block 0 unreadable at first")
+            << unreadable << A{IdYes, IdOk, IdOk} << QStringList{"796:777"} << P{high, normal, high};
+    }
+    void recoveryAnswers() {
+        QFETCH(DcConfig, dc);
+        QFETCH(QList<int>, answers);
+        QFETCH(QStringList, rows);
+        UpdateFixture f(dc);
+        const auto saved = Interrupt(f, answers);
+        const QString otherPath = f.appDir.filePath("513.123456.bin");
+        if (dc.serialNumber != 210417)
+            f.PlaceFile(ExpectedBackupFile(DcModel(ProfileDc(256, 256, 1, 123456)).Memory(), 512), otherPath);
+        const auto before = f.sim.Device().Memory();
+
+        ProfileRecovering(*f.context);
+        QCOMPARE(f.view.boxes.size(), std::size_t(answers.size()));  // every answer used, no box more
+        const auto t = [&](Txt id) { return f.Text(id); };
+        const auto step = [&](int n, Txt id) { return QString::number(n) + ". " + t(id) + "\r\n"; };
+        const QString instructions = step(1, Txt::RecoverStepPlugCable) + step(2, Txt::RecoverStepWatchMode) +
+                                     step(3, Txt::RecoverStepClipCable) + t(Txt::RecoverLinePcScreen) +
+                                     "\r\n" + t(Txt::RecoverLineNoPcScreen) + "\r\n" +
+                                     t(Txt::RecoverLineClipAgain) + "\r\n\r\n" +
+                                     step(4, Txt::RecoverStepKeepClipped) + step(5, Txt::RecoverStepOk) +
+                                     step(6, Txt::RecoverStepCancel);
+        // The question (Yes/No), then OK/Cancel over the same steps 1 to 6 on every pass.
+        for (std::size_t i = 0; i < f.view.boxes.size(); ++i)
+            QCOMPARE(f.view.boxes[i].title + QString::number(f.view.boxes[i].style) + f.view.boxes[i].text,
+                     t(Txt::ProfileRecovery) + (i ? "65" + instructions : "52" + t(Txt::RecoveryQuestion)));
+        QStringList want, shown;
+        for (const QString& row : rows)
+            want << f.Text(Txt(row.left(3).toInt())) + '|' + f.Text(Txt(row.mid(4).toInt()));
+        for (const auto& row : f.view.rows)
+            shown << QString(row.event).replace(f.BackupPath(), "%1") + '|' + row.status;
+        QCOMPARE(shown, want);
+        const bool noAnswer = answers.back() == IdNoAnswer;
+        QCOMPARE(f.session.wizard.ProfileRestored, answers.front() == IdYes && !noAnswer);
+        // Kept for DC 210417's next time, as it was.
+        QCOMPARE(FileBytes(f.BackupPath()),
+                 dc.serialNumber != 210417 || noAnswer ? ExpectedBackupFile(saved, 512) : QByteArray());
+        QVERIFY(!QFile::exists(otherPath));
+        const auto& now = f.sim.Device().Memory();
+        QVERIFY(rows.endsWith("796:777") ? Units(now, 256, 287) == Units(saved, 256, 287) : now == before);
+        QTEST(f.priority.classes, "priorities");
+        if (answers.front() != IdYes)
+            QVERIFY(f.sim.Sent().empty());
+        else
+            Finished(f);
+    }
+
+    void recoveryKeepsADamagedFile() {
+        UpdateFixture f(ProfileDc(256, 287));
+        Interrupt(f, {IdYes, IdOk});
+        f.PlaceFile(QByteArray(1000, '\0'));
+        ProfileRecovering(*f.context);
+        QCOMPARE(QFileInfo(f.BackupPath()).size(), 1000);
+        QCOMPARE(f.Count(0xB5, 4) + f.Count(0xB2, 4), 0);
+        QCOMPARE(f.view.rows.size(), std::size_t(1));
+        QVERIFY(f.view.rows[0].icon == 2 && f.view.rows[0].event.contains(f.BackupPath()));
+        QCOMPARE(f.view.boxes.size(), std::size_t(3));  // and a box says it: the task list may be hidden
+        QCOMPARE(f.view.boxes[2].text, f.view.rows[0].event);
+        Finished(f);
     }
 };
 

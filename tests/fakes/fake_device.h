@@ -11,20 +11,13 @@ class FakeDevice final : public DeviceOperations {
 public:
     explicit FakeDevice(Session& s) : session(s) {}
 
-    bool GetCode() override {
-        ++getCodeCalls;
-        return codeOk;
-    }
-    bool TestInterface() override {
-        ++testInterfaceCalls;
-        return interfaceOk;
-    }
+    bool GetCode() override { return Count(getCodeCalls, codeOk); }
+    bool TestInterface() override { return Count(testInterfaceCalls, interfaceOk); }
     bool ReadDeviceId() override {
-        ++readIdCalls;
-        if (!dcAnswers)
-            return false;
-        session.device.DeviceIdText = deviceId;
-        return true;
+        Count(readIdCalls, duringIdentify);
+        if (dcAnswers)
+            session.device.DeviceIdText = deviceId;
+        return dcAnswers;
     }
     bool SetDeepSleep() override {
         deepSleepRequests.push_back(session.EnterDeepSleep);
@@ -32,23 +25,26 @@ public:
         return deepSleepOk;
     }
     bool UpdateFirmware() override {
-        ++updateCalls;
-        if (duringUpdate)
-            duringUpdate();
+        Count(updateCalls, duringUpdate);
         session.UpdateAborted = !updateOk;
         return updateOk;
     }
-    void ProfileRecovering() override { ++recoveries; }
-    void StopLink() override {
-        ++stopLinkCalls;
-        session.link.LinkStop = session.link.LinkError = true;
-    }
+    void ProfileRecovering() override { Count(recoveries, duringRecovery); }
+    void StopLink() override { session.link.LinkStop = session.link.LinkError = Count(stopLinkCalls, true); }
     void ReleaseLink() override { ++releaseCalls; }
+
+    // One more call; then the step's outcome, or what runs inside it.
+    static bool Count(int& calls, bool outcome) { return ++calls, outcome; }
+    static void Count(int& calls, const std::function<void()>& inside) {
+        if (++calls, inside)
+            inside();
+    }
 
     Session& session;
     bool codeOk = true, interfaceOk = true, dcAnswers = true, deepSleepOk = true, updateOk = true;
     QString deviceId = QStringLiteral("KAV1F V1A 0512KB");
-    std::function<void()> duringUpdate;  // runs inside UpdateFirmware, as clicks during a wait would
+    // Run inside the step, as clicks during its waits would.
+    std::function<void()> duringIdentify, duringUpdate, duringRecovery;
     int getCodeCalls = 0, testInterfaceCalls = 0, readIdCalls = 0, updateCalls = 0, recoveries = 0;
     int stopLinkCalls = 0, releaseCalls = 0;
     std::vector<bool> deepSleepRequests;  // EnterDeepSleep at each call

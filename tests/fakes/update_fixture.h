@@ -93,10 +93,8 @@ struct UpdateFixture {
     }
     // Transmissions of this length that begin with this byte.
     int Count(std::uint8_t command, std::size_t length) const {
-        int n = 0;
-        for (const auto& frame : sim.Sent())
-            n += frame.size() == length && frame[0] == command;
-        return n;
+        return int(std::ranges::count_if(
+            sim.Sent(), [&](const auto& s) { return s.size() == length && s[0] == command; }));
     }
     // The statuses the view showed when the replies to frames of this kind came, repeats left out.
     QStringList StatusesAt(std::uint8_t command, std::size_t length) const {

@@ -48,11 +48,12 @@ struct WizardFixture {
             machine = std::make_unique<StageMachine>(session, view, tasks, texts, device, priority, options);
         return *machine;
     }
-    // Page 2, reached the way a user does.
+    // Page 2, reached the way a user does: its picture shown, Back enabled.
     void ToPage2() {
         QVERIFY(Machine().Load());
         Machine().NextClick();
         QCOMPARE(Machine().CurrentStage(), 2);
+        QVERIFY(view.pictureVisible && view.Enabled(WizardButton::Back));
     }
 
     QTemporaryDir appDir;
