@@ -3,8 +3,10 @@ MAKEFLAGS += --no-print-directory
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+SAN_BUILD ?= build-san
+SANITIZE ?= 1
 
-.PHONY: deps configure build app run test bench format screenshot package clean
+.PHONY: deps configure build app run test sanitize fuzz bench format screenshot package clean
 
 deps:
 	@bash packaging/install-deps.sh
@@ -22,8 +24,13 @@ app: configure
 run: app
 	@bash scripts/run-wizard.sh $(BUILD) $(ARGS)
 
+# The suite, then (unless SANITIZE=0) the suite again in a build with AddressSanitizer and UBSan.
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	@if [ "$(SANITIZE)" != 0 ]; then JOBS=$(JOBS) bash scripts/sanitize.sh $(SAN_BUILD); fi
+
+sanitize: deps
+	@JOBS=$(JOBS) bash scripts/sanitize.sh $(SAN_BUILD)
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)
@@ -40,4 +47,4 @@ screenshot: build
 	@bash scripts/screenshot.sh $(BUILD)
 
 clean:
-	@rm -rf $(BUILD)
+	@rm -rf $(BUILD) $(SAN_BUILD)
