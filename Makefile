@@ -32,6 +32,11 @@ test: build
 sanitize: deps
 	@JOBS=$(JOBS) bash scripts/sanitize.sh $(SAN_BUILD)
 
+# Each libFuzzer target for a minute (FUZZ_SECONDS), in the sanitizer build.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@JOBS=$(JOBS) bash scripts/sanitize.sh --fuzz $(FUZZ_SECONDS) $(SAN_BUILD)
+
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)
 	@for b in $(BUILD)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b"; fi; done

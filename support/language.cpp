@@ -1,9 +1,13 @@
 #include "support/language.h"
 
+#include <algorithm>
 #include <cmath>
 
 int LanguageColumnForCode(double code) {
-    const double offset = std::nearbyint(code - 5000.0);  // to the nearest whole number, halves to even
+    if (std::isnan(code))
+        return 0;
+    // Codes this far out name no column either way; the bound keeps the conversion to int defined.
+    const double offset = std::nearbyint(std::clamp(code, -1e9, 1e9) - 5000.0);  // halves to even
     return static_cast<int>(std::trunc(offset / 1000.0)) + 1;
 }
 

@@ -2,95 +2,36 @@
 // text ids the code may use. Any gap in the source (a language missing, an id or name twice) fails the build.
 #include <QCoreApplication>
 #include <QFile>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextStream>
 #include <cstdio>
-#include <map>
-#include <set>
+
+#include "tools/lngc/text_source.h"
 
 namespace {
 
-const QStringList kLanguages = {"en", "de", "fr", "it", "es"};
 const QStringList kColumns = {"English", "German", "French", "Italian", "Spanish"};
 // Language codes of the columns: column n answers code 5000 + (n - 1) * 1000.
 const int kFirstCode = 5000;
-
-struct Entry {
-    int id = 0;
-    QString name;
-    std::map<QString, QString> texts;
-    int line = 0;
-};
 
 int Fail(const QString& message) {
     std::fprintf(stderr, "kav-lngc: %s\n", qPrintable(message));
     return 1;
 }
 
-QString Unescape(QString text) {
-    return text.replace(QStringLiteral("\\n"), QStringLiteral("\r\n"));
-}
-
-bool Parse(const QString& path, std::vector<Entry>& entries, QString& error) {
+bool Parse(const QString& path, std::vector<TextEntry>& entries, QString& error) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         error = path + ": cannot be read";
         return false;
     }
-    static const QRegularExpression header(QStringLiteral("^@(\\d+) ([A-Za-z][A-Za-z0-9]*)$"));
-    static const QRegularExpression text(QStringLiteral("^([a-z]{2}): (.*)$"));
-    QTextStream in(&file);
-    in.setEncoding(QStringConverter::Utf8);
-    int lineNo = 0;
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        ++lineNo;
-        if (line.trimmed().isEmpty() || line.startsWith('#'))
-            continue;
-        const QString where = QStringLiteral("%1:%2: ").arg(path).arg(lineNo);
-        if (auto m = header.match(line); m.hasMatch()) {
-            entries.push_back({m.captured(1).toInt(), m.captured(2), {}, lineNo});
-            continue;
-        }
-        auto m = text.match(line);
-        if (!m.hasMatch() || entries.empty()) {
-            error = where + "expected '@<id> <Name>' or '<lang>: <text>'";
-            return false;
-        }
-        const QString lang = m.captured(1);
-        if (!kLanguages.contains(lang)) {
-            error = where + "unknown language '" + lang + "'";
-            return false;
-        }
-        if (!entries.back().texts.emplace(lang, Unescape(m.captured(2))).second) {
-            error = where + "language '" + lang + "' given twice";
-            return false;
-        }
-    }
-    std::set<int> ids;
-    std::set<QString> names;
-    for (const Entry& e : entries) {
-        const QString where = QStringLiteral("%1:%2: ").arg(path).arg(e.line);
-        if (!ids.insert(e.id).second || !names.insert(e.name).second) {
-            error = where + "id or name used twice";
-            return false;
-        }
-        for (const QString& lang : kLanguages) {
-            auto it = e.texts.find(lang);
-            if (it == e.texts.end() || it->second.trimmed().isEmpty()) {
-                error = where + QStringLiteral("text %1 has no '%2' text").arg(e.id).arg(lang);
-                return false;
-            }
-        }
-    }
-    return true;
+    return ParseTextSource(QString::fromUtf8(file.readAll()), path, entries, error);
 }
 
-bool WriteDatabase(const QString& path, const std::vector<Entry>& entries, QString& error) {
+bool WriteDatabase(const QString& path, const std::vector<TextEntry>& entries, QString& error) {
     const QString temp = path + ".tmp";
     QFile::remove(temp);
     bool ok = true;
@@ -116,11 +57,11 @@ bool WriteDatabase(const QString& path, const std::vector<Entry>& entries, QStri
             ok = q.exec();
         }
         q.prepare("INSERT INTO CONTENTS VALUES (?" + QStringLiteral(", ?").repeated(kColumns.size()) + ")");
-        for (const Entry& e : entries) {
+        for (const TextEntry& e : entries) {
             if (!ok)
                 break;
             q.addBindValue(e.id);
-            for (const QString& lang : kLanguages)
+            for (const QString& lang : kTextLanguages)
                 q.addBindValue(e.texts.at(lang));
             ok = q.exec();
         }
@@ -140,7 +81,7 @@ bool WriteDatabase(const QString& path, const std::vector<Entry>& entries, QStri
     return true;
 }
 
-bool WriteHeader(const QString& path, const std::vector<Entry>& entries, QString& error) {
+bool WriteHeader(const QString& path, const std::vector<TextEntry>& entries, QString& error) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         error = path + ": cannot be written";
@@ -151,7 +92,7 @@ bool WriteHeader(const QString& path, const std::vector<Entry>& entries, QString
            "#pragma once\n\n#include <cstdint>\n\n"
            "// The ids of the texts in FirmwareUpdate.lng; only these can be asked for.\n"
            "enum class Txt : std::int32_t {\n";
-    for (const Entry& e : entries)
+    for (const TextEntry& e : entries)
         out << "    " << e.name << " = " << e.id << ",\n";
     out << "};\n";
     out.flush();
@@ -169,7 +110,7 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     if (args.size() != 4)
         return Fail("usage: kav-lngc TEXTS.txt OUT.lng OUT_ids.h");
-    std::vector<Entry> entries;
+    std::vector<TextEntry> entries;
     QString error;
     if (!Parse(args[1], entries, error) || !WriteDatabase(args[2], entries, error) ||
         !WriteHeader(args[3], entries, error))
