@@ -7,7 +7,7 @@ packages=(
   build-essential cmake make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
   libqt6sql6-sqlite libqt6printsupport6 libqt6test6
-  libgl-dev clang-format
+  libgl-dev clang-format strace
   clang-14 libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core qt6-translations-l10n
   dpkg-dev librsvg2-bin appstream desktop-file-utils

@@ -1,5 +1,6 @@
 #include "profile/backup.h"
 
+#include <QDir>
 #include <QFile>
 #include <numeric>
 
@@ -172,5 +173,9 @@ void BackupProfile(UpdateContext& c) {
     if (!writeError.isEmpty()) {
         c.tasks.InsertTaskList(
             IconFailure, c.Text(Txt::BackupFileNotWritten).arg(p.BackupFilePath, writeError), QString());
+        c.tasks.InsertTaskList(IconInformation,
+                               c.Text(Txt::BackupFolderHint)
+                                   .arg(QDir::toNativeSeparators(s.AppDir), QString::number(kBackupFileSize)),
+                               QString());
     }
 }

@@ -1,9 +1,12 @@
 #include "profile/backup_file.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 #include <algorithm>
+
+#include "support/durable_file.h"
 
 QString BackupFileName(const QString& appDir, int FwrModelNumber, qint64 DeviceSerialNumber) {
     const QString serial = QString::number(DeviceSerialNumber).rightJustified(6, QLatin1Char('0'));
@@ -14,7 +17,9 @@ QString BackupFileName(const QString& appDir, int FwrModelNumber, qint64 DeviceS
 namespace {
 constexpr int kRows = 1024;
 constexpr int kColumns = 130;
-qsizetype CellOffset(int row, int column) { return 34 + 2 * (qsizetype(kRows) * column + row); }
+qsizetype CellOffset(int row, int column) {
+    return 34 + 2 * (qsizetype(kRows) * column + row);
+}
 }  // namespace
 
 QByteArray EncodeBackup(const ProfileState& profile) {
@@ -32,7 +37,8 @@ QByteArray EncodeBackup(const ProfileState& profile) {
 
 bool DecodeBackup(const QByteArray& bytes, ProfileState& profile, QString* why) {
     if (bytes.size() != kBackupFileSize) {
-        if (why) *why = QStringLiteral("%1 bytes instead of %2").arg(bytes.size()).arg(kBackupFileSize);
+        if (why)
+            *why = QStringLiteral("%1 bytes instead of %2").arg(bytes.size()).arg(kBackupFileSize);
         return false;
     }
     std::vector<std::array<std::int16_t, 130>> table(kRows);
@@ -40,7 +46,8 @@ bool DecodeBackup(const QByteArray& bytes, ProfileState& profile, QString* why) 
         for (int r = 0; r < kRows; ++r) {
             const qint16 v = qFromLittleEndian<qint16>(bytes.constData() + CellOffset(r, c));
             if (c > 0 && (v < 0 || v > 255)) {
-                if (why) *why = QStringLiteral("block %1 holds %2 where a byte belongs").arg(r + 1).arg(v);
+                if (why)
+                    *why = QStringLiteral("block %1 holds %2 where a byte belongs").arg(r + 1).arg(v);
                 return false;
             }
             table[std::size_t(r)][std::size_t(c)] = v;
@@ -55,9 +62,19 @@ bool DecodeBackup(const QByteArray& bytes, ProfileState& profile, QString* why) 
 bool WriteBackupFile(const QString& path, const ProfileState& profile, QString* why) {
     QSaveFile file(path);
     const QByteArray bytes = EncodeBackup(profile);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        if (why) *why = file.errorString();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
+        if (why)
+            *why = file.errorString();
         return false;
     }
-    return true;
+    // On the disk before it takes the name, and the name on the disk before the backup counts as done: a
+    // power cut of the PC then leaves the earlier file or this one.
+    if (!SyncFileData(file.handle(), why))
+        return false;
+    if (!file.commit()) {
+        if (why)
+            *why = file.errorString();
+        return false;
+    }
+    return SyncFolder(QFileInfo(path).absolutePath(), why);
 }

@@ -1,4 +1,5 @@
-// A program killed while it writes a backup file leaves the earlier complete file or none, never a part of one.
+// A program killed while it writes a backup file leaves the earlier complete file or none, never a part of
+// one.
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -27,7 +28,8 @@ private slots:
             }
             writer.kill();  // SIGKILL: no clean-up of any kind
             writer.waitForFinished();
-            if (!QFileInfo::exists(path)) continue;
+            if (!QFileInfo::exists(path))
+                continue;
             QFile file(path);
             QVERIFY(file.open(QIODevice::ReadOnly));
             ProfileState read;
@@ -36,6 +38,28 @@ private slots:
             ++complete;
         }
         QVERIFY(complete > 0);  // the kills did land after writes, not only before
+    }
+
+    // A power cut of the PC right after the backup is done keeps it: the data is synced before the rename
+    // and the folder after it. Seen in the system calls of one write.
+    void syncedAroundTheRename() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("513.210417.bin"), log = dir.filePath("calls");
+        QProcess strace;
+        strace.start("strace", {"-f", "-y", "-e", "trace=fsync,rename,renameat,renameat2,link,linkat", "-o",
+                                log, KAV_BACKUP_WRITER, path, "once"});
+        if (!strace.waitForFinished(20000) || strace.exitCode() != 0)
+            QSKIP("strace cannot trace here");
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString calls = QString::fromUtf8(file.readAll()),
+                      folder = QRegularExpression::escape(dir.path());
+        const auto at = [&](const QString& pattern) { return calls.indexOf(QRegularExpression(pattern)); };
+        const qsizetype named = at("(rename|link)\\w*\\(.*\"" + QRegularExpression::escape(path) + "\"");
+        const qsizetype synced = at("fsync\\(\\d+<" + folder + "/.*\\) = 0");
+        QVERIFY2(synced >= 0 && synced < named, qPrintable(calls));
+        QVERIFY2(calls.indexOf(QRegularExpression("fsync\\(\\d+<" + folder + ">\\) = 0"), named) > named,
+                 qPrintable(calls));
     }
 };
 

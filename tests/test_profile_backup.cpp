@@ -1,13 +1,44 @@
 // The profile backup on the simulated DC: the file's bytes, the range read, and every way the backup can fail
 // without a firmware byte reaching the DC.
+#include <sys/fsuid.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QtTest>
+#include <csignal>
 
 #include "fakes/update_fixture.h"
 #include "profile/backup.h"
 #include "profile/backup_file.h"
 #include "update/update_driver.h"
 
-enum Trouble { Damaged, FolderInTheWay, Block0Silent, Block8Silent };
+enum Trouble { Damaged, FolderInTheWay, ReadOnlyFolder, FullDisk, Block0Silent, Block8Silent };
+
+// For its lifetime: the folder read-only (for root too, whose file-system identity becomes nobody's), or a
+// full disk (files limited to 64 KiB).
+struct DiskTrouble {
+    DiskTrouble(int kind, const QString& path) : trouble(kind), folder(path) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        if (trouble == ReadOnlyFolder) {
+            QFile::setPermissions(folder,
+                                  QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+            setfsuid(geteuid() == 0 ? 65534 : geteuid());
+        } else if (trouble == FullDisk) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit small{64 * 1024, saved.rlim_max};
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+    }
+    ~DiskTrouble() {
+        setfsuid(geteuid());
+        setrlimit(RLIMIT_FSIZE, &saved);
+        if (trouble == ReadOnlyFolder)
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    int trouble;
+    QString folder;
+    rlimit saved{};
+};
 
 class ProfileBackupTest : public QObject {
     Q_OBJECT
@@ -86,19 +117,23 @@ private slots:
         QVERIFY(EncodeBackup(f.session.profile) == expected);  // the tables the restore will write
     }
 
-    // A damaged or unwritable file, or a read that gets no answer: the update stops, the file stays as it
-    // was.
+    // A damaged or unwritable file, a read-only folder, a full disk or a read that gets no answer: the update
+    // stops, the file stays as it was.
     void failedBackupWritesNothing_data() {
         QTest::addColumn<QByteArray>("placed");  // the file before and after
         QTest::addColumn<int>("trouble");
         QTest::addColumn<int>("reads");  // B4 frames until it stops
         const QByteArray own = ExpectedBackupFile(DcModel(DcConfig{}).Memory(), 512),
-                         other = ExpectedBackupFile(DcModel(ProfileDc(256, 1279, 1, 123456)).Memory(), 512);
+                         other = ExpectedBackupFile(DcModel(ProfileDc(256, 1279, 1, 123456)).Memory(), 512),
+                         emptyRange = ExpectedBackupFile(DcModel(ProfileDc(256, 256)).Memory(), 512);
         QByteArray cell = own;
         cell[35 + 2 * (1024 * 5 + 3)] = 1;  // row 3, column 5: above 255, no byte
         QTest::newRow("too short") << own.left(1000) << int(Damaged) << 1;
         QTest::newRow("a byte cell above 255") << cell << int(Damaged) << 1;
         QTest::newRow("a folder where the file belongs") << QByteArray() << int(FolderInTheWay) << 129;
+        // An earlier backup of this DC that a fresh one would replace.
+        QTest::newRow("a read-only folder") << emptyRange << int(ReadOnlyFolder) << 129;
+        QTest::newRow("a full disk") << emptyRange << int(FullDisk) << 129;
         // Five tries of the read that goes unanswered, after block 0 and the blocks before it.
         QTest::newRow("block 0 unread, another DC's file stays") << other << int(Block0Silent) << 5;
         QTest::newRow("the eighth block unread") << QByteArray() << int(Block8Silent) << 1 + 7 + 5;
@@ -116,18 +151,25 @@ private slots:
         if (trouble == FolderInTheWay)
             QVERIFY(QDir().mkdir(f.BackupPath()));
 
-        QVERIFY(!UpdateFirmware(*f.context));
+        {
+            DiskTrouble disk(trouble, f.appDir.path());
+            QVERIFY(!UpdateFirmware(*f.context));
+        }
         QCOMPARE(f.Count(0xB5, 4) + f.Count(0xB7, 4) + f.Count(0xB2, 4) + f.sim.Device().Installs(), 0);
         QCOMPARE(f.Count(0xB4, 4), reads);
         QCOMPARE(FileBytes(f.BackupPath()), placed);
         QVERIFY(f.session.wizard.ProfileRestored);  // nothing was written: nothing to recover
-        QStringList failures;
+        QStringList failures, events;
         for (const auto& r : f.view.rows)
-            failures << (r.icon == 2 ? r.event : QString());
+            failures << (r.icon == 2 ? r.event : QString()), events << r.event;
         QVERIFY(failures.contains(f.Text(Txt::BackupFailed)));
-        if (trouble <= FolderInTheWay) {  // the user is told which file
+        if (trouble <= FullDisk) {  // the user is told which file, and which folder needs what
             const Txt told = trouble == Damaged ? Txt::BackupFileDamaged : Txt::BackupFileNotWritten;
             QVERIFY(!failures.filter(f.Text(told).section("%1", 0, 0) + f.BackupPath()).isEmpty());
+            QCOMPARE(events.contains(f.Text(Txt::BackupFolderHint).arg(f.appDir.path()).arg(kBackupFileSize)),
+                     trouble != Damaged);
+            QCOMPARE(QDir(f.appDir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size(),
+                     placed.isEmpty() && trouble == Damaged ? 1 : 2);  // no half-written file left behind
         }
     }
 
