@@ -23,7 +23,6 @@ rm -rf "$reports"
 mkdir -p "$reports"
 export ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1"
 export UBSAN_OPTIONS="log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1"
-export LSAN_OPTIONS="suppressions=$src/tests/lsan.supp:print_suppressions=0"
 export KAV_TEST_LNG="$build/FirmwareUpdate.lng"
 
 status=0

@@ -5,96 +5,66 @@
 // touching memory outside the buffers.
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "link/comm_module.h"
 
 namespace {
 
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-struct Input {
-    const std::uint8_t* data;
-    std::size_t size, at = 0;
-    std::uint8_t Next() { return at < size ? data[at++] : 0x80; }
-};
-
-class CountingPort final : public Port {
+// The cable and the event loop in one: each pass of a wait takes the next piece of the input.
+class ScriptedLine final : public Port, public EventPump {
 public:
+    ScriptedLine(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint8_t Next() { return at_ < size_ ? data_[at_++] : 0x80; }
     void Discard() override {}
     void Transmit(std::span<const std::uint8_t>) override { ++sent; }
-    int sent = 0;
-};
-
-class ScriptedPump final : public EventPump {
-public:
-    ScriptedPump(VirtualClock& clock, CountingPort& port, Input& in) : clock_(clock), port_(port), in_(in) {}
     void YieldUntil(double deadline) override {
-        const std::uint8_t control = in_.Next();
+        const std::uint8_t control = Next();
         if (control & 0x80)
             return SleepUntil(deadline);
         if (control & 0x40)
-            clock_.AdvanceTo((clock_.Now() + deadline) / 2);
-        const std::size_t n = std::min<std::size_t>(control & 0x3F, in_.size - in_.at);
-        clock_.Advance(0.0001);
-        port_.OnData(std::span(in_.data + in_.at, n));
-        in_.at += n;
+            clock.AdvanceTo((clock.Now() + deadline) / 2);
+        const std::size_t n = std::min<std::size_t>(control & 0x3F, size_ - at_);
+        clock.Advance(0.0001);
+        OnData(std::span(data_ + at_, n));
+        at_ += n;
     }
-    void SleepUntil(double deadline) override { clock_.AdvanceTo(std::max(clock_.Now(), deadline) + 0.001); }
+    void SleepUntil(double deadline) override { clock.AdvanceTo(std::max(clock.Now(), deadline) + 0.001); }
+
+    VirtualClock clock;
+    int sent = 0;
 
 private:
-    VirtualClock& clock_;
-    CountingPort& port_;
-    Input& in_;
+    const std::uint8_t* data_;
+    std::size_t size_, at_ = 0;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Input in{data, size};
-    const std::uint8_t routine = in.Next();
-    const int argument = in.Next() * 256 + in.Next() - 256;  // a few below 0, most valid units
-    LinkState link;                                          // buffers of the smallest size allowed
+    ScriptedLine line(data, size);
+    const std::uint8_t routine = line.Next();
+    const int argument = line.Next() * 256 + line.Next() - 256;  // a few below 0, most valid units
+    LinkState link;                                              // buffers of the smallest size allowed
     bool aborted = false;
     const bool enterDeepSleep = routine & 0x10;
     QString id;
-    VirtualClock clock;
-    CountingPort port;
-    ScriptedPump pump(clock, port, in);
-    CommModule comm(link, aborted, enterDeepSleep, id, port, clock, pump);
-    switch (routine % 9) {
-        case 0:
-            Require(!comm.ReadDeviceId() || id.size() == 16);
-            break;
-        case 1:
-            Require(comm.SetDeepSleep() != aborted);
-            break;
-        case 2:
-            comm.ReadDeviceStatus();
-            break;
-        case 3:
-            comm.ReadBlocks(argument, argument + 8 * (routine >> 5));
-            break;
-        case 4:
-            comm.WriteBlock(argument, routine & 0x20 ? CommModule::kWriteBlock2 : CommModule::kWriteBlock);
-            break;
-        case 5:
-            comm.SendValueCommand(CommModule::kCloseImage, argument * 4);
-            break;
-        case 6:
-            comm.SendValueCommandB8(argument);
-            break;
-        case 7:
-            comm.WriteRecord(argument);
-            break;
-        case 8:
-            comm.SetDeviceClock(QStringLiteral("12/31/99"), QStringLiteral("23:59:58"),
-                                CommModule::kClockValue);
-            break;
-    }
-    Require(link.ReceivedCount >= 0);                  // the overwrite rule counts on past the buffer's end
-    Require(port.sent <= 100 && clock.Now() < 100.0);  // the longest routine gives up well within these
+    CommModule comm(link, aborted, enterDeepSleep, id, line, line.clock, line);
+    const std::function<bool()> routines[] = {
+        [&] { return !comm.ReadDeviceId() || id.size() == 16; },
+        [&] { return comm.SetDeepSleep() != aborted; },
+        [&] { return comm.ReadDeviceStatus(), true; },
+        [&] { return comm.ReadBlocks(argument, argument + 8 * (routine >> 5)), true; },
+        [&] { return comm.WriteBlock(argument, routine & 0x20 ? 0xB7 : 0xB5), true; },
+        [&] { return comm.SendValueCommand(CommModule::kCloseImage, argument * 4), true; },
+        [&] { return comm.SendValueCommandB8(argument), true; },
+        [&] { return comm.WriteRecord(argument), true; },
+        [&] { return comm.SetDeviceClock("12/31/99", "23:59:58", CommModule::kClockValue), true; },
+    };
+    const bool ok = routines[routine % 9]();
+    // The overwrite rule counts on past the buffer's end; the longest routine gives up well within the
+    // bounds.
+    if (!ok || link.ReceivedCount < 0 || line.sent > 100 || line.clock.Now() > 100.0)
+        std::abort();
     return 0;
 }
