@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "app/command_line.h"
+#include "app/terminal_signals.h"
 #include "app/wizard_assembly.h"
 #include "support/language.h"
 #include "wizard/front/agreement_printer.h"
@@ -113,6 +114,8 @@ int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     WizardAssembly wizard(view, cl, log);
     // The person at the terminal hears it too: a cable that holds replies back makes every transfer slow.
     wizard.OnPortLatency = [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
+    TerminalSignals stopSignals(wizard);
+    view.AwaitInput = [&stopSignals] { return stopSignals.AwaitInput(STDIN_FILENO); };
     const bool loaded = wizard.Load();
     return wizard.Finish(RunTerminalWizard(wizard.machine, view, loaded));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <QProcess>
 #include <QString>
 
@@ -13,7 +15,10 @@ class SimulatorCableFinder final : public CableFinder {
 public:
     SimulatorCableFinder(const Session& session, const TextDatabase& texts, QString program,
                          QString extraArgs)
-        : session_(session), texts_(texts), program_(std::move(program)), extraArgs_(std::move(extraArgs)) {}
+        : session_(session), texts_(texts), program_(std::move(program)), extraArgs_(std::move(extraArgs)) {
+        // Out of the terminal's process group: Ctrl-C is the wizard's to handle, the DC stays on the line.
+        process_.setChildProcessModifier([] { ::setpgid(0, 0); });
+    }
     ~SimulatorCableFinder() override;
 
     bool Find(DeviceState& device) override;

@@ -227,13 +227,6 @@ void StageMachine::LoadStepInstructions(int n) {
 void StageMachine::CloseClick() {
     if (ended_ || closeRequested_ || busy_ == Busy::Closing)
         return;
-    if (busy_ == Busy::Connecting) {
-        // Nothing to lose yet: end the exchange, then close once it has returned.
-        closeRequested_ = true;
-        session_.link.LinkStop = true;
-        session_.link.LinkError = true;
-        return;
-    }
     if (busy_ == Busy::Updating) {
         // No is the default: a stray Enter must not stop an upload.
         const int answer =
@@ -242,13 +235,22 @@ void StageMachine::CloseClick() {
                                  MbYesNoWarning | MbDefaultSecond);
         if (answer != IdYes || ended_ || busy_ != Busy::Updating)
             return;
-        // Let the running update unwind through its own failure paths; Close follows when it has returned.
-        closeRequested_ = true;
-        session_.link.LinkStop = true;
-        session_.link.LinkError = true;
+    }
+    CloseConfirmed();
+}
+
+void StageMachine::CloseConfirmed() {
+    if (ended_ || closeRequested_ || busy_ == Busy::Closing)
+        return;
+    if (busy_ == Busy::None) {
+        CloseSequence();
         return;
     }
-    CloseSequence();
+    // The DC is busy: the stop flags end the exchange (an update unwinds through its own failure paths), and
+    // Close follows when it has returned.
+    closeRequested_ = true;
+    session_.link.LinkStop = true;
+    session_.link.LinkError = true;
 }
 
 void StageMachine::CloseSequence() {

@@ -43,7 +43,8 @@ public:
 
     void NextClick();
     void BackClick();
-    void CloseClick();  // also what closing the window from its title bar does
+    void CloseClick();      // also what closing the window from its title bar does
+    void CloseConfirmed();  // Close with its question already answered Yes (a signal in terminal mode)
 
     // Form operations that later steps call.
     void GoBack();
@@ -54,6 +55,8 @@ public:
     int ExitCode() const { return exitStatus_; }
     bool UpdateRunning() const { return busy_ == Busy::Updating; }
     bool UpdateHasRun() const { return updateRan_; }
+    bool TalkingToDc() const { return busy_ == Busy::Connecting || busy_ == Busy::Updating; }
+    bool Closing() const { return busy_ == Busy::Closing; }  // the Close sequence runs (the recovery may ask)
     int CurrentStage() const { return session_.wizard.CurrentStage; }
 
     std::function<void()> OnEnded;  // the front end leaves its event loop

@@ -36,6 +36,7 @@ public:
     void Run(int stopFd, int inputFd);
 
     static double Now();  // seconds on the monotonic clock
+    const DcModel& Model() const { return model_; }
 
 private:
     static constexpr double kNever = std::numeric_limits<double>::infinity();

@@ -54,6 +54,7 @@ struct Parsed {
     bool verbose = false;
     bool watchStdin = true;
     QString wireLog;
+    QString dumpPath;
     QString error;
 };
 
@@ -89,9 +90,10 @@ Parsed ParseOptions(const QCoreApplication& app) {
     const QCommandLineOption wireLog(
         "wire-log", "Log every frame and reply piece with its time, for benchmarks.", "file");
     const QCommandLineOption noStdin("no-stdin", "Do not end when standard input closes.");
+    const QCommandLineOption dump("dump", "At the end, write the DC's memory into this file.", "file");
     p.addOptions({id,      sub,     memory,      serial,  profile,  seed,       newVersion, newSub,
                   restart, latency, throttle,    asleep,  relative, silentFrom, silence,    refuse,
-                  split,   stray,   strayBefore, chatter, verbose,  noStdin,    wireLog});
+                  split,   stray,   strayBefore, chatter, verbose,  noStdin,    wireLog,    dump});
     p.process(app);
 
     Parsed r;
@@ -150,6 +152,7 @@ Parsed ParseOptions(const QCoreApplication& app) {
     r.verbose = p.isSet(verbose);
     r.wireLog = p.value(wireLog);
     r.watchStdin = !p.isSet(noStdin);
+    r.dumpPath = p.value(dump);
     if (!ok && r.error.isEmpty())
         r.error = QStringLiteral("a numeric option has a value that is not a number");
     if (c.idText.size() != 16 && r.error.isEmpty())
@@ -200,6 +203,12 @@ int main(int argc, char* argv[]) {
     {
         DcServer server(options.config, pty.MasterFd(), {options.verbose, wireLog});
         server.Run(signalFd, options.watchStdin ? STDIN_FILENO : -1);
+        QFile dump(options.dumpPath);
+        const auto& memory = server.Model().Memory();
+        if (!options.dumpPath.isEmpty() &&
+            (!dump.open(QIODevice::WriteOnly) || dump.write(reinterpret_cast<const char*>(memory.data()),
+                                                            qint64(memory.size())) != qint64(memory.size())))
+            std::fprintf(stderr, "kav-dc-sim: cannot write %s\n", qPrintable(options.dumpPath));
     }
     if (wireLog != nullptr)
         std::fclose(wireLog);

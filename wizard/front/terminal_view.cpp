@@ -135,7 +135,7 @@ std::optional<QString> TerminalView::ReadLine(const QString& prompt) {
         setup_.prompts->flush();
     }
     std::string line;
-    if (!std::getline(in_, line))
+    if ((AwaitInput && !AwaitInput()) || !std::getline(in_, line))
         return std::nullopt;
     return QString::fromStdString(line);
 }

@@ -53,6 +53,9 @@ public:
 
     static QString RowLine(int icon, const QString& time, const QString& event, const QString& status);
 
+    // Called before each line is read: false when a signal asks to stop reading (taken as end of input).
+    std::function<bool()> AwaitInput;
+
 private:
     struct PendingRow {
         int icon;

@@ -1,0 +1,159 @@
+// The real program stopped the hard ways, in real time: killed anywhere in an update, stopped by Ctrl-C, its
+// output gone. The simulated DC on a pseudo-terminal outlives the program where a later run must find it.
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "fakes/update_fixture.h"
+
+namespace {
+
+// The pages; at a terminal their prompt follows, and only what is typed after it counts.
+const QString kPage1 = ">>> Click on Next", kPage2 = "Deep Sleep mode\\.", kPrompt = ".*Enter = ";
+
+// kav-update --cli, at a terminal (script(1) in between, so that Ctrl-C is the terminal's) or with plain
+// pipes.
+struct Program {
+    Program(const QString& dir, const QStringList& link, bool terminal) {
+        const QStringList args =
+            QStringList{"--cli", "--app-dir", dir, "--firmware", KAV_DEMO_FIRMWARE} + link;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        if (terminal)
+            process.start("script",
+                          {"-qefc", "'" KAV_UPDATE_PATH "' '" + args.join("' '") + "'", "/dev/null"});
+        else
+            process.start(KAV_UPDATE_PATH, args);
+    }
+    // Reads output until the pattern matches after the previous match; false after the time-out.
+    bool WaitFor(const QString& pattern, int seconds) {
+        const QRegularExpression re(pattern, QRegularExpression::DotMatchesEverythingOption);
+        QDeadlineTimer deadline(seconds * 1000);
+        QRegularExpressionMatch m;
+        while (!(m = re.match(output, from)).hasMatch()) {
+            const bool ended = process.state() == QProcess::NotRunning || deadline.hasExpired();
+            process.waitForReadyRead(100);
+            output += QString::fromUtf8(process.readAll());
+            if (ended && !re.match(output, from).hasMatch())
+                return false;
+        }
+        from = m.capturedEnd();
+        return true;
+    }
+    int Finish(int seconds) {
+        process.closeWriteChannel();
+        if (!process.waitForFinished(seconds * 1000))
+            process.kill();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    QProcess process;
+    QString output;
+    qsizetype from = 0;
+};
+
+QStringList Backups(const QString& dir) {
+    return QDir(dir).entryList({"*.bin"}, QDir::Files);
+}
+
+}  // namespace
+
+class FaultsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // SIGKILL at ten points of an update, each run finding what the one before left: the backup file is
+    // complete whenever it exists, and the run after the last kill leaves the profile in the DC as it was,
+    // byte for byte.
+    void killedAnywhereThenRestored() {
+        QTemporaryDir dir;
+        QProcess sim;
+        sim.start(KAV_DC_SIM_PATH,
+                  {"--profile", "256:700", "--restart-seconds", "1", "--dump", dir.filePath("dc")});
+        QVERIFY(sim.waitForReadyRead(10000));
+        const QStringList port{"--port", QString::fromLocal8Bit(sim.readLine()).trimmed()};
+        const auto original = DcModel(ProfileDc(256, 700)).Memory();
+        const QByteArray saved = ExpectedBackupFile(original, 512);
+        // The backup's row, or the version row that takes its status when an earlier backup is kept; the
+        // restart wait, or an update already done.
+        // clang-format off
+        const QString current = "already up to date", saving = "(dive computer profile|version: 1A) : Done",
+                      restarted = "Waiting for the DC to restart : Done|" + current;
+        const QStringList points{"Identifying the DC : Done", "firmware version: 1A", saving, saving, saving,
+                                 restarted, current, current, current, "Restoring the DC profile : Done",
+                                 current};
+        const int delays[] = {0, 150, 0, 200, 600, 0, 0, 300, 1500, 0, -1};  // ms after it; -1: no kill
+        // clang-format on
+        for (qsizetype i = 0; i < points.size(); ++i) {
+            const QString& after = points[i];
+            const int ms = delays[i];
+            Program run(dir.path(), port, false);
+            for (const QString& page : {kPage1, kPage2}) {
+                for (int tries = 0; !run.WaitFor(page, 5) && tries < 5; ++tries)
+                    run.process.write("\n");  // a DC restarting does not answer at once
+                run.process.write("\n");
+            }
+            QVERIFY2(run.WaitFor(after, 60), qPrintable(run.output));
+            if (ms < 0) {  // the run after the last kill ends by itself
+                QCOMPARE(run.Finish(60), 1);
+                break;
+            }
+            QTest::qWait(ms);
+            run.process.kill();
+            run.process.waitForFinished();
+            for (const QString& name : Backups(dir.path()))
+                QVERIFY2(FileBytes(dir.filePath(name)) == saved, qPrintable(after));
+        }
+        QVERIFY(Backups(dir.path()).isEmpty());
+        sim.closeWriteChannel();
+        QVERIFY(sim.waitForFinished(10000));
+        const QByteArray dc = FileBytes(dir.filePath("dc"));
+        QCOMPARE(dc.mid(4 * 16, 16), QByteArray(reinterpret_cast<const char*>(&original[4 * 16]), 16));
+        QVERIFY(dc.mid(256 * 16, 448 * 16) ==
+                QByteArray(reinterpret_cast<const char*>(&original[256 * 16]), 448 * 16));
+    }
+
+    // Ctrl-C at a terminal: Close before an update; during one, a Close that unwinds it and offers the
+    // recovery; a second one ends the program at once and leaves the backup for a later run.
+    void ctrlC_data() {
+        QTest::addColumn<QStringList>("steps");  // what to wait for, then what to type
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<int>("backups");
+        const QStringList upload{kPage1 + kPrompt,           "\n",  kPage2 + kPrompt, "\n",
+                                 "Writing the new firmware", "\x03"};
+        QTest::newRow("on page 1: Close") << QStringList{kPage1 + kPrompt, "\x03"} << 3 << 0;
+        QTest::newRow("in the upload: Close, the recovery restores")
+            << upload + QStringList{"\\[Profile recovery\\].*yes/no", "y\n", "Enter = OK", "\n"} << 1 << 0;
+        QTest::newRow("twice in the upload: ended at once")
+            << upload + QStringList{": Error", "\x03"} << 130 << 1;
+    }
+    void ctrlC() {
+        QFETCH(QStringList, steps);
+        QFETCH(int, exit);
+        QFETCH(int, backups);
+        QTemporaryDir dir;
+        Program run(dir.path(), {"--simulate", "--sim-args", "--restart-seconds 1 --profile 256:700"}, true);
+        for (int i = 0; i < steps.size(); i += 2) {
+            QVERIFY2(run.WaitFor(steps[i], 60), qPrintable(run.output));
+            run.process.write(steps[i + 1].toUtf8());
+        }
+        QCOMPARE(run.Finish(60), exit);
+        QCOMPARE(Backups(dir.path()).size(), backups);
+    }
+
+    // The reader of the output goes away (`| head`): the program carries on without printing.
+    void outputClosed() {
+        QTemporaryDir dir;
+        QProcess run;
+        run.start(KAV_UPDATE_PATH,
+                  {"--cli", "--simulate", "--app-dir", dir.path(), "--firmware", KAV_DEMO_FIRMWARE});
+        run.closeReadChannel(QProcess::StandardOutput);
+        run.write("\nclose\n");
+        run.closeWriteChannel();
+        QVERIFY(run.waitForFinished(30000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(FaultsTest)
+#include "test_e2e_faults.moc"
