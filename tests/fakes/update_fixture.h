@@ -25,6 +25,7 @@ struct TestFirmware {
     std::uint16_t memory = 512;
     std::string minVersion = "1A";  // the fifth field of the device-versions resource
     std::string modelId = "KAV1F";  // Windows ANSI bytes
+    std::uint16_t firstWord = 0;    // of the first block: written at this unit + 256
 };
 
 // A DC with its profile in units start .. end, its data drawn from seed.
@@ -62,7 +63,8 @@ struct UpdateFixture {
             image[i] = std::uint8_t(i * 7 + 3);
         fwr::EncodeInput in;
         in.modelNumber = 513, in.version = "1B", in.subVersion = 5, in.memorySize = fw.memory;
-        in.code2Parameter = 0x0102, in.modelName = "KAV 1F", in.modelId = fw.modelId;
+        in.code2Parameter = 0x0102, in.modelName = "KAV 1F", in.modelId = fw.modelId,
+        in.firstWord1 = fw.firstWord;
         if (fw.kind != TestKind::Code2Only)
             in.image1 = image;
         if (fw.kind != TestKind::CodeOnly)

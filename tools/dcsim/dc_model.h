@@ -61,6 +61,7 @@ public:
     std::size_t ExpectedFrameLength(std::span<const std::uint8_t> head) const;
 
     const DcConfig& Config() const { return config_; }
+    DcFaults& Faults() { return config_.faults; }  // a fault may start or end while the device runs
     int FrameCount() const { return frames_; }
     std::uint8_t LastCommand() const { return lastCommand_; }  // of the last frame that got a reply
     bool Restarting(double now) const { return now < restartUntil_; }

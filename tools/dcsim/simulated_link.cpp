@@ -15,6 +15,10 @@ void SimulatedPort::Discard() {
 }
 
 void SimulatedPort::Transmit(std::span<const std::uint8_t> bytes) {
+    if (BeforeTransmit)
+        BeforeTransmit(sent_.size() + 1);
+    if (!plugged_)
+        return;
     sent_.emplace_back(bytes.begin(), bytes.end());
     sentTimes_.push_back(link_.clock_.Now());
     link_.Transmitted(bytes);
@@ -43,9 +47,13 @@ SimulatedLink::SimulatedLink(VirtualClock& clock, DcConfig config)
       port_(*this),
       pump_(*this),
       chatterState_(model_.Config().seed) {
-    const DcFaults& f = model_.Config().faults;
-    if (f.chatter)
-        Queue(clock_.Now() + f.chatterInterval, Event{{}, {}, true});
+    if (model_.Config().faults.chatter)
+        StartChatter();
+}
+
+void SimulatedLink::StartChatter() {
+    model_.Faults().chatter = true;
+    Queue(clock_.Now() + model_.Config().faults.chatterInterval, Event{{}, {}, true});
 }
 
 void SimulatedLink::Queue(double t, Event event) {
@@ -107,10 +115,14 @@ bool SimulatedLink::RunDue(double limit) {
         return true;
     }
     if (event.chatter) {
+        if (!model_.Config().faults.chatter)
+            return true;  // the line is quiet again
         chatterState_ = chatterState_ * 1664525u + 1013904223u;
         event.bytes = {static_cast<std::uint8_t>(chatterState_ >> 24)};
         Queue(clock_.Now() + model_.Config().faults.chatterInterval, Event{{}, {}, true});
     }
+    if (!port_.Plugged())
+        return true;  // the cable is out: lost
     delivered_.push_back({clock_.Now(), event.bytes});
     if (port_.OnData)
         port_.OnData(event.bytes);

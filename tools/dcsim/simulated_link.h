@@ -21,6 +21,14 @@ public:
     void Discard() override;
     void Transmit(std::span<const std::uint8_t> bytes) override;
 
+    // The cable pulled: what is sent goes nowhere and is not recorded, what was on its way is lost.
+    void Unplug() { plugged_ = false; }
+    void Plug() { plugged_ = true; }
+    bool Plugged() const { return plugged_; }
+    // Called before each transmission with the number it will have in Sent(), counted from 1: a test's hook
+    // for a fault that starts at a given frame.
+    std::function<void(std::size_t frame)> BeforeTransmit;
+
     const std::vector<std::vector<std::uint8_t>>& Sent() const { return sent_; }
     const std::vector<double>& SentTimes() const { return sentTimes_; }
     const std::vector<double>& DiscardTimes() const { return discardTimes_; }
@@ -32,6 +40,7 @@ private:
     std::vector<std::vector<std::uint8_t>> sent_;
     std::vector<double> sentTimes_;
     std::vector<double> discardTimes_;
+    bool plugged_ = true;
 };
 
 // Virtual time: a pass jumps to the next delivery, or just past the deadline when none is due by then.
@@ -79,6 +88,8 @@ public:
     void ScheduleAt(double t, std::function<void()> action);
     // Bytes that arrive at t unasked.
     void InjectAt(double t, std::vector<std::uint8_t> bytes);
+    // A noisy line from now on, until the device's chatter fault is switched off.
+    void StartChatter();
     std::size_t Pending() const;  // pieces and actions still queued, chatter not counted
 
 private:
