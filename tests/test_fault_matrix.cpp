@@ -15,15 +15,9 @@ const char* const kFaults[] = {"power loss", "cable pulled", "refusals", "line n
 // A phase starts with the nth frame of its kind in a run without faults (from the end when negative), or
 // `delay` seconds after it. The record retry needs a profile whose block at stored address 3072 is refused,
 // and an upload over it that does not use that address itself.
-struct Phase {
-    const char* name;
-    std::uint8_t command;
-    std::size_t length;
-    int nth;
-    double delay = 0;
-    bool retry = false;
-};
 // clang-format off
+struct Phase { const char* name; std::uint8_t command; std::size_t length; int nth; double delay = 0;
+               bool retry = false; };
 const Phase kPhases[] = {
     {"identification", 0x84, 2, 1}, {"Deep Sleep", 0xA8, 3, 0}, {"backup, start", 0xB4, 4, 0},
     {"backup, middle", 0xB4, 4, 3}, {"backup, end", 0xB4, 4, 6}, {"upload, start", 0xB5, 4, 0},
@@ -33,22 +27,20 @@ const Phase kPhases[] = {
     {"read-back", 0xB4, 4, -1}, {"clock", 0x97, 2, -1}, {"leaving Deep Sleep", 0xA8, 3, -1}};
 // clang-format on
 
-void Start(SimulatedLink& sim, Fault fault) {
-    DcFaults& f = sim.Device().Faults();
-    if (fault == PowerLoss)
-        f.silentFromFrame = sim.Device().FrameCount() + 1;
-    if (fault == CablePulled)
-        sim.Serial().Unplug();
-    for (const int command : {0x84, 0xA8, 0xBA, 0xB4, 0xB5, 0xB7, 0xB2, 0xB6, 0xB8, 0xB9, 0x97}) {
-        for (const DcPhase half : {DcPhase::Command, DcPhase::Data})
-            if (fault == Refusals)
-                f.refusals.push_back({std::uint8_t(command), half, 30});  // more than any resend limit
-    }
-    if (fault == Noise)
-        f.strayByte = 0x3F, sim.StartChatter();
-    if (fault == Pieces)
-        f.splitSizes = {1, 3, 2};
-}
+const std::function<void(SimulatedLink&)> kStart[] = {
+    [](SimulatedLink& sim) { sim.Device().Faults().silentFromFrame = sim.Device().FrameCount() + 1; },
+    [](SimulatedLink& sim) { sim.Serial().Unplug(); },
+    [](SimulatedLink& sim) {
+        for (const int command : {0x84, 0xA8, 0xBA, 0xB4, 0xB5, 0xB7, 0xB2, 0xB6, 0xB8, 0xB9, 0x97}) {
+            for (const DcPhase half : {DcPhase::Command, DcPhase::Data})  // more than any resend limit
+                sim.Device().Faults().refusals.push_back({std::uint8_t(command), half, 30});
+        }
+    },
+    [](SimulatedLink& sim) { sim.Device().Faults().strayByte = 0x3F, sim.StartChatter(); },
+    [](SimulatedLink& sim) {
+        sim.Device().Faults().splitSizes = {1, 3, 2};
+    },
+};
 
 // The wizard (page 1, page 2, Close) with the fault starting at the given frame, the DC back for the recovery
 // at Close and, when a backup is left, for a later run. The outcome names an error in capitals.
@@ -68,9 +60,9 @@ QString Run(const Phase& phase, Fault fault, std::size_t frame, std::vector<Byte
         if (fault == None || n != frame)
             return;
         if (phase.delay > 0)
-            w.f.sim.ScheduleAt(w.f.clock.Now() + phase.delay, [&] { Start(w.f.sim, fault); });
+            w.f.sim.ScheduleAt(w.f.clock.Now() + phase.delay, [&] { kStart[fault](w.f.sim); });
         else
-            Start(w.f.sim, fault);  // before this frame goes out
+            kStart[fault](w.f.sim);  // before this frame goes out
         w.f.sim.Serial().BeforeTransmit = nullptr;
     };
     bool inDc = false;

@@ -17,25 +17,20 @@ enum Trouble { Damaged, FolderInTheWay, ReadOnlyFolder, FullDisk, Block0Silent, 
 // For its lifetime: the folder read-only (for root too, whose file-system identity becomes nobody's), or a
 // full disk (files limited to 64 KiB).
 struct DiskTrouble {
-    DiskTrouble(int kind, const QString& path) : trouble(kind), folder(path) {
+    DiskTrouble(int kind, const QString& path) : folder(path) {
         getrlimit(RLIMIT_FSIZE, &saved);
-        if (trouble == ReadOnlyFolder) {
-            QFile::setPermissions(folder,
-                                  QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+        const rlimit small{64 * 1024, saved.rlim_max};
+        const auto readOnly = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+        if (kind == ReadOnlyFolder && QFile::setPermissions(folder, readOnly))
             setfsuid(geteuid() == 0 ? 65534 : geteuid());
-        } else if (trouble == FullDisk) {
-            std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit small{64 * 1024, saved.rlim_max};
+        if (kind == FullDisk && std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR)
             setrlimit(RLIMIT_FSIZE, &small);
-        }
     }
     ~DiskTrouble() {
         setfsuid(geteuid());
         setrlimit(RLIMIT_FSIZE, &saved);
-        if (trouble == ReadOnlyFolder)
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    int trouble;
     QString folder;
     rlimit saved{};
 };
