@@ -173,9 +173,10 @@ void BackupProfile(UpdateContext& c) {
     if (!writeError.isEmpty()) {
         c.tasks.InsertTaskList(
             IconFailure, c.Text(Txt::BackupFileNotWritten).arg(p.BackupFilePath, writeError), QString());
-        c.tasks.InsertTaskList(IconInformation,
-                               c.Text(Txt::BackupFolderHint)
-                                   .arg(QDir::toNativeSeparators(s.AppDir), QString::number(kBackupFileSize)),
-                               QString());
+        c.tasks.InsertTaskList(
+            IconInformation,
+            c.Text(Txt::BackupFolderHint)
+                .arg(QDir::toNativeSeparators(s.BackupFolder()), QString::number(kBackupFileSize)),
+            QString());
     }
 }
