@@ -96,13 +96,8 @@ void TerminalSignals::Handle(int signal) {
 bool TerminalSignals::AwaitInput(int fd) {
     while (true) {
         Take();
-        if (closeAsked_) {
-            closeAsked_ = false;
-            wizard_.session.link.LinkStop =
-                false;  // what they stopped has ended; the recovery needs the link
-            wizard_.session.link.LinkError = false;
+        if (std::exchange(closeAsked_, false))
             return false;
-        }
         pollfd watched[2] = {{fd, POLLIN, 0}, {readFd_, POLLIN, 0}};
         const int ready = ::poll(watched, readFd_ >= 0 ? 2 : 1, -1);
         if ((ready > 0 && watched[0].revents != 0) || (ready < 0 && errno != EINTR))
