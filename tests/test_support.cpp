@@ -42,7 +42,7 @@ const QStringList kGoodTables = {
 
 }  // namespace
 
-class TestSystemServices : public QObject {
+class TestSupport : public QObject {
     Q_OBJECT
 
 private slots:
@@ -175,5 +175,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSystemServices)
-#include "test_system_services.moc"
+QTEST_GUILESS_MAIN(TestSupport)
+#include "test_support.moc"

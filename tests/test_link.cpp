@@ -96,7 +96,7 @@ const QString kSerialComm = QStringLiteral("Hardware\\DeviceMap\\SerialComm");
 
 }  // namespace
 
-class CommModuleTest : public QObject {
+class TestLink : public QObject {
     Q_OBJECT
 
     TextDatabase texts_;
@@ -508,5 +508,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(CommModuleTest)
-#include "test_comm_module.moc"
+QTEST_GUILESS_MAIN(TestLink)
+#include "test_link.moc"

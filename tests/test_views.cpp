@@ -100,7 +100,7 @@ struct TypedAhead {
 
 }  // namespace
 
-class TestMfuMain : public QObject {
+class TestViews : public QObject {
     Q_OBJECT
 
 private slots:
@@ -478,5 +478,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMfuMain)
-#include "test_mfu_main.moc"
+QTEST_MAIN(TestViews)
+#include "test_views.moc"

@@ -7,7 +7,7 @@
 #include "support/transfer_rate.h"
 #include "wizard/instruction_pages.h"
 
-class StageMachineTest : public QObject {
+class TestWizard : public QObject {
     Q_OBJECT
 
 private slots:
@@ -380,5 +380,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(StageMachineTest)
-#include "test_stage_machine.moc"
+QTEST_GUILESS_MAIN(TestWizard)
+#include "test_wizard.moc"

@@ -75,7 +75,7 @@ void Finished(UpdateFixture& f) {
 
 }  // namespace
 
-class UpdateDriverTest : public QObject {
+class TestUpdateRoad : public QObject {
     Q_OBJECT
 
 private slots:
@@ -436,5 +436,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(UpdateDriverTest)
-#include "test_update_driver.moc"
+QTEST_GUILESS_MAIN(TestUpdateRoad)
+#include "test_update_road.moc"
