@@ -39,10 +39,12 @@ public:
 private:
     int Descriptor();
     void DeliverReceived();
+    void Deliver(std::span<const std::uint8_t> data);
     void HandleError(QSerialPort::SerialPortError error);
     void Vanish();
-    void WatchForHangUp();
-    void StopWatchingForHangUp();
+    void WatchReceived();
+    void ReadReceived();
+    void StopWatchingReceived();
     bool LockCable(const QString& nameOrPath);
 
     QtEventPump* pump_;
@@ -51,9 +53,8 @@ private:
     LowLatency latency_;
     QSerialPort port_;
     std::unique_ptr<QLockFile> cableLock_;
-    std::unique_ptr<QSocketNotifier> hangUpWatch_;
-    int hangUpFd_ = -1;  // a second descriptor of the port: Qt allows one read notifier per descriptor
+    std::unique_ptr<QSocketNotifier> receivedWatch_;
+    int receivedFd_ = -1;
     bool vanished_ = false;
-    bool delivered_ = false;  // data came since the hang-up watch last fired
-    quint64 opened_ = 0;      // counts opens, so a close meant for a vanished port spares its successor
+    quint64 opened_ = 0;  // counts opens, so a close meant for a vanished port spares its successor
 };
