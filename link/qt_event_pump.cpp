@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QTimer>
+#include <QTimerEvent>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -47,19 +47,37 @@ void QtEventPump::YieldUntil(double deadline) {
         return;
     }
     // Each round of the event loop that delivers something returns here to look at the wakes; the timer
-    // bounds the wait (its event alone ends a round) and is rounded up, so that the deadline has passed when
-    // it fires. No loop of its own: ending one would cost a wake-up of the event loop per reply.
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
+    // bounds the wait (its event alone ends a round). No loop of its own: ending one would cost a wake-up of
+    // the event loop per reply.
     ++yields_;
     while (remaining > 0.0 && wakes_ == wakesAtStart) {
-        if (!timer.isActive())
-            timer.start(static_cast<int>(std::ceil(std::min(remaining, kLongestTimerSeconds) * 1000.0)));
+        ArmTimer(deadline);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         remaining = deadline - clock_.Now();
     }
     --yields_;
+}
+
+void QtEventPump::ArmTimer(double deadline) {
+    // One timer serves the yields that follow while it fires no later than their deadline (it then only makes
+    // the loop look again): a reply on time costs no timer to register or remove.
+    if (timerId_ != 0 && timerDue_ <= deadline)
+        return;
+    if (timerId_ != 0)
+        killTimer(timerId_);
+    // Rounded up, so that the deadline has passed when it fires.
+    const double now = clock_.Now();
+    const int milliseconds =
+        static_cast<int>(std::ceil(std::min(deadline - now, kLongestTimerSeconds) * 1000.0));
+    timerId_ = startTimer(std::max(milliseconds, 0), Qt::PreciseTimer);
+    timerDue_ = now + milliseconds / 1000.0;
+}
+
+void QtEventPump::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == timerId_) {
+        killTimer(timerId_);
+        timerId_ = 0;
+    }
 }
 
 void QtEventPump::SleepUntil(double deadline) {

@@ -24,9 +24,14 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
+    void ArmTimer(double deadline);
+
     Clock& clock_;
-    int yields_ = 0;  // the yields now running
+    int timerId_ = 0;
+    double timerDue_ = 0.0;  // when it fires, on the clock
+    int yields_ = 0;         // the yields now running
     quint64 wakes_ = 0;
 };
