@@ -9,7 +9,8 @@ namespace {
 bool SendBlocks(UpdateContext& c, const std::vector<CodeBlock>& blocks, int count, std::uint8_t cmd) {
     auto& buffer = c.session.link.BlockBuffer;
     for (int i = 1; i <= count; ++i) {
-        c.tasks.SetTaskProgress(i, count);  // set before the block: the last goes out at 100%
+        // Shown while the block goes: the last goes out at 100%.
+        c.comm.WhileWaiting([&c, i, count] { c.tasks.SetTaskProgress(i, count); });
         const CodeBlock& block = blocks[static_cast<std::size_t>(i - 1)];
         std::transform(block.begin() + 1, block.end(), buffer.begin(),
                        [](std::int16_t cell) { return static_cast<std::uint8_t>(cell); });

@@ -1,4 +1,5 @@
 // Memory block read (0xB4): 0x5A and 128 data bytes per block.
+#include <QScopeGuard>
 #include <algorithm>
 
 #include "link/comm_module.h"
@@ -13,6 +14,7 @@ constexpr double kReadTimeout = 0.2;
 constexpr int kReadResends = 3;  // per block
 
 void CommModule::ReadBlocks(int from, int to) {
+    const auto leftover = qScopeGuard([this] { RunWhileWaiting(); });
     LinkState& s = link_;
     if (!IsUnit(from) || !IsUnit(to)) {
         Trap();

@@ -4,7 +4,9 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
+#include <utility>
 
 #include "link/event_pump.h"
 #include "link/link_state.h"
@@ -20,6 +22,10 @@ public:
                Port& port, const Clock& clock, EventPump& pump);
     CommModule(const CommModule&) = delete;
     CommModule& operator=(const CommModule&) = delete;
+
+    // Work that need not hold up the next command (the progress shown for a block): ReadBlocks and WriteBlock
+    // run it once, as soon as their first command is on its way, or on return when they sent none.
+    void WhileWaiting(std::function<void()> work) { whileWaiting_ = std::move(work); }
 
     // The byte pipe.
     void SendBytes(
@@ -59,7 +65,14 @@ private:
     void PutAddress(std::uint8_t cmd, int unit);  // TransmitBuffer = cmd, unit high byte, unit low byte
     void Trap();                                  // a value that cannot go on the wire: stop the link
     void SendValue(std::uint8_t cmd, std::int32_t value, bool trapsErrors);
-    void Yield(double timeout) { pump_.YieldUntil(link_.TransactionStart + timeout); }
+    void Yield(double timeout) {
+        RunWhileWaiting();
+        pump_.YieldUntil(link_.TransactionStart + timeout);
+    }
+    void RunWhileWaiting() {
+        if (whileWaiting_)
+            std::exchange(whileWaiting_, nullptr)();
+    }
     double Elapsed() const { return clock_.Now() - link_.TransactionStart; }
     void StartTransaction() { link_.TransactionStart = clock_.Now(); }
 
@@ -70,6 +83,7 @@ private:
     Port& port_;
     const Clock& clock_;
     EventPump& pump_;
+    std::function<void()> whileWaiting_;
 };
 
 // The 9-byte clock record for a date "mm/dd/yy" and a time "hh:mm:ss": BCD fields, the hour in 12-hour form

@@ -1,4 +1,5 @@
 // Memory writes: 128-byte blocks (0xB5, 0xB7), value commands (0xB6, 0xB8, 0xB9), 16-byte records (0xB2).
+#include <QScopeGuard>
 #include <algorithm>
 
 #include "link/comm_module.h"
@@ -56,6 +57,7 @@ constexpr double kBlockTimeout = 1.0;
 constexpr int kBlockRetries = 3;
 
 void CommModule::WriteBlock(int unit, std::uint8_t cmd) {
+    const auto leftover = qScopeGuard([this] { RunWhileWaiting(); });
     LinkState& s = link_;
     int failures = 0;
     while (true) {  // one attempt: the address, then the block

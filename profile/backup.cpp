@@ -146,7 +146,7 @@ void BackupProfile(UpdateContext& c) {
         IconStarted, c.texts.Localised(Txt::BackupTask, QString::fromLatin1(kBackupTaskText)), QString());
     int unit = range.FirstUnit();
     for (int j = 1; j <= range.blockCount; ++j) {
-        c.tasks.SetTaskProgress(j, range.blockCount);
+        c.comm.WhileWaiting([&c, j, count = range.blockCount] { c.tasks.SetTaskProgress(j, count); });
         auto& row = p.ProfileBlocks[std::size_t(j - 1)];
         row[0] = std::int16_t(unit - kRingStart);
         c.comm.ReadBlocks(unit, unit);

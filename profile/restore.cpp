@@ -17,7 +17,7 @@ void WriteBlocks(UpdateContext& c, int& failing) {
     const int count = p.ProfileBlockCount;
     auto& buffer = c.session.link.BlockBuffer;
     for (int j = 1; j <= count; ++j) {
-        c.tasks.SetTaskProgress(j, count);
+        c.comm.WhileWaiting([&c, j, count] { c.tasks.SetTaskProgress(j, count); });
         const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
         for (int i = 1; i <= 129; ++i)
             buffer[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
