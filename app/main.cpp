@@ -98,6 +98,10 @@ int TerminalColumns() {
 }
 
 int RunTerminal(int argc, char** argv, const CommandLine& cl) {
+    // Qt's own event dispatcher rather than GLib's, unless the user chose: each reply reaches the link some
+    // microseconds sooner. The window keeps GLib's, which desktop integrations may rely on.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     SystemClock clock;
     RunLog log(clock);
