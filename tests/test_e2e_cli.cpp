@@ -25,7 +25,8 @@ struct Run {
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
         if (terminal)
-            process.start("script", {"-qefc", "'" + program + "' '" + args.join("' '") + "'", "/dev/null"});
+            process.start("script",
+                          {"-qefc", "exec '" + program + "' '" + args.join("' '") + "'", "/dev/null"});
         else
             process.start(program, args);
     }

@@ -13,7 +13,7 @@ namespace {
 const QString kPage1 = ">>> Click on Next", kPage2 = "Deep Sleep mode\\.", kPrompt = ".*Enter = ";
 
 // kav-update --cli, at a terminal (script(1) in between, so that Ctrl-C is the terminal's) or with plain
-// pipes.
+// pipes. Exec'd: a shell such as dash that stays in between would itself die of the Ctrl-C.
 struct Program {
     Program(const QString& dir, const QStringList& link, bool terminal) {
         const QStringList args =
@@ -21,7 +21,7 @@ struct Program {
         process.setProcessChannelMode(QProcess::MergedChannels);
         if (terminal)
             process.start("script",
-                          {"-qefc", "'" KAV_UPDATE_PATH "' '" + args.join("' '") + "'", "/dev/null"});
+                          {"-qefc", "exec '" KAV_UPDATE_PATH "' '" + args.join("' '") + "'", "/dev/null"});
         else
             process.start(KAV_UPDATE_PATH, args);
     }
