@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 count() { git ls-files -- "$@" | xargs cat | wc -l; }
 tests=$(count 'tests/*.cpp' 'tests/*.h')
 rest=$(count '*.cpp' '*.h' ':!tests/')
-awk -v t="$tests" -v r="$rest" 'BEGIN { printf "tests %d / code %d = %.2f\n", t, r, t / r }'
+awk -v t="$tests" -v r="$rest" 'BEGIN { printf "tests %d / code %d = %.3f\n", t, r, t / r }'

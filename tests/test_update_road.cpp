@@ -194,6 +194,7 @@ private slots:
         QCOMPARE(f.sim.Device().Installs(), 1);
     }
 
+    // Halves round to even: 12.5% shows 12, 37.5% shows 38.
     void statusShowsEachPercentageBeforeItsBlock() {
         UpdateFixture f;
         UploadCode(*f.context);

@@ -3,7 +3,6 @@
 #include <QtTest>
 
 #include "fakes/wizard_fixture.h"
-#include "support/progress.h"
 #include "support/transfer_rate.h"
 #include "wizard/instruction_pages.h"
 
@@ -334,21 +333,6 @@ private slots:
         tasks.SetTaskProgress(2, 4);
         QCOMPARE(tasks.Rows().back().status + '|' + view.rows.back().status + '|' + view.shown,
                  QStringLiteral("50%|50%|50% · 0.1 kB/s · 0:03 left"));
-    }
-
-    void progressRoundsHalvesToEven_data() {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QStringList>("shown");
-        QTest::newRow("3 items") << 3 << QStringList{"33%", "67%", "100%"};
-        QTest::newRow("1 item") << 1 << QStringList{"100%"};
-        QTest::newRow("200 items, 1.5% goes to 2") << 200 << QStringList{"0%", "1%", "2%"};
-        QTest::newRow("none") << 0 << QStringList{"0%"};
-    }
-    void progressRoundsHalvesToEven() {
-        QFETCH(int, count);
-        QFETCH(QStringList, shown);
-        for (int i = 0; i < shown.size(); ++i)
-            QCOMPARE(ProgressText(i + 1, count), shown[i]);
     }
 
     // 128-byte items: the rate over the time since the start, the time left rounded up.
