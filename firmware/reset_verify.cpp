@@ -8,11 +8,15 @@
 void WaitForReset(UpdateContext& c, double seconds) {
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::WaitingForRestart), QStringLiteral("..."));
     const double start = c.clock.Now();
-    const LinkState& link = c.session.link;
     int shown = -1;
     while (c.clock.Now() - start <= seconds) {
-        if (link.LinkStop && link.LinkError)
-            break;  // Close asked to stop
+        if (c.comm.Stopped()) {  // Close: the DC is not asked anything more
+            c.tasks.SetTaskStatus(c.Text(Txt::Error));
+            c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
+            c.session.UpdateAborted = true;
+            c.ResetStage();
+            return;
+        }
         // Wakes once a second, so the one watching sees the seconds go by.
         const int elapsed = static_cast<int>(c.clock.Now() - start);
         if (elapsed != shown) {
@@ -30,7 +34,7 @@ bool VerifyNewCode(UpdateContext& c) {
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::CheckingNewFirmware), QStringLiteral("..."));
     if (!c.comm.ReadDeviceId()) {
         c.tasks.SetTaskStatus(c.Text(Txt::Error));
-        c.tasks.InsertTaskList(IconFailure, c.Text(Txt::DeviceNotAnswering), QString());
+        c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
         s.UpdateAborted = true;
         c.ResetStage();
         return false;
@@ -49,6 +53,12 @@ bool VerifyNewCode(UpdateContext& c) {
         confirmed = !VersionOlder(s.device.DeviceVersion, fw.FwrVersion);
     } else {
         s.device.DeviceSubVersion = c.comm.ReadDeviceStatus();
+        if (c.comm.Stopped()) {  // no sub-version came: nothing is confirmed
+            c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
+            s.UpdateAborted = true;
+            c.ResetStage();
+            return false;
+        }
         const bool subVersionReached = s.device.DeviceSubVersion >= fw.FwrSubVersion;
         confirmed = fw.Code2Only ? subVersionReached
                                  : !VersionOlder(s.device.DeviceVersion, fw.FwrVersion) && subVersionReached;

@@ -23,7 +23,7 @@ bool SendBlocks(UpdateContext& c, const std::vector<CodeBlock>& blocks, int coun
 
 void Failed(UpdateContext& c) {
     c.tasks.SetTaskStatus(c.Text(Txt::Error));
-    c.tasks.InsertTaskList(IconFailure, c.Text(Txt::WriteFailed), QString());
+    c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::WriteFailed), QString());
     c.ResetStage();
 }
 

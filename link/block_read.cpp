@@ -21,6 +21,10 @@ void CommModule::ReadBlocks(int from, int to) {
         UpdateAborted_ = true;  // a read that never happened must not pass for one
         return;
     }
+    if (stopped_) {
+        UpdateAborted_ = true;
+        return;
+    }
     s.LinkStop = false;
     int address = from;
     const auto request = [&](bool discard) {
@@ -36,13 +40,19 @@ void CommModule::ReadBlocks(int from, int to) {
     };
     request(true);
     int resends = 0;
+    bool stoppedShort = false;  // a stop ended the wait before its reply, or before the next block
     while (true) {
         Yield(kReadTimeout);
-        if ((resends <= kReadResends && Elapsed() > kReadTimeout && !s.ReplyComplete && !s.LinkStop &&
-             !s.LinkError) ||
-            s.NakReceived) {
+        if (((resends <= kReadResends && Elapsed() > kReadTimeout && !s.ReplyComplete && !s.LinkStop &&
+              !s.LinkError) ||
+             s.NakReceived) &&
+            !stopped_) {
             ++resends;
             request(true);
+        }
+        if (!s.ReplyComplete && StopEnds(kReadTimeout)) {
+            stoppedShort = true;
+            break;
         }
         if (resends > kReadResends || s.ReplyComplete || s.LinkStop || s.LinkError) {
             if (s.ReplyComplete) {
@@ -52,6 +62,10 @@ void CommModule::ReadBlocks(int from, int to) {
                           s.ReceiveBuffer.begin() + 1);
                 address += 8;
                 if (address <= to) {
+                    if (stopped_) {
+                        stoppedShort = true;
+                        break;
+                    }
                     resends = 0;
                     request(false);
                 }
@@ -60,6 +74,6 @@ void CommModule::ReadBlocks(int from, int to) {
                 break;
         }
     }
-    if (s.LinkStop || s.LinkError || resends > kReadResends)
+    if (s.LinkStop || s.LinkError || resends > kReadResends || stoppedShort)
         UpdateAborted_ = true;
 }

@@ -23,6 +23,13 @@ public:
     CommModule(const CommModule&) = delete;
     CommModule& operator=(const CommModule&) = delete;
 
+    // Close while the DC is busy: the transaction in flight ends with its reply or its time-out, nothing is
+    // sent again, and no further command goes out but the two that leave the DC tidy (its clock, leaving Deep
+    // Sleep). A routine that ends so reports a failure. Holds until the asker resumes.
+    void Stop() { stopped_ = true; }
+    void Resume() { stopped_ = false; }
+    bool Stopped() const { return stopped_; }
+
     // Work that need not hold up the next command (the progress shown for a block): ReadBlocks and WriteBlock
     // run it once, as soon as their first command is on its way, or on return when they sent none.
     void WhileWaiting(std::function<void()> work) { whileWaiting_ = std::move(work); }
@@ -41,7 +48,8 @@ public:
     // Memory. Units are 16 bytes; a block is 8 units.
     void ReadBlocks(int from, int to);  // the last block read is left in ReceiveBuffer[1..128]
     bool SendBlockAddress(int unit, std::uint8_t cmd);
-    void WriteBlock(int unit, std::uint8_t cmd);  // BlockBuffer[0..128]
+    // BlockBuffer[0..128]. True only when the DC acknowledged the block; anything else sets UpdateAborted.
+    bool WriteBlock(int unit, std::uint8_t cmd);
     void SendValueCommand(std::uint8_t cmd, std::int32_t value);
     void SendValueCommandB8(std::int32_t value);
     bool SendRecordAddress(int unit);
@@ -74,6 +82,8 @@ private:
             std::exchange(whileWaiting_, nullptr)();
     }
     double Elapsed() const { return clock_.Now() - link_.TransactionStart; }
+    // After a stop, a wait ends with its reply, a refusal, or its time-out, and resends nothing.
+    bool StopEnds(double timeout) const { return stopped_ && (link_.NakReceived || Elapsed() > timeout); }
     void StartTransaction() { link_.TransactionStart = clock_.Now(); }
 
     LinkState& link_;
@@ -84,6 +94,7 @@ private:
     const Clock& clock_;
     EventPump& pump_;
     std::function<void()> whileWaiting_;
+    bool stopped_ = false;
 };
 
 // The 9-byte clock record for a date "mm/dd/yy" and a time "hh:mm:ss": BCD fields, the hour in 12-hour form

@@ -8,6 +8,8 @@ constexpr int kIdentifyResends = 10;
 
 bool CommModule::ReadDeviceId() {
     LinkState& s = link_;
+    if (stopped_)
+        return false;
     const auto request = [&] {
         s.ExpectedLength = 18;
         s.ReceivedCount = 0;
@@ -22,13 +24,14 @@ bool CommModule::ReadDeviceId() {
     int resends = 0;
     while (true) {
         Yield(kIdentifyTimeout);
-        if ((resends <= kIdentifyResends && Elapsed() > kIdentifyTimeout && !s.ReplyComplete &&
-             !s.LinkStop) ||
-            s.NakReceived) {
+        if (((resends <= kIdentifyResends && Elapsed() > kIdentifyTimeout && !s.ReplyComplete &&
+              !s.LinkStop) ||
+             s.NakReceived) &&
+            !stopped_) {
             ++resends;
             request();
         }
-        if (resends > kIdentifyResends || s.ReplyComplete || s.LinkStop)
+        if (resends > kIdentifyResends || s.ReplyComplete || s.LinkStop || StopEnds(kIdentifyTimeout))
             break;
     }
     if (!s.ReplyComplete)
@@ -43,6 +46,12 @@ constexpr int kDeepSleepResends = 3;
 
 bool CommModule::SetDeepSleep() {
     LinkState& s = link_;
+    // Leaving Deep Sleep tidies the DC up: a stop does not hold it back.
+    const bool stoppable = EnterDeepSleep_;
+    if (stoppable && stopped_) {
+        UpdateAborted_ = true;
+        return false;
+    }
     UpdateAborted_ = false;
     s.LinkError = false;
     s.PendingCommand = kDeepSleep;
@@ -60,9 +69,11 @@ bool CommModule::SetDeepSleep() {
     bool failed = false;
     while (true) {
         Yield(kDeepSleepTimeout);
-        if ((Elapsed() > kDeepSleepTimeout && resends <= kDeepSleepResends && !s.LinkError &&
-             !s.ReplyComplete) ||
-            s.NakReceived) {
+        const bool stopping = stoppable && stopped_;
+        if (((Elapsed() > kDeepSleepTimeout && resends <= kDeepSleepResends && !s.LinkError &&
+              !s.ReplyComplete) ||
+             s.NakReceived) &&
+            !stopping) {
             ++resends;
             send();
         }
@@ -70,7 +81,11 @@ bool CommModule::SetDeepSleep() {
             failed = resends > kDeepSleepResends;
             break;
         }
-        // Only Close raises LinkError during this wait; without an end here the wait would never end.
+        if (stopping && StopEnds(kDeepSleepTimeout)) {
+            failed = true;
+            break;
+        }
+        // Only a trap raises LinkError during this wait; without an end here the wait would never end.
         if (s.LinkError) {
             failed = true;
             break;
@@ -85,6 +100,8 @@ constexpr int kStatusResends = 10;
 
 std::uint8_t CommModule::ReadDeviceStatus() {
     LinkState& s = link_;
+    if (stopped_)
+        return 0;
     const auto request = [&] {
         s.ExpectedLength = 2;
         s.ReceivedCount = 0;
@@ -98,12 +115,13 @@ std::uint8_t CommModule::ReadDeviceStatus() {
     int resends = 0;
     while (true) {
         Yield(kStatusTimeout);
-        if ((resends <= kStatusResends && Elapsed() > kStatusTimeout && !s.ReplyComplete && !s.LinkStop) ||
-            s.NakReceived) {
+        if (((resends <= kStatusResends && Elapsed() > kStatusTimeout && !s.ReplyComplete && !s.LinkStop) ||
+             s.NakReceived) &&
+            !stopped_) {
             ++resends;
             request();
         }
-        if (resends > kStatusResends || s.ReplyComplete || s.LinkStop)
+        if (resends > kStatusResends || s.ReplyComplete || s.LinkStop || StopEnds(kStatusTimeout))
             break;
     }
     return s.ReplyComplete ? s.ReceiveBuffer[1] : 0;

@@ -23,6 +23,10 @@ bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
         UpdateAborted_ = true;  // otherwise an upload would go on past a block it never sent
         return false;
     }
+    if (stopped_) {
+        UpdateAborted_ = true;
+        return false;
+    }
     const auto send = [&] {
         s.ReplyComplete = false;
         s.ReceivedCount = 0;
@@ -36,17 +40,19 @@ bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
     int resends = 0;
     while (true) {
         Yield(kBlockAddressTimeout);
-        if ((resends <= kBlockAddressResends && Elapsed() > kBlockAddressTimeout && !s.ReplyComplete &&
-             !s.LinkStop && !s.LinkError) ||
-            s.NakReceived) {
+        if (((resends <= kBlockAddressResends && Elapsed() > kBlockAddressTimeout && !s.ReplyComplete &&
+              !s.LinkStop && !s.LinkError) ||
+             s.NakReceived) &&
+            !stopped_) {
             ++resends;
             s.NakReceived = false;
             send();
         }
-        if (resends > kBlockAddressResends || s.ReplyComplete || s.LinkStop || s.LinkError)
+        if (resends > kBlockAddressResends || s.ReplyComplete || s.LinkStop || s.LinkError ||
+            StopEnds(kBlockAddressTimeout))
             break;
     }
-    if (s.ReplyComplete)
+    if (s.ReplyComplete && !s.NakReceived)
         return true;
     UpdateAborted_ = true;
     return false;
@@ -56,15 +62,19 @@ bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
 constexpr double kBlockTimeout = 1.0;
 constexpr int kBlockRetries = 3;
 
-void CommModule::WriteBlock(int unit, std::uint8_t cmd) {
+bool CommModule::WriteBlock(int unit, std::uint8_t cmd) {
     const auto leftover = qScopeGuard([this] { RunWhileWaiting(); });
     LinkState& s = link_;
     int failures = 0;
     while (true) {  // one attempt: the address, then the block
+        if (stopped_) {
+            UpdateAborted_ = true;
+            return false;
+        }
         s.LinkStop = false;
         Discard();
         if (!SendBlockAddress(unit, cmd) || UpdateAborted_)
-            return;
+            return false;
         std::copy_n(s.BlockBuffer.begin(), 129, s.TransmitBuffer.begin());
         s.ReceivedCount = 0;
         s.ReplyComplete = false;
@@ -72,23 +82,24 @@ void CommModule::WriteBlock(int unit, std::uint8_t cmd) {
         StartTransaction();
         Discard();
         SendBytes(129);
-        bool again = false;
         while (true) {
             Yield(kBlockTimeout);
             if ((Elapsed() > kBlockTimeout && !s.ReplyComplete && !s.LinkStop && !s.LinkError) ||
                 s.NakReceived) {
-                ++failures;
-                if (failures <= kBlockRetries) {
-                    again = true;
-                    break;
-                }
+                if (++failures <= kBlockRetries && !stopped_)
+                    break;  // the whole block again, from its address
                 UpdateAborted_ = true;
+                return false;
             }
-            if (s.ReplyComplete || UpdateAborted_ || s.LinkStop || s.LinkError)
-                return;
+            if (s.ReplyComplete)
+                return true;
+            // Only the DC's acknowledgement makes a block written: the trap's flags end the wait as a
+            // failure.
+            if (s.LinkStop || s.LinkError) {
+                UpdateAborted_ = true;
+                return false;
+            }
         }
-        if (!again)
-            return;
     }
 }
 
@@ -112,6 +123,10 @@ void CommModule::SendValue(std::uint8_t cmd, std::int32_t value, bool trapsError
         UpdateAborted_ = true;  // a closing command that was never sent is no success
         return;
     }
+    if (stopped_) {
+        UpdateAborted_ = true;
+        return;
+    }
     s.LinkError = false;
     const auto send = [&] {
         s.PendingCommand = cmd;
@@ -128,15 +143,16 @@ void CommModule::SendValue(std::uint8_t cmd, std::int32_t value, bool trapsError
     while (true) {
         Yield(kValueTimeout);
         // Deliberately blind to ReplyComplete: an acknowledgement seen only after the time-out is sent again.
-        if ((resends <= kValueResends && Elapsed() > kValueTimeout && !s.LinkError) || s.NakReceived) {
+        if (((resends <= kValueResends && Elapsed() > kValueTimeout && !s.LinkError) || s.NakReceived) &&
+            !stopped_) {
             ++resends;
             send();
         }
-        // Only Close raises LinkError during this wait, and nothing is resent then: it ends as a failure.
-        if (resends > kValueResends || s.ReplyComplete || s.LinkError)
+        // Only a trap raises LinkError during this wait, and nothing is resent then: it ends as a failure.
+        if (resends > kValueResends || s.ReplyComplete || s.LinkError || StopEnds(kValueTimeout))
             break;
     }
-    if (resends > kValueResends || s.LinkError)
+    if (resends > kValueResends || s.LinkError || !s.ReplyComplete || s.NakReceived)
         UpdateAborted_ = true;
 }
 
@@ -149,6 +165,8 @@ bool CommModule::SendRecordAddress(int unit) {
         Trap();
         return false;
     }
+    if (stopped_)
+        return false;
     s.PendingCommand = kRecordAddress;
     s.ReplyComplete = false;
     s.ReceivedCount = 0;
@@ -161,7 +179,7 @@ bool CommModule::SendRecordAddress(int unit) {
     while (true) {
         Yield(kRecordAddressTimeout);
         if (resends <= kRecordAddressResends && Elapsed() > kRecordAddressTimeout && !s.ReplyComplete &&
-            !s.LinkStop && !s.LinkError) {
+            !s.LinkStop && !s.LinkError && !stopped_) {
             s.ReplyComplete = false;
             ++resends;
             s.ReceivedCount = 0;
@@ -170,7 +188,8 @@ bool CommModule::SendRecordAddress(int unit) {
             StartTransaction();
             SendBytes(3);
         }
-        if (resends > kRecordAddressResends || s.ReplyComplete || s.LinkStop || s.LinkError)
+        if (resends > kRecordAddressResends || s.ReplyComplete || s.LinkStop || s.LinkError ||
+            StopEnds(kRecordAddressTimeout))
             break;
     }
     return s.ReplyComplete && !s.NakReceived;
@@ -183,8 +202,11 @@ bool CommModule::WriteRecord(int unit) {
     LinkState& s = link_;
     s.LinkStop = false;
     Discard();
-    if (!SendRecordAddress(unit))
+    if (!SendRecordAddress(unit)) {
+        if (stopped_)
+            UpdateAborted_ = true;  // not skipped by the DC: never sent, or left unanswered
         return false;
+    }
     if (!s.ReceiveBuffer.empty())
         s.ReceiveBuffer[0] = 0;  // the address's acknowledgement is not the record's
     std::copy_n(s.BlockBuffer.begin(), 17, s.TransmitBuffer.begin());
@@ -195,18 +217,20 @@ bool CommModule::WriteRecord(int unit) {
     int resends = 0;
     while (true) {
         Yield(kRecordTimeout);
-        if ((resends <= kRecordResends && Elapsed() > kRecordTimeout && !s.ReplyComplete && !s.LinkStop) ||
-            s.NakReceived) {
+        if (((resends <= kRecordResends && Elapsed() > kRecordTimeout && !s.ReplyComplete && !s.LinkStop) ||
+             s.NakReceived) &&
+            !stopped_) {
             s.ReplyComplete = false;
             ++resends;
             s.ReceivedCount = 0;
             StartTransaction();
             SendBytes(17);
         }
-        if (resends > kRecordResends || s.ReplyComplete || s.LinkStop)
+        if (resends > kRecordResends || s.ReplyComplete || s.LinkStop || StopEnds(kRecordTimeout))
             break;
     }
-    const bool failed = s.LinkStop || resends > kRecordResends;
+    const bool failed =
+        s.LinkStop || resends > kRecordResends || (stopped_ && !(s.ReplyComplete && !s.NakReceived));
     if (failed)
         UpdateAborted_ = true;
     return !failed;

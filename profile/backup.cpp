@@ -30,6 +30,11 @@ void TakeSerialDigits(ProfileState& p, const QString& serial) {
         p.SerialDigits[std::size_t(i)] = std::uint8_t(serial[i].digitValue());
 }
 
+void RememberBackupFile(ProfileState& p) {
+    if (!p.BackupFilesOfThisRun.contains(p.BackupFilePath))
+        p.BackupFilesOfThisRun << p.BackupFilePath;
+}
+
 void ReportDamaged(UpdateContext& c, const QString& why, QString* damage) {
     const QString text = c.Text(Txt::BackupFileDamaged).arg(c.session.profile.BackupFilePath, why);
     c.tasks.InsertTaskList(IconFailure, text, QString());
@@ -92,6 +97,7 @@ BackupLookup GetBackupProfile(UpdateContext& c, QString* damage) {
             return BackupLookup::NotUsable;
         }
     }
+    RememberBackupFile(p);
     return BackupLookup::Usable;
 }
 
@@ -101,7 +107,7 @@ void BackupProfile(UpdateContext& c) {
     const auto finish = [&] {
         if (s.UpdateAborted) {
             c.tasks.SetTaskStatus(c.Text(Txt::Error));
-            c.tasks.InsertTaskList(IconFailure, c.Text(Txt::BackupFailed), QString());
+            c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::BackupFailed), QString());
             c.ResetStage();
         } else {
             c.tasks.SetTaskStatus(c.Text(Txt::Done));
@@ -167,6 +173,8 @@ void BackupProfile(UpdateContext& c) {
             s.UpdateAborted = true;
             if (writeError.isEmpty())
                 writeError = QStringLiteral("?");
+        } else {
+            RememberBackupFile(p);
         }
     }
     finish();

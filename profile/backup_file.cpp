@@ -14,6 +14,15 @@ QString BackupFileName(const QString& appDir, int FwrModelNumber, qint64 DeviceS
                                  QStringLiteral(".bin"));
 }
 
+QStringList WaitingBackupFiles(const QString& folder, int FwrModelNumber) {
+    const QDir dir(folder);
+    QStringList files;
+    for (const QString& name :
+         dir.entryList({QString::number(FwrModelNumber) + QStringLiteral(".*.bin")}, QDir::Files, QDir::Name))
+        files << dir.filePath(name);
+    return files;
+}
+
 namespace {
 constexpr int kRows = 1024;
 constexpr int kColumns = 130;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include "run/profile_state.h"
 
@@ -11,6 +12,9 @@ inline constexpr qint64 kBackupFileSize = 17 + 17 + 1024 * 130 * 2;  // 266,274
 
 // <model number>.<serial, at least six digits>.bin in the application folder.
 QString BackupFileName(const QString& appDir, int FwrModelNumber, qint64 DeviceSerialNumber);
+
+// The backup files of this model in the folder, by path: each one a profile that waits for its DC.
+QStringList WaitingBackupFiles(const QString& folder, int FwrModelNumber);
 
 QByteArray EncodeBackup(const ProfileState& profile);
 

@@ -4,6 +4,7 @@
 
 #include "profile/backup.h"
 #include "profile/restore.h"
+#include "support/file_exists.h"
 
 QString RecoveryInstructions(const TextDatabase& texts) {
     const QString br = QStringLiteral("\r\n");
@@ -26,6 +27,17 @@ void KeepBackup(UpdateContext& c) {
 }
 
 }  // namespace
+
+void NameWaitingBackups(UpdateContext& c, bool afterRecovery) {
+    const ProfileState& p = c.session.profile;
+    for (const QString& file : p.BackupFilesOfThisRun) {
+        if ((afterRecovery && file == p.BackupFilePath) || !FileExists(file))
+            continue;
+        const QString text = c.Text(Txt::BackupWaits).arg(file);
+        c.tasks.InsertTaskList(IconInformation, text, QString());
+        c.view.ShowMessageBox(text, c.Text(Txt::ProfileRecovery), MbOkInformation);  // the list may be hidden
+    }
+}
 
 void ProfileRecovering(UpdateContext& c) {
     Session& s = c.session;

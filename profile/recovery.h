@@ -8,5 +8,10 @@
 // Deep Sleep whenever it was addressed.
 void ProfileRecovering(UpdateContext& c);
 
+// At Close: every backup file this run wrote or loaded that is still there waits for its DC (another DC's,
+// updated earlier in the run, say); each gets a row and a box. The file the recovery just dealt with is not
+// named again.
+void NameWaitingBackups(UpdateContext& c, bool afterRecovery);
+
 // The reconnect instructions of the recovery box: six numbered steps, lines ended by "\r\n".
 QString RecoveryInstructions(const TextDatabase& texts);

@@ -77,7 +77,7 @@ void ReadBackRetriedBlocks(UpdateContext& c, int from) {
 void Failed(UpdateContext& c, Txt why) {
     c.session.wizard.ProfileRestored = false;
     c.tasks.SetTaskStatus(c.Text(Txt::Error));
-    c.tasks.InsertTaskList(IconFailure, c.Text(why), QString());
+    c.tasks.InsertTaskList(IconFailure, c.FailureText(why), QString());
     c.ResetStage();
 }
 
@@ -91,7 +91,7 @@ void RestoreProfile(UpdateContext& c) {
 
     int failing = 0;
     WriteBlocks(c, failing);
-    if (failing > 0 && RetriedRecordWise(p.ProfileBlocks[std::size_t(failing - 1)][0])) {
+    if (failing > 0 && RetriedRecordWise(p.ProfileBlocks[std::size_t(failing - 1)][0]) && !c.comm.Stopped()) {
         s.UpdateAborted = false;
         if (!WriteRecords(c, failing))
             s.UpdateAborted = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -18,4 +19,5 @@ struct ProfileState {
     std::int64_t DeviceSerialNumber = 0;
     QString BackupFilePath;
     bool ProfileBackupActive = false;
+    QStringList BackupFilesOfThisRun;  // written or loaded as usable: at Close, each one left is named
 };

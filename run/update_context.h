@@ -25,6 +25,8 @@ struct UpdateContext {
     std::function<void()> ResetStage;
 
     QString Text(Txt id) const { return texts.GetText(id); }
+    // A step's own failure text, unless Close stopped the link: then that is why the step failed.
+    QString FailureText(Txt own) const { return Text(comm.Stopped() ? Txt::StoppedByClose : own); }
     // The clock record's date and time texts for now.
     void SetDeviceClockNow() {
         const QDateTime now = clock.LocalNow();

@@ -9,6 +9,7 @@ enum MessageBoxStyle : int {
     MbOkCancelCritical = 17,
     MbOkExclamation = 48,
     MbYesNoWarning = 52,
+    MbOkInformation = 64,
     MbOkCancelInformation = 65,
     MbDefaultSecond = 0x100,  // added to a style: the second button (No, Cancel) is the default
 };

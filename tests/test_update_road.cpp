@@ -142,10 +142,9 @@ private slots:
         QFETCH(Profile, profile);
         QFETCH(QString, rows);
         QFETCH(QList<int>, frames);
-        // A DC recognised as this model is told to leave Deep Sleep; the command reports only itself.
-        // A DC whose profile is left for the recovery stays in Deep Sleep, where the recovery can write.
-        const bool leavesDeepSleep =
-            !rows.contains("{783} KAV 1F!") && !rows.startsWith("0|{782}|{280}") && profile != Left;
+        // A DC recognised as this model is told to leave Deep Sleep, also when its profile waits for the
+        // recovery; the command reports only itself.
+        const bool leavesDeepSleep = !rows.contains("{783} KAV 1F!") && !rows.startsWith("0|{782}|{280}");
         UpdateFixture f(dc, fw);
         const auto before = f.sim.Device().Memory();
         dc.seed = 7;  // the same DC holding other dives
@@ -160,8 +159,8 @@ private slots:
         QCOMPARE(shown, Expand(f, rows));
         const QStringList outcome = Expand(f, "1|{786}|;1|{815}|");  // succeeded, not completed
         QCOMPARE(ok, shown.back() == outcome[0]);
-        // Every road to an outcome sets the clock, but a DC out of Deep Sleep (another model) refuses it.
-        const bool finished = outcome.contains(shown.back()) && !rows.contains("{793}");
+        // Every road to an outcome sets the clock.
+        const bool finished = outcome.contains(shown.back());
 
         QCOMPARE((QList<int>{f.Count(0xB4, 4), f.Count(0xB5, 4), f.Count(0xB7, 4), f.Count(0xB2, 4),
                              f.sim.Device().Installs()}),
@@ -230,7 +229,7 @@ private slots:
         QFETCH(double, ends);
         UpdateFixture f;
         if (closeAt >= 0)
-            f.sim.ScheduleAt(closeAt, [&] { f.session.link.LinkStop = f.session.link.LinkError = true; });
+            f.sim.ScheduleAt(closeAt, [&] { f.comm->Stop(); });
         const int passes = f.sim.Pump().Passes();
         WaitForReset(*f.context, seconds);
         QVERIFY(f.clock.Now() >= ends && f.clock.Now() < ends + 0.01);
@@ -263,7 +262,8 @@ private slots:
             << int(ReadBackSilent) << -1 << 256 << 816 << L{4} << L{0, 0, 0, 0, 0} << 4;
         QTest::newRow("no blocks, header checked") << int(NoBlocks) << -1 << 256 << 0 << L{4} << L{0} << 0;
         QTest::newRow("wrong check byte: refused") << int(WrongCheck) << -1 << 256 << 790 << L{} << L{} << 1;
-        QTest::newRow("DC awake: writes refused") << int(Awake) << -1 << 256 << 790 << L{} << L{} << 0;
+        QTest::newRow("DC awake on its PC screen: taken")
+            << int(Awake) << -1 << 256 << 0 << L{4} << L{0} << 4;
     }
     void outcomes() {
         QFETCH(int, fault);
@@ -325,7 +325,7 @@ private slots:
         QCOMPARE(Addresses(f, 0xB4).mid(1), reads);
         const auto& sent = f.sim.Sent();  // the clock is set last, after any ResetStage
         QCOMPARE(sent[sent.size() - 2], (Frame{0x97, 0x00}));
-        QCOMPARE(int(f.sim.Device().DeviceClock().value_or(DcClockRecord{}).value), fault == Awake ? 0 : 233);
+        QCOMPARE(int(f.sim.Device().DeviceClock().value_or(DcClockRecord{}).value), 233);
         QVERIFY(f.resetAt.empty() || f.resetAt.back() <= sent.size() - 2);
         const auto at = std::find(sent.begin(), sent.end(), Frame{0xB2, 0x00, 0x04, 0x00});
         if (records.contains(4)) {  // the header record, judged by a read of block 0 after it

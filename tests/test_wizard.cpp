@@ -190,7 +190,7 @@ private slots:
                 f.view.answers = {answer};
                 f.Machine().CloseClick();
                 endedInside = f.Machine().Ended();
-                linkStoppedInside = f.session.link.LinkStop;
+                linkStoppedInside = f.device.stopRequested;
             }
         };
         f.device.updateOk = restored;

@@ -3,6 +3,7 @@
 #include "firmware/reset_verify.h"
 #include "firmware/upload.h"
 #include "profile/backup.h"
+#include "profile/backup_file.h"
 #include "profile/restore.h"
 #include "support/device_id.h"
 
@@ -24,7 +25,7 @@ bool Refuse(UpdateContext& c, int icon, const QString& text, bool leaveDeepSleep
 
 bool NotAnswering(UpdateContext& c) {
     c.tasks.SetTaskStatus(c.Text(Txt::Error));
-    c.tasks.InsertTaskList(IconFailure, c.Text(Txt::DeviceNotAnswering), QString());
+    c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
     c.session.UpdateAborted = true;
     c.ResetStage();
     return false;
@@ -41,9 +42,11 @@ bool Write(UpdateContext& c) {
             return false;
         if (fw.CodeOnly) {
             WaitForReset(c, kWaitCodeOnly);
-            return VerifyNewCode(c) && !aborted;
+            return !aborted && VerifyNewCode(c) && !aborted;
         }
         WaitForReset(c, kWaitBetweenImages);
+        if (aborted)
+            return false;
         if (!c.comm.ReadDeviceId()) {
             NotAnswering(c);
             return false;
@@ -53,7 +56,7 @@ bool Write(UpdateContext& c) {
     if (aborted)
         return false;
     WaitForReset(c, kWaitCode2);
-    return VerifyNewCode(c) && !aborted;
+    return !aborted && VerifyNewCode(c) && !aborted;
 }
 
 }  // namespace
@@ -73,8 +76,11 @@ bool UpdateFirmware(UpdateContext& c) {
     if (!CheckDeviceId(dc.DeviceIdText, fw.FwrModelId, dc.DeviceVersion)) {
         return Refuse(c, IconFailure, wrongModel + QLatin1Char('!'), false);
     }
-    if (SuffixInUse(fw))
+    if (SuffixInUse(fw)) {
         dc.DeviceSubVersion = c.comm.ReadDeviceStatus();
+        if (c.comm.Stopped())  // the decision needs the sub-version that the stop may have cut off
+            return Refuse(c, IconFailure, c.Text(Txt::StoppedByClose), true);
+    }
 
     bool current = false;
     if (fw.CodeOnly) {
@@ -96,7 +102,14 @@ bool UpdateFirmware(UpdateContext& c) {
     if (current) {
         c.tasks.InsertTaskList(IconInformation, c.Text(Txt::AlreadyCurrent), QString());
         // A profile left behind by an earlier, interrupted update of this DC is written back now.
-        if (!p.ProfileBackupActive || GetBackupProfile(c) != BackupLookup::Usable) {
+        const BackupLookup earlier = p.ProfileBackupActive ? GetBackupProfile(c) : BackupLookup::NotUsable;
+        if (earlier != BackupLookup::Usable) {
+            if (earlier == BackupLookup::ReadFailed) {
+                // Without block 0 no one can tell whose profile waits: the user hears of every one that does.
+                c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
+                for (const QString& file : WaitingBackupFiles(s.BackupFolder(), fw.FwrModelNumber))
+                    c.tasks.InsertTaskList(IconInformation, c.Text(Txt::BackupWaits).arg(file), QString());
+            }
             p.ProfileBackupActive = false;
             c.ResetStage();
             c.comm.SetDeepSleep();
@@ -124,17 +137,18 @@ bool UpdateFirmware(UpdateContext& c) {
     // Without a backup of its own the update leaves ProfileRestored as it began: True, unless a backup of an
     // earlier attempt in this run still waits for the recovery at Close.
     if (p.ProfileBackupActive) {
-        if (!s.UpdateAborted) {
+        if (!s.UpdateAborted && c.comm.Stopped())  // Close came as the last step ended: no restore now
+            c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
+        if (!s.UpdateAborted && !c.comm.Stopped()) {
             RestoreProfile(c);
         } else {
             s.wizard.ProfileRestored = false;
         }
     }
+    // Every road ends here, a profile waiting for the recovery or not: the recovery takes it back on the
+    // DC's PC screen.
     c.SetDeviceClockNow();
-    // A DC whose profile waits for the recovery stays in Deep Sleep, where it takes memory writes; the
-    // recovery takes it out when it ends.
-    if (s.wizard.ProfileRestored)
-        c.comm.SetDeepSleep();
+    c.comm.SetDeepSleep();
     const bool succeeded = !failed && !s.UpdateAborted && s.wizard.ProfileRestored;
     if (succeeded) {
         c.tasks.InsertTaskList(IconInformation, c.Text(Txt::UpdateSucceeded), QString());

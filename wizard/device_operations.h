@@ -20,6 +20,12 @@ public:
     virtual bool UpdateFirmware() = 0;
     // Offers to write back a profile left unrestored; runs at Close while ProfileRestored is False.
     virtual void ProfileRecovering() = 0;
+    // At Close, after any recovery: names each backup file of this run that still waits for its DC.
+    virtual void NameWaitingBackups(bool afterRecovery) = 0;
+    // Close confirmed while the DC is busy: the exchange ends after the transaction in flight and sends
+    // nothing more but the clock and leaving Deep Sleep, until ClearStop.
+    virtual void RequestStop() = 0;
+    virtual void ClearStop() = 0;
     // Close: raise the link's stop flags and let a running transaction notice them.
     virtual void StopLink() = 0;
     // Close: give back the receive buffers and the port.

@@ -176,11 +176,10 @@ void StageMachine::RunUpdate() {
         CloseAfterStop();
 }
 
-// Close came while the DC was busy: the stop flags have ended the exchange, and the recovery that Close may
-// run needs a working link.
+// Close came while the DC was busy: the stop has ended the exchange, and the recovery that Close may run
+// needs a working link.
 void StageMachine::CloseAfterStop() {
-    session_.link.LinkStop = false;
-    session_.link.LinkError = false;
+    device_.ClearStop();
     CloseSequence();
 }
 
@@ -246,19 +245,20 @@ void StageMachine::CloseConfirmed() {
         CloseSequence();
         return;
     }
-    // The DC is busy: the stop flags end the exchange (an update unwinds through its own failure paths), and
-    // Close follows when it has returned.
+    // The DC is busy: the stop ends the exchange (an update unwinds through its own failure paths and its
+    // finish), and Close follows when it has returned.
     closeRequested_ = true;
-    session_.link.LinkStop = true;
-    session_.link.LinkError = true;
+    device_.RequestStop();
 }
 
 void StageMachine::CloseSequence() {
     if (ended_ || busy_ == Busy::Closing)
         return;
     SetBusy(Busy::Closing);
-    if (!session_.wizard.ProfileRestored)
+    const bool recovery = !session_.wizard.ProfileRestored;
+    if (recovery)
         device_.ProfileRecovering();
+    device_.NameWaitingBackups(recovery);
     view_.SetOnTop(false);
     device_.StopLink();
     view_.RemoveTrayIcon();

@@ -23,7 +23,12 @@ void WizardDevice::ProfileRecovering() {
     ::ProfileRecovering(c_);
 }
 
+void WizardDevice::NameWaitingBackups(bool afterRecovery) {
+    ::NameWaitingBackups(c_, afterRecovery);
+}
+
 void WizardDevice::StopLink() {
+    c_.comm.Stop();
     c_.session.link.LinkStop = true;
     c_.session.link.LinkError = true;
     c_.comm.WaitSeconds(1.0);

@@ -19,6 +19,9 @@ public:
     bool SetDeepSleep() override { return c_.comm.SetDeepSleep(); }
     bool UpdateFirmware() override;
     void ProfileRecovering() override;
+    void NameWaitingBackups(bool afterRecovery) override;
+    void RequestStop() override { c_.comm.Stop(); }
+    void ClearStop() override { c_.comm.Resume(); }
     void StopLink() override;
     void ReleaseLink() override;
 

@@ -30,6 +30,9 @@ public:
         return updateOk;
     }
     void ProfileRecovering() override { Count(recoveries, duringRecovery); }
+    void NameWaitingBackups(bool) override {}
+    void RequestStop() override { stopRequested = true; }
+    void ClearStop() override { stopRequested = false; }
     void StopLink() override { session.link.LinkStop = session.link.LinkError = Count(stopLinkCalls, true); }
     void ReleaseLink() override { ++releaseCalls; }
 
@@ -48,4 +51,5 @@ public:
     int getCodeCalls = 0, testInterfaceCalls = 0, readIdCalls = 0, updateCalls = 0, recoveries = 0;
     int stopLinkCalls = 0, releaseCalls = 0;
     std::vector<bool> deepSleepRequests;  // EnterDeepSleep at each call
+    bool stopRequested = false;
 };

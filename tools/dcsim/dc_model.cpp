@@ -277,8 +277,10 @@ std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, 
         return {};
     if (Refused(command, DcPhase::Command, frame.size() == 4 ? Word(frame) : -1))
         return {kRefuse};
-    const bool write = command == 0xB5 || command == 0xB7 || command == 0xB2 || command == 0x97;
-    if (write && !deepSleep_)
+    // This model's rule, not a real DC's known behaviour: the image commands want Deep Sleep; the profile
+    // and the clock are taken on the PC screen as well, where the recovery at Close brings the DC.
+    const bool image = command == 0xB7 || command == 0xB6 || command == 0xB8 || command == 0xB9;
+    if (image && !deepSleep_)
         return {kRefuse};
     switch (command) {
         case 0x84: {

@@ -33,9 +33,9 @@ struct DcClockRecord {
 //   B5|B7 hi lo 00   -> 5A, then the data phase: 128 bytes, check byte, 00 -> 5A. B5 writes the profile
 //                       area: unit + 256, so a block read at unit u is written back at u - 256. B7 writes a
 //                       separate second-image store. Image blocks carry the firmware file's check byte and
-//                       are taken as they come: B7 blocks, and B5 blocks from entering Deep Sleep until an
-//                       image is closed. Any other B5 block is a profile block: A5 unless its check byte is
-//                       the sum of its data mod 256.
+//                       are taken as they come: B7 blocks, and B5 blocks in Deep Sleep until an image is
+//                       closed. Any other B5 block is a profile block: A5 unless its check byte is the sum
+//                       of its data mod 256.
 //   B6 hi lo 00      -> 5A; closes the first image: the value must be the sum mod 65536 of the check bytes of
 //                       the B5 blocks since the last close (a rewritten unit counts once).
 //   B8 hi lo 00      -> 5A; the second image's parameter, kept.
@@ -43,8 +43,9 @@ struct DcClockRecord {
 //   B2 hi lo 00      -> 5A, then 16 bytes, their sum mod 256, 00 -> 5A, or A5 for a wrong sum; the unit is
 //                       absolute, or + 256 with relativeRecords.
 //   97 00            -> 5A, then 8 bytes, their sum mod 256, 00 -> 5A, or A5 for a wrong sum.
-// The memory writes (B5, B7, B2, 97) are refused (A5) unless the device is in Deep Sleep: entered with A8 55
-// and not left with A8 99. The restart after an image keeps it.
+// The image commands (B7, B6, B8, B9) are refused (A5) unless the device is in Deep Sleep: entered with
+// A8 55 and not left with A8 99; the restart after an image keeps it. Profile blocks, records and the clock
+// are taken in either state. This is the model's rule, not a known trait of a real DC.
 // A data phase is recognised by its length alone; a frame of any other length ends it and is read as a
 // command. A refused data phase (A5) may be sent again. After a close the device restarts: it hears nothing
 // for restartSeconds. A matching first image brings versionAfterUpdate into the identification text, a
