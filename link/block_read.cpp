@@ -48,6 +48,7 @@ void CommModule::ReadBlocks(int from, int to) {
              s.NakReceived) &&
             !stopped_) {
             ++resends;
+            ++repeatedSends_;
             request(true);
         }
         if (!s.ReplyComplete && StopEnds(kReadTimeout)) {

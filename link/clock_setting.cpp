@@ -67,6 +67,7 @@ bool CommModule::StartClockSet() {
             s.NakReceived) {
             s.ReplyComplete = false;
             ++resends;
+            ++repeatedSends_;
             s.ReceivedCount = 0;
             Discard();
             s.TransmitBuffer[0] = kClockSet;
@@ -107,6 +108,7 @@ void CommModule::SetDeviceClock(const QString& date, const QString& time, std::u
         if (resends <= kClockRecordResends && Elapsed() > kClockRecordTimeout && !s.ReplyComplete &&
             !s.LinkStop) {
             ++resends;
+            ++repeatedSends_;
             send();
         }
         if (resends > kClockRecordResends || s.ReplyComplete || s.LinkStop)

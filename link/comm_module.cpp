@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-CommModule::CommModule(LinkState& link, bool& UpdateAborted, const bool& EnterDeepSleep, QString& DeviceIdText,
-                       Port& port, const Clock& clock, EventPump& pump)
+CommModule::CommModule(LinkState& link, bool& UpdateAborted, const bool& EnterDeepSleep,
+                       QString& DeviceIdText, Port& port, const Clock& clock, EventPump& pump)
     : link_(link),
       UpdateAborted_(UpdateAborted),
       EnterDeepSleep_(EnterDeepSleep),
@@ -15,7 +15,8 @@ CommModule::CommModule(LinkState& link, bool& UpdateAborted, const bool& EnterDe
 }
 
 void CommModule::SendBytes(int count) {
-    if (link_.PendingCommand == -1) return;
+    if (link_.PendingCommand == -1)
+        return;
     link_.NakReceived = false;
     count = std::clamp(count, 0, static_cast<int>(link_.TransmitBuffer.size()));
     std::vector<std::uint8_t> wire(link_.TransmitBuffer.begin(), link_.TransmitBuffer.begin() + count);
@@ -23,7 +24,9 @@ void CommModule::SendBytes(int count) {
     port_.Transmit(wire);
 }
 
-void CommModule::Discard() { port_.Discard(); }
+void CommModule::Discard() {
+    port_.Discard();
+}
 
 void CommModule::PutAddress(std::uint8_t cmd, int unit) {
     link_.TransmitBuffer[0] = cmd;
@@ -45,7 +48,8 @@ void Store(std::vector<std::uint8_t>& buffer, std::int32_t& count, std::span<con
            Storing storing) {
     std::size_t position = storing == Storing::Overwrite ? 0 : static_cast<std::size_t>(std::max(count, 0));
     for (std::uint8_t byte : data) {
-        if (position >= buffer.size()) break;
+        if (position >= buffer.size())
+            break;
         buffer[position++] = byte;
         ++count;
     }
@@ -80,32 +84,37 @@ void CommModule::HandleReceivedData(std::span<const std::uint8_t> data) {
             s.ReplyComplete = true;
             s.PendingCommand = -1;
         }
-        if (first(receive) == kRefusal) s.NakReceived = true;
+        if (first(receive) == kRefusal)
+            s.NakReceived = true;
     } else if (pending == kStatus) {
         Store(receive, s.ReceivedCount, data, Storing::Append);
         if (s.ReceivedCount >= 2) {
             s.ReplyComplete = true;
             s.PendingCommand = -1;
         }
-        if (first(receive) == kRefusal) s.NakReceived = true;
+        if (first(receive) == kRefusal)
+            s.NakReceived = true;
     } else if (pending == kIdentify) {
         Store(receive, s.ReceivedCount, data, Storing::Append);
         if (s.ReceivedCount >= s.ExpectedLength) {
             s.ReplyComplete = true;
             s.PendingCommand = -1;
         }
-        if (first(receive) == kRefusal) s.NakReceived = true;
+        if (first(receive) == kRefusal)
+            s.NakReceived = true;
     } else if (pending == kReadBlock) {
         Store(s.ReadBuffer, s.ReceivedCount, data, Storing::Append);
         if (first(s.ReadBuffer) == kAck && s.ReceivedCount >= s.ExpectedLength) {
             s.ReplyComplete = true;
             s.PendingCommand = -1;
         }
-        if (first(s.ReadBuffer) == kRefusal) s.NakReceived = true;
+        if (first(s.ReadBuffer) == kRefusal)
+            s.NakReceived = true;
     } else if (IsWriteCommand(pending)) {
         // The command stays pending: the data phase that follows an address is judged by the same rule.
         Store(receive, s.ReceivedCount, data, Storing::Append);
-        if (first(receive) == kAck && s.ReceivedCount >= 1) s.ReplyComplete = true;
+        if (first(receive) == kAck && s.ReceivedCount >= 1)
+            s.ReplyComplete = true;
         if (first(receive) == kRefusal) {
             s.NakReceived = true;
             s.ReplyComplete = true;
@@ -117,5 +126,6 @@ void CommModule::HandleReceivedData(std::span<const std::uint8_t> data) {
 
 void CommModule::WaitSeconds(double seconds) {
     const double start = clock_.Now();
-    while (clock_.Now() - start <= seconds) pump_.SleepUntil(start + seconds + 0.0005);
+    while (clock_.Now() - start <= seconds)
+        pump_.SleepUntil(start + seconds + 0.0005);
 }

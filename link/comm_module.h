@@ -30,6 +30,10 @@ public:
     void Resume() { stopped_ = false; }
     bool Stopped() const { return stopped_; }
 
+    // Transmissions that were not answered in time or were refused, so far. After one, a late reply may
+    // still come and pass for a later command's: a caller that cannot afford that checks what it wrote.
+    int RepeatedSends() const { return repeatedSends_; }
+
     // Work that need not hold up the next command (the progress shown for a block): ReadBlocks and WriteBlock
     // run it once, as soon as their first command is on its way, or on return when they sent none.
     void WhileWaiting(std::function<void()> work) { whileWaiting_ = std::move(work); }
@@ -95,6 +99,7 @@ private:
     EventPump& pump_;
     std::function<void()> whileWaiting_;
     bool stopped_ = false;
+    int repeatedSends_ = 0;
 };
 
 // The 9-byte clock record for a date "mm/dd/yy" and a time "hh:mm:ss": BCD fields, the hour in 12-hour form

@@ -29,6 +29,7 @@ bool CommModule::ReadDeviceId() {
              s.NakReceived) &&
             !stopped_) {
             ++resends;
+            ++repeatedSends_;
             request();
         }
         if (resends > kIdentifyResends || s.ReplyComplete || s.LinkStop || StopEnds(kIdentifyTimeout))
@@ -75,6 +76,7 @@ bool CommModule::SetDeepSleep() {
              s.NakReceived) &&
             !stopping) {
             ++resends;
+            ++repeatedSends_;
             send();
         }
         if (s.ReplyComplete || resends > kDeepSleepResends) {
@@ -119,6 +121,7 @@ std::uint8_t CommModule::ReadDeviceStatus() {
              s.NakReceived) &&
             !stopped_) {
             ++resends;
+            ++repeatedSends_;
             request();
         }
         if (resends > kStatusResends || s.ReplyComplete || s.LinkStop || StopEnds(kStatusTimeout))

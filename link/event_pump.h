@@ -7,7 +7,7 @@ class EventPump {
 public:
     virtual ~EventPump() = default;
     virtual void YieldUntil(double deadline) = 0;
-    // Lets time pass until the deadline without delivering anything: data that arrives meanwhile is delivered by
-    // a later YieldUntil.
+    // Lets time pass until the deadline without delivering anything: data that arrives meanwhile is delivered
+    // by a later YieldUntil.
     virtual void SleepUntil(double deadline) = 0;
 };

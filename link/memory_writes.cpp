@@ -45,6 +45,7 @@ bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
              s.NakReceived) &&
             !stopped_) {
             ++resends;
+            ++repeatedSends_;
             s.NakReceived = false;
             send();
         }
@@ -86,6 +87,7 @@ bool CommModule::WriteBlock(int unit, std::uint8_t cmd) {
             Yield(kBlockTimeout);
             if ((Elapsed() > kBlockTimeout && !s.ReplyComplete && !s.LinkStop && !s.LinkError) ||
                 s.NakReceived) {
+                ++repeatedSends_;
                 if (++failures <= kBlockRetries && !stopped_)
                     break;  // the whole block again, from its address
                 UpdateAborted_ = true;
@@ -146,6 +148,7 @@ void CommModule::SendValue(std::uint8_t cmd, std::int32_t value, bool trapsError
         if (((resends <= kValueResends && Elapsed() > kValueTimeout && !s.LinkError) || s.NakReceived) &&
             !stopped_) {
             ++resends;
+            ++repeatedSends_;
             send();
         }
         // Only a trap raises LinkError during this wait, and nothing is resent then: it ends as a failure.
@@ -182,6 +185,7 @@ bool CommModule::SendRecordAddress(int unit) {
             !s.LinkStop && !s.LinkError && !stopped_) {
             s.ReplyComplete = false;
             ++resends;
+            ++repeatedSends_;
             s.ReceivedCount = 0;
             s.PendingCommand = kRecordAddress;
             PutAddress(kRecordAddress, unit);
@@ -222,6 +226,7 @@ bool CommModule::WriteRecord(int unit) {
             !stopped_) {
             s.ReplyComplete = false;
             ++resends;
+            ++repeatedSends_;
             s.ReceivedCount = 0;
             StartTransaction();
             SendBytes(17);

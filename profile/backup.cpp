@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <numeric>
 
 #include "profile/backup_file.h"
@@ -40,6 +41,28 @@ void ReportDamaged(UpdateContext& c, const QString& why, QString* damage) {
     c.tasks.InsertTaskList(IconFailure, text, QString());
     if (damage)
         *damage = text;
+}
+
+constexpr double kSettleSeconds = 2.0;
+
+// Block 0's serial number and header, then every block of the range, as read once the line has settled;
+// each read discards what came before it.
+bool SecondReadingAgrees(UpdateContext& c, const ProfileRange& range) {
+    const ProfileState& p = c.session.profile;
+    const std::vector<std::uint8_t>& rb = c.session.link.ReceiveBuffer;
+    c.comm.WaitSeconds(kSettleSeconds);
+    if (!ReadBlockZero(c) ||
+        !std::equal(p.ProfileHeader.begin(), p.ProfileHeader.begin() + 16, rb.begin() + 65) ||
+        qint64(Bcd(rb[11])) * 10000 + Bcd(rb[12]) * 100 + Bcd(rb[13]) != p.DeviceSerialNumber)
+        return false;
+    int unit = range.FirstUnit();
+    for (int j = 1; j <= range.blockCount; ++j, unit += 8) {
+        c.comm.ReadBlocks(unit, unit);
+        const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
+        if (c.session.UpdateAborted || !std::equal(row.begin() + 1, row.begin() + 129, rb.begin() + 1))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -101,9 +124,10 @@ BackupLookup GetBackupProfile(UpdateContext& c, QString* damage) {
     return BackupLookup::Usable;
 }
 
-void BackupProfile(UpdateContext& c) {
+void BackupProfile(UpdateContext& c, std::optional<int> repeatedSends) {
     Session& s = c.session;
     ProfileState& p = s.profile;
+    const int repeatedBefore = repeatedSends.value_or(c.comm.RepeatedSends());
     const auto finish = [&] {
         if (s.UpdateAborted) {
             c.tasks.SetTaskStatus(c.Text(Txt::Error));
@@ -166,6 +190,10 @@ void BackupProfile(UpdateContext& c) {
         if (s.UpdateAborted)
             break;
     }
+    // A late reply may have put every later read one behind its request, and the file would hold the wrong
+    // blocks.
+    if (!s.UpdateAborted && c.comm.RepeatedSends() != repeatedBefore && !SecondReadingAgrees(c, range))
+        s.UpdateAborted = true;
     QString writeError;
     if (!s.UpdateAborted) {
         p.BackupFilePath = BackupFileName(s.BackupFolder(), s.firmware.FwrModelNumber, p.DeviceSerialNumber);

@@ -10,9 +10,12 @@ ProfileRange NormaliseProfileRange(int start, int end, int FwrMemorySize) {
         start = kRingStart;
         end = FwrMemorySize * 8 - 33;
     }
-    if (start < kRingStart) start = kRingStart;
-    if (end < kRingStart) end = kRingStart;
+    if (start < kRingStart)
+        start = kRingStart;
+    if (end < kRingStart)
+        end = kRingStart;
     int count = end / 8 - start / 8 + 1;
-    if (count < 1) count = 0;
+    if (count < 1)
+        count = 0;
     return {start, end, count};
 }

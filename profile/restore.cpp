@@ -1,18 +1,23 @@
 #include "profile/restore.h"
 
 #include <QFile>
+#include <algorithm>
 #include <numeric>
 
 #include "profile/profile_range.h"
 
 namespace {
 
+constexpr double kSettleSeconds = 2.0;  // as long as the header's read-back waits
+
 // Blocks stored at these addresses are retried as 16-byte records when their block write fails.
 bool RetriedRecordWise(int storedAddress) {
     return storedAddress == 3072 || storedAddress == 3080;
 }
 
-void WriteBlocks(UpdateContext& c, int& failing) {
+// failing: the block whose write failed. unsure: the first block written after something was sent again: a
+// late acknowledgement of that may have passed for the acknowledgement of this block or a later one.
+void WriteBlocks(UpdateContext& c, int& failing, int& unsure) {
     ProfileState& p = c.session.profile;
     const int count = p.ProfileBlockCount;
     auto& buffer = c.session.link.BlockBuffer;
@@ -21,7 +26,10 @@ void WriteBlocks(UpdateContext& c, int& failing) {
         const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
         for (int i = 1; i <= 129; ++i)
             buffer[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
+        const int repeated = c.comm.RepeatedSends();
         c.comm.WriteBlock(row[0], CommModule::kWriteBlock);
+        if (unsure == 0 && c.comm.RepeatedSends() != repeated)
+            unsure = j;
         if (c.session.UpdateAborted) {
             failing = j;
             return;
@@ -53,13 +61,17 @@ bool WriteRecords(UpdateContext& c, int from) {
     return allTaken;
 }
 
-// Records name the block's stored address, which a DC may read as the block's own unit or 256 units lower:
-// only reading each retried block back at its own unit shows that the profile is in place. A failed read or
-// any difference sets UpdateAborted.
-void ReadBackRetriedBlocks(UpdateContext& c, int from) {
+// Reads the blocks from `from` on back at their own units. Records name the block's stored address, which a
+// DC may read as the block's own unit or 256 units lower, and a block written after a late acknowledgement
+// may not have been taken: only reading it back shows that it is in place. A failed read or any difference
+// sets UpdateAborted.
+void ReadBackBlocks(UpdateContext& c, int from) {
     Session& s = c.session;
     const ProfileState& p = s.profile;
     const std::vector<std::uint8_t>& rb = s.link.ReceiveBuffer;
+    // A late reply may have put every later reply one behind its command: once the line has settled, each
+    // read's discard starts it afresh.
+    c.comm.WaitSeconds(kSettleSeconds);
     for (int v = from; v <= p.ProfileBlockCount; ++v) {
         const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
         const int unit = row[0] + kRingStart;
@@ -89,15 +101,16 @@ void RestoreProfile(UpdateContext& c) {
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::RestoringProfile), QString());
     s.UpdateAborted = false;
 
-    int failing = 0;
-    WriteBlocks(c, failing);
+    int failing = 0, unsure = 0;
+    WriteBlocks(c, failing, unsure);
     if (failing > 0 && RetriedRecordWise(p.ProfileBlocks[std::size_t(failing - 1)][0]) && !c.comm.Stopped()) {
         s.UpdateAborted = false;
         if (!WriteRecords(c, failing))
             s.UpdateAborted = true;
-        else if (!s.UpdateAborted)
-            ReadBackRetriedBlocks(c, failing);  // before the header: a header confirms nothing of them
+        unsure = unsure > 0 ? std::min(unsure, failing) : failing;
     }
+    if (!s.UpdateAborted && unsure > 0)
+        ReadBackBlocks(c, unsure);  // before the header: a header confirms nothing of them
 
     if (s.UpdateAborted) {
         Failed(c, Txt::WriteFailed);

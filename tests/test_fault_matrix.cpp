@@ -1,7 +1,9 @@
 // Every fault at every phase of an update, on the simulated DC and the virtual clock. In each cell the run
 // ends, exit status 0 means the new firmware is in, the profile back and the DC out of Deep Sleep, and the
 // profile ends up in the DC byte for byte: never gone, or put back by the recovery at Close or by a later
-// run, with the DC back. Prints the matrix: phase x fault -> exit status, where the profile came from.
+// run, with the DC back. Close answered Yes stops the update within the transaction in flight, and the
+// update's finish (the clock, leaving Deep Sleep) goes out before the recovery. Prints the matrix: phase x
+// fault -> exit status, where the profile came from.
 #include <QtTest>
 #include <cstdio>
 
@@ -9,8 +11,9 @@
 
 namespace {
 
-enum Fault { PowerLoss, CablePulled, Refusals, Noise, Pieces, None };
-const char* const kFaults[] = {"power loss", "cable pulled", "refusals", "line noise", "in pieces"};
+enum Fault { PowerLoss, CablePulled, Refusals, Noise, Pieces, CloseYes, None };
+const char* const kFaults[] = {"power loss", "cable pulled", "refusals",
+                               "line noise", "in pieces",    "Close, Yes"};
 
 // A phase starts with the nth frame of its kind in a run without faults (from the end when negative), or
 // `delay` seconds after it. The record retry needs a profile whose block at stored address 3072 is refused,
@@ -27,20 +30,63 @@ const Phase kPhases[] = {
     {"read-back", 0xB4, 4, -1}, {"clock", 0x97, 2, -1}, {"leaving Deep Sleep", 0xA8, 3, -1}};
 // clang-format on
 
-const std::function<void(SimulatedLink&)> kStart[] = {
-    [](SimulatedLink& sim) { sim.Device().Faults().silentFromFrame = sim.Device().FrameCount() + 1; },
-    [](SimulatedLink& sim) { sim.Serial().Unplug(); },
-    [](SimulatedLink& sim) {
+// Close arrives while the frame that started the phase waits for its reply; the frames sent by then are
+// counted.
+std::size_t framesAtClose = 0;
+
+const std::function<void(WiredWizard&)> kStart[] = {
+    [](WiredWizard& w) { w.f.sim.Device().Faults().silentFromFrame = w.f.sim.Device().FrameCount() + 1; },
+    [](WiredWizard& w) { w.f.sim.Serial().Unplug(); },
+    [](WiredWizard& w) {
         for (const int command : {0x84, 0xA8, 0xBA, 0xB4, 0xB5, 0xB7, 0xB2, 0xB6, 0xB8, 0xB9, 0x97}) {
             for (const DcPhase half : {DcPhase::Command, DcPhase::Data})  // more than any resend limit
-                sim.Device().Faults().refusals.push_back({std::uint8_t(command), half, 30});
+                w.f.sim.Device().Faults().refusals.push_back({std::uint8_t(command), half, 30});
         }
     },
-    [](SimulatedLink& sim) { sim.Device().Faults().strayByte = 0x3F, sim.StartChatter(); },
-    [](SimulatedLink& sim) {
-        sim.Device().Faults().splitSizes = {1, 3, 2};
+    [](WiredWizard& w) { w.f.sim.Device().Faults().strayByte = 0x3F, w.f.sim.StartChatter(); },
+    [](WiredWizard& w) {
+        w.f.sim.Device().Faults().splitSizes = {1, 3, 2};
+    },
+    [](WiredWizard& w) {
+        w.During([&w] {
+            framesAtClose = w.f.sim.Sent().size();
+            w.f.view.answers = {IdYes, IdYes, IdOk, IdOk, IdNoAnswer};  // stop it, then the recovery
+            w.machine->CloseClick();
+        });
     },
 };
+
+bool IsClockRecord(const std::vector<Bytes>& sent, std::size_t i) {
+    return sent[i].size() == 10 && i > 0 && sent[i - 1] == Bytes{0x97, 0x00};
+}
+
+// After a Close, up to the update's end: at most the transaction in flight goes on (a write's data after its
+// address), then only the finish: the clock and leaving Deep Sleep, in that order and last (each sent again
+// while a restarting DC does not answer).
+QString AfterClose(const std::vector<Bytes>& sent, std::size_t close, std::size_t end, bool updateRan) {
+    std::vector<Bytes> work;
+    for (std::size_t i = close; i < end; ++i) {
+        if (sent[i] != Bytes{0x97, 0x00} && !IsClockRecord(sent, i) && sent[i] != Bytes{0xA8, 0x99, 0x00})
+            work.push_back(sent[i]);
+    }
+    const bool dataAfterAddress = work.size() == 2 && work[0].size() == 4 &&
+                                  (work[0][0] == 0xB5 || work[0][0] == 0xB7 || work[0][0] == 0xB2) &&
+                                  (work[1].size() == 130 || work[1].size() == 18);
+    if (work.size() > 1 && !dataAfterAddress)
+        return QStringLiteral("%1 FRAMES AFTER CLOSE").arg(work.size());
+    std::size_t i = end;  // the finish may have been under way at the Close
+    const auto skip = [&](const Bytes& frame) {
+        const std::size_t from = i;
+        while (i > 0 && sent[i - 1] == frame)
+            --i;
+        return i < from;
+    };
+    const bool left = skip({0xA8, 0x99, 0x00});
+    if (i > 0 && IsClockRecord(sent, i - 1))
+        --i;
+    const bool finished = left && skip({0x97, 0x00});
+    return updateRan && !finished ? QStringLiteral("NO FINISH") : QString();
+}
 
 // The wizard (page 1, page 2, Close) with the fault starting at the given frame, the DC back for the recovery
 // at Close and, when a backup is left, for a later run. The outcome names an error in capitals.
@@ -60,18 +106,28 @@ QString Run(const Phase& phase, Fault fault, std::size_t frame, std::vector<Byte
         if (fault == None || n != frame)
             return;
         if (phase.delay > 0)
-            w.f.sim.ScheduleAt(w.f.clock.Now() + phase.delay, [&] { kStart[fault](w.f.sim); });
+            w.f.sim.ScheduleAt(w.f.clock.Now() + phase.delay, [&] { kStart[fault](w); });
         else
-            kStart[fault](w.f.sim);  // before this frame goes out
+            kStart[fault](w);  // before this frame goes out
         w.f.sim.Serial().BeforeTransmit = nullptr;
     };
-    bool inDc = false;
+    bool inDc = false, recovering = false;
+    std::size_t framesAtRecovery = 0;
+    framesAtClose = 0;
+    w.f.view.onBox = [&](const RecordingView::Box& box) {
+        if (box.style == MbYesNoWarning && box.title == w.f.Text(Txt::ProfileRecovery) && !recovering) {
+            recovering = true;  // as Close found the DC
+            inDc = intact();
+            framesAtRecovery = w.f.sim.Sent().size();
+        }
+    };
     const auto wizard = [&](QList<int> answers) {
         if (!w.machine->Load())
             return -1;
         w.machine->NextClick();
         w.machine->NextClick();
-        inDc = intact();
+        if (!recovering)
+            inDc = intact();
         const DcModel& m = w.f.sim.Device();
         const bool done = m.IdText().substr(6, 3) == "V1B" && inDc && !m.DeepSleep();
         w.f.sim.Device().Faults() = DcFaults{};  // the DC back, as it was
@@ -82,6 +138,14 @@ QString Run(const Phase& phase, Fault fault, std::size_t frame, std::vector<Byte
     };
     const int exit = wizard({IdYes, IdOk, IdOk, IdNoAnswer});
     const bool untouched = inDc, closed = intact(), backupLeft = QFile::exists(w.f.BackupPath());
+    if (fault == CloseYes) {
+        const auto& frames = w.f.sim.Sent();
+        const QString wrong = AfterClose(frames, framesAtClose, recovering ? framesAtRecovery : frames.size(),
+                                         w.machine->UpdateHasRun());
+        if (framesAtClose == 0 || !wrong.isEmpty())
+            return framesAtClose == 0 ? QStringLiteral("NO CLOSE") : wrong;
+    }
+    recovering = false;
     if (sent)
         *sent = w.f.sim.Sent();
     if (backupLeft)
@@ -116,13 +180,13 @@ private slots:
         QCOMPARE(Run(kPhases[0], None, 0, &plain[0]), "0");
         QCOMPARE(Run(kPhases[13], None, 0, &plain[1]), "1 Close");  // the records never confirm a block
         QStringList errors;
-        std::printf("%-20s| %-14s| %-14s| %-14s| %-14s| %s\n", "phase \\ fault", kFaults[0], kFaults[1],
-                    kFaults[2], kFaults[3], kFaults[4]);
+        std::printf("%-20s| %-14s| %-14s| %-14s| %-14s| %-14s| %s\n", "phase \\ fault", kFaults[0],
+                    kFaults[1], kFaults[2], kFaults[3], kFaults[4], kFaults[5]);
         for (const Phase& phase : kPhases) {
             const std::size_t frame = FrameOf(plain[phase.retry], phase);
             QVERIFY2(frame > 0, phase.name);
             std::printf("%-20s", phase.name);
-            for (const Fault fault : {PowerLoss, CablePulled, Refusals, Noise, Pieces}) {
+            for (const Fault fault : {PowerLoss, CablePulled, Refusals, Noise, Pieces, CloseYes}) {
                 const QString outcome = Run(phase, fault, frame);
                 std::printf("| %-14s", qPrintable(outcome));
                 if (outcome.front().isLetter())

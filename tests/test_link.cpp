@@ -17,7 +17,20 @@ using Frames = std::vector<Bytes>;
 namespace {
 
 // The routines of the link, B6 and B8 being its two value commands.
-enum Routine { Identify, Enter, Leave, Status, Read3072, B6, RecordAddr, Record, SetClock, Address, B8 };
+enum Routine {
+    Identify,
+    Enter,
+    Leave,
+    Status,
+    Read3072,
+    B6,
+    RecordAddr,
+    Record,
+    SetClock,
+    Address,
+    B8,
+    Block
+};
 
 // Runs one routine of the link; the routines without a result report through UpdateAborted.
 bool Run(LinkFixture& f, int routine) {
@@ -35,6 +48,7 @@ bool Run(LinkFixture& f, int routine) {
         [&] { return c.SetDeviceClock("07/23/11", "14:05:09", 233), !f.UpdateAborted; },
         [&] { return c.SendBlockAddress(0, 0xB5); },
         [&] { return c.SendValueCommandB8(5), !f.UpdateAborted; },
+        [&] { return c.WriteBlock(3080, 0xB5); },
     };
     return routines[routine]();
 }
@@ -158,18 +172,22 @@ private slots:
     }
 
     void blockWrite_data() {
-        QTest::addColumn<int>("refusals");  // of the data phase
-        QTest::addColumn<int>("lost");      // frames lost after the first
-        QTest::addColumn<int>("frames");    // address and data, alternating
+        QTest::addColumn<int>("refusals");   // of the data phase
+        QTest::addColumn<int>("lost");       // frames lost after the first
+        QTest::addColumn<double>("trapAt");  // the link's trap ends the data's wait (0: never)
+        QTest::addColumn<int>("frames");     // address and data, alternating
         QTest::addColumn<bool>("aborts");
-        QTest::newRow("acknowledged at once") << 0 << 0 << 2 << false;
-        QTest::newRow("data refused three times, then acknowledged") << 3 << 0 << 8 << false;
-        QTest::newRow("data never acknowledged: four tries") << 100 << 0 << 8 << true;
-        QTest::newRow("data lost once: sent again with its address") << 0 << 1 << 4 << false;
+        QTest::newRow("acknowledged at once") << 0 << 0 << 0.0 << 2 << false;
+        QTest::newRow("data refused three times, then acknowledged") << 3 << 0 << 0.0 << 8 << false;
+        QTest::newRow("data never acknowledged: four tries") << 100 << 0 << 0.0 << 8 << true;
+        QTest::newRow("data lost once: sent again with its address") << 0 << 1 << 0.0 << 4 << false;
+        QTest::newRow("wait ended by the trap: not written") << 0 << 1 << 0.5 << 2 << true;
     }
     void blockWrite() {
         QFETCH(int, refusals);
         QFETCH(int, lost);
+        QFETCH(double, trapAt);
+        QFETCH(bool, aborts);
         LinkFixture f(WithFaults([&](DcFaults& x) {
             x.refusals = {{0xB5, DcPhase::Data, refusals}};
             x.silenceStartFrame = 2, x.silenceFrameCount = lost;
@@ -177,8 +195,10 @@ private slots:
         for (int i = 0; i < 128; ++i)
             f.link.BlockBuffer[std::size_t(i)] = std::uint8_t(255 - i);
         f.link.BlockBuffer[128] = 0xC0;  // the data's sum
-        f.comm->WriteBlock(3080, 0xB5);
-        QTEST(f.UpdateAborted, "aborts");
+        if (trapAt > 0)
+            f.sim.ScheduleAt(trapAt, [&] { f.link.LinkStop = true; });
+        QCOMPARE(f.comm->WriteBlock(3080, 0xB5), !aborts);
+        QCOMPARE(f.UpdateAborted, aborts);
         QTEST(int(f.Sent().size()), "frames");
         Bytes data(f.link.BlockBuffer.begin(), f.link.BlockBuffer.end());
         data.push_back(0x00);
@@ -214,6 +234,45 @@ private slots:
         QTEST(Run(f, routine), "ok");
         QTEST(int(f.Sent().size()), "sends");
         QVERIFY(seconds < 0 ? f.clock.Now() > -seconds : f.clock.Now() < seconds);
+    }
+
+    // Close: the wait in flight ends with its own time-out and nothing is sent again, nor later until the
+    // link resumes; the clock and leaving Deep Sleep still go out, as often as they need.
+    void stopHoldsUntilResumed_data() {
+        QTest::addColumn<int>("routine");
+        QTest::addColumn<int>("sends");       // to a silent DC, stopped at 0.05 s
+        QTest::addColumn<double>("seconds");  // about, from the first send to the give-up
+        QTest::newRow("identify") << int(Identify) << 1 << 2.0;
+        QTest::newRow("enter Deep Sleep") << int(Enter) << 1 << 1.0;
+        QTest::newRow("status byte") << int(Status) << 1 << 1.0;
+        QTest::newRow("block read") << int(Read3072) << 1 << 0.2;
+        QTest::newRow("value command") << int(B6) << 1 << 1.0;
+        QTest::newRow("image 2 parameter") << int(B8) << 1 << 1.0;
+        QTest::newRow("record address") << int(RecordAddr) << 1 << 0.1;
+        QTest::newRow("record") << int(Record) << 1 << 0.1;
+        QTest::newRow("block address") << int(Address) << 1 << 0.2;
+        QTest::newRow("block") << int(Block) << 1 << 0.2;
+        QTest::newRow("leave Deep Sleep: not held back") << int(Leave) << 5 << 4.0;
+        QTest::newRow("clock: not held back") << int(SetClock) << 5 << 0.4;
+    }
+    void stopHoldsUntilResumed() {
+        QFETCH(int, routine);
+        QFETCH(double, seconds);
+        LinkFixture f(SilentDc());
+        f.sim.ScheduleAt(0.05, [&] { f.comm->Stop(); });
+        QVERIFY(!Run(f, routine));
+        QTEST(int(f.Sent().size()), "sends");
+        const double span = f.clock.Now() - f.sim.SentTimes().front();
+        QVERIFY2(span > seconds && span < seconds + 0.1, qPrintable(QString::number(span)));
+        const bool held = f.Sent().size() == 1;
+        f.sim.Device().Faults() = DcFaults{};  // the DC answers again
+        f.sim.Serial().ClearRecord();
+        f.UpdateAborted = false;
+        QCOMPARE(Run(f, routine), !held);
+        QCOMPARE(f.Sent().empty(), held);
+        f.comm->Resume();
+        f.UpdateAborted = false;
+        QVERIFY(Run(f, routine));
     }
 
     void hourByte_data() {

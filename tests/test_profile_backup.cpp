@@ -12,7 +12,7 @@
 #include "profile/backup_file.h"
 #include "update/update_driver.h"
 
-enum Trouble { Damaged, FolderInTheWay, ReadOnlyFolder, FullDisk, Block0Silent, Block8Silent };
+enum Trouble { Damaged, FolderInTheWay, ReadOnlyFolder, FullDisk, Block0Silent, Block8Silent, LateRead };
 
 // For its lifetime: the folder read-only (for root too, whose file-system identity becomes nobody's), or a
 // full disk (files limited to 64 KiB).
@@ -117,7 +117,7 @@ private slots:
     void failedBackupWritesNothing_data() {
         QTest::addColumn<QByteArray>("placed");  // the file before and after
         QTest::addColumn<int>("trouble");
-        QTest::addColumn<int>("reads");  // B4 frames until it stops
+        QTest::addColumn<int>("reads");  // B4 frames until it stops; negative: more than that many
         const QByteArray own = ExpectedBackupFile(DcModel(DcConfig{}).Memory(), 512),
                          other = ExpectedBackupFile(DcModel(ProfileDc(256, 1279, 1, 123456)).Memory(), 512),
                          emptyRange = ExpectedBackupFile(DcModel(ProfileDc(256, 256)).Memory(), 512);
@@ -132,14 +132,18 @@ private slots:
         // Five tries of the read that goes unanswered, after block 0 and the blocks before it.
         QTest::newRow("block 0 unread, another DC's file stays") << other << int(Block0Silent) << 5;
         QTest::newRow("the eighth block unread") << QByteArray() << int(Block8Silent) << 1 + 7 + 5;
+        // Every later read one behind its request: the second reading, after the line settled, disagrees.
+        QTest::newRow("the third block answered late") << QByteArray() << int(LateRead) << -(1 + 128 + 1 + 1);
     }
     void failedBackupWritesNothing() {
         QFETCH(QByteArray, placed);
         QFETCH(int, trouble);
         QFETCH(int, reads);
         UpdateFixture f(WithFaults([&](DcFaults& x) {
-            if (trouble >= Block0Silent)  // frames after the identification
+            if (trouble == Block0Silent || trouble == Block8Silent)  // frames after the identification
                 x.silenceStartFrame = trouble == Block8Silent ? 10 : 2, x.silenceFrameCount = 5;
+            if (trouble == LateRead)
+                x.lateFrame = 5, x.lateBy = 0.3;
         }));
         if (!placed.isEmpty())
             f.PlaceFile(placed);
@@ -151,7 +155,8 @@ private slots:
             QVERIFY(!UpdateFirmware(*f.context));
         }
         QCOMPARE(f.Count(0xB5, 4) + f.Count(0xB7, 4) + f.Count(0xB2, 4) + f.sim.Device().Installs(), 0);
-        QCOMPARE(f.Count(0xB4, 4), reads);
+        QVERIFY2(reads < 0 ? f.Count(0xB4, 4) > -reads : f.Count(0xB4, 4) == reads,
+                 qPrintable(QString::number(f.Count(0xB4, 4))));
         QCOMPARE(FileBytes(f.BackupPath()), placed);
         QVERIFY(f.session.wizard.ProfileRestored);  // nothing was written: nothing to recover
         QStringList failures, events;

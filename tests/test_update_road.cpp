@@ -346,6 +346,30 @@ private slots:
         QVERIFY(failure == 816 || f.session.UpdateAborted == (failure == 790));  // 816: as the link left it
     }
 
+    // A block acknowledged 1.2 s late, after its write was tried again, then a block refused once, wherever
+    // that late acknowledgement lands: it never passes for the refused block's, so a confirmed restore has
+    // put every block back, and an unconfirmed one keeps the file.
+    void lateAcknowledgementNeverPassesForALaterOne() {
+        const auto saved = DcModel(ProfileDc(256, 575, 7)).Memory();
+        int confirmed = 0;
+        for (int refused = 4; refused <= 40; ++refused) {
+            DcConfig dc = ProfileDc(256, 575);
+            dc.faults.lateFrame = 7, dc.faults.lateBy = 1.2;  // block 3's data: frame 1 read block 0
+            dc.faults.refusals = {{0xB5, DcPhase::Data, 1, 8 * (refused - 1)}};
+            UpdateFixture f(dc);
+            f.PlaceFile(ExpectedBackupFile(saved, 512));
+            QCOMPARE(GetBackupProfile(*f.context), BackupLookup::Usable);
+            RestoreProfile(*f.context);
+            const bool back = Units(f.sim.Device().Memory(), 256, 575) == Units(saved, 256, 575);
+            QVERIFY2(f.session.wizard.ProfileRestored
+                         ? back
+                         : FileBytes(f.BackupPath()) == ExpectedBackupFile(saved, 512),
+                     qPrintable(QString::number(refused)));
+            confirmed += f.session.wizard.ProfileRestored;
+        }
+        QVERIFY(confirmed > 20);  // where the late one misled no block, the restore is confirmed
+    }
+
     // The recovery at Close after an interrupted update, driven by the answers to its boxes.
     void recoveryAnswers_data() {
         QTest::addColumn<DcConfig>("dc");         // another DC has a file of its own, with an empty range

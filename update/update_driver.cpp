@@ -67,6 +67,7 @@ bool UpdateFirmware(UpdateContext& c) {
     DeviceState& dc = s.device;
     ProfileState& p = s.profile;
 
+    const int repeatedSends = c.comm.RepeatedSends();
     c.priority.SetProcessPriority(0, 0, PriorityRealtime);
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::IdentifyingDc), QStringLiteral("..."));
     if (!c.comm.ReadDeviceId())
@@ -125,7 +126,7 @@ bool UpdateFirmware(UpdateContext& c) {
 
         bool backupFailed = false;
         if (p.ProfileBackupActive) {
-            BackupProfile(c);
+            BackupProfile(c, repeatedSends);
             backupFailed = s.UpdateAborted;
         }
         // No firmware byte goes to a DC whose profile is not safely on disk; its profile is then untouched.

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <deque>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -50,6 +51,8 @@ public:
     void SetButtonVisible(WizardButton b, bool v) override { buttons[b].visible = v; }
     int ShowMessageBox(const QString& text, const QString& title, int style) override {
         boxes.push_back({text, title, style});
+        if (onBox)
+            onBox(boxes.back());
         if (answers.empty())
             return style == MbYesNoWarning ? IdNo : (style % 16 == 1 ? IdCancel : IdOk);
         const int a = answers.front();
@@ -70,5 +73,6 @@ public:
     std::vector<Row> rows;
     std::vector<Box> boxes;
     std::map<WizardButton, Button> buttons;
-    std::deque<int> answers;  // replies to the next boxes, in order
+    std::deque<int> answers;                // replies to the next boxes, in order
+    std::function<void(const Box&)> onBox;  // sees each box before it is answered
 };

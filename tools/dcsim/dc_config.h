@@ -27,6 +27,8 @@ struct DcFaults {
     std::uint8_t strayBefore = 0;           // ... to this command (0 = before every reply)
     double extraLatency = 0.0;              // seconds added to replies ...
     std::uint8_t extraLatencyCommand = 0;   // ... to this command (0 = every reply)
+    int lateFrame = 0;                      // the reply to this frame comes ...
+    double lateBy = 0.0;                    // ... this much later, after its sender gave up on it
     bool chatter = false;                   // a noisy line: a byte every chatterInterval, unasked
     double chatterInterval = 0.005;
 };
@@ -56,11 +58,13 @@ struct DcConfig {
 
 inline constexpr double kWireSecondsPerByte = 10.0 / 38400.0;
 
-// When the reply to a frame that reached the device at `arrival` starts on the line.
-inline double ReplyStart(const DcConfig& config, std::uint8_t command, double arrival) {
+// When the reply to the frame numbered `frame` that reached the device at `arrival` starts on the line.
+inline double ReplyStart(const DcConfig& config, std::uint8_t command, int frame, double arrival) {
     const DcFaults& f = config.faults;
     double t = arrival + config.latency;
     if (f.extraLatencyCommand == 0 || f.extraLatencyCommand == command)
         t += f.extraLatency;
+    if (frame == f.lateFrame)
+        t += f.lateBy;
     return t;
 }

@@ -130,7 +130,7 @@ void DcServer::Process(std::vector<std::uint8_t> frame, double now) {
     const auto reply = model_.Receive(frame, now);
     if (!reply.empty()) {
         const std::uint8_t command = model_.LastCommand();
-        double t = ReplyStart(config, command, now);
+        double t = ReplyStart(config, command, model_.FrameCount(), now);
         if (config.throttle)
             t += static_cast<double>(frame.size()) * kWireSecondsPerByte;
         bool first = true;

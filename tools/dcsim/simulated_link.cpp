@@ -86,7 +86,7 @@ void SimulatedLink::Transmitted(std::span<const std::uint8_t> bytes) {
         return;
     const DcFaults& f = config.faults;
     const std::uint8_t command = model_.LastCommand();
-    double t = ReplyStart(config, command, arrival);
+    double t = ReplyStart(config, command, model_.FrameCount(), arrival);
     for (auto& piece : ReplyPieces(reply, command, f)) {
         if (config.throttle) {
             inLineFree_ = std::max(t, inLineFree_) + static_cast<double>(piece.size()) * kWireSecondsPerByte;
