@@ -124,6 +124,14 @@ void CommModule::HandleReceivedData(std::span<const std::uint8_t> data) {
     }
 }
 
+void CommModule::Settle(double seconds) {
+    link_.PendingCommand = -1;  // stores nothing
+    const double until = clock_.Now() + seconds;
+    while (clock_.Now() <= until)
+        pump_.YieldUntil(until + 0.0005);
+    Discard();
+}
+
 void CommModule::WaitSeconds(double seconds) {
     const double start = clock_.Now();
     while (clock_.Now() - start <= seconds)

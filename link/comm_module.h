@@ -43,6 +43,9 @@ public:
         int count);  // TransmitBuffer[0..count-1] and a trailing 0x00; nothing while none is pending
     void HandleReceivedData(std::span<const std::uint8_t> data);
     void WaitSeconds(double seconds);  // lets time pass without handling any received data
+    // After a routine gave up, the reply to its last send may still be on its way and would pass for the
+    // next command's: lets it come, taking it for nothing, then clears the line.
+    void Settle(double seconds);
 
     // Connection.
     bool ReadDeviceId();
@@ -71,6 +74,7 @@ public:
                                   kClockSet = 0x97;
     static constexpr std::uint8_t kAck = 0x5A, kRefusal = 0xA5;
     static constexpr std::uint8_t kClockValue = 233;
+    static constexpr double kSettleSeconds = 1.0;  // beyond any reply that is merely slow
 
 private:
     void Discard();

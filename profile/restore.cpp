@@ -114,6 +114,7 @@ void RestoreProfile(UpdateContext& c) {
 
     if (s.UpdateAborted) {
         Failed(c, Txt::WriteFailed);
+        c.comm.Settle(CommModule::kSettleSeconds);  // before the clock
     } else {
         std::copy(p.ProfileHeader.begin(), p.ProfileHeader.end(), s.link.BlockBuffer.begin());
         c.comm.WriteRecord(4);

@@ -1,8 +1,12 @@
 // The real program stopped the hard ways, in real time: killed anywhere in an update, stopped by Ctrl-C, its
 // output gone. The simulated DC on a pseudo-terminal outlives the program where a later run must find it.
+#include <signal.h>
+
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QtTest>
 
 #include "fakes/update_fixture.h"
@@ -49,6 +53,59 @@ struct Program {
 
 QStringList Backups(const QString& dir) {
     return QDir(dir).entryList({"*.bin"}, QDir::Files);
+}
+
+// kav-dc-sim --verbose on a pseudo-terminal; the frames it heard are read from its log.
+struct SimulatedDc {
+    explicit SimulatedDc(const QString& dump, const QStringList& args) {
+        process.setStandardErrorFile(log);  // a file: a full pipe would hold the DC up
+        process.start(KAV_DC_SIM_PATH,
+                      QStringList{"--verbose", "--restart-seconds", "1", "--dump", dump} + args);
+        if (process.waitForReadyRead(10000))
+            port = {"--port", QString::fromLocal8Bit(process.readLine()).trimmed()};
+    }
+    // The frames heard so far: their bytes as logged (the first 24) and their length.
+    std::vector<std::pair<Bytes, int>> Heard() const {
+        QFile file(log);
+        const QString text = file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+        std::vector<std::pair<Bytes, int>> frames;
+        static const QRegularExpression line(R"(<-((?: [0-9A-F]{2})+)(?: \.\.\. \((\d+) bytes\))?)");
+        for (auto m = line.globalMatch(text); m.hasNext();) {
+            const auto frame = m.next();
+            Bytes bytes;
+            for (const QString& hex : frame.captured(1).split(' ', Qt::SkipEmptyParts))
+                bytes.push_back(std::uint8_t(hex.toUInt(nullptr, 16)));
+            const int length = frame.captured(2).isEmpty() ? int(bytes.size()) : frame.captured(2).toInt();
+            frames.emplace_back(std::move(bytes), length);
+        }
+        return frames;
+    }
+    bool End() {
+        process.closeWriteChannel();
+        return process.waitForFinished(10000);
+    }
+    QTemporaryFile logFile;
+    QString log = (logFile.open(), logFile.fileName());
+    QProcess process;
+    QStringList port;
+};
+
+// How often the finish went out: the clock record announced, sent, then leaving Deep Sleep.
+int Finishes(const std::vector<std::pair<Bytes, int>>& frames) {
+    int n = 0;
+    for (std::size_t i = 2; i < frames.size(); ++i)
+        n += frames[i - 2].first == Bytes{0x97, 0x00} && frames[i - 1].second == 10 &&
+             frames[i].first == Bytes{0xA8, 0x99, 0x00};
+    return n;
+}
+
+bool ProfileIntact(const QByteArray& dc, const std::vector<std::uint8_t>& original, int first, int last) {
+    const auto units = [&](int from, int to) {
+        return QByteArray(reinterpret_cast<const char*>(&original[std::size_t(from) * 16]),
+                          (to - from + 1) * 16);
+    };
+    return dc.mid(4 * 16, 16) == units(4, 4) &&
+           dc.mid(first * 16, (last - first + 1) * 16) == units(first, last);
 }
 
 }  // namespace
@@ -134,6 +191,71 @@ private slots:
         }
         QCOMPARE(run.Finish(60), exit);
         QCOMPARE(Backups(dir.path()).size(), backups);
+    }
+
+    // A failed road ends like every road, with the clock and then leaving Deep Sleep, and the recovery at
+    // Close puts the profile back byte for byte.
+    void finishOnEveryRoad_data() {
+        QTest::addColumn<QStringList>("dc");
+        QTest::addColumn<int>("start");  // the profile's range, in units
+        QTest::addColumn<int>("end");
+        QTest::addColumn<int>("finishes");  // the update's, then the recovery's
+        const QStringList range{"--profile", "256:700"}, whole{"--profile", "256:1279"};
+        QTest::newRow("upload: its closing command refused")
+            << range + QStringList{"--refuse", "B6:5"} << 256 << 700 << 2;
+        QTest::newRow("restore: a block refused")
+            << whole + QStringList{"--refuse", "B5/data:4@512"} << 256 << 1279 << 2;
+        QTest::newRow("backup: a block read unanswered")
+            << range + QStringList{"--silence", "6:5"} << 256 << 700 << 1;
+        QTest::newRow("DC not recognised after the update")
+            << range + QStringList{"--new-id", "XYZ12 V1B 0512KB"} << 256 << 700 << 2;
+    }
+    void finishOnEveryRoad() {
+        QFETCH(QStringList, dc);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QTemporaryDir dir;
+        SimulatedDc sim(dir.filePath("dc"), dc);
+        QVERIFY(!sim.port.isEmpty());
+        Program run(dir.path(), sim.port, false);
+        run.process.write("\n\n\ny\n\n");  // page 1, page 2, Close; the recovery: Yes, OK
+        QCOMPARE(run.Finish(120), 1);
+        QVERIFY2(Backups(dir.path()).isEmpty(), qPrintable(run.output));
+        QTEST(Finishes(sim.Heard()), "finishes");
+        QVERIFY(sim.End());
+        const auto original = DcModel(ProfileDc(start, end)).Memory();
+        QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, start / 8 * 8, end / 8 * 8 + 7));
+    }
+
+    // Ctrl-C when the DC has heard block 20 of 64: the upload ends there, the finish goes out, the recovery
+    // is offered, and the end of input keeps the backup.
+    void ctrlCStopsTheUploadWhereItIs() {
+        QTemporaryDir dir;
+        SimulatedDc sim(dir.filePath("dc"), {"--throttle", "--latency-ms", "1", "--profile", "256:700"});
+        QVERIFY(!sim.port.isEmpty());
+        Program run(dir.path(), sim.port, false);
+        run.process.write("\n\n");
+        const auto addresses = [&] {
+            const auto heard = sim.Heard();
+            return std::count_if(heard.begin(), heard.end(),
+                                 [](const auto& f) { return f.second == 4 && f.first[0] == 0xB5; });
+        };
+        QDeadlineTimer deadline(60000);
+        while (addresses() < 20 && !deadline.hasExpired())
+            QTest::qWait(5);
+        QCOMPARE(addresses(), 20);
+        QCOMPARE(::kill(pid_t(run.process.processId()), SIGINT), 0);
+        QVERIFY2(run.WaitFor("\\[Profile recovery\\]", 60), qPrintable(run.output));
+        QCOMPARE(run.Finish(60), 1);
+        const auto heard = sim.Heard();
+        QVERIFY(addresses() <= 22);  // the block in flight, and one more the signal may have missed
+        QVERIFY(std::none_of(heard.begin(), heard.end(), [](const auto& f) { return f.first[0] == 0xB6; }));
+        QCOMPARE(Finishes(heard), 1);
+        QCOMPARE(heard.back().first, (Bytes{0xA8, 0x99, 0x00}));
+        QCOMPARE(Backups(dir.path()), QStringList{"513.210417.bin"});
+        QVERIFY(FileBytes(dir.filePath("513.210417.bin")) ==
+                ExpectedBackupFile(DcModel(ProfileDc(256, 700)).Memory(), 512));
+        QVERIFY(sim.End());
     }
 
     // The reader of the output goes away (`| head`): the program carries on without printing.

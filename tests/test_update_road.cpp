@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "fakes/update_fixture.h"
+#include "fakes/wired_wizard.h"
 #include "firmware/reset_verify.h"
 #include "firmware/upload.h"
 #include "profile/backup.h"
@@ -14,9 +15,9 @@
 #include "update/update_driver.h"
 
 // What happens to the DC's profile on the road: refused before a backup; already current with no earlier
-// backup; already current, an earlier backup written back; backed up and written back, file deleted; backed
-// up, not written back, the file left for the recovery.
-enum Profile { Untouched, NoBackup, Earlier, Restored, Left };
+// backup; already current, an earlier backup written back; already current, an earlier backup that stays;
+// backed up and written back, file deleted; backed up, not written back, the file left for the recovery.
+enum Profile { Untouched, NoBackup, Earlier, Waiting, Restored, Left };
 
 Q_DECLARE_METATYPE(TestFirmware)
 Q_DECLARE_METATYPE(DcConfig)
@@ -88,7 +89,8 @@ private slots:
         const TestFirmware fw, code2{.kind = TestKind::Code2Only, .minVersion = "1A05"},
             both{.kind = TestKind::Both, .minVersion = "1A05"};
         const DcConfig v1a = Dc("KAV1F V1A 0512KB"), v1b = Dc("KAV1F V1B 0512KB");
-        DcConfig silent = v1a, lost = v1a, refusing = v1a, older = v1a, otherModel = v1a;
+        DcConfig silent = v1a, lost = v1a, refusing = v1a, older = v1a, otherModel = v1a, unreadable = v1b;
+        unreadable.faults.silenceStartFrame = 2, unreadable.faults.silenceFrameCount = 5;  // block 0
         silent.faults.silentFromFrame = 1;
         // Frames: identify, block 0, 128 profile blocks, 8 x (address, data), close; then the 12 requests of
         // the identification after the restart wait go unanswered.
@@ -112,6 +114,8 @@ private slots:
         QTest::newRow("already current, earlier backup")
             << v1b << fw << Earlier << current + ";0|{796}|{777};1|{786}|" << N{2, 128, 0, 1, 0};
         QTest::newRow("already current, no backup") << v1b << fw << NoBackup << current << N{1, 0, 0, 0, 0};
+        QTest::newRow("already current, block 0 unread: the waiting backup named")
+            << unreadable << fw << Waiting << current + ";2|{150}|;1|{912}|" << N{5, 0, 0, 0, 0};
         QTest::newRow("version 19 sorts before 1A")
             << Dc("KAV1F V19 0512KB") << fw << Untouched << id + "2|{783} KAV 1F, {781} 1A {784}|" << none;
         QTest::newRow("second image, DC sub-version higher")
@@ -149,13 +153,15 @@ private slots:
         const auto before = f.sim.Device().Memory();
         dc.seed = 7;  // the same DC holding other dives
         const auto saved = DcModel(dc).Memory();
-        if (profile == Earlier)
+        if (profile == Earlier || profile == Waiting)
             f.PlaceFile(ExpectedBackupFile(saved, 512));
 
         const bool ok = UpdateFirmware(*f.context);
         QStringList shown;
         for (const auto& r : f.view.rows)
-            shown << QStringLiteral("%1|%2|%3").arg(r.icon).arg(r.event, r.status);
+            shown << QStringLiteral("%1|%2|%3")
+                         .arg(r.icon)
+                         .arg(QString(r.event).replace(f.BackupPath(), "%1"), r.status);
         QCOMPARE(shown, Expand(f, rows));
         const QStringList outcome = Expand(f, "1|{786}|;1|{815}|");  // succeeded, not completed
         QCOMPARE(ok, shown.back() == outcome[0]);
@@ -173,9 +179,11 @@ private slots:
         const auto& now = f.sim.Device().Memory();
         QVERIFY(profile == Earlier ? Units(now, 256, 1279) == Units(saved, 256, 1279)
                                    : profile == Left || now == before);
-        QCOMPARE(FileBytes(f.BackupPath()), profile == Left ? ExpectedBackupFile(before, 512) : QByteArray());
+        QCOMPARE(FileBytes(f.BackupPath()), profile == Left      ? ExpectedBackupFile(before, 512)
+                                            : profile == Waiting ? ExpectedBackupFile(saved, 512)
+                                                                 : QByteArray());
         QCOMPARE(f.session.wizard.ProfileRestored, profile != Left);
-        QCOMPARE(f.session.profile.ProfileBackupActive, profile != NoBackup);
+        QCOMPARE(f.session.profile.ProfileBackupActive, profile != NoBackup && profile != Waiting);
 
         const auto clock = f.sim.Device().DeviceClock();
         QCOMPARE(clock ? QDate(2000 + clock->year, clock->month, clock->day) : QDate(),
@@ -368,6 +376,33 @@ private slots:
             confirmed += f.session.wizard.ProfileRestored;
         }
         QVERIFY(confirmed > 20);  // where the late one misled no block, the restore is confirmed
+    }
+
+    // DC A's update fails with its profile saved, then DC B is updated in the same run: Close still names A's
+    // file, which stays as it was, and ends with B's success.
+    void closeNamesAnotherDcsWaitingBackup() {
+        DcConfig a = ProfileDc(256, 287);
+        a.faults.refusals = {{0xB5, DcPhase::Data, 100}};
+        WiredWizard w(a);
+        const QString fileA = w.f.BackupPath();
+        QVERIFY(w.machine->Load());
+        w.machine->NextClick();
+        w.machine->NextClick();
+        QVERIFY(QFile::exists(fileA) && !w.f.session.wizard.ProfileRestored);
+        w.machine->BackClick();
+        w.f.sim.SwapDevice(ProfileDc(256, 287, 3, 654321));
+        w.machine->NextClick();
+        w.machine->NextClick();
+        QVERIFY(w.f.session.wizard.ProfileRestored && !QFile::exists(w.f.appDir.filePath("513.654321.bin")));
+        w.f.view.boxes.clear();
+        const QString named = w.f.Text(Txt::BackupWaits).arg(fileA);
+        w.machine->CloseClick();
+        QCOMPARE(w.machine->ExitCode(), int(ExitUpdateSucceeded));
+        QCOMPARE(w.f.view.rows.back().event, named);
+        QCOMPARE(w.f.view.boxes.size(), std::size_t(1));
+        QCOMPARE(w.f.view.boxes[0].text + QString::number(w.f.view.boxes[0].style),
+                 named + QString::number(MbOkInformation));
+        QCOMPARE(FileBytes(fileA), ExpectedBackupFile(DcModel(ProfileDc(256, 287)).Memory(), 512));
     }
 
     // The recovery at Close after an interrupted update, driven by the answers to its boxes.

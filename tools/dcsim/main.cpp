@@ -34,10 +34,15 @@ bool ParsePair(const QString& text, QChar separator, int& a, int& b) {
 }
 
 // "B5:3" refuses the address command 3 times, "B5/data:3" its data phase.
+// CMD[/data]:COUNT[@UNIT]: the command in hex, the count and the unit in decimal.
 bool ParseRefusal(const QString& text, DcRefusal& refusal) {
     const auto parts = text.split(':');
     if (parts.size() != 2)
         return false;
+    const auto counted = parts[1].split('@');
+    bool unitOk = counted.size() == 1;
+    if (counted.size() == 2)
+        refusal.unit = counted[1].toInt(&unitOk);
     QString command = parts[0];
     refusal.phase = DcPhase::Command;
     if (command.endsWith(QStringLiteral("/data"), Qt::CaseInsensitive)) {
@@ -45,8 +50,8 @@ bool ParseRefusal(const QString& text, DcRefusal& refusal) {
         command.chop(5);
     }
     bool ok = false;
-    refusal.count = parts[1].toInt(&ok);
-    return ok && ParseByte(command, refusal.command);
+    refusal.count = counted[0].toInt(&ok);
+    return ok && unitOk && ParseByte(command, refusal.command);
 }
 
 struct Parsed {
@@ -70,17 +75,19 @@ Parsed ParseOptions(const QCoreApplication& app) {
     const QCommandLineOption profile("profile", "Profile range in units.", "start:end");
     const QCommandLineOption seed("seed", "Seed of the filler data.", "n");
     const QCommandLineOption newVersion("new-version", "Version after a first image (two characters).", "vv");
+    const QCommandLineOption newId("new-id", "The whole identification text after a first image.", "text");
     const QCommandLineOption newSub("new-sub-version", "Sub-version after a second image.", "n");
     const QCommandLineOption restart("restart-seconds", "Silence after an image is closed.", "s");
     const QCommandLineOption latency("latency-ms", "Reply latency.", "ms");
     const QCommandLineOption throttle("throttle", "Keep to the wire rate of 38400 baud.");
-    const QCommandLineOption asleep("asleep", "Start in Deep Sleep (memory writes are refused outside it).");
+    const QCommandLineOption asleep("asleep", "Start in Deep Sleep (image writes are refused outside it).");
     const QCommandLineOption relative(
         "relative-records", "Read the unit of a B2 record as B5 does, relative to the profile ring.");
     const QCommandLineOption silentFrom("silent-from", "Power loss: hear nothing from frame n on.", "n");
     const QCommandLineOption silence("silence", "Lose k frames starting at frame n.", "n:k");
-    const QCommandLineOption refuse("refuse", "Answer A5 count times: CMD:COUNT or CMD/data:COUNT (hex).",
-                                    "cmd:count");
+    const QCommandLineOption refuse(
+        "refuse", "Answer A5 count times: CMD:COUNT or CMD/data:COUNT (hex), @UNIT for one unit only.",
+        "cmd:count");
     const QCommandLineOption split("split", "Cut every reply into pieces of these sizes.", "5,5,8");
     const QCommandLineOption stray("stray",
                                    "Send a stray byte before each reply to the --stray-before command.");
@@ -91,9 +98,9 @@ Parsed ParseOptions(const QCoreApplication& app) {
         "wire-log", "Log every frame and reply piece with its time, for benchmarks.", "file");
     const QCommandLineOption noStdin("no-stdin", "Do not end when standard input closes.");
     const QCommandLineOption dump("dump", "At the end, write the DC's memory into this file.", "file");
-    p.addOptions({id,      sub,     memory,      serial,  profile,  seed,       newVersion, newSub,
-                  restart, latency, throttle,    asleep,  relative, silentFrom, silence,    refuse,
-                  split,   stray,   strayBefore, chatter, verbose,  noStdin,    wireLog,    dump});
+    p.addOptions({id,      sub,         memory,   serial,  profile,  seed,       newVersion, newId,  newSub,
+                  restart, latency,     throttle, asleep,  relative, silentFrom, silence,    refuse, split,
+                  stray,   strayBefore, chatter,  verbose, noStdin,  wireLog,    dump});
     p.process(app);
 
     Parsed r;
@@ -119,6 +126,8 @@ Parsed ParseOptions(const QCoreApplication& app) {
     number(silentFrom, f.silentFromFrame);
     if (p.isSet(newVersion))
         c.versionAfterUpdate = p.value(newVersion).toStdString();
+    if (p.isSet(newId))
+        c.idTextAfterUpdate = p.value(newId).toStdString();
     if (p.isSet(latency))
         c.latency = p.value(latency).toDouble(&ok) / 1000.0;
     if (p.isSet(profile) && !ParsePair(p.value(profile), ':', c.profileStart, c.profileEnd))
@@ -128,7 +137,7 @@ Parsed ParseOptions(const QCoreApplication& app) {
     for (const QString& text : p.values(refuse)) {
         DcRefusal refusal;
         if (!ParseRefusal(text, refusal))
-            r.error = QStringLiteral("--refuse wants CMD:COUNT or CMD/data:COUNT");
+            r.error = QStringLiteral("--refuse wants CMD:COUNT or CMD/data:COUNT, then @UNIT or nothing");
         f.refusals.push_back(refusal);
     }
     if (p.isSet(split)) {

@@ -51,6 +51,11 @@ SimulatedLink::SimulatedLink(VirtualClock& clock, DcConfig config)
         StartChatter();
 }
 
+void SimulatedLink::SwapDevice(DcConfig config) {
+    model_ = DcModel(std::move(config));
+    std::erase_if(events_, [](const auto& e) { return !e.second.action && !e.second.chatter; });
+}
+
 void SimulatedLink::StartChatter() {
     model_.Faults().chatter = true;
     Queue(clock_.Now() + model_.Config().faults.chatterInterval, Event{{}, {}, true});

@@ -88,6 +88,8 @@ public:
     void ScheduleAt(double t, std::function<void()> action);
     // Bytes that arrive at t unasked.
     void InjectAt(double t, std::vector<std::uint8_t> bytes);
+    // Another DC clipped on: the one before is gone, with whatever it was still sending.
+    void SwapDevice(DcConfig config);
     // A noisy line from now on, until the device's chatter fault is switched off.
     void StartChatter();
     std::size_t Pending() const;  // pieces and actions still queued, chatter not counted
