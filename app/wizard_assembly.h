@@ -43,6 +43,7 @@ inline StartupOptions StartupOptionsFrom(const CommandLine& cl, const RunLog& lo
     o.StartupResource = LoadStringResource(ResourceStartup);
     o.StartProgram = [](const QString& program) { return QProcess::startDetached(program, {}); };
     o.LogPath = log.IsOpen() ? log.Path() : QString();
+    o.FindDemoFirmware = cl.Simulate;
     return o;
 }
 

@@ -91,6 +91,50 @@ private slots:
         QCOMPARE(d.recoveries, 0);
     }
 
+    // --simulate without a firmware file runs on the demo firmware, looked for where the text database is;
+    // the maker's file in the application folder and --firmware win over it.
+    void simulateFindsTheDemoFirmware_data() {
+        QTest::addColumn<bool>("simulate");
+        QTest::addColumn<QStringList>("files");  // folder/name, put there first
+        QTest::addColumn<QString>("firmware");   // --firmware
+        QTest::addColumn<QString>("chosen");
+        const QString demo = "KAV.1F.demo.FWR";
+        QTest::newRow("beside the executable") << true << QStringList{"exe/" + demo, "data/" + demo} << ""
+                                               << "exe/" + demo;
+        QTest::newRow("in the data folder") << true << QStringList{"data/" + demo} << ""
+                                            << "data/" + demo;
+        QTest::newRow("maker's file wins") << true << QStringList{"app/KAV.1F.FWR", "app/" + demo} << ""
+                                           << "app/KAV.1F.FWR";
+        QTest::newRow("--firmware wins") << true << QStringList{"app/" + demo} << "/x/A.FWR"
+                                         << "/x/A.FWR";
+        QTest::newRow("without --simulate") << false << QStringList{"app/" + demo} << ""
+                                            << "app/KAV.1F.FWR";
+    }
+    void simulateFindsTheDemoFirmware() {
+        QFETCH(QStringList, files);
+        QFETCH(QString, firmware);
+        QFETCH(QString, chosen);
+        WizardFixture f;
+        QTemporaryDir exe, data;
+        const QMap<QString, QString> folders{
+            {"app", f.appDir.path()}, {"exe", exe.path()}, {"data", data.path()}};
+        const auto place = [&](const QString& name) {
+            return name.startsWith('/')
+                       ? name
+                       : QDir(folders[name.section('/', 0, 0)]).filePath(name.section('/', 1));
+        };
+        QVERIFY(QFile::copy(BuiltTextDatabase(), f.appDir.filePath("FirmwareUpdate.lng")));
+        for (const QString& file : files)
+            QVERIFY(QFile(place(file)).open(QIODevice::WriteOnly));
+        QFETCH(bool, simulate);
+        f.options.FindDemoFirmware = simulate;
+        f.options.ExeDir = exe.path();
+        f.options.DataDir = data.path();
+        f.options.FirmwareFile = firmware;
+        QVERIFY(f.Machine().Load());
+        QCOMPARE(f.session.wizard.FirmwareFilePath, place(chosen));
+    }
+
     void failedStepsOnPage1_data() {
         QTest::addColumn<bool>("dcAnswers");
         QTest::addColumn<QString>("deviceId");
