@@ -70,6 +70,14 @@ void StageMachine::InitInfo() {
         CloseSequence();
         return;
     }
+    if (session_.firmware.Demo && !options_.SimulatedDc) {
+        // Its generated image would leave a diver's computer without working firmware.
+        view_.ShowStartupError(
+            texts_.GetText(Txt::DemoFirmwareRefused).arg(QDir::toNativeSeparators(form.FirmwareFilePath)),
+            QString::fromLatin1(kBoxTitle));
+        CloseSequence();
+        return;
+    }
     if (!device_.TestInterface()) {
         // The user gave up: the program ends at once, without the Close sequence.
         view_.RemoveTrayIcon();
