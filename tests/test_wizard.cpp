@@ -129,44 +129,38 @@ private slots:
     // the maker's file in the application folder and --firmware win over it.
     void simulateFindsTheDemoFirmware_data() {
         QTest::addColumn<bool>("simulate");
-        QTest::addColumn<QStringList>("files");  // folder/name, put there first
+        QTest::addColumn<QStringList>("files");  // put into the folders app, exe and data first
         QTest::addColumn<QString>("firmware");   // --firmware
         QTest::addColumn<QString>("chosen");
-        const QString demo = "KAV.1F.demo.FWR";
-        QTest::newRow("beside the executable") << true << QStringList{"exe/" + demo, "data/" + demo} << ""
-                                               << "exe/" + demo;
-        QTest::newRow("in the data folder") << true << QStringList{"data/" + demo} << ""
-                                            << "data/" + demo;
-        QTest::newRow("maker's file wins") << true << QStringList{"app/KAV.1F.FWR", "app/" + demo} << ""
-                                           << "app/KAV.1F.FWR";
-        QTest::newRow("--firmware wins") << true << QStringList{"app/" + demo} << "/x/A.FWR"
+        const QString demo = "/KAV.1F.demo.FWR", real = "app/KAV.1F.FWR";
+        QTest::newRow("beside the executable") << true << QStringList{"exe" + demo, "data" + demo} << ""
+                                               << "exe" + demo;
+        QTest::newRow("in the data folder") << true << QStringList{"data" + demo} << ""
+                                            << "data" + demo;
+        QTest::newRow("maker's file wins") << true << QStringList{real, "app" + demo} << "" << real;
+        QTest::newRow("--firmware wins") << true << QStringList{"app" + demo} << "/x/A.FWR"
                                          << "/x/A.FWR";
-        QTest::newRow("without --simulate") << false << QStringList{"app/" + demo} << ""
-                                            << "app/KAV.1F.FWR";
+        QTest::newRow("without --simulate") << false << QStringList{"app" + demo} << "" << real;
     }
     void simulateFindsTheDemoFirmware() {
+        QFETCH(bool, simulate);
         QFETCH(QStringList, files);
         QFETCH(QString, firmware);
         QFETCH(QString, chosen);
         WizardFixture f;
-        QTemporaryDir exe, data;
-        const QMap<QString, QString> folders{
-            {"app", f.appDir.path()}, {"exe", exe.path()}, {"data", data.path()}};
-        const auto place = [&](const QString& name) {
-            return name.startsWith('/')
-                       ? name
-                       : QDir(folders[name.section('/', 0, 0)]).filePath(name.section('/', 1));
-        };
-        QVERIFY(QFile::copy(BuiltTextDatabase(), f.appDir.filePath("FirmwareUpdate.lng")));
+        const QDir root(f.appDir.path());
+        for (const char* folder : {"app", "exe", "data"})
+            QVERIFY(root.mkdir(folder));
+        QVERIFY(QFile::copy(BuiltTextDatabase(), root.filePath("app/FirmwareUpdate.lng")));
         for (const QString& file : files)
-            QVERIFY(QFile(place(file)).open(QIODevice::WriteOnly));
-        QFETCH(bool, simulate);
-        f.options.FindDemoFirmware = simulate;
-        f.options.ExeDir = exe.path();
-        f.options.DataDir = data.path();
+            QVERIFY(QFile(root.filePath(file)).open(QIODevice::WriteOnly));
+        f.options.AppDir = root.filePath("app");
+        f.options.ExeDir = root.filePath("exe");
+        f.options.DataDir = root.filePath("data");
         f.options.FirmwareFile = firmware;
+        f.options.FindDemoFirmware = simulate;
         QVERIFY(f.Machine().Load());
-        QCOMPARE(f.session.wizard.FirmwareFilePath, place(chosen));
+        QCOMPARE(f.session.wizard.FirmwareFilePath, root.filePath(chosen));
     }
 
     void failedStepsOnPage1_data() {
