@@ -64,11 +64,16 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
             "folder (default: the executable's folder; installed, the data folder and, for backups, "
             "the user's own folder)."),
         QStringLiteral("DIR"));
-    const QCommandLineOption firmware(QStringLiteral("firmware"),
-                                      QStringLiteral("The firmware file to write."), QStringLiteral("FILE"));
+    const QCommandLineOption firmware(
+        QStringLiteral("firmware"),
+        QStringLiteral("The firmware file to write (default: KAV.1F.FWR in the application folder; with "
+                       "--simulate and no such file, the demo firmware KAV.1F.demo.FWR)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption simulate(
         QStringLiteral("simulate"),
-        QStringLiteral("Talk to the simulated DC (kav-dc-sim) instead of a cable."));
+        QStringLiteral(
+            "Talk to the simulated DC (kav-dc-sim) instead of a cable; the demo firmware is written "
+            "to no other DC."));
     const QCommandLineOption simArgs(
         QStringLiteral("sim-args"),
         QStringLiteral("Extra options for the simulated DC, such as faults (see kav-dc-sim --help)."),

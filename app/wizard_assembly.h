@@ -43,6 +43,9 @@ inline StartupOptions StartupOptionsFrom(const CommandLine& cl, const RunLog& lo
     o.StartupResource = LoadStringResource(ResourceStartup);
     o.StartProgram = [](const QString& program) { return QProcess::startDetached(program, {}); };
     o.LogPath = log.IsOpen() ? log.Path() : QString();
+    // kav-dc-sim answers on a pseudo-terminal, which no cable ever is.
+    o.SimulatedDc = cl.Simulate || (!cl.Port.isEmpty() && IsPseudoTerminal(cl.Port));
+    o.FindDemoFirmware = cl.Simulate;
     return o;
 }
 
@@ -100,7 +103,8 @@ struct WizardAssembly {
                       .arg(kind, fw.FwrModelName, fw.FwrVersion)
                       .arg(fw.FwrSubVersion)
                       .arg(fw.CodeBlockCount)
-                      .arg(fw.Code2BlockCount));
+                      .arg(fw.Code2BlockCount) +
+                  (fw.Demo ? QStringLiteral(", the demo firmware") : QString()));
         log.Write(session.device.InterfacePortName.isEmpty()
                       ? QStringLiteral("port: none")
                       : QStringLiteral("port: %1, %2").arg(session.device.InterfacePortName, portFoundBy));

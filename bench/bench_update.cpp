@@ -245,7 +245,7 @@ QString Goal(const QString& what, double value, double limit, const char* format
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    const QString firmware = dir.filePath(QStringLiteral("KAV.1F.FWR"));
+    const QString firmware = dir.filePath(QStringLiteral("KAV.1F.demo.FWR"));
     const QString twoImages = dir.filePath(QStringLiteral("two.FWR"));
     const QString image2 = dir.filePath(QStringLiteral("image2.bin"));
     {

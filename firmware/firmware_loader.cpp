@@ -50,6 +50,7 @@ void Commit(const fwr::Decoded& d, FirmwareImage& fw) {
     fw.FwrModelId = FromAnsi(d.header.modelId);
     fw.FwrModelNumber = d.header.modelNumber;
     fw.FwrMemorySize = d.header.memorySize;
+    fw.Demo = d.header.demo;
 }
 
 }  // namespace
@@ -59,6 +60,7 @@ bool GetCode(Session& session, TaskList& tasks, const TextDatabase& texts, Wizar
     FirmwareImage& fw = session.firmware;
     fw.CodeOnly = fw.Code2Only = fw.CodeAndCode2 = false;
     fw.CodeBlockCount = fw.Code2BlockCount = 0;
+    fw.Demo = false;
     tasks.InsertTaskList(IconStarted, texts.GetText(Txt::ReadingFirmwareFile), QStringLiteral("..."));
 
     const QString& path = session.wizard.FirmwareFilePath;

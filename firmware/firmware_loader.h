@@ -9,6 +9,9 @@
 #include "run/wizard_view.h"
 #include "support/text_database.h"
 
+// The demo firmware's file name, as the build generates and installs it.
+inline constexpr const char* kDemoFirmwareName = "KAV.1F.demo.FWR";
+
 // Reads, unscrambles and checks the firmware file at session.wizard.FirmwareFilePath, once, at start-up.
 // True: session.firmware holds the file's values and the link's receive buffers are sized for it. False: the
 // file was rejected; the user has been told and start-up must end.

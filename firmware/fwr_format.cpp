@@ -125,6 +125,7 @@ Decoded Decode(std::span<const std::uint8_t> file) {
     h.code2Parameter = WordAt(r, 22);
     h.subVersion = r[24];
     h.kindSelector = WordAt(r, 30);
+    h.demo = std::equal(kDemoMark.begin(), kDemoMark.end(), r.begin() + kDemoMarkOffset);
     d.headerRead = true;
 
     std::size_t p = kStringsOffset;
@@ -403,6 +404,8 @@ Encoded Encode(const EncodeInput& in) {
     PutWord(h, 20, in.count2Field.value_or(count2));
     PutWord(h, 22, in.code2Parameter);
     h[24] = in.subVersion;
+    if (in.demoMark)
+        std::copy(kDemoMark.begin(), kDemoMark.end(), h.begin() + kDemoMarkOffset);
     PutWord(h, 30, in.kindSelector.value_or(selector));
     std::size_t p = kStringsOffset;
     for (const std::string* s : {&in.modelName, &in.modelId}) {

@@ -18,6 +18,10 @@ inline constexpr std::size_t kBlockSize = 128;
 inline constexpr std::size_t kKeyOffset = 8;       // header bytes 8..15
 inline constexpr std::size_t kStringsOffset = 32;  // header strings start here
 inline constexpr std::size_t kRecordKeyOffset = 130;
+// Header bytes 25..29, which the loader otherwise skips: "DEMO" and a zero in a generated demo file. A
+// generated image in a real DC would leave it without working firmware; a maker's file never has the mark.
+inline constexpr std::size_t kDemoMarkOffset = 25;
+inline constexpr std::array<std::uint8_t, 5> kDemoMark = {'D', 'E', 'M', 'O', 0};
 inline constexpr int kMaxBlocks = 1024;
 inline constexpr std::uint16_t kMaxBlockWord = 0x7FFF;
 inline constexpr std::uint16_t kWordsPerBlock = 8;  // 16-byte units in a 128-byte block
@@ -53,6 +57,7 @@ struct Header {
     std::uint16_t code2Parameter = 0;
     std::uint8_t subVersion = 0;
     std::uint16_t kindSelector = 0;
+    bool demo = false;      // the demo mark at bytes 25..29
     std::string modelName;  // bytes of the Windows ANSI code page
     std::string modelId;
 };
@@ -103,6 +108,7 @@ struct EncodeInput {
     std::uint16_t code2Parameter = 0;
     std::string modelName;  // Windows ANSI bytes; together with modelId at most 97 bytes
     std::string modelId;
+    bool demoMark = false;  // the file is the generated demo firmware
 
     // Which images the file holds decides its kind; an image is cut into 128-byte blocks, the last one
     // padded.

@@ -7,7 +7,11 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
 #endif
 
 namespace {
@@ -51,6 +55,20 @@ QStringList TtysBelow(const QString& interfaceDir) {
 
 QString DevicePath(const QString& nameOrPath) {
     return nameOrPath.startsWith(u'/') ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
+}
+
+bool IsPseudoTerminal(const QString& nameOrPath) {
+#ifdef Q_OS_LINUX
+    struct stat info {};
+    if (::stat(QFile::encodeName(DevicePath(nameOrPath)).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    // Unix98 pty slaves: major 136 and the seven after it.
+    const unsigned number = major(info.st_rdev);
+    return number >= 136 && number <= 143;
+#else
+    Q_UNUSED(nameOrPath);
+    return false;
+#endif
 }
 
 QString CableLockPath(const QString& path) {

@@ -59,3 +59,7 @@ QString CableLockPath(const QString& path);
 
 // "/dev/ttyUSB0" for "ttyUSB0" and for "/dev/ttyUSB0".
 QString DevicePath(const QString& nameOrPath);
+
+// Whether the port (symbolic links followed) is the slave side of a pseudo-terminal: the simulated DC's line,
+// never a cable's. A serial device, any other file or a missing one is not.
+bool IsPseudoTerminal(const QString& nameOrPath);

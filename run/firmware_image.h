@@ -27,6 +27,7 @@ struct FirmwareImage {
     QString FwrModelId;
     std::uint16_t FwrModelNumber = 0;
     std::uint16_t FwrMemorySize = 0;
+    bool Demo = false;  // the generated demo firmware: for the simulated DC only
     QString MinDeviceVersion;
     std::uint8_t VersionSuffix = 0;
 };

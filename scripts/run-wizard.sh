@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Starts the wizard: in a window when a display is there, in terminal mode otherwise; against the simulated DC
-# when no interface cable (USB 0403:F460) is plugged in.
+# unless the arguments name a port (--port DEVICE), since the build's firmware is the demo one.
 set -uo pipefail
 build=${1:-build}
 shift || true
 args=("$@")
 
-cable=no
-for dev in /sys/bus/usb/devices/*; do
-  if [ "$(cat "$dev/idVendor" 2>/dev/null)" = "0403" ] && [ "$(tr 'A-F' 'a-f' <"$dev/idProduct" 2>/dev/null)" = "f460" ]; then
-    cable=yes
-  fi
+port=no
+for arg in "${args[@]}"; do
+  case "$arg" in
+    --port | --port=*) port=yes ;;
+  esac
 done
-if [ "$cable" = no ]; then
-  echo "No interface cable found: using the simulated dive computer."
+if [ "$port" = no ]; then
+  echo "Using the simulated dive computer (give --port DEVICE and --firmware FILE for a real one)."
   args=(--simulate "${args[@]}")
 fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

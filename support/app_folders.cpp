@@ -20,3 +20,14 @@ AppFolders ResolveAppFolders(const QString& exeDir, const QString& appDirOption,
     f.BackupDir = installed || !QFileInfo(exeDir).isWritable() ? userDataDir : exeDir;
     return f;
 }
+
+QString FindFileIn(const QString& name, const QStringList& folders) {
+    for (const QString& dir : folders) {
+        if (dir.isEmpty())
+            continue;
+        const QString path = QDir(dir).filePath(name);
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return {};
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Where one run finds its files and puts its backups.
 struct AppFolders {
@@ -16,3 +17,7 @@ struct AppFolders {
 // come from the installed data folder and the backups go to userDataDir, where a later run of the same user
 // finds them.
 AppFolders ResolveAppFolders(const QString& exeDir, const QString& appDirOption, const QString& userDataDir);
+
+// The file of this name in the first of the folders that holds one (empty names of folders skipped); empty
+// when none does.
+QString FindFileIn(const QString& name, const QStringList& folders);

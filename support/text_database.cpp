@@ -5,6 +5,8 @@
 #include <QSqlRecord>
 #include <QUuid>
 
+#include "support/app_folders.h"
+
 TextDatabase::TextDatabase()
     : connection_(QStringLiteral("kav-texts-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
 
@@ -64,12 +66,6 @@ QString TextDatabase::GetText(qint32 id) const {
 
 QString FindTextDatabase(const QString& appDir, const QString& exeDir, const QString& dataDir) {
     const QString name = QString::fromLatin1(kTextDatabaseName);
-    for (const QString& dir : {appDir, exeDir, dataDir}) {
-        if (dir.isEmpty())
-            continue;
-        const QString path = QDir(dir).filePath(name);
-        if (QFileInfo(path).isFile())
-            return path;
-    }
-    return QDir(appDir).filePath(name);
+    const QString found = FindFileIn(name, {appDir, exeDir, dataDir});
+    return found.isEmpty() ? QDir(appDir).filePath(name) : found;
 }

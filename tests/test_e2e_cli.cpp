@@ -167,11 +167,17 @@ private slots:
         row("simulator refuses",
             {"--cli", "--simulate", "--firmware", KAV_DEMO_FIRMWARE, "--sim-args", "--bogus"}, 2,
             "The simulated DC (");
+        row("demo firmware, real DC", {"--cli", "--firmware", KAV_DEMO_FIRMWARE, "--port", "/dev/null"}, 2,
+            "[Firmware Update] The firmware file " KAV_DEMO_FIRMWARE " is the demo firmware");
+        // DIR: the run's own folder, empty; the demo comes from beside the program.
+        row("simulated DC finds the demo", {"--cli", "--simulate", "--app-dir", "DIR"}, 3,
+            ">>> Click on Next");
     }
     void usageErrorAndHelp() {
         QFETCH(QStringList, args);
         QFETCH(QString, says);
         Run run;
+        args.replaceInStrings(QRegularExpression("^DIR$"), run.dir.path());
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             run.env.remove(name);
         run.Start(KAV_UPDATE_PATH, args, QString());

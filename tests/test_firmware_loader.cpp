@@ -206,15 +206,18 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("demo");  // encoded with the demo mark
         const int only1 = int(fwr::Kind::CodeOnly), only2 = int(fwr::Kind::Code2Only);
-        QTest::newRow("selector = first count, 1") << 2 << -1 << -1 << 1 << only1 << "1B.01" << 0x21;
-        QTest::newRow("selector = both counts, 99") << 2 << -1 << 2 << 99 << only1 << "1B.99" << 0x21;
-        QTest::newRow("zero blocks, 0") << 0 << -1 << -1 << 0 << only1 << "1B" << 0x21;
-        QTest::newRow("first only, 100") << 1 << -1 << -1 << 100 << only1 << "1B" << 0x21;
-        QTest::newRow("300 x 255 = 65536 + 10964") << 300 << -1 << -1 << 0 << only1 << "1B" << 255;
-        QTest::newRow("selector = second count, 0") << -1 << 3 << -1 << 0 << only2 << "1B.00" << 0x21;
-        QTest::newRow("selector = neither, 255")
-            << 2 << 3 << -1 << 255 << int(fwr::Kind::CodeAndCode2) << "1B.255" << 0x21;
+        QTest::newRow("selector = first count, 1") << 2 << -1 << -1 << 1 << only1 << "1B.01" << 0x21 << false;
+        QTest::newRow("selector = both counts, 99")
+            << 2 << -1 << 2 << 99 << only1 << "1B.99" << 0x21 << false;
+        QTest::newRow("zero blocks, 0") << 0 << -1 << -1 << 0 << only1 << "1B" << 0x21 << false;
+        QTest::newRow("first only, 100, demo") << 1 << -1 << -1 << 100 << only1 << "1B" << 0x21 << true;
+        QTest::newRow("300 x 255 = 65536 + 10964") << 300 << -1 << -1 << 0 << only1 << "1B" << 255 << false;
+        QTest::newRow("selector = second count, 0")
+            << -1 << 3 << -1 << 0 << only2 << "1B.00" << 0x21 << false;
+        QTest::newRow("selector = neither, 255, demo")
+            << 2 << 3 << -1 << 255 << int(fwr::Kind::CodeAndCode2) << "1B.255" << 0x21 << true;
     }
     void goodFiles() {
         QFETCH(int, n1);
@@ -224,12 +227,18 @@ private slots:
         QFETCH(int, kind);
         QFETCH(QString, shown);
         QFETCH(int, key);
+        QFETCH(bool, demo);
         In in = Input(n1, n2, std::uint8_t(key));
         if (count2Field >= 0)
             in.count2Field = std::uint16_t(count2Field);
         in.subVersion = std::uint8_t(sub);
         in.code2Parameter = 0x0B0C;
         Bytes file = fwr::Encode(in).file;
+        if (demo) {  // "DEMO" and a zero at bytes 25..29, and nothing else of the file changes
+            std::copy_n("DEMO", 5, file.begin() + 25);
+            in.demoMark = true;
+            QCOMPARE(fwr::Encode(in).file, file);
+        }
         if (kind == int(fwr::Kind::CodeAndCode2)) {
             // The unused record looks like a good block: taking it would shift the second image.
             const auto skipped = file.begin() + (n1 + 1) * 131;
@@ -242,10 +251,10 @@ private slots:
         const bool first = kind != int(fwr::Kind::Code2Only), second = kind != int(fwr::Kind::CodeOnly);
         QCOMPARE(
             QList<int>({fw.CodeOnly, fw.Code2Only, fw.CodeAndCode2, fw.CodeBlockCount, fw.Code2BlockCount,
-                        fw.CodeChecksum, fw.Code2Checksum, fw.Code2Parameter, fw.Code2Sum}),
+                        fw.CodeChecksum, fw.Code2Checksum, fw.Code2Parameter, fw.Code2Sum, fw.Demo}),
             QList<int>({!second, !first, first && second, first ? n1 : 0, second ? n2 : 0,
                         first ? n1 * key % 65536 : 0, second ? n2 * key : 0, second ? 0x0B0C : 0,
-                        first && second ? n2 * key : 0}));
+                        first && second ? n2 * key : 0, demo}));
         QCOMPARE(l.Rows().back(),
                  l.Row(IconInformation, "KAV 1F, " + l.T(Txt::FirmwareVersion) + ": " + shown, ""));
     }
@@ -275,10 +284,12 @@ private slots:
             QFile f(path(name));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
         }
-        auto run = [](const QStringList& args) {
+        QString said;  // what the last command printed
+        auto run = [&said](const QStringList& args) {
             QProcess p;
             p.start(QStringLiteral(KAV_FWR_PATH), args);
             p.waitForFinished(20000);
+            said = QString::fromUtf8(p.readAllStandardOutput());
             return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         };
         const QStringList pack = QProcess::splitCommand(
@@ -289,6 +300,7 @@ private slots:
                 .arg(path("t.fwr"), path("a.bin"), path("b.bin")));
         QCOMPARE(run(pack), 0);
         QCOMPARE(run({"inspect", path("t.fwr")}), 0);
+        QVERIFY2(!said.contains("demo:"), qPrintable(said));
         QCOMPARE(run({"unpack", path("t.fwr"), "--out", path("out")}), 0);
         const auto read = [&](const char* name) {
             QFile f(path(name));
@@ -306,7 +318,10 @@ private slots:
         QCOMPARE(l.view.rows.back().event, "Model Ü, " + l.T(Txt::FirmwareVersion) + ": 2C.05");
         QCOMPARE(run(QStringList(pack) << "--bad-checksum"), 0);
         QCOMPARE(run({"inspect", path("t.fwr")}), 1);
-        QCOMPARE(run({"pack", "--out", path("x.fwr")}), 2);  // no image
+        QCOMPARE(run({"pack", "--out", path("x.fwr")}), 2);                       // no image
+        QCOMPARE(run({"pack", "--out", path("d.fwr"), "--demo-image", "2"}), 0);  // marked as the demo
+        QCOMPARE(run({"inspect", path("d.fwr")}), 0);
+        QVERIFY2(said.contains("demo:") && said.contains("for the simulated DC"), qPrintable(said));
     }
 };
 

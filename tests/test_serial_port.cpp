@@ -201,6 +201,29 @@ private slots:
         QVERIFY2(second.Open(pty.slave, &error), qPrintable(error.systemText));
     }
 
+    // What --port names decides whether the demo firmware may be written.
+    void pseudoTerminalIsTheSimulatedDc_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("simulated");
+        QTest::newRow("pty slave") << "pty" << true;
+        QTest::newRow("symlink to a pty slave") << "link" << true;
+        QTest::newRow("pty master side") << "/dev/ptmx" << false;
+        QTest::newRow("/dev/null") << "/dev/null" << false;
+        QTest::newRow("regular file") << "file" << false;
+        QTest::newRow("missing") << "/dev/kav-no-such-device" << false;
+    }
+    void pseudoTerminalIsTheSimulatedDc() {
+        QFETCH(QString, what);
+        Pty pty;
+        QTemporaryDir dir;
+        QVERIFY(pty.IsOpen() && QFile::link(pty.slave, dir.filePath("link")) &&
+                QFile(dir.filePath("file")).open(QIODevice::WriteOnly));
+        QTEST(IsPseudoTerminal(what == "pty"          ? pty.slave
+                               : what.startsWith('/') ? what
+                                                      : dir.filePath(what)),
+              "simulated");
+    }
+
     void lowLatency_data() {
         QTest::addColumn<int>("flags");  // -1: no serial settings
         QTest::addColumn<bool>("refuse");

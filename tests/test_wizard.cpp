@@ -91,6 +91,78 @@ private slots:
         QCOMPARE(d.recoveries, 0);
     }
 
+    // The demo firmware goes to the simulated DC only; for any other DC start-up ends before the cable is
+    // looked for, through the Close sequence, as for a rejected file.
+    void demoFirmwareOnlyForTheSimulatedDc_data() {
+        QTest::addColumn<bool>("demo");
+        QTest::addColumn<bool>("simulated");
+        QTest::newRow("demo, real DC") << true << false;
+        QTest::newRow("demo, simulated DC") << true << true;
+        QTest::newRow("maker's file, real DC") << false << false;
+    }
+    void demoFirmwareOnlyForTheSimulatedDc() {
+        QFETCH(bool, demo);
+        QFETCH(bool, simulated);
+        WizardFixture f;
+        f.session.firmware.Demo = demo;
+        f.options.SimulatedDc = simulated;
+        const bool refused = demo && !simulated;
+        QCOMPARE(f.Machine().Load(), !refused);
+        const auto& d = f.device;
+        QCOMPARE((QList<int>{d.getCodeCalls, d.testInterfaceCalls, d.stopLinkCalls, d.releaseCalls}),
+                 (refused ? QList<int>{1, 0, 1, 1} : QList<int>{1, 1, 0, 0}));
+        QCOMPARE(f.Machine().ExitCode(), int(refused ? ExitStartupEnded : ExitClosedBeforeUpdate));
+        QCOMPARE(f.view.boxes.size(), size_t(refused));
+        QCOMPARE(f.view.instructions.isEmpty(), refused);
+        if (refused) {
+            const auto& box = f.view.boxes[0];
+            QCOMPARE(box.title + QString::number(box.style),
+                     "Firmware Update" + QString::number(MbOkCritical));
+            QVERIFY2(box.text.startsWith("The firmware file " + f.appDir.filePath("KAV.1F.FWR") +
+                                         " is the demo firmware") &&
+                         box.text.contains("--firmware FILE") && box.text.contains("--simulate"),
+                     qPrintable(box.text));
+        }
+    }
+
+    // --simulate without a firmware file runs on the demo firmware, looked for where the text database is;
+    // the maker's file in the application folder and --firmware win over it.
+    void simulateFindsTheDemoFirmware_data() {
+        QTest::addColumn<bool>("simulate");
+        QTest::addColumn<QStringList>("files");  // put into the folders app, exe and data first
+        QTest::addColumn<QString>("firmware");   // --firmware
+        QTest::addColumn<QString>("chosen");
+        const QString demo = "/KAV.1F.demo.FWR", real = "app/KAV.1F.FWR";
+        QTest::newRow("beside the executable") << true << QStringList{"exe" + demo, "data" + demo} << ""
+                                               << "exe" + demo;
+        QTest::newRow("in the data folder") << true << QStringList{"data" + demo} << ""
+                                            << "data" + demo;
+        QTest::newRow("maker's file wins") << true << QStringList{real, "app" + demo} << "" << real;
+        QTest::newRow("--firmware wins") << true << QStringList{"app" + demo} << "/x/A.FWR"
+                                         << "/x/A.FWR";
+        QTest::newRow("without --simulate") << false << QStringList{"app" + demo} << "" << real;
+    }
+    void simulateFindsTheDemoFirmware() {
+        QFETCH(bool, simulate);
+        QFETCH(QStringList, files);
+        QFETCH(QString, firmware);
+        QFETCH(QString, chosen);
+        WizardFixture f;
+        const QDir root(f.appDir.path());
+        for (const char* folder : {"app", "exe", "data"})
+            QVERIFY(root.mkdir(folder));
+        QVERIFY(QFile::copy(BuiltTextDatabase(), root.filePath("app/FirmwareUpdate.lng")));
+        for (const QString& file : files)
+            QVERIFY(QFile(root.filePath(file)).open(QIODevice::WriteOnly));
+        f.options.AppDir = root.filePath("app");
+        f.options.ExeDir = root.filePath("exe");
+        f.options.DataDir = root.filePath("data");
+        f.options.FirmwareFile = firmware;
+        f.options.FindDemoFirmware = simulate;
+        QVERIFY(f.Machine().Load());
+        QCOMPARE(f.session.wizard.FirmwareFilePath, root.filePath(chosen));
+    }
+
     void failedStepsOnPage1_data() {
         QTest::addColumn<bool>("dcAnswers");
         QTest::addColumn<QString>("deviceId");

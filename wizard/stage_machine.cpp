@@ -1,7 +1,10 @@
 #include "wizard/stage_machine.h"
 
 #include <QDir>
+#include <QFileInfo>
 
+#include "firmware/firmware_loader.h"
+#include "support/app_folders.h"
 #include "support/device_id.h"
 #include "support/file_exists.h"
 #include "support/language.h"
@@ -41,6 +44,13 @@ void StageMachine::InitInfo() {
     const QString fileName = options_.FirmwareFile.isEmpty() ? form.ResourceFields.value(0) : QString();
     form.FirmwareFilePath =
         options_.FirmwareFile.isEmpty() ? QDir(options_.AppDir).filePath(fileName) : options_.FirmwareFile;
+    if (options_.FindDemoFirmware && options_.FirmwareFile.isEmpty() &&
+        !QFileInfo(form.FirmwareFilePath).isFile()) {
+        const QString demo = FindFileIn(QString::fromLatin1(kDemoFirmwareName),
+                                        {options_.AppDir, options_.ExeDir, options_.DataDir});
+        if (!demo.isEmpty())
+            form.FirmwareFilePath = demo;
+    }
     form.ProgramOnClose = form.ResourceFields.size() >= 3 ? form.ResourceFields[2] : QString();
     form.LanguageColumn = options_.LanguageCode ? LanguageColumnForCode(*options_.LanguageCode)
                                                 : LanguageColumnFromResource(form.ResourceFields);
@@ -57,6 +67,14 @@ void StageMachine::InitInfo() {
     form.ProfileRestored = true;
 
     if (!device_.GetCode()) {
+        CloseSequence();
+        return;
+    }
+    if (session_.firmware.Demo && !options_.SimulatedDc) {
+        // Its generated image would leave a diver's computer without working firmware.
+        view_.ShowStartupError(
+            texts_.GetText(Txt::DemoFirmwareRefused).arg(QDir::toNativeSeparators(form.FirmwareFilePath)),
+            QString::fromLatin1(kBoxTitle));
         CloseSequence();
         return;
     }

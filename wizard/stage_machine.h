@@ -22,6 +22,10 @@ struct StartupOptions {
     QString StartupResource;             // string resource 201 (the user's language variant)
     std::function<bool(const QString& program)> StartProgram;  // starts the program named for Close, detached
     QString LogPath;  // the run log, named in the task list after a failed update; empty: none
+    // The DC on the line is the simulated one, the only one the demo firmware may be written to.
+    bool SimulatedDc = false;
+    // --simulate: without a firmware file of its own the wizard runs on the demo firmware.
+    bool FindDemoFirmware = false;
 };
 
 // Exit statuses of the program: the public contract of terminal mode.

@@ -75,6 +75,11 @@ int RunInspect(const QStringList& arguments) {
             std::printf(" %02X", b);
         std::printf("\n%-16s %u / %u, selector %u\n", "block counts:", h.count1, h.count2, h.kindSelector);
         std::printf("%-16s %u\n", "code2 parameter:", h.code2Parameter);
+        if (h.demo)
+            std::printf(
+                "%-16s the demo firmware, for the simulated DC (kav-dc-sim) only; kav-update refuses "
+                "it for a real DC\n",
+                "demo:");
     }
     if (!d.Ok()) {
         std::printf("%-16s rejected: %s\n", "result:", d.message.c_str());

@@ -17,8 +17,11 @@ struct PackOptions {
     QCommandLineOption id{"id", "Model identifier the DC reports.", "TEXT", "KAV1F"};
     QCommandLineOption image{"image", "First code image (raw bytes).", "FILE"};
     QCommandLineOption image2{"image2", "Second code image (raw bytes).", "FILE"};
-    QCommandLineOption demoImage{"demo-image", "Generated first image of BLOCKS blocks instead of --image.",
-                                 "BLOCKS"};
+    QCommandLineOption demoImage{
+        "demo-image",
+        "Generated first image of BLOCKS blocks instead of --image; the file is marked "
+        "as the demo firmware, which kav-update writes to the simulated DC only.",
+        "BLOCKS"};
     QCommandLineOption code2Parameter{"code2-parameter", "Second image parameter.", "N", "0"};
     QCommandLineOption firstWord{"first-word", "Block word of the first block; 8 more per block.", "N", "0"};
     QCommandLineOption firstWord2{
@@ -144,6 +147,7 @@ bool ReadPackOptions(const QCommandLineParser& p, const PackOptions& o, fwr::Enc
         if (!Number(p, o.demoImage, 0, fwr::kMaxBlocks, blocks))
             return false;
         in.image1 = DemoImage(blocks);
+        in.demoMark = true;
     }
     for (const auto& [option, image] : {std::pair{&o.image, &in.image1}, {&o.image2, &in.image2}}) {
         if (!p.isSet(*option))

@@ -33,7 +33,8 @@ bool Save(QWidget& window, const QString& path) {
 // One window on its own simulated DC, started and shown.
 struct Shot {
     explicit Shot(int languageCode)
-        : wizard(window, QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("KAV.1F.FWR")),
+        : wizard(window,
+                 QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("KAV.1F.demo.FWR")),
                  QCoreApplication::applicationDirPath(), appDir.path(), languageCode, ThrottledDc()) {
         window.OnNext = [this] { wizard.machine.NextClick(); };
         window.OnBack = [this] { wizard.machine.BackClick(); };

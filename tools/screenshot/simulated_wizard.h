@@ -44,6 +44,7 @@ struct SimulatedWizard {
         o.FirmwareFile = QDir(firmwareFile).absolutePath();
         o.LanguageCode = languageCode;
         o.StartupResource = QStringLiteral("KAV.1F.FWR|KAV 1F||5000");
+        o.SimulatedDc = true;
         return o;
     }
 
