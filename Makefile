@@ -6,7 +6,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 SAN_BUILD ?= build-san
 SANITIZE ?= 1
 
-.PHONY: deps configure build app run test sanitize fuzz bench format screenshot package clean
+.PHONY: deps configure build app run test sanitize fuzz soak bench format screenshot package clean
 
 deps:
 	@bash packaging/install-deps.sh
@@ -36,6 +36,12 @@ sanitize: deps
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	@JOBS=$(JOBS) bash scripts/sanitize.sh --fuzz $(FUZZ_SECONDS) $(SAN_BUILD)
+
+# The campaign of random faults at length: SOAK_RUNS whole updates, one random fault each.
+SOAK_RUNS ?= 100000
+soak: build
+	@cd $(BUILD) && KAV_CAMPAIGN_RUNS=$(SOAK_RUNS) QT_QPA_PLATFORM=offscreen KAV_TEST_LNG=$$PWD/FirmwareUpdate.lng \
+		tests/test_fault_campaign
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)

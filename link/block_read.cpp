@@ -43,8 +43,8 @@ void CommModule::ReadBlocks(int from, int to) {
     bool stoppedShort = false;  // a stop ended the wait before its reply, or before the next block
     while (true) {
         Yield(kReadTimeout);
-        if (((resends <= kReadResends && Elapsed() > kReadTimeout && !s.ReplyComplete && !s.LinkStop &&
-              !s.LinkError) ||
+        if (resends <= kReadResends &&
+            ((Elapsed() > kReadTimeout && !s.ReplyComplete && !s.LinkStop && !s.LinkError) ||
              s.NakReceived) &&
             !stopped_) {
             ++resends;
@@ -55,7 +55,8 @@ void CommModule::ReadBlocks(int from, int to) {
             stoppedShort = true;
             break;
         }
-        if (resends > kReadResends || s.ReplyComplete || s.LinkStop || s.LinkError) {
+        if (LastSendSpent(resends, kReadResends, kReadTimeout) || s.ReplyComplete || s.LinkStop ||
+            s.LinkError) {
             if (s.ReplyComplete) {
                 const std::size_t end =
                     std::min({std::size_t(130), s.ReadBuffer.size(), s.ReceiveBuffer.size()});
@@ -75,6 +76,6 @@ void CommModule::ReadBlocks(int from, int to) {
                 break;
         }
     }
-    if (s.LinkStop || s.LinkError || resends > kReadResends || stoppedShort)
+    if (s.LinkStop || s.LinkError || (resends > kReadResends && !s.ReplyComplete) || stoppedShort)
         UpdateAborted_ = true;
 }

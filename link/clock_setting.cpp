@@ -62,9 +62,8 @@ bool CommModule::StartClockSet() {
     int resends = 0;
     while (true) {
         Yield(kClockStartTimeout);
-        if ((resends <= kClockStartResends && Elapsed() > kClockStartTimeout && !s.ReplyComplete &&
-             !s.LinkStop) ||
-            s.NakReceived) {
+        if (resends <= kClockStartResends &&
+            ((Elapsed() > kClockStartTimeout && !s.ReplyComplete && !s.LinkStop) || s.NakReceived)) {
             s.ReplyComplete = false;
             ++resends;
             ++repeatedSends_;
@@ -74,7 +73,7 @@ bool CommModule::StartClockSet() {
             SendBytes(1);
             StartTransaction();
         }
-        if (resends > kClockStartResends || s.ReplyComplete || s.LinkStop)
+        if (LastSendSpent(resends, kClockStartResends, kClockStartTimeout) || s.ReplyComplete || s.LinkStop)
             break;
     }
     return s.ReplyComplete && !s.NakReceived;
@@ -111,9 +110,11 @@ void CommModule::SetDeviceClock(const QString& date, const QString& time, std::u
             ++repeatedSends_;
             send();
         }
-        if (resends > kClockRecordResends || s.ReplyComplete || s.LinkStop)
+        // A refusal completes the reply and counts as taken.
+        if (LastSendSpent(resends, kClockRecordResends, kClockRecordTimeout, false) || s.ReplyComplete ||
+            s.LinkStop)
             break;
     }
-    if (!s.LinkStop && resends > kClockRecordResends)
+    if (!s.LinkStop && !s.ReplyComplete)
         UpdateAborted_ = true;
 }

@@ -92,6 +92,11 @@ private:
     double Elapsed() const { return clock_.Now() - link_.TransactionStart; }
     // After a stop, a wait ends with its reply, a refusal, or its time-out, and resends nothing.
     bool StopEnds(double timeout) const { return stopped_ && (link_.NakReceived || Elapsed() > timeout); }
+    // The last send a routine may make has had its answer or its time-out. A routine that gave up on the spot
+    // would leave that answer on its way, to pass for the next command's.
+    bool LastSendSpent(int resends, int limit, double timeout, bool refusalEnds = true) const {
+        return resends > limit && ((refusalEnds && link_.NakReceived) || Elapsed() > timeout);
+    }
     void StartTransaction() { link_.TransactionStart = clock_.Now(); }
 
     LinkState& link_;

@@ -24,15 +24,15 @@ bool CommModule::ReadDeviceId() {
     int resends = 0;
     while (true) {
         Yield(kIdentifyTimeout);
-        if (((resends <= kIdentifyResends && Elapsed() > kIdentifyTimeout && !s.ReplyComplete &&
-              !s.LinkStop) ||
-             s.NakReceived) &&
+        if (resends <= kIdentifyResends &&
+            ((Elapsed() > kIdentifyTimeout && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) &&
             !stopped_) {
             ++resends;
             ++repeatedSends_;
             request();
         }
-        if (resends > kIdentifyResends || s.ReplyComplete || s.LinkStop || StopEnds(kIdentifyTimeout))
+        if (LastSendSpent(resends, kIdentifyResends, kIdentifyTimeout) || s.ReplyComplete || s.LinkStop ||
+            StopEnds(kIdentifyTimeout))
             break;
     }
     if (!s.ReplyComplete)
@@ -71,16 +71,16 @@ bool CommModule::SetDeepSleep() {
     while (true) {
         Yield(kDeepSleepTimeout);
         const bool stopping = stoppable && stopped_;
-        if (((Elapsed() > kDeepSleepTimeout && resends <= kDeepSleepResends && !s.LinkError &&
-              !s.ReplyComplete) ||
-             s.NakReceived) &&
+        if (resends <= kDeepSleepResends &&
+            ((Elapsed() > kDeepSleepTimeout && !s.LinkError && !s.ReplyComplete) || s.NakReceived) &&
             !stopping) {
             ++resends;
             ++repeatedSends_;
             send();
         }
-        if (s.ReplyComplete || resends > kDeepSleepResends) {
-            failed = resends > kDeepSleepResends;
+        // The last send's acknowledgement counts as well: the DC did as it was told.
+        if (s.ReplyComplete || LastSendSpent(resends, kDeepSleepResends, kDeepSleepTimeout)) {
+            failed = !s.ReplyComplete;
             break;
         }
         if (stopping && StopEnds(kDeepSleepTimeout)) {
@@ -117,14 +117,14 @@ std::uint8_t CommModule::ReadDeviceStatus() {
     int resends = 0;
     while (true) {
         Yield(kStatusTimeout);
-        if (((resends <= kStatusResends && Elapsed() > kStatusTimeout && !s.ReplyComplete && !s.LinkStop) ||
-             s.NakReceived) &&
-            !stopped_) {
+        if (resends <= kStatusResends &&
+            ((Elapsed() > kStatusTimeout && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) && !stopped_) {
             ++resends;
             ++repeatedSends_;
             request();
         }
-        if (resends > kStatusResends || s.ReplyComplete || s.LinkStop || StopEnds(kStatusTimeout))
+        if (LastSendSpent(resends, kStatusResends, kStatusTimeout) || s.ReplyComplete || s.LinkStop ||
+            StopEnds(kStatusTimeout))
             break;
     }
     return s.ReplyComplete ? s.ReceiveBuffer[1] : 0;

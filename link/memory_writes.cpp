@@ -40,8 +40,8 @@ bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
     int resends = 0;
     while (true) {
         Yield(kBlockAddressTimeout);
-        if (((resends <= kBlockAddressResends && Elapsed() > kBlockAddressTimeout && !s.ReplyComplete &&
-              !s.LinkStop && !s.LinkError) ||
+        if (resends <= kBlockAddressResends &&
+            ((Elapsed() > kBlockAddressTimeout && !s.ReplyComplete && !s.LinkStop && !s.LinkError) ||
              s.NakReceived) &&
             !stopped_) {
             ++resends;
@@ -49,8 +49,8 @@ bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
             s.NakReceived = false;
             send();
         }
-        if (resends > kBlockAddressResends || s.ReplyComplete || s.LinkStop || s.LinkError ||
-            StopEnds(kBlockAddressTimeout))
+        if (LastSendSpent(resends, kBlockAddressResends, kBlockAddressTimeout) || s.ReplyComplete ||
+            s.LinkStop || s.LinkError || StopEnds(kBlockAddressTimeout))
             break;
     }
     if (s.ReplyComplete && !s.NakReceived)
@@ -145,17 +145,18 @@ void CommModule::SendValue(std::uint8_t cmd, std::int32_t value, bool trapsError
     while (true) {
         Yield(kValueTimeout);
         // Deliberately blind to ReplyComplete: an acknowledgement seen only after the time-out is sent again.
-        if (((resends <= kValueResends && Elapsed() > kValueTimeout && !s.LinkError) || s.NakReceived) &&
+        if (resends <= kValueResends && ((Elapsed() > kValueTimeout && !s.LinkError) || s.NakReceived) &&
             !stopped_) {
             ++resends;
             ++repeatedSends_;
             send();
         }
         // Only a trap raises LinkError during this wait, and nothing is resent then: it ends as a failure.
-        if (resends > kValueResends || s.ReplyComplete || s.LinkError || StopEnds(kValueTimeout))
+        if (LastSendSpent(resends, kValueResends, kValueTimeout) || s.ReplyComplete || s.LinkError ||
+            StopEnds(kValueTimeout))
             break;
     }
-    if (resends > kValueResends || s.LinkError || !s.ReplyComplete || s.NakReceived)
+    if (s.LinkError || !s.ReplyComplete || s.NakReceived)
         UpdateAborted_ = true;
 }
 
@@ -192,8 +193,9 @@ bool CommModule::SendRecordAddress(int unit) {
             StartTransaction();
             SendBytes(3);
         }
-        if (resends > kRecordAddressResends || s.ReplyComplete || s.LinkStop || s.LinkError ||
-            StopEnds(kRecordAddressTimeout))
+        // A refusal ends this wait by itself: it completes the reply.
+        if (LastSendSpent(resends, kRecordAddressResends, kRecordAddressTimeout, false) || s.ReplyComplete ||
+            s.LinkStop || s.LinkError || StopEnds(kRecordAddressTimeout))
             break;
     }
     return s.ReplyComplete && !s.NakReceived;
@@ -221,9 +223,8 @@ bool CommModule::WriteRecord(int unit) {
     int resends = 0;
     while (true) {
         Yield(kRecordTimeout);
-        if (((resends <= kRecordResends && Elapsed() > kRecordTimeout && !s.ReplyComplete && !s.LinkStop) ||
-             s.NakReceived) &&
-            !stopped_) {
+        if (resends <= kRecordResends &&
+            ((Elapsed() > kRecordTimeout && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) && !stopped_) {
             s.ReplyComplete = false;
             ++resends;
             ++repeatedSends_;
@@ -231,11 +232,11 @@ bool CommModule::WriteRecord(int unit) {
             StartTransaction();
             SendBytes(17);
         }
-        if (resends > kRecordResends || s.ReplyComplete || s.LinkStop || StopEnds(kRecordTimeout))
+        if (LastSendSpent(resends, kRecordResends, kRecordTimeout) || s.ReplyComplete || s.LinkStop ||
+            StopEnds(kRecordTimeout))
             break;
     }
-    const bool failed =
-        s.LinkStop || resends > kRecordResends || (stopped_ && !(s.ReplyComplete && !s.NakReceived));
+    const bool failed = s.LinkStop || !s.ReplyComplete || s.NakReceived;
     if (failed)
         UpdateAborted_ = true;
     return !failed;

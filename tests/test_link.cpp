@@ -141,14 +141,15 @@ private slots:
         QTest::addColumn<double>("seconds");  // about, from the first send to the give-up
         QTest::addColumn<bool>("aborts");
         QTest::addColumn<double>("stopAt");  // a link error then ends the waits that have no other end
-        QTest::newRow("identify: 12 requests 2 s apart") << int(Identify) << 12 << 22.0 << false << 0.0;
-        QTest::newRow("deep sleep: 5 sends, 4 waits of 1 s") << int(Enter) << 5 << 4.0 << true << 0.0;
-        QTest::newRow("status byte: 12 requests 1 s apart") << int(Status) << 12 << 11.0 << false << 0.0;
-        QTest::newRow("block read: 5 requests, 0.8 s") << int(Read3072) << 5 << 0.8 << true << 0.0;
-        QTest::newRow("value command: 5 sends") << int(B6) << 5 << 4.0 << true << 0.0;
-        QTest::newRow("record address: 12 sends, skipped") << int(RecordAddr) << 12 << 1.1 << false << 0.0;
-        QTest::newRow("clock start: 5 sends") << int(SetClock) << 5 << 0.4 << true << 0.0;
-        QTest::newRow("block address: 22 sends") << int(Address) << 22 << 4.2 << true << 0.0;
+        // The last send is waited for too: its answer must not pass for the next command's.
+        QTest::newRow("identify: 12 requests 2 s apart") << int(Identify) << 12 << 24.0 << false << 0.0;
+        QTest::newRow("deep sleep: 5 sends, 1 s each") << int(Enter) << 5 << 5.0 << true << 0.0;
+        QTest::newRow("status byte: 12 requests 1 s apart") << int(Status) << 12 << 12.0 << false << 0.0;
+        QTest::newRow("block read: 5 requests, 1 s") << int(Read3072) << 5 << 1.0 << true << 0.0;
+        QTest::newRow("value command: 5 sends") << int(B6) << 5 << 5.0 << true << 0.0;
+        QTest::newRow("record address: 12 sends, skipped") << int(RecordAddr) << 12 << 1.2 << false << 0.0;
+        QTest::newRow("clock start: 5 sends") << int(SetClock) << 5 << 0.5 << true << 0.0;
+        QTest::newRow("block address: 22 sends") << int(Address) << 22 << 4.4 << true << 0.0;
         QTest::newRow("deep sleep, link error at 0.5 s") << int(Enter) << 1 << 0.49 << true << 0.5;
         QTest::newRow("image 2 parameter, link error at 0.5 s") << int(B8) << 1 << 0.49 << true << 0.5;
     }
@@ -252,8 +253,8 @@ private slots:
         QTest::newRow("record") << int(Record) << 1 << 0.1;
         QTest::newRow("block address") << int(Address) << 1 << 0.2;
         QTest::newRow("block") << int(Block) << 1 << 0.2;
-        QTest::newRow("leave Deep Sleep: not held back") << int(Leave) << 5 << 4.0;
-        QTest::newRow("clock: not held back") << int(SetClock) << 5 << 0.4;
+        QTest::newRow("leave Deep Sleep: not held back") << int(Leave) << 5 << 5.0;
+        QTest::newRow("clock: not held back") << int(SetClock) << 5 << 0.5;
     }
     void stopHoldsUntilResumed() {
         QFETCH(int, routine);
