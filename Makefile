@@ -40,8 +40,8 @@ fuzz: deps
 # The campaign of random faults at length: SOAK_RUNS whole updates, one random fault each.
 SOAK_RUNS ?= 100000
 soak: build
-	@cd $(BUILD) && KAV_CAMPAIGN_RUNS=$(SOAK_RUNS) QT_QPA_PLATFORM=offscreen KAV_TEST_LNG=$$PWD/FirmwareUpdate.lng \
-		tests/test_fault_campaign
+	@cd $(BUILD) && KAV_CAMPAIGN_RUNS=$(SOAK_RUNS) QTEST_FUNCTION_TIMEOUT=86400000 QT_QPA_PLATFORM=offscreen \
+		KAV_TEST_LNG=$$PWD/FirmwareUpdate.lng tests/test_fault_campaign
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)

@@ -119,11 +119,9 @@ private slots:
     // byte for byte.
     void killedAnywhereThenRestored() {
         QTemporaryDir dir;
-        QProcess sim;
-        sim.start(KAV_DC_SIM_PATH,
-                  {"--profile", "256:700", "--restart-seconds", "1", "--dump", dir.filePath("dc")});
-        QVERIFY(sim.waitForReadyRead(10000));
-        const QStringList port{"--port", QString::fromLocal8Bit(sim.readLine()).trimmed()};
+        SimulatedDc sim(dir.filePath("dc"), {"--profile", "256:700"});
+        const QStringList& port = sim.port;
+        QVERIFY(!port.isEmpty());
         const auto original = DcModel(ProfileDc(256, 700)).Memory();
         const QByteArray saved = ExpectedBackupFile(original, 512);
         // The backup's row, or the version row that takes its status when an earlier backup is kept; the
@@ -157,12 +155,8 @@ private slots:
                 QVERIFY2(FileBytes(dir.filePath(name)) == saved, qPrintable(after));
         }
         QVERIFY(Backups(dir.path()).isEmpty());
-        sim.closeWriteChannel();
-        QVERIFY(sim.waitForFinished(10000));
-        const QByteArray dc = FileBytes(dir.filePath("dc"));
-        QCOMPARE(dc.mid(4 * 16, 16), QByteArray(reinterpret_cast<const char*>(&original[4 * 16]), 16));
-        QVERIFY(dc.mid(256 * 16, 448 * 16) ==
-                QByteArray(reinterpret_cast<const char*>(&original[256 * 16]), 448 * 16));
+        QVERIFY(sim.End());
+        QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, 256, 703));
     }
 
     // Ctrl-C at a terminal: Close before an update; during one, a Close that unwinds it and offers the

@@ -8,13 +8,9 @@
 #include <cstdio>
 #include <random>
 
-#include "fakes/wired_wizard.h"
+#include "fakes/faults.h"
 
 namespace {
-
-enum Fault { PowerLoss, CablePulled, Refusals, LostFrames, LateReply, Pieces, Noise, CloseYes, kFaults };
-const char* const kFaultNames[] = {"power loss", "cable pulled", "refusals",   "lost frames",
-                                   "late reply", "in pieces",    "line noise", "Close, Yes"};
 
 struct Plan {
     TestFirmware fw;
@@ -26,17 +22,10 @@ struct Plan {
     double seconds = 0;
 
     QString Describe() const {
-        static const char* const kinds[] = {"first image", "second image", "both images"};
-        return QStringLiteral("%1, %2 KB, profile %3:%4%5; %6 at frame %7 (%8, %9 s)")
-            .arg(kinds[int(fw.kind)])
-            .arg(fw.memory)
-            .arg(dc.profileStart)
-            .arg(dc.profileEnd)
-            .arg(waiting ? ", a backup waiting" : "")
-            .arg(kFaultNames[fault])
-            .arg(frame)
-            .arg(size)
-            .arg(seconds);
+        return QString::asprintf("kind %d, %d KB, profile %d:%d%s; %s at frame %zu (%d, %.3f s)",
+                                 int(fw.kind), fw.memory, dc.profileStart, dc.profileEnd,
+                                 waiting ? ", a backup waiting" : "", kFaultNames[fault], frame, size,
+                                 seconds);
     }
 };
 
@@ -69,45 +58,6 @@ Plan Draw(std::uint64_t seed) {
     return p;
 }
 
-// The fault, as the frame that starts it is about to go out.
-void Start(WiredWizard& w, const Plan& p) {
-    DcFaults& f = w.f.sim.Device().Faults();
-    switch (p.fault) {
-        case PowerLoss:
-            f.silentFromFrame = w.f.sim.Device().FrameCount() + 1;
-            break;
-        case CablePulled:
-            w.f.sim.Serial().Unplug();
-            break;
-        case Refusals:
-            for (const int command : {0x84, 0xA8, 0xBA, 0xB4, 0xB5, 0xB7, 0xB2, 0xB6, 0xB8, 0xB9, 0x97}) {
-                for (const DcPhase half : {DcPhase::Command, DcPhase::Data})
-                    f.refusals.push_back({std::uint8_t(command), half, p.size});
-            }
-            break;
-        case LostFrames:
-            f.silenceStartFrame = w.f.sim.Device().FrameCount() + 1, f.silenceFrameCount = p.size;
-            break;
-        case LateReply:
-            f.lateFrame = w.f.sim.Device().FrameCount() + 1, f.lateBy = p.seconds;
-            break;
-        case Pieces:
-            f.splitSizes = {p.size, 1, p.size + 1};
-            break;
-        case Noise:
-            f.strayByte = std::uint8_t(0x3F), w.f.sim.StartChatter();
-            break;
-        case CloseYes:
-            w.During([&w] {
-                w.f.view.answers = {IdYes, IdYes, IdOk, IdOk, IdNoAnswer};
-                w.machine->CloseClick();
-            });
-            break;
-        case kFaults:
-            break;
-    }
-}
-
 // One whole run; an empty string when every promise held, else what broke.
 QString Run(const Plan& p) {
     DcConfig truthDc = p.dc;
@@ -122,7 +72,7 @@ QString Run(const Plan& p) {
     const QString file = w.f.appDir.filePath(QStringLiteral("513.%1.bin").arg(p.dc.serialNumber));
     w.f.sim.Serial().BeforeTransmit = [&](std::size_t n) {
         if (n == p.frame) {
-            Start(w, p);
+            StartFault(w, p.fault, p.size, p.seconds);
             w.f.sim.Serial().BeforeTransmit = nullptr;
         }
     };

@@ -7,13 +7,9 @@
 #include <QtTest>
 #include <cstdio>
 
-#include "fakes/wired_wizard.h"
+#include "fakes/faults.h"
 
 namespace {
-
-enum Fault { PowerLoss, CablePulled, Refusals, Noise, Pieces, CloseYes, None };
-const char* const kFaults[] = {"power loss", "cable pulled", "refusals",
-                               "line noise", "in pieces",    "Close, Yes"};
 
 // A phase starts with the nth frame of its kind in a run without faults (from the end when negative), or
 // `delay` seconds after it. The record retry needs a profile whose block at stored address 3072 is refused,
@@ -33,28 +29,6 @@ const Phase kPhases[] = {
 // Close arrives while the frame that started the phase waits for its reply; the frames sent by then are
 // counted.
 std::size_t framesAtClose = 0;
-
-const std::function<void(WiredWizard&)> kStart[] = {
-    [](WiredWizard& w) { w.f.sim.Device().Faults().silentFromFrame = w.f.sim.Device().FrameCount() + 1; },
-    [](WiredWizard& w) { w.f.sim.Serial().Unplug(); },
-    [](WiredWizard& w) {
-        for (const int command : {0x84, 0xA8, 0xBA, 0xB4, 0xB5, 0xB7, 0xB2, 0xB6, 0xB8, 0xB9, 0x97}) {
-            for (const DcPhase half : {DcPhase::Command, DcPhase::Data})  // more than any resend limit
-                w.f.sim.Device().Faults().refusals.push_back({std::uint8_t(command), half, 30});
-        }
-    },
-    [](WiredWizard& w) { w.f.sim.Device().Faults().strayByte = 0x3F, w.f.sim.StartChatter(); },
-    [](WiredWizard& w) {
-        w.f.sim.Device().Faults().splitSizes = {1, 3, 2};
-    },
-    [](WiredWizard& w) {
-        w.During([&w] {
-            framesAtClose = w.f.sim.Sent().size();
-            w.f.view.answers = {IdYes, IdYes, IdOk, IdOk, IdNoAnswer};  // stop it, then the recovery
-            w.machine->CloseClick();
-        });
-    },
-};
 
 bool IsClockRecord(const std::vector<Bytes>& sent, std::size_t i) {
     return sent[i].size() == 10 && i > 0 && sent[i - 1] == Bytes{0x97, 0x00};
@@ -102,13 +76,15 @@ QString Run(const Phase& phase, Fault fault, std::size_t frame, std::vector<Byte
         return Units(m, 4, 4) == Units(original, 4, 4) &&
                Units(m, first, last) == Units(original, first, last);
     };
+    const int size = fault == Pieces ? 1 : 30;  // pieces of 1, 3, 2 and the rest; refusals beyond every limit
     w.f.sim.Serial().BeforeTransmit = [&](std::size_t n) {
-        if (fault == None || n != frame)
+        if (fault == kFaults || n != frame)
             return;
         if (phase.delay > 0)
-            w.f.sim.ScheduleAt(w.f.clock.Now() + phase.delay, [&] { kStart[fault](w); });
+            w.f.sim.ScheduleAt(w.f.clock.Now() + phase.delay,
+                               [&] { StartFault(w, fault, size, 0, &framesAtClose); });
         else
-            kStart[fault](w);  // before this frame goes out
+            StartFault(w, fault, size, 0, &framesAtClose);
         w.f.sim.Serial().BeforeTransmit = nullptr;
     };
     bool inDc = false, recovering = false;
@@ -177,11 +153,11 @@ class FaultMatrixTest : public QObject {
 private slots:
     void everyFaultAtEveryPhase() {
         std::vector<Bytes> plain[2];
-        QCOMPARE(Run(kPhases[0], None, 0, &plain[0]), "0");
-        QCOMPARE(Run(kPhases[13], None, 0, &plain[1]), "1 Close");  // the records never confirm a block
+        QCOMPARE(Run(kPhases[0], kFaults, 0, &plain[0]), "0");
+        QCOMPARE(Run(kPhases[13], kFaults, 0, &plain[1]), "1 Close");  // the records never confirm a block
         QStringList errors;
-        std::printf("%-20s| %-14s| %-14s| %-14s| %-14s| %-14s| %s\n", "phase \\ fault", kFaults[0],
-                    kFaults[1], kFaults[2], kFaults[3], kFaults[4], kFaults[5]);
+        std::printf("%-20s| %-14s| %-14s| %-14s| %-14s| %-14s| %s\n", "phase \\ fault", kFaultNames[0],
+                    kFaultNames[1], kFaultNames[2], kFaultNames[3], kFaultNames[4], kFaultNames[5]);
         for (const Phase& phase : kPhases) {
             const std::size_t frame = FrameOf(plain[phase.retry], phase);
             QVERIFY2(frame > 0, phase.name);
@@ -190,7 +166,7 @@ private slots:
                 const QString outcome = Run(phase, fault, frame);
                 std::printf("| %-14s", qPrintable(outcome));
                 if (outcome.front().isLetter())
-                    errors << QStringLiteral("%1, %2: %3").arg(phase.name, kFaults[fault], outcome);
+                    errors << QStringLiteral("%1, %2: %3").arg(phase.name, kFaultNames[fault], outcome);
             }
             std::printf("\n");
         }

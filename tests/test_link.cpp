@@ -141,17 +141,35 @@ private slots:
         QTest::addColumn<double>("seconds");  // about, from the first send to the give-up
         QTest::addColumn<bool>("aborts");
         QTest::addColumn<double>("stopAt");  // a link error then ends the waits that have no other end
+        QTest::addColumn<bool>("close");     // Close stops the link at 0.05 s, until it resumes
         // The last send is waited for too: its answer must not pass for the next command's.
-        QTest::newRow("identify: 12 requests 2 s apart") << int(Identify) << 12 << 24.0 << false << 0.0;
-        QTest::newRow("deep sleep: 5 sends, 1 s each") << int(Enter) << 5 << 5.0 << true << 0.0;
-        QTest::newRow("status byte: 12 requests 1 s apart") << int(Status) << 12 << 12.0 << false << 0.0;
-        QTest::newRow("block read: 5 requests, 1 s") << int(Read3072) << 5 << 1.0 << true << 0.0;
-        QTest::newRow("value command: 5 sends") << int(B6) << 5 << 5.0 << true << 0.0;
-        QTest::newRow("record address: 12 sends, skipped") << int(RecordAddr) << 12 << 1.2 << false << 0.0;
-        QTest::newRow("clock start: 5 sends") << int(SetClock) << 5 << 0.5 << true << 0.0;
-        QTest::newRow("block address: 22 sends") << int(Address) << 22 << 4.4 << true << 0.0;
-        QTest::newRow("deep sleep, link error at 0.5 s") << int(Enter) << 1 << 0.49 << true << 0.5;
-        QTest::newRow("image 2 parameter, link error at 0.5 s") << int(B8) << 1 << 0.49 << true << 0.5;
+        QTest::newRow("identify: 12 requests 2 s apart")
+            << int(Identify) << 12 << 24.0 << false << 0.0 << false;
+        QTest::newRow("deep sleep: 5 sends, 1 s each") << int(Enter) << 5 << 5.0 << true << 0.0 << false;
+        QTest::newRow("status byte: 12 requests 1 s apart")
+            << int(Status) << 12 << 12.0 << false << 0.0 << false;
+        QTest::newRow("block read: 5 requests, 1 s") << int(Read3072) << 5 << 1.0 << true << 0.0 << false;
+        QTest::newRow("value command: 5 sends") << int(B6) << 5 << 5.0 << true << 0.0 << false;
+        QTest::newRow("record address: 12 sends, skipped")
+            << int(RecordAddr) << 12 << 1.2 << false << 0.0 << false;
+        QTest::newRow("clock start: 5 sends") << int(SetClock) << 5 << 0.5 << true << 0.0 << false;
+        QTest::newRow("block address: 22 sends") << int(Address) << 22 << 4.4 << true << 0.0 << false;
+        QTest::newRow("deep sleep, link error at 0.5 s") << int(Enter) << 1 << 0.49 << true << 0.5 << false;
+        QTest::newRow("image 2 parameter, link error at 0.5 s")
+            << int(B8) << 1 << 0.49 << true << 0.5 << false;
+        // Close: the wait in flight ends with its own time-out, nothing is sent again nor later until the
+        // link resumes; the clock and leaving Deep Sleep still go out, as often as they need.
+        const std::pair<Routine, double> held[] = {
+            {Identify, 2.0}, {Enter, 1.0},      {Status, 1.0}, {Read3072, 0.2}, {B6, 1.0},
+            {B8, 1.0},       {RecordAddr, 0.1}, {Record, 0.1}, {Address, 0.2},  {Block, 0.2}};
+        for (const auto& [routine, seconds] : held) {
+            QTest::addRow("Close in routine %d", routine)
+                << int(routine) << 1 << seconds
+                << (routine != Identify && routine != Status && routine != RecordAddr) << 0.0 << true;
+        }
+        QTest::newRow("Close, leave Deep Sleep: not held back")
+            << int(Leave) << 5 << 5.0 << true << 0.0 << true;
+        QTest::newRow("Close, clock: not held back") << int(SetClock) << 5 << 0.5 << true << 0.0 << true;
     }
     void silentDcTimesOut() {
         QFETCH(int, routine);
@@ -160,8 +178,11 @@ private slots:
         LinkFixture f(SilentDc());
         // A run that spans midnight must not end early: the time-outs use the monotonic clock.
         f.clock.SetWallClock(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)));
+        QFETCH(bool, close);
         if (stopAt > 0)
             f.sim.ScheduleAt(stopAt, [&] { f.link.LinkStop = f.link.LinkError = true; });
+        if (close)
+            f.sim.ScheduleAt(0.05, [&] { f.comm->Stop(); });
         QVERIFY(!Run(f, routine));
         QTEST(int(f.Sent().size()), "sends");
         const auto& at = f.sim.SentTimes();
@@ -170,6 +191,17 @@ private slots:
         for (std::size_t i = 1; i + 1 < at.size(); ++i)
             QVERIFY(at[i] - at[i - 1] > 0.09);  // resends wait for the time-out
         QTEST(f.UpdateAborted, "aborts");
+        if (!close)
+            return;
+        const bool held = f.Sent().size() == 1;
+        f.sim.Device().Faults() = DcFaults{};  // the DC answers again
+        f.sim.Serial().ClearRecord();
+        f.UpdateAborted = false;
+        QCOMPARE(Run(f, routine), !held);
+        QCOMPARE(f.Sent().empty(), held);
+        f.comm->Resume();
+        f.UpdateAborted = false;
+        QVERIFY(Run(f, routine));
     }
 
     void blockWrite_data() {
@@ -235,45 +267,6 @@ private slots:
         QTEST(Run(f, routine), "ok");
         QTEST(int(f.Sent().size()), "sends");
         QVERIFY(seconds < 0 ? f.clock.Now() > -seconds : f.clock.Now() < seconds);
-    }
-
-    // Close: the wait in flight ends with its own time-out and nothing is sent again, nor later until the
-    // link resumes; the clock and leaving Deep Sleep still go out, as often as they need.
-    void stopHoldsUntilResumed_data() {
-        QTest::addColumn<int>("routine");
-        QTest::addColumn<int>("sends");       // to a silent DC, stopped at 0.05 s
-        QTest::addColumn<double>("seconds");  // about, from the first send to the give-up
-        QTest::newRow("identify") << int(Identify) << 1 << 2.0;
-        QTest::newRow("enter Deep Sleep") << int(Enter) << 1 << 1.0;
-        QTest::newRow("status byte") << int(Status) << 1 << 1.0;
-        QTest::newRow("block read") << int(Read3072) << 1 << 0.2;
-        QTest::newRow("value command") << int(B6) << 1 << 1.0;
-        QTest::newRow("image 2 parameter") << int(B8) << 1 << 1.0;
-        QTest::newRow("record address") << int(RecordAddr) << 1 << 0.1;
-        QTest::newRow("record") << int(Record) << 1 << 0.1;
-        QTest::newRow("block address") << int(Address) << 1 << 0.2;
-        QTest::newRow("block") << int(Block) << 1 << 0.2;
-        QTest::newRow("leave Deep Sleep: not held back") << int(Leave) << 5 << 5.0;
-        QTest::newRow("clock: not held back") << int(SetClock) << 5 << 0.5;
-    }
-    void stopHoldsUntilResumed() {
-        QFETCH(int, routine);
-        QFETCH(double, seconds);
-        LinkFixture f(SilentDc());
-        f.sim.ScheduleAt(0.05, [&] { f.comm->Stop(); });
-        QVERIFY(!Run(f, routine));
-        QTEST(int(f.Sent().size()), "sends");
-        const double span = f.clock.Now() - f.sim.SentTimes().front();
-        QVERIFY2(span > seconds && span < seconds + 0.1, qPrintable(QString::number(span)));
-        const bool held = f.Sent().size() == 1;
-        f.sim.Device().Faults() = DcFaults{};  // the DC answers again
-        f.sim.Serial().ClearRecord();
-        f.UpdateAborted = false;
-        QCOMPARE(Run(f, routine), !held);
-        QCOMPARE(f.Sent().empty(), held);
-        f.comm->Resume();
-        f.UpdateAborted = false;
-        QVERIFY(Run(f, routine));
     }
 
     void hourByte_data() {
