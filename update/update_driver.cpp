@@ -147,7 +147,7 @@ bool UpdateFirmware(UpdateContext& c) {
         }
     }
     // Every road ends here, a profile waiting for the recovery or not: the recovery takes it back on the
-    // DC's PC screen. A step that gave up may have left a reply on its way: it must not pass for the clock's.
+    // DC's PC screen. A reply that comes late to a step that gave up must not pass for the clock's.
     if (failed || s.UpdateAborted || !s.wizard.ProfileRestored)
         c.comm.Settle(CommModule::kSettleSeconds);
     c.SetDeviceClockNow();
