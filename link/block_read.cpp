@@ -48,7 +48,7 @@ void CommModule::ReadBlocks(int from, int to) {
              s.NakReceived) &&
             !stopped_) {
             ++resends;
-            ++repeatedSends_;
+            ++repeatedSinceSettled_;
             request(true);
         }
         if (!s.ReplyComplete && StopEnds(kReadTimeout)) {

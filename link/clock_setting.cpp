@@ -66,7 +66,7 @@ bool CommModule::StartClockSet() {
             ((Elapsed() > kClockStartTimeout && !s.ReplyComplete && !s.LinkStop) || s.NakReceived)) {
             s.ReplyComplete = false;
             ++resends;
-            ++repeatedSends_;
+            ++repeatedSinceSettled_;
             s.ReceivedCount = 0;
             Discard();
             s.TransmitBuffer[0] = kClockSet;
@@ -107,7 +107,7 @@ void CommModule::SetDeviceClock(const QString& date, const QString& time, std::u
         if (resends <= kClockRecordResends && Elapsed() > kClockRecordTimeout && !s.ReplyComplete &&
             !s.LinkStop) {
             ++resends;
-            ++repeatedSends_;
+            ++repeatedSinceSettled_;
             send();
         }
         // A refusal completes the reply and counts as taken.

@@ -130,6 +130,7 @@ void CommModule::Settle(double seconds) {
     while (clock_.Now() <= until)
         pump_.YieldUntil(until + 0.0005);
     Discard();
+    repeatedSinceSettled_ = 0;
 }
 
 void CommModule::WaitSeconds(double seconds) {

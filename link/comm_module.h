@@ -30,9 +30,9 @@ public:
     void Resume() { stopped_ = false; }
     bool Stopped() const { return stopped_; }
 
-    // Transmissions that were not answered in time or were refused, so far. After one, a late reply may
-    // still come and pass for a later command's: a caller that cannot afford that checks what it wrote.
-    int RepeatedSends() const { return repeatedSends_; }
+    // Something was sent again since the line last settled: a late reply to it may still come and put the
+    // replies one behind their commands. A caller that cannot afford that checks what it read or wrote.
+    bool MayBeBehind() const { return repeatedSinceSettled_ > 0; }
 
     // Work that need not hold up the next command (the progress shown for a block): ReadBlocks and WriteBlock
     // run it once, as soon as their first command is on its way, or on return when they sent none.
@@ -43,8 +43,8 @@ public:
         int count);  // TransmitBuffer[0..count-1] and a trailing 0x00; nothing while none is pending
     void HandleReceivedData(std::span<const std::uint8_t> data);
     void WaitSeconds(double seconds);  // lets time pass without handling any received data
-    // After a routine gave up, the reply to its last send may still be on its way and would pass for the
-    // next command's: lets it come, taking it for nothing, then clears the line.
+    // Lets every reply still on its way come, taking it for nothing, then clears the line: the replies are in
+    // step with their commands again.
     void Settle(double seconds);
 
     // Connection.
@@ -108,7 +108,7 @@ private:
     EventPump& pump_;
     std::function<void()> whileWaiting_;
     bool stopped_ = false;
-    int repeatedSends_ = 0;
+    int repeatedSinceSettled_ = 0;
 };
 
 // The 9-byte clock record for a date "mm/dd/yy" and a time "hh:mm:ss": BCD fields, the hour in 12-hour form

@@ -28,7 +28,7 @@ bool CommModule::ReadDeviceId() {
             ((Elapsed() > kIdentifyTimeout && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) &&
             !stopped_) {
             ++resends;
-            ++repeatedSends_;
+            ++repeatedSinceSettled_;
             request();
         }
         if (LastSendSpent(resends, kIdentifyResends, kIdentifyTimeout) || s.ReplyComplete || s.LinkStop ||
@@ -75,7 +75,7 @@ bool CommModule::SetDeepSleep() {
             ((Elapsed() > kDeepSleepTimeout && !s.LinkError && !s.ReplyComplete) || s.NakReceived) &&
             !stopping) {
             ++resends;
-            ++repeatedSends_;
+            ++repeatedSinceSettled_;
             send();
         }
         // The last send's acknowledgement counts as well: the DC did as it was told.
@@ -120,7 +120,7 @@ std::uint8_t CommModule::ReadDeviceStatus() {
         if (resends <= kStatusResends &&
             ((Elapsed() > kStatusTimeout && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) && !stopped_) {
             ++resends;
-            ++repeatedSends_;
+            ++repeatedSinceSettled_;
             request();
         }
         if (LastSendSpent(resends, kStatusResends, kStatusTimeout) || s.ReplyComplete || s.LinkStop ||

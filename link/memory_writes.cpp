@@ -45,7 +45,7 @@ bool CommModule::SendBlockAddress(int unit, std::uint8_t cmd) {
              s.NakReceived) &&
             !stopped_) {
             ++resends;
-            ++repeatedSends_;
+            ++repeatedSinceSettled_;
             s.NakReceived = false;
             send();
         }
@@ -87,7 +87,7 @@ bool CommModule::WriteBlock(int unit, std::uint8_t cmd) {
             Yield(kBlockTimeout);
             if ((Elapsed() > kBlockTimeout && !s.ReplyComplete && !s.LinkStop && !s.LinkError) ||
                 s.NakReceived) {
-                ++repeatedSends_;
+                ++repeatedSinceSettled_;
                 if (++failures <= kBlockRetries && !stopped_)
                     break;  // the whole block again, from its address
                 UpdateAborted_ = true;
@@ -148,7 +148,7 @@ void CommModule::SendValue(std::uint8_t cmd, std::int32_t value, bool trapsError
         if (resends <= kValueResends && ((Elapsed() > kValueTimeout && !s.LinkError) || s.NakReceived) &&
             !stopped_) {
             ++resends;
-            ++repeatedSends_;
+            ++repeatedSinceSettled_;
             send();
         }
         // Only a trap raises LinkError during this wait, and nothing is resent then: it ends as a failure.
@@ -186,7 +186,7 @@ bool CommModule::SendRecordAddress(int unit) {
             !s.LinkStop && !s.LinkError && !stopped_) {
             s.ReplyComplete = false;
             ++resends;
-            ++repeatedSends_;
+            ++repeatedSinceSettled_;
             s.ReceivedCount = 0;
             s.PendingCommand = kRecordAddress;
             PutAddress(kRecordAddress, unit);
@@ -227,7 +227,7 @@ bool CommModule::WriteRecord(int unit) {
             ((Elapsed() > kRecordTimeout && !s.ReplyComplete && !s.LinkStop) || s.NakReceived) && !stopped_) {
             s.ReplyComplete = false;
             ++resends;
-            ++repeatedSends_;
+            ++repeatedSinceSettled_;
             s.ReceivedCount = 0;
             StartTransaction();
             SendBytes(17);

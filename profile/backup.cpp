@@ -50,7 +50,7 @@ constexpr double kSettleSeconds = 2.0;
 bool SecondReadingAgrees(UpdateContext& c, const ProfileRange& range) {
     const ProfileState& p = c.session.profile;
     const std::vector<std::uint8_t>& rb = c.session.link.ReceiveBuffer;
-    c.comm.WaitSeconds(kSettleSeconds);
+    c.comm.Settle(kSettleSeconds);
     if (!ReadBlockZero(c) ||
         !std::equal(p.ProfileHeader.begin(), p.ProfileHeader.begin() + 16, rb.begin() + 65) ||
         qint64(Bcd(rb[11])) * 10000 + Bcd(rb[12]) * 100 + Bcd(rb[13]) != p.DeviceSerialNumber)
@@ -124,10 +124,9 @@ BackupLookup GetBackupProfile(UpdateContext& c, QString* damage) {
     return BackupLookup::Usable;
 }
 
-void BackupProfile(UpdateContext& c, std::optional<int> repeatedSends) {
+void BackupProfile(UpdateContext& c) {
     Session& s = c.session;
     ProfileState& p = s.profile;
-    const int repeatedBefore = repeatedSends.value_or(c.comm.RepeatedSends());
     const auto finish = [&] {
         if (s.UpdateAborted) {
             c.tasks.SetTaskStatus(c.Text(Txt::Error));
@@ -192,7 +191,7 @@ void BackupProfile(UpdateContext& c, std::optional<int> repeatedSends) {
     }
     // A late reply may have put every later read one behind its request, and the file would hold the wrong
     // blocks.
-    if (!s.UpdateAborted && c.comm.RepeatedSends() != repeatedBefore && !SecondReadingAgrees(c, range))
+    if (!s.UpdateAborted && c.comm.MayBeBehind() && !SecondReadingAgrees(c, range))
         s.UpdateAborted = true;
     QString writeError;
     if (!s.UpdateAborted) {

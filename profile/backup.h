@@ -1,7 +1,5 @@
 #pragma once
 
-#include <optional>
-
 #include "run/update_context.h"
 
 // What GetBackupProfile found for the DC that answers now.
@@ -17,9 +15,9 @@ enum class BackupLookup {
 BackupLookup GetBackupProfile(UpdateContext& c, QString* damage = nullptr);
 
 // Reads the DC's profile into the tables and the backup file, unless a usable backup of this DC is already
-// there. UpdateAborted reports a failed backup. When the link had to send anything again since it counted
-// `repeatedSends` (by default: since this call), block 0 and the profile are read a second time once the
-// line has settled, and only a second reading that agrees makes a backup.
-void BackupProfile(UpdateContext& c, std::optional<int> repeatedSends = std::nullopt);
+// there. UpdateAborted reports a failed backup. When the replies may have fallen one behind their requests
+// (something was sent again, and the line has not settled since), block 0 and the profile are read a second
+// time once it has, and only a second reading that agrees makes a backup.
+void BackupProfile(UpdateContext& c);
 
 inline constexpr const char* kBackupTaskText = "Backup dive computer profile";

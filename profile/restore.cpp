@@ -15,8 +15,8 @@ bool RetriedRecordWise(int storedAddress) {
     return storedAddress == 3072 || storedAddress == 3080;
 }
 
-// failing: the block whose write failed. unsure: the first block written after something was sent again: a
-// late acknowledgement of that may have passed for the acknowledgement of this block or a later one.
+// failing: the block whose write failed. unsure: the first block written while something sent again, here or
+// before, was not settled: a late acknowledgement of it may have passed for this block's or a later one's.
 void WriteBlocks(UpdateContext& c, int& failing, int& unsure) {
     ProfileState& p = c.session.profile;
     const int count = p.ProfileBlockCount;
@@ -26,9 +26,8 @@ void WriteBlocks(UpdateContext& c, int& failing, int& unsure) {
         const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
         for (int i = 1; i <= 129; ++i)
             buffer[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
-        const int repeated = c.comm.RepeatedSends();
         c.comm.WriteBlock(row[0], CommModule::kWriteBlock);
-        if (unsure == 0 && c.comm.RepeatedSends() != repeated)
+        if (unsure == 0 && c.comm.MayBeBehind())
             unsure = j;
         if (c.session.UpdateAborted) {
             failing = j;
@@ -69,9 +68,8 @@ void ReadBackBlocks(UpdateContext& c, int from) {
     Session& s = c.session;
     const ProfileState& p = s.profile;
     const std::vector<std::uint8_t>& rb = s.link.ReceiveBuffer;
-    // A late reply may have put every later reply one behind its command: once the line has settled, each
-    // read's discard starts it afresh.
-    c.comm.WaitSeconds(kSettleSeconds);
+    // A late reply may have put every later reply one behind its command.
+    c.comm.Settle(kSettleSeconds);
     for (int v = from; v <= p.ProfileBlockCount; ++v) {
         const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
         const int unit = row[0] + kRingStart;

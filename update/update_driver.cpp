@@ -67,7 +67,6 @@ bool UpdateFirmware(UpdateContext& c) {
     DeviceState& dc = s.device;
     ProfileState& p = s.profile;
 
-    const int repeatedSends = c.comm.RepeatedSends();
     c.priority.SetProcessPriority(0, 0, PriorityRealtime);
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::IdentifyingDc), QStringLiteral("..."));
     if (!c.comm.ReadDeviceId())
@@ -126,7 +125,7 @@ bool UpdateFirmware(UpdateContext& c) {
 
         bool backupFailed = false;
         if (p.ProfileBackupActive) {
-            BackupProfile(c, repeatedSends);
+            BackupProfile(c);
             backupFailed = s.UpdateAborted;
         }
         // No firmware byte goes to a DC whose profile is not safely on disk; its profile is then untouched.
