@@ -5,6 +5,17 @@
 
 #include "support/device_id.h"
 
+namespace {
+
+// Close stopped the link: the step fails, saying why.
+void Stopped(UpdateContext& c) {
+    c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
+    c.session.UpdateAborted = true;
+    c.ResetStage();
+}
+
+}  // namespace
+
 void WaitForReset(UpdateContext& c, double seconds) {
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::WaitingForRestart), QStringLiteral("..."));
     const double start = c.clock.Now();
@@ -12,9 +23,7 @@ void WaitForReset(UpdateContext& c, double seconds) {
     while (c.clock.Now() - start <= seconds) {
         if (c.comm.Stopped()) {  // Close: the DC is not asked anything more
             c.tasks.SetTaskStatus(c.Text(Txt::Error));
-            c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
-            c.session.UpdateAborted = true;
-            c.ResetStage();
+            Stopped(c);
             return;
         }
         // Wakes once a second, so the one watching sees the seconds go by.
@@ -54,9 +63,7 @@ bool VerifyNewCode(UpdateContext& c) {
     } else {
         s.device.DeviceSubVersion = c.comm.ReadDeviceStatus();
         if (c.comm.Stopped()) {  // no sub-version came: nothing is confirmed
-            c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
-            s.UpdateAborted = true;
-            c.ResetStage();
+            Stopped(c);
             return false;
         }
         const bool subVersionReached = s.device.DeviceSubVersion >= fw.FwrSubVersion;

@@ -26,6 +26,11 @@ bool ReadBlockZero(UpdateContext& c) {
     return !failed;
 }
 
+// The serial number block 0 holds in BCD at bytes 10..12 (receive positions 11..13).
+qint64 SerialNumberOf(const std::vector<std::uint8_t>& rb) {
+    return qint64(Bcd(rb[11])) * 10000 + Bcd(rb[12]) * 100 + Bcd(rb[13]);
+}
+
 void TakeSerialDigits(ProfileState& p, const QString& serial) {
     for (int i = 0; i < 6; ++i)
         p.SerialDigits[std::size_t(i)] = std::uint8_t(serial[i].digitValue());
@@ -43,17 +48,15 @@ void ReportDamaged(UpdateContext& c, const QString& why, QString* damage) {
         *damage = text;
 }
 
-constexpr double kSettleSeconds = 2.0;
-
 // Block 0's serial number and header, then every block of the range, as read once the line has settled;
 // each read discards what came before it.
 bool SecondReadingAgrees(UpdateContext& c, const ProfileRange& range) {
     const ProfileState& p = c.session.profile;
     const std::vector<std::uint8_t>& rb = c.session.link.ReceiveBuffer;
-    c.comm.Settle(kSettleSeconds);
+    c.comm.Settle(kReadBackSettleSeconds);
     if (!ReadBlockZero(c) ||
         !std::equal(p.ProfileHeader.begin(), p.ProfileHeader.begin() + 16, rb.begin() + 65) ||
-        qint64(Bcd(rb[11])) * 10000 + Bcd(rb[12]) * 100 + Bcd(rb[13]) != p.DeviceSerialNumber)
+        SerialNumberOf(rb) != p.DeviceSerialNumber)
         return false;
     int unit = range.FirstUnit();
     for (int j = 1; j <= range.blockCount; ++j, unit += 8) {
@@ -73,7 +76,7 @@ BackupLookup GetBackupProfile(UpdateContext& c, QString* damage) {
     if (!ReadBlockZero(c))
         return BackupLookup::ReadFailed;
     p.SerialDigits.fill(0);
-    p.DeviceSerialNumber = qint64(Bcd(rb[11])) * 10000 + Bcd(rb[12]) * 100 + Bcd(rb[13]);
+    p.DeviceSerialNumber = SerialNumberOf(rb);
     const QString serial = QString::number(p.DeviceSerialNumber).rightJustified(6, QLatin1Char('0'));
     p.BackupFilePath =
         BackupFileName(c.session.BackupFolder(), c.session.firmware.FwrModelNumber, p.DeviceSerialNumber);

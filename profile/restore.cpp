@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr double kSettleSeconds = 2.0;  // as long as the header's read-back waits
-
 // Blocks stored at these addresses are retried as 16-byte records when their block write fails.
 bool RetriedRecordWise(int storedAddress) {
     return storedAddress == 3072 || storedAddress == 3080;
@@ -69,7 +67,7 @@ void ReadBackBlocks(UpdateContext& c, int from) {
     const ProfileState& p = s.profile;
     const std::vector<std::uint8_t>& rb = s.link.ReceiveBuffer;
     // A late reply may have put every later reply one behind its command.
-    c.comm.Settle(kSettleSeconds);
+    c.comm.Settle(kReadBackSettleSeconds);
     for (int v = from; v <= p.ProfileBlockCount; ++v) {
         const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
         const int unit = row[0] + kRingStart;

@@ -137,11 +137,11 @@ bool UpdateFirmware(UpdateContext& c) {
     // Without a backup of its own the update leaves ProfileRestored as it began: True, unless a backup of an
     // earlier attempt in this run still waits for the recovery at Close.
     if (p.ProfileBackupActive) {
-        if (!s.UpdateAborted && c.comm.Stopped())  // Close came as the last step ended: no restore now
-            c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
         if (!s.UpdateAborted && !c.comm.Stopped()) {
             RestoreProfile(c);
         } else {
+            if (!s.UpdateAborted)  // Close came as the last step ended: no restore now
+                c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
             s.wizard.ProfileRestored = false;
         }
     }
