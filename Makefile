@@ -41,7 +41,7 @@ fuzz: deps
 SOAK_RUNS ?= 100000
 soak: build
 	@cd $(BUILD) && KAV_CAMPAIGN_RUNS=$(SOAK_RUNS) QTEST_FUNCTION_TIMEOUT=86400000 QT_QPA_PLATFORM=offscreen \
-		KAV_TEST_LNG=$$PWD/FirmwareUpdate.lng tests/test_fault_campaign
+		KAV_TEST_LNG=$$PWD/FirmwareUpdate.lng tests/test_fault_matrix randomFaultsAtRandomFrames
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)

@@ -104,27 +104,6 @@ private slots:
                      qPrintable(pattern));
     }
 
-    // Power is lost in the middle of the upload (22 frames vanish: the block's address gives up), and the DC
-    // is back for the recovery at Close.
-    void powerLossThenRecoveryAtClose() {
-        Run run;
-        run.Sim("--silence 137:22 --restart-seconds 1");
-        run.Say("\n\n");
-        QVERIFY2(run.WaitFor(kNotCompleted, 90), qPrintable(run.output));
-        QVERIFY(run.output.contains("! Writing to the DC failed."));
-        QVERIFY(run.WaitFor("+ The log of this run: " + run.dir.filePath("kav-update/logs/kav-update-"), 5));
-        QCOMPARE(run.Backups().size(), 1);
-        QCOMPARE(QFileInfo(run.dir.filePath(run.Backups()[0])).size(), kBackupFileSize);
-        run.Say("close\n");
-        QVERIFY(run.WaitFor("[Profile recovery]", 20));
-        run.Say("y\nok\n");
-        QVERIFY2(run.WaitFor("> Restoring the DC profile : Done", 60), qPrintable(run.output));
-        QCOMPARE(run.Finish(30), 1);
-        QVERIFY(run.Backups().isEmpty());
-        QVERIFY(run.Log().contains("] The profile of the DC has not been written back yet.") &&
-                run.Log().contains("answer: Yes") && run.Log().endsWith("exit status 1\n"));
-    }
-
     // An Enter pressed during the upload is discarded: it does not close the wizard after the update.
     void enterDuringTheUploadAnswersNothing() {
         Run run;

@@ -1,15 +1,68 @@
-// Every fault at every phase of an update, on the simulated DC and the virtual clock. In each cell the run
-// ends, exit status 0 means the new firmware is in, the profile back and the DC out of Deep Sleep, and the
-// profile ends up in the DC byte for byte: never gone, or put back by the recovery at Close or by a later
-// run, with the DC back. Close answered Yes stops the update within the transaction in flight, and the
-// update's finish (the clock, leaving Deep Sleep) goes out before the recovery. Prints the matrix: phase x
-// fault -> exit status, where the profile came from.
+// Faults during whole updates, on the simulated DC and the virtual clock: every fault at every phase (the
+// matrix), then one random fault at a random frame in each of many runs (the campaign). Every run must end;
+// exit status 0 only with the new firmware in, the profile back, no backup left and the DC out of Deep
+// Sleep; the profile in the DC byte for byte, put back by the recovery at Close or by a later run, or kept in
+// its backup file byte for byte. Close answered Yes stops the update within the transaction in flight, and
+// the update's finish (the clock, leaving Deep Sleep) goes out before the recovery. The matrix prints phase x
+// fault -> exit status, where the profile came from. KAV_CAMPAIGN_RUNS sets the campaign's runs (`make
+// soak`), KAV_CAMPAIGN_SEED its seed, printed either way; KAV_CAMPAIGN_RUN repeats one run of it.
 #include <QtTest>
 #include <cstdio>
+#include <random>
 
-#include "fakes/faults.h"
+#include "fakes/wired_wizard.h"
 
 namespace {
+
+// The faults a test starts while the wizard runs, as the frame that starts them is about to go out.
+enum Fault { PowerLoss, CablePulled, Refusals, Noise, Pieces, CloseYes, LostFrames, LateReply, kFaults };
+const char* const kFaultNames[] = {"power loss", "cable pulled", "refusals",    "line noise",
+                                   "in pieces",  "Close, Yes",   "lost frames", "late reply"};
+
+std::size_t framesAtClose = 0;  // sent by the time Close was clicked
+
+// size: refusals of each command and phase, frames lost, or the first piece of a reply; seconds: how late the
+// reply comes. Close is clicked while that frame waits for its reply, answered Yes, then the recovery Yes,
+// OK, OK and no answer.
+void StartFault(WiredWizard& w, Fault fault, int size, double seconds) {
+    DcFaults& f = w.f.sim.Device().Faults();
+    const int next = w.f.sim.Device().FrameCount() + 1;
+    switch (fault) {
+        case PowerLoss:
+            f.silentFromFrame = next;
+            break;
+        case CablePulled:
+            w.f.sim.Serial().Unplug();
+            break;
+        case Refusals:
+            for (const int command : {0x84, 0xA8, 0xBA, 0xB4, 0xB5, 0xB7, 0xB2, 0xB6, 0xB8, 0xB9, 0x97}) {
+                for (const DcPhase half : {DcPhase::Command, DcPhase::Data})
+                    f.refusals.push_back({std::uint8_t(command), half, size});
+            }
+            break;
+        case Noise:
+            f.strayByte = 0x3F, w.f.sim.StartChatter();
+            break;
+        case Pieces:
+            f.splitSizes = {size, 3, 2};
+            break;
+        case CloseYes:
+            w.During([&w] {
+                framesAtClose = w.f.sim.Sent().size();
+                w.f.view.answers = {IdYes, IdYes, IdOk, IdOk, IdNoAnswer};
+                w.machine->CloseClick();
+            });
+            break;
+        case LostFrames:
+            f.silenceStartFrame = next, f.silenceFrameCount = size;
+            break;
+        case LateReply:
+            f.lateFrame = next, f.lateBy = seconds;
+            break;
+        case kFaults:
+            break;
+    }
+}
 
 // A phase starts with the nth frame of its kind in a run without faults (from the end when negative), or
 // `delay` seconds after it. The record retry needs a profile whose block at stored address 3072 is refused,
@@ -25,10 +78,6 @@ const Phase kPhases[] = {
     {"restore, end", 0xB5, 4, 13}, {"record retry", 0xB2, 4, 0, 0, true}, {"header write", 0xB2, 4, -1},
     {"read-back", 0xB4, 4, -1}, {"clock", 0x97, 2, -1}, {"leaving Deep Sleep", 0xA8, 3, -1}};
 // clang-format on
-
-// Close arrives while the frame that started the phase waits for its reply; the frames sent by then are
-// counted.
-std::size_t framesAtClose = 0;
 
 bool IsClockRecord(const std::vector<Bytes>& sent, std::size_t i) {
     return sent[i].size() == 10 && i > 0 && sent[i - 1] == Bytes{0x97, 0x00};
@@ -81,10 +130,9 @@ QString Run(const Phase& phase, Fault fault, std::size_t frame, std::vector<Byte
         if (fault == kFaults || n != frame)
             return;
         if (phase.delay > 0)
-            w.f.sim.ScheduleAt(w.f.clock.Now() + phase.delay,
-                               [&] { StartFault(w, fault, size, 0, &framesAtClose); });
+            w.f.sim.ScheduleAt(w.f.clock.Now() + phase.delay, [&] { StartFault(w, fault, size, 0); });
         else
-            StartFault(w, fault, size, 0, &framesAtClose);
+            StartFault(w, fault, size, 0);
         w.f.sim.Serial().BeforeTransmit = nullptr;
     };
     bool inDc = false, recovering = false;
@@ -145,6 +193,112 @@ std::size_t FrameOf(const std::vector<Bytes>& sent, const Phase& p) {
     return at >= 0 && at < std::ptrdiff_t(of.size()) ? of[std::size_t(at)] : 0;
 }
 
+struct Plan {
+    TestFirmware fw;
+    DcConfig dc;
+    bool waiting = false;  // a backup of the true profile waits; the DC holds another one
+    Fault fault = PowerLoss;
+    std::size_t frame = 0;
+    int size = 0;  // the fault's own measure: refusals, frames lost, a piece's bytes
+    double seconds = 0;
+
+    QString Describe() const {
+        return QString::asprintf("kind %d, %d KB, profile %d:%d%s; %s at frame %zu (%d, %.3f s)",
+                                 int(fw.kind), fw.memory, dc.profileStart, dc.profileEnd,
+                                 waiting ? ", a backup waiting" : "", kFaultNames[fault], frame, size,
+                                 seconds);
+    }
+};
+
+Plan Draw(std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    const auto pick = [&rng](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(rng);
+    };
+    Plan p;
+    p.fw.kind = TestKind(pick(0, 2));
+    p.fw.blocks = pick(1, 8);
+    p.fw.memory = pick(0, 1) ? 1024 : 512;
+    if (p.fw.kind != TestKind::CodeOnly)
+        p.fw.minVersion = "1A05";  // with a sub-version
+    p.dc.memoryCode = p.fw.memory;
+    p.dc.subVersion = 3, p.dc.subVersionAfterUpdate = 5;
+    p.dc.seed = std::uint32_t(pick(1, 1 << 30));
+    p.dc.serialNumber = pick(100000, 999999);
+    const int blocks = pick(0, 12);  // none: an empty profile
+    p.dc.profileStart = 256 + 8 * pick(0, blocks ? 40 : 0) + pick(0, 7);
+    p.dc.profileEnd = blocks ? p.dc.profileStart + 8 * blocks - pick(1, 7) : p.dc.profileStart;
+    p.waiting = blocks > 0 && pick(0, 2) == 0;
+    p.fault = Fault(pick(0, kFaults - 1));
+    const int images = p.fw.kind == TestKind::Both ? 2 : 1;
+    // Page 1, identification, block 0, the profile, the image(s), the restart, the restore, the finish.
+    const int frames = 2 + 3 + blocks + images * (2 * p.fw.blocks + 4) + 2 * blocks + 8;
+    p.frame = std::size_t(pick(1, frames));
+    p.size = p.fault == Refusals ? pick(1, 30) : p.fault == LostFrames ? pick(1, 15) : pick(1, 5);
+    p.seconds = pick(100, 3000) / 1000.0;
+    return p;
+}
+
+// One whole run; an empty string when every promise held, else what broke.
+QString Run(const Plan& p) {
+    DcConfig truthDc = p.dc;
+    DcConfig start = p.dc;
+    if (p.waiting)
+        start.seed = p.dc.seed + 1;  // the same DC, its profile not yet back from an earlier update
+    WiredWizard w(start, p.fw);
+    const auto truth = DcModel(truthDc).Memory();
+    const QByteArray backup = ExpectedBackupFile(truth, p.fw.memory);
+    if (p.waiting)
+        w.f.PlaceFile(backup, w.f.appDir.filePath(QStringLiteral("513.%1.bin").arg(p.dc.serialNumber)));
+    const QString file = w.f.appDir.filePath(QStringLiteral("513.%1.bin").arg(p.dc.serialNumber));
+    w.f.sim.Serial().BeforeTransmit = [&](std::size_t n) {
+        if (n == p.frame) {
+            StartFault(w, p.fault, p.size, p.seconds);
+            w.f.sim.Serial().BeforeTransmit = nullptr;
+        }
+    };
+    if (!w.machine->Load())
+        return QStringLiteral("START-UP FAILED");
+    w.machine->NextClick();
+    w.machine->NextClick();
+    w.f.sim.Device().Faults() = DcFaults{};  // the DC back, as it was
+    w.f.sim.Serial().Plug();
+    if (w.f.view.answers.empty())
+        w.f.view.answers = {IdYes, IdOk, IdOk, IdNoAnswer};  // never No, never Cancel
+    w.machine->CloseClick();
+    if (!w.machine->Ended() || w.f.clock.Now() > 3600)
+        return QStringLiteral("DID NOT END");
+
+    const DcModel& dc = w.f.sim.Device();
+    const int first = p.dc.profileStart / 8 * 8, last = p.dc.profileEnd / 8 * 8 + 7;
+    const bool empty = p.dc.profileStart == p.dc.profileEnd;
+    const bool inDc = Units(dc.Memory(), 4, 4) == Units(truth, 4, 4) &&
+                      (empty || Units(dc.Memory(), first, last) == Units(truth, first, last));
+    const bool kept = QFile::exists(file);
+    if (kept && FileBytes(file) != backup)
+        return QStringLiteral("BACKUP FILE WRONG");
+    if (!inDc && !kept)
+        return QStringLiteral("PROFILE LOST");
+    if (w.machine->ExitCode() == ExitUpdateSucceeded) {
+        const bool firstIn = p.fw.kind == TestKind::Code2Only || dc.IdText().substr(6, 3) == "V1B";
+        const bool secondIn = p.fw.kind == TestKind::CodeOnly || dc.SubVersion() == 5;
+        if (!firstIn || !secondIn)
+            return QStringLiteral("SUCCESS CLAIMED, FIRMWARE NOT IN");
+        if (!inDc || kept || dc.DeepSleep())
+            return QStringLiteral("SUCCESS CLAIMED, %1")
+                .arg(!inDc  ? "PROFILE NOT BACK"
+                     : kept ? "BACKUP LEFT"
+                            : "IN DEEP SLEEP");
+    }
+    return QString();
+}
+
+std::uint64_t Setting(const char* name, std::uint64_t fallback) {
+    bool ok = false;
+    const std::uint64_t value = qEnvironmentVariable(name).toULongLong(&ok);
+    return ok ? value : fallback;
+}
+
 }  // namespace
 
 class FaultMatrixTest : public QObject {
@@ -172,6 +326,30 @@ private slots:
         }
         std::fflush(stdout);
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+    }
+
+    void randomFaultsAtRandomFrames() {
+        const std::uint64_t seed = Setting("KAV_CAMPAIGN_SEED", std::random_device{}());
+        const std::uint64_t runs = Setting("KAV_CAMPAIGN_RUNS", 2000);
+        const bool one = qEnvironmentVariableIsSet("KAV_CAMPAIGN_RUN");
+        const std::uint64_t from = one ? Setting("KAV_CAMPAIGN_RUN", 0) : 0, to = one ? from + 1 : runs;
+        std::printf("fault campaign: seed %llu, runs %llu..%llu\n", static_cast<unsigned long long>(seed),
+                    static_cast<unsigned long long>(from), static_cast<unsigned long long>(to - 1));
+        std::fflush(stdout);
+        int counts[kFaults] = {};
+        QStringList errors;
+        for (std::uint64_t run = from; run < to && errors.size() < 10; ++run) {
+            const Plan plan = Draw(seed * 1000003u + run);
+            ++counts[plan.fault];
+            const QString wrong = Run(plan);
+            if (!wrong.isEmpty()) {
+                errors << QStringLiteral("run %1: %2: %3").arg(run).arg(wrong, plan.Describe());
+            }
+        }
+        for (int f = 0; f < kFaults; ++f)
+            std::printf("  %-12s %d runs\n", kFaultNames[f], counts[f]);
+        std::fflush(stdout);
+        QVERIFY2(errors.isEmpty(), qPrintable(QStringLiteral("seed %1: ").arg(seed) + errors.join('\n')));
     }
 };
 
