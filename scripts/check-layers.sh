@@ -33,7 +33,8 @@ folder_of() {
 }
 
 failures=0
-while IFS= read -r file; do
+while IFS= read -r path; do
+    file=${path#src/} # the product's layers live under src/ and are included from there
     from=$(folder_of "$file")
     [[ -n $from && ${rank[$from]} != outside ]] || continue
     while IFS= read -r line; do
@@ -42,7 +43,7 @@ while IFS= read -r file; do
         to=$(folder_of "$header")
         [[ -n $to && $to != "$from" ]] || continue
         if [[ ${rank[$to]} == outside || ${rank[$to]} -ge ${rank[$from]} ]]; then
-            echo "layer check: $file includes $header (${to}/ is not below ${from}/)" >&2
+            echo "layer check: $path includes $header (${to}/ is not below ${from}/)" >&2
             failures=$((failures + 1))
         fi
     done < <(grep -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
