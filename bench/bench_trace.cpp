@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "link/comm_module.h"
+#include "link/device_link.h"
 #include "link/tracing_port.h"
 #include "support/clock.h"
 #include "support/run_log.h"
@@ -21,18 +21,15 @@ double Upload(int blocks, RunLog* log, std::size_t* frames) {
     VirtualClock clock;
     SimulatedLink sim(clock);
     std::unique_ptr<TracingPort> tracer = log ? std::make_unique<TracingPort>(sim.Serial(), *log) : nullptr;
-    LinkState link;
-    link.ReceiveBuffer.assign(1024 * 136 + 2, 0);
-    link.ReadBuffer.assign(1024 * 136 + 2, 0);
-    bool aborted = false, enter = true;
-    QString id;
     Port& port = tracer ? static_cast<Port&>(*tracer) : sim.Serial();
-    CommModule comm(link, aborted, enter, id, port, clock, sim.Pump());
-    comm.SetDeepSleep();  // the DC takes image blocks in Deep Sleep only
+    DeviceLink link(port, clock, sim.Pump());
+    link.EnterDeepSleep();  // the DC takes image blocks in Deep Sleep only
     const auto start = std::chrono::steady_clock::now();
+    bool aborted = false;
     for (int i = 0; i < blocks && !aborted; ++i) {
-        link.BlockBuffer.fill(std::uint8_t(i));
-        comm.WriteBlock(2048 + i * 8 % 4096, CommModule::kWriteBlock);
+        DeviceLink::BlockFrame data;
+        data.fill(std::uint8_t(i));
+        aborted = !link.WriteBlock(2048 + i * 8 % 4096, dc::WriteBlock, data);
     }
     if (log)
         log->Flush();

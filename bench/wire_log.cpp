@@ -4,15 +4,16 @@
 #include <QTextStream>
 #include <algorithm>
 
+#include "link/command_set.h"
+
 namespace {
 
 constexpr double kSecondsPerByte = 10.0 / 38400.0;
-constexpr int kReadBlock = 0xB4, kWriteBlock = 0xB5, kCloseImage = 0xB6, kRecordAddress = 0xB2;
-constexpr int kBlockDataBytes = 130;
+constexpr int kBlockDataBytes = dc::kBlockBytes + 2;  // the data, their sum, the frame end
 
 // A block has gone through: its read answered, or its data phase acknowledged.
 bool CompletesBlock(const Transaction& t) {
-    return t.Answered() && (t.Is(kReadBlock) || t.frameBytes == kBlockDataBytes);
+    return t.Answered() && (t.Is(dc::ReadBlock) || t.frameBytes == kBlockDataBytes);
 }
 
 std::size_t FindFrom(const std::vector<Transaction>& t, std::size_t from, int command) {
@@ -29,7 +30,7 @@ int CountBlocks(const std::vector<Transaction>& t, const Phase& p) {
 // Block writes from `from` up to the first `until` command; with `withData` its data phase as well.
 Phase Writes(const std::vector<Transaction>& t, std::size_t from, int until, bool withData) {
     Phase p;
-    p.first = FindFrom(t, from, kWriteBlock);
+    p.first = FindFrom(t, from, dc::WriteBlock);
     p.last = FindFrom(t, p.first, until) + (withData ? 1 : 0);
     p.found = p.last < t.size() && t[p.last].Answered();
     if (p.found)
@@ -81,17 +82,17 @@ double Phase::BlocksDoneAt(const std::vector<Transaction>& t, int done) const {
 Phases FindPhases(const std::vector<Transaction>& t) {
     Phases p;
     Phase& b = p.backup;
-    b.first = FindFrom(t, 0, kReadBlock);
+    b.first = FindFrom(t, 0, dc::ReadBlock);
     b.last = b.first;
-    while (b.last + 1 < t.size() && t[b.last + 1].Is(kReadBlock))
+    while (b.last + 1 < t.size() && t[b.last + 1].Is(dc::ReadBlock))
         ++b.last;
     b.found = b.first < t.size() && t[b.last].Answered();
     if (!b.found)
         return p;
     b.blocks = CountBlocks(t, b);
-    p.upload = Writes(t, b.last + 1, kCloseImage, false);
+    p.upload = Writes(t, b.last + 1, dc::CloseImage, false);
     if (p.upload.found)
-        p.restore = Writes(t, p.upload.last + 1, kRecordAddress, true);
+        p.restore = Writes(t, p.upload.last + 1, dc::RecordAddress, true);
     return p;
 }
 

@@ -46,37 +46,33 @@ class TestSupport : public QObject {
     Q_OBJECT
 
 private slots:
-    void checkDeviceId_data() {
+    void firmwareVersionOf_data() {
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("model");
         QTest::addColumn<bool>("result");
-        QTest::addColumn<QString>("rewritten");
-        QTest::addColumn<QString>("version");  // DeviceVersion starts as "zz"
-
+        QTest::addColumn<QString>("version");
         const auto row = [](const char* name, const char* id, const char* model, bool result,
-                            const char* rewritten, const char* version) {
+                            const char* version) {
             QTest::newRow(name) << QString::fromLatin1(id) << QString::fromLatin1(model) << result
-                                << QString::fromLatin1(rewritten) << QString::fromLatin1(version);
+                                << QString::fromLatin1(version);
         };
-        row("3 words: version from word 2", "KAV1F XY1A END", "KAV1F", true, "KAV1F XY1A END", "1A");
-        row("4 words: version from word 3", "KAV1F A1B B21 C", "KAV1F", true, "KAV1F A1B B21 C", "21");
-        row("5 words: version kept", "KAV1F A1 B2 C3 D4", "KAV1F", true, "KAV1F A1 B2 C3 D4", "zz");
-        row("2 words", "KAV1F 1A", "KAV1F", false, "KAV1F 1A", "zz");
-        row("double blank reduced", "KAV1F  XY1A END", "KAV1F", true, "KAV1F XY1A END", "1A");
+        row("3 words: version from word 2", "KAV1F XY1A END", "KAV1F", true, "1A");
+        row("4 words: version from word 3", "KAV1F A1B B21 C", "KAV1F", true, "21");
+        row("5 words: no version", "KAV1F A1 B2 C3 D4", "KAV1F", true, "");
+        row("2 words", "KAV1F 1A", "KAV1F", false, "");
+        row("double blank reduced", "KAV1F  XY1A END", "KAV1F", true, "1A");
         // Three blanks leave two, which enclose an empty word: 4 words, so the version comes from "V12".
-        row("3 blanks", "KAV1F   V12 Q9", "KAV1F", true, "KAV1F  V12 Q9", "12");
-        row("case ignored", "kav1f XY1A END", "Kav1F", true, "kav1f XY1A END", "1A");
-        row("model inside a word", "X KAV1F1B Y", "kav1f", true, "X KAV1F1B Y", "1B");
-        row("no match", "ABC DEF1A GHI", "KAV1F", false, "ABC DEF1A GHI", "zz");
+        row("3 blanks", "KAV1F   V12 Q9", "KAV1F", true, "12");
+        row("case ignored", "kav1f XY1A END", "Kav1F", true, "1A");
+        row("model inside a word", "X KAV1F1B Y", "kav1f", true, "1B");
+        row("no match", "ABC DEF1A GHI", "KAV1F", false, "");
     }
-    void checkDeviceId() {
+    void firmwareVersionOf() {
         QFETCH(QString, id);
         QFETCH(QString, model);
-        QString deviceVersion = QStringLiteral("zz");
-        const bool result = CheckDeviceId(id, model, deviceVersion);
-        QTEST(result, "result");
-        QTEST(id, "rewritten");
-        QTEST(deviceVersion, "version");
+        const std::optional<QString> version = FirmwareVersionOf(id, model);
+        QTEST(version.has_value(), "result");
+        QTEST(version.value_or(QString()), "version");
     }
 
     // Classes to nice values and back; idle is not changed, and nice values between classes go down a class.
@@ -111,7 +107,7 @@ private slots:
         for (double code : {5000.0, 6000.0, 6999.0, 7000.0, 4500.0, 4000.0, 3000.0, 5999.5})
             columns << LanguageColumnForCode(code);
         QCOMPARE(columns, (QList<int>{1, 2, 2, 3, 1, 0, -1, 2}));
-        QCOMPARE(LanguageColumnFromResource(QStringList{"KAV.1F.FWR", "x", "", "abc"}), 1);  // not a code
+        QCOMPARE(ParseStartupSettings("KAV.1F.FWR|x||abc").languageColumn, 1);  // not a code
     }
 
     // The build fails on a text missing in any language; what it could still get wrong is the indent.

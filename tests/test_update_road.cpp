@@ -61,7 +61,7 @@ std::vector<std::uint8_t> Interrupt(UpdateFixture& f, const QList<int>& answers)
     const auto saved = DcModel(ProfileDc(256, 287, 7)).Memory();
     f.PlaceFile(ExpectedBackupFile(saved, 512));
     f.session.profile.BackupFilePath = f.BackupPath();
-    f.session.wizard.ProfileRestored = false;
+    f.session.profile.Restored = false;
     f.view.answers.assign(answers.begin(), answers.end());
     return saved;
 }
@@ -182,21 +182,19 @@ private slots:
         QCOMPARE(FileBytes(f.BackupPath()), profile == Left      ? ExpectedBackupFile(before, 512)
                                             : profile == Waiting ? ExpectedBackupFile(saved, 512)
                                                                  : QByteArray());
-        QCOMPARE(f.session.wizard.ProfileRestored, profile != Left);
+        QCOMPARE(f.session.profile.Restored, profile != Left);
         QCOMPARE(f.session.profile.ProfileBackupActive, profile != NoBackup && profile != Waiting);
 
         const auto clock = f.sim.Device().DeviceClock();
         QCOMPARE(clock ? QDate(2000 + clock->year, clock->month, clock->day) : QDate(),
                  finished ? f.clock.LocalNow().date() : QDate());
         QCOMPARE(f.sim.Sent().back() == (std::vector<std::uint8_t>{0xA8, 0x99, 0x00}), leavesDeepSleep);
-        QCOMPARE(f.session.UpdateAborted, !leavesDeepSleep);
         QCOMPARE(f.priority.classes.front(), PriorityRealtime);
         QCOMPARE(f.priority.classes.back(), PriorityNormal);
     }
     void emptyImageIsStillClosed() {
         UpdateFixture f({}, TestFirmware{.blocks = 0});
-        UploadCode(*f.context);
-        QVERIFY(!f.session.UpdateAborted);
+        QVERIFY(UploadCode(*f.context));
         QCOMPARE(f.sim.Sent(), (std::vector<std::vector<std::uint8_t>>{{0xB6, 0x00, 0x00, 0x00}}));
         QCOMPARE(f.sim.Device().Installs(), 1);
     }
@@ -214,8 +212,7 @@ private slots:
                             x.refusals = {{0xB8, DcPhase::Command, 100}};
                         }),
                         TestFirmware{.kind = TestKind::Code2Only});
-        UploadCode2(*f.context);
-        QVERIFY(f.session.UpdateAborted);
+        QVERIFY(!UploadCode2(*f.context));
         QCOMPARE(f.Count(0xB7, 4), 8);
         QCOMPARE(f.Count(0xB8, 4), 5);
         // B8's last refusal is waited for: it cannot pass for B9's, which goes out once.
@@ -238,7 +235,7 @@ private slots:
         QFETCH(double, ends);
         UpdateFixture f;
         if (closeAt >= 0)
-            f.sim.ScheduleAt(closeAt, [&] { f.comm->Stop(); });
+            f.sim.ScheduleAt(closeAt, [&] { f.link.Stop(); });
         const int passes = f.sim.Pump().Passes();
         WaitForReset(*f.context, seconds);
         QVERIFY(f.clock.Now() >= ends && f.clock.Now() < ends + 0.01);
@@ -315,19 +312,18 @@ private slots:
         if (fault == WrongCheck)
             f.session.profile.ProfileBlocks[1][129] ^= 1;
         if (fault == Awake) {
-            f.session.EnterDeepSleep = false;
-            QVERIFY(f.comm->SetDeepSleep());
+            QVERIFY(f.link.LeaveDeepSleep());
         }
         Frame record(header.begin(), header.end());
         record.push_back(0x00);
 
-        RestoreProfile(*f.context);
+        const RestoreResult result = RestoreProfile(*f.context);
         const auto& rows = f.view.rows;
         QCOMPARE(rows.size(), std::size_t(failure ? 2 : 1));
         QCOMPARE(rows.front().event + rows.front().status,
                  f.Text(Txt::RestoringProfile) + f.Text(failure ? Txt::Error : Txt::Done));
         QCOMPARE(rows.back().event, f.Text(failure ? Txt(failure) : Txt::RestoringProfile));
-        QCOMPARE(f.session.wizard.ProfileRestored, failure == 0);
+        QCOMPARE(f.session.profile.Restored, failure == 0);
         QCOMPARE(QFile::exists(f.BackupPath()), failure != 0);
         QCOMPARE(f.resets, failure ? 1 : 0);
         QCOMPARE(Addresses(f, 0xB2), records);
@@ -352,7 +348,7 @@ private slots:
         const int first = start / 8 * 8;
         QVERIFY(Units(f.sim.Device().Memory(), first, first + placed * 8 - 1) ==
                 Units(saved, first, first + placed * 8 - 1));
-        QVERIFY(failure == 816 || f.session.UpdateAborted == (failure == 790));  // 816: as the link left it
+        QVERIFY(failure == 816 || result.allAnswered == (failure != 790));  // 816: as the link left it
     }
 
     // A block acknowledged 1.2 s late, after its write was tried again, then a block refused once, wherever
@@ -370,11 +366,10 @@ private slots:
             QCOMPARE(GetBackupProfile(*f.context), BackupLookup::Usable);
             RestoreProfile(*f.context);
             const bool back = Units(f.sim.Device().Memory(), 256, 575) == Units(saved, 256, 575);
-            QVERIFY2(f.session.wizard.ProfileRestored
-                         ? back
-                         : FileBytes(f.BackupPath()) == ExpectedBackupFile(saved, 512),
+            QVERIFY2(f.session.profile.Restored ? back
+                                                : FileBytes(f.BackupPath()) == ExpectedBackupFile(saved, 512),
                      qPrintable(QString::number(refused)));
-            confirmed += f.session.wizard.ProfileRestored;
+            confirmed += f.session.profile.Restored;
         }
         QVERIFY(confirmed > 20);  // where the late one misled no block, the restore is confirmed
     }
@@ -389,12 +384,12 @@ private slots:
         QVERIFY(w.machine->Load());
         w.machine->NextClick();
         w.machine->NextClick();
-        QVERIFY(QFile::exists(fileA) && !w.f.session.wizard.ProfileRestored);
+        QVERIFY(QFile::exists(fileA) && !w.f.session.profile.Restored);
         w.machine->BackClick();
         w.f.sim.SwapDevice(ProfileDc(256, 287, 3, 654321));
         w.machine->NextClick();
         w.machine->NextClick();
-        QVERIFY(w.f.session.wizard.ProfileRestored && !QFile::exists(w.f.appDir.filePath("513.654321.bin")));
+        QVERIFY(w.f.session.profile.Restored && !QFile::exists(w.f.appDir.filePath("513.654321.bin")));
         w.f.view.boxes.clear();
         const QString named = w.f.Text(Txt::BackupWaits).arg(fileA);
         w.machine->CloseClick();
@@ -468,7 +463,7 @@ private slots:
             shown << QString(row.event).replace(f.BackupPath(), "%1") + '|' + row.status;
         QCOMPARE(shown, want);
         const bool noAnswer = answers.back() == IdNoAnswer;
-        QCOMPARE(f.session.wizard.ProfileRestored, answers.front() == IdYes && !noAnswer);
+        QCOMPARE(f.session.profile.Restored, answers.front() == IdYes && !noAnswer);
         // Kept for DC 210417's next time, as it was.
         QCOMPARE(FileBytes(f.BackupPath()),
                  dc.serialNumber != 210417 || noAnswer ? ExpectedBackupFile(saved, 512) : QByteArray());

@@ -320,7 +320,7 @@ private slots:
             QCOMPARE(AccessibleName(button), QString(button->text()).remove('&'));
         }
         QCOMPARE(AccessibleName(w.findChild<QWidget*>("Lbl1")),
-                 wizard.texts.GetText(Txt::Instructions).toUpper());
+                 wizard.run.texts.GetText(Txt::Instructions).toUpper());
         QVERIFY(!AccessibleName(w.findChild<QWidget*>("TaskLst")).isEmpty());
         QVERIFY(!w.findChild<QWidget*>("Lbl1")->accessibleDescription().isEmpty());
 
@@ -340,7 +340,7 @@ private slots:
         QVERIFY(machine.UpdateHasRun());
         // Next greyed under the focus did not pass it to Close, where a stray Enter would stop an upload.
         QVERIFY(QApplication::focusWidget() != w.findChild<QWidget*>("CloseCmd"));
-        QCOMPARE(wizard.tasks.Rows().back().event, wizard.texts.GetText(Txt::UpdateSucceeded));
+        QCOMPARE(wizard.run.tasks.Rows().back().event, wizard.run.texts.GetText(Txt::UpdateSucceeded));
         QVERIFY(QDir(appDir.path()).entryList({"*.bin"}).isEmpty());
 
         QSignalSpy hidden(w.windowHandle(), &QWindow::visibleChanged);  // off the top without a flicker

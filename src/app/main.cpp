@@ -25,7 +25,7 @@ void InstallButtonTranslations(QCoreApplication& app, QTranslator& translator, c
     static const char* const kLanguages[] = {"en", "de", "fr", "it", "es"};
     const int column = cl.LanguageCode
                            ? LanguageColumnForCode(*cl.LanguageCode)
-                           : LanguageColumnFromResource(LoadStringResource(ResourceStartup).split('|'));
+                           : ParseStartupSettings(LoadStringResource(ResourceStartup)).languageColumn;
     if (column < 1 || column > 5)
         return;
     if (translator.load(QStringLiteral("qtbase_") + QLatin1String(kLanguages[column - 1]),

@@ -44,7 +44,7 @@ bool SimulatorCableFinder::Start() {
     return true;
 }
 
-bool SimulatorCableFinder::Find(DeviceState& device) {
+bool SimulatorCableFinder::Find(CablePort& device) {
     failure_.clear();
     if (path_.isEmpty() && !Start()) {
         failure_ = texts_.GetText(Txt::SimulatorNotStarted).arg(program_, failure_);

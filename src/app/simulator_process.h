@@ -21,7 +21,7 @@ public:
     }
     ~SimulatorCableFinder() override;
 
-    bool Find(DeviceState& device) override;
+    bool Find(CablePort& device) override;
     QString Failure() const override { return failure_; }
 
 private:

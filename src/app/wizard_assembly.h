@@ -10,7 +10,7 @@
 
 #include "app/command_line.h"
 #include "app/simulator_process.h"
-#include "link/comm_module.h"
+#include "link/device_link.h"
 #include "link/port_system.h"
 #include "link/qt_event_pump.h"
 #include "link/serial_port.h"
@@ -26,8 +26,8 @@
 #include "support/run_log.h"
 #include "support/text_database.h"
 #include "wizard/cable_check.h"
+#include "wizard/run_wiring.h"
 #include "wizard/stage_machine.h"
-#include "wizard/wizard_device.h"
 
 inline StartupOptions StartupOptionsFrom(const CommandLine& cl, const RunLog& log) {
     StartupOptions o;
@@ -67,20 +67,18 @@ struct WizardAssembly {
           pump(clock),
           port(&pump),
           tracer(cl.Trace ? std::make_unique<TracingPort>(port, runLog) : nullptr),
-          comm(session.link, session.UpdateAborted, session.EnterDeepSleep, session.device.DeviceIdText,
-               tracer ? static_cast<Port&>(*tracer) : port, clock, pump),
-          tasks(view, clock),
-          context{session, comm, tasks, texts, view, clock, pump, priority, {}},
+          run(view, tracer ? static_cast<Port&>(*tracer) : port, clock, pump, priority),
+          session(run.session),
+          texts(run.texts),
           finder(CableFinderFor(cl, session, texts)),
           opener(port),
-          cable(session.device, *finder, opener, portSystem, view, texts, cl.Port),
-          device(context, &cable),
-          machine(session, view, tasks, texts, device, priority, StartupOptionsFrom(cl, runLog)),
+          cable(session.cable, *finder, opener, portSystem, view, texts, cl.Port),
+          machine(session, view, run.tasks, texts, run.device, priority, StartupOptionsFrom(cl, runLog)),
           portFoundBy(!cl.Port.isEmpty() ? QStringLiteral("named by --port")
                       : cl.Simulate      ? QStringLiteral("the simulated DC (kav-dc-sim)")
                                          : QStringLiteral("found by searching for the interface cable")) {
-        context.ResetStage = [this] { machine.ResetStage(); };
-        device.OnRelease = [this] { port.Close(); };
+        run.device.UseCable(&cable);
+        run.device.OnRelease = [this] { port.Close(); };
         port.OnOpened = [this](const LowLatency& latency) {
             log.Write(latency.Summary());
             if (OnPortLatency)
@@ -98,16 +96,16 @@ struct WizardAssembly {
                                              : QStringLiteral("not loaded");
         log.Write(QStringLiteral("firmware file: %1 (%2 bytes): %3, model %4, version %5, sub-version %6, "
                                  "%7 + %8 blocks")
-                      .arg(QDir::toNativeSeparators(session.wizard.FirmwareFilePath))
-                      .arg(QFileInfo(session.wizard.FirmwareFilePath).size())
+                      .arg(QDir::toNativeSeparators(machine.FirmwareFilePath()))
+                      .arg(QFileInfo(machine.FirmwareFilePath()).size())
                       .arg(kind, fw.FwrModelName, fw.FwrVersion)
                       .arg(fw.FwrSubVersion)
                       .arg(fw.CodeBlockCount)
                       .arg(fw.Code2BlockCount) +
                   (fw.Demo ? QStringLiteral(", the demo firmware") : QString()));
-        log.Write(session.device.InterfacePortName.isEmpty()
+        log.Write(session.cable.InterfacePortName.isEmpty()
                       ? QStringLiteral("port: none")
-                      : QStringLiteral("port: %1, %2").arg(session.device.InterfacePortName, portFoundBy));
+                      : QStringLiteral("port: %1, %2").arg(session.cable.InterfacePortName, portFoundBy));
         log.Flush();
         return ok;
     }
@@ -122,21 +120,18 @@ struct WizardAssembly {
 
     RunLog& log;
     LoggedView view;
-    Session session;
     SystemClock clock;
     QtEventPump pump;
     SerialPort port;
     std::unique_ptr<TracingPort> tracer;
-    CommModule comm;
-    TaskList tasks;
-    TextDatabase texts;
     OsPriorityControl priority;
-    UpdateContext context;
+    RunWiring run;
+    Session& session;
+    TextDatabase& texts;
     std::unique_ptr<CableFinder> finder;
     SerialPortOpener opener;
     LinuxPortSystem portSystem;
     CableCheck cable;
-    WizardDevice device;
     StageMachine machine;
     QString portFoundBy;
     std::function<void(const QString&)> OnPortLatency;  // what the driver granted against reply latency

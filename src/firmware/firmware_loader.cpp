@@ -41,7 +41,6 @@ void Commit(const fwr::Decoded& d, FirmwareImage& fw) {
     fw.CodeChecksum = d.codeChecksum;
     fw.Code2Checksum = d.code2Checksum;
     fw.Code2Parameter = d.code2Parameter;
-    fw.Code2Sum = fw.CodeAndCode2 ? d.code2Sum : 0;
     fw.CodeBlocks = d.codeBlocks;
     fw.Code2Blocks = d.code2Blocks;
     fw.FwrVersion = FromAnsi(d.header.version);
@@ -55,20 +54,16 @@ void Commit(const fwr::Decoded& d, FirmwareImage& fw) {
 
 }  // namespace
 
-bool GetCode(Session& session, TaskList& tasks, const TextDatabase& texts, WizardView& view,
-             const std::function<void()>& ResetStage, const QString& deviceVersions) {
-    FirmwareImage& fw = session.firmware;
+bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, const TextDatabase& texts,
+                      WizardView& view, const QString& deviceVersions) {
     fw.CodeOnly = fw.Code2Only = fw.CodeAndCode2 = false;
     fw.CodeBlockCount = fw.Code2BlockCount = 0;
     fw.Demo = false;
     tasks.InsertTaskList(IconStarted, texts.GetText(Txt::ReadingFirmwareFile), QStringLiteral("..."));
 
-    const QString& path = session.wizard.FirmwareFilePath;
     if (!FileExists(path)) {
         view.ShowStartupError(texts.GetText(Txt::FirmwareFileMissing).arg(QDir::toNativeSeparators(path)),
                               texts.GetText(Txt::Error));
-        session.UpdateAborted = true;
-        ResetStage();
         return false;
     }
 
@@ -90,8 +85,7 @@ bool GetCode(Session& session, TaskList& tasks, const TextDatabase& texts, Wizar
         loadFailed = !decoded.Ok();
     }
     // An empty model name or identifier does not stop the load; it is reported below with its code.
-    if (decoded.emptyStringCode != 0)
-        session.UpdateAborted = true;
+    bool rejected = decoded.emptyStringCode != 0;
 
     const QStringList fields = deviceVersions.split(u'|');
     QString minDeviceVersion;
@@ -102,14 +96,10 @@ bool GetCode(Session& session, TaskList& tasks, const TextDatabase& texts, Wizar
         minDeviceVersion = fields[4].left(2);
         versionSuffix = SuffixValue(fields[4]);
     }
-    if (loadFailed)
-        session.UpdateAborted = true;
-
-    if (session.UpdateAborted)
-        ResetStage();
+    rejected = rejected || loadFailed;
     tasks.SetTaskStatus(texts.GetText(Txt::Done));
     tasks.InsertTaskList(IconStarted, texts.GetText(Txt::CheckingFirmwareFile), QStringLiteral("..."));
-    if (session.UpdateAborted) {
+    if (rejected) {
         const QString code =
             decoded.emptyStringCode != 0 ? QString::number(decoded.emptyStringCode) : QString();
         view.ShowMessageBox(texts.GetText(Txt::FirmwareFileError) + u' ' + code + u'!',
@@ -133,9 +123,5 @@ bool GetCode(Session& session, TaskList& tasks, const TextDatabase& texts, Wizar
     if (!fw.CodeOnly || (fw.FwrSubVersion >= 1 && fw.FwrSubVersion <= 99))
         version += u'.' + QString::number(fw.FwrSubVersion).rightJustified(2, u'0');
     tasks.InsertTaskList(IconInformation, version, QString());
-
-    const auto bufferSize = static_cast<std::size_t>(fw.FwrMemorySize) * 136 + 2;
-    session.link.ReceiveBuffer.assign(bufferSize, 0);
-    session.link.ReadBuffer.assign(bufferSize, 0);
     return true;
 }

@@ -10,21 +10,20 @@ namespace {
 // Close stopped the link: the step fails, saying why.
 void Stopped(UpdateContext& c) {
     c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
-    c.session.UpdateAborted = true;
-    c.ResetStage();
+    c.NormalPriority();
 }
 
 }  // namespace
 
-void WaitForReset(UpdateContext& c, double seconds) {
+bool WaitForReset(UpdateContext& c, double seconds) {
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::WaitingForRestart), QStringLiteral("..."));
     const double start = c.clock.Now();
     int shown = -1;
     while (c.clock.Now() - start <= seconds) {
-        if (c.comm.Stopped()) {  // Close: the DC is not asked anything more
+        if (c.link.Stopped()) {  // Close: the DC is not asked anything more
             c.tasks.SetTaskStatus(c.Text(Txt::Error));
             Stopped(c);
-            return;
+            return false;
         }
         // Wakes once a second, so the one watching sees the seconds go by.
         const int elapsed = static_cast<int>(c.clock.Now() - start);
@@ -35,45 +34,47 @@ void WaitForReset(UpdateContext& c, double seconds) {
         c.pump.YieldUntil(std::min(start + seconds, start + elapsed + 1.0));
     }
     c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    return true;
 }
 
-bool VerifyNewCode(UpdateContext& c) {
-    Session& s = c.session;
-    const FirmwareImage& fw = s.firmware;
+Verification VerifyNewCode(UpdateContext& c) {
+    const FirmwareImage& fw = c.session.firmware;
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::CheckingNewFirmware), QStringLiteral("..."));
-    if (!c.comm.ReadDeviceId()) {
+    const std::optional<QString> id = c.link.Identify();
+    if (!id) {
         c.tasks.SetTaskStatus(c.Text(Txt::Error));
         c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
-        s.UpdateAborted = true;
-        c.ResetStage();
-        return false;
+        c.NormalPriority();
+        return Verification::Failed;
     }
     c.tasks.SetTaskStatus(c.Text(Txt::Done));
-    if (!CheckDeviceId(s.device.DeviceIdText, fw.FwrModelId, s.device.DeviceVersion)) {
+    const std::optional<QString> version = FirmwareVersionOf(*id, fw.FwrModelId);
+    if (!version) {
         c.tasks.InsertTaskList(IconFailure, c.Text(Txt::DcNotRecognised), QString());
-        c.comm.SetDeepSleep();
-        // Whatever Deep Sleep did, this is not the DC whose profile was saved: nothing is written back to it.
-        s.UpdateAborted = true;
-        c.ResetStage();
-        return false;
+        // Whatever leaving Deep Sleep did, this is not the DC whose profile was saved: nothing is written
+        // back to it.
+        c.link.LeaveDeepSleep();
+        c.NormalPriority();
+        return Verification::Failed;
     }
     bool confirmed = false;
     if (fw.CodeOnly) {
-        confirmed = !VersionOlder(s.device.DeviceVersion, fw.FwrVersion);
+        confirmed = !VersionOlder(*version, fw.FwrVersion);
     } else {
-        s.device.DeviceSubVersion = c.comm.ReadDeviceStatus();
-        if (c.comm.Stopped()) {  // no sub-version came: nothing is confirmed
+        const std::uint8_t subVersion = c.link.ReadStatus().value_or(0);
+        if (c.link.Stopped()) {  // no sub-version came: nothing is confirmed
             Stopped(c);
-            return false;
+            return Verification::Failed;
         }
-        const bool subVersionReached = s.device.DeviceSubVersion >= fw.FwrSubVersion;
-        confirmed = fw.Code2Only ? subVersionReached
-                                 : !VersionOlder(s.device.DeviceVersion, fw.FwrVersion) && subVersionReached;
+        const bool subVersionReached = subVersion >= fw.FwrSubVersion;
+        confirmed =
+            fw.Code2Only ? subVersionReached : !VersionOlder(*version, fw.FwrVersion) && subVersionReached;
     }
     if (confirmed)
         c.tasks.InsertTaskList(IconInformation, c.Text(Txt::VersionConfirmed), QString());
-    if (!s.profile.ProfileBackupActive)
-        c.SetDeviceClockNow();
-    c.ResetStage();
-    return confirmed;
+    const bool clockTaken = c.session.profile.ProfileBackupActive || c.SetDeviceClockNow();
+    c.NormalPriority();
+    if (!clockTaken)
+        return Verification::Failed;
+    return confirmed ? Verification::Confirmed : Verification::NotConfirmed;
 }

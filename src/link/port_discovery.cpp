@@ -42,7 +42,7 @@ bool NameBefore(const QString& a, const QString& b) {
 
 }  // namespace
 
-bool FindInterfacePort(DeviceState& device, Registry& registry, const QString& windowsFamily) {
+bool FindInterfacePort(CablePort& device, Registry& registry, const QString& windowsFamily) {
     device.InterfacePortNumber = 0;
     device.InterfacePortName.clear();
 
@@ -70,7 +70,7 @@ bool FindInterfacePort(DeviceState& device, Registry& registry, const QString& w
     return device.InterfacePortNumber != 0;
 }
 
-bool FindInterfacePort(DeviceState& device, std::span<const SerialPortRecord> ports) {
+bool FindInterfacePort(CablePort& device, std::span<const SerialPortRecord> ports) {
     device.InterfacePortNumber = 0;
     device.InterfacePortName.clear();
     const SerialPortRecord* best = nullptr;
@@ -96,7 +96,7 @@ std::vector<SerialPortRecord> AvailableSerialPorts() {
     return ports;
 }
 
-bool FindInterfacePort(DeviceState& device) {
+bool FindInterfacePort(CablePort& device) {
 #ifdef Q_OS_WIN
     WinRegistry registry;
     return FindInterfacePort(device, registry, GetWindowsVersion());

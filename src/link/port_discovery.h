@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "link/device_state.h"
+#include "link/cable_port.h"
 #include "support/registry.h"
 
 // The interface cable's USB-to-serial chip.
@@ -28,15 +28,15 @@ struct SerialPortRecord {
 
 // Windows: the COM port number from the registry, without probing any port. True when a number 1..255 was
 // found: InterfacePortNumber is that number and InterfacePortName "COMn". Otherwise 0 and empty.
-bool FindInterfacePort(DeviceState& device, Registry& registry, const QString& windowsFamily);
+bool FindInterfacePort(CablePort& device, Registry& registry, const QString& windowsFamily);
 
 // Elsewhere: the cable's port among the listed ones, by its USB ids; of several, the lowest name. True when
 // one was found: InterfacePortName is its device path. InterfacePortNumber stays 0, as these systems have no
 // port numbers; the name alone identifies the port.
-bool FindInterfacePort(DeviceState& device, std::span<const SerialPortRecord> ports);
+bool FindInterfacePort(CablePort& device, std::span<const SerialPortRecord> ports);
 
 // The serial ports the system knows now.
 std::vector<SerialPortRecord> AvailableSerialPorts();
 
 // The platform's own way: the registry on Windows, the USB ids elsewhere.
-bool FindInterfacePort(DeviceState& device);
+bool FindInterfacePort(CablePort& device);

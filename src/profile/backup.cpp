@@ -15,20 +15,9 @@ int Bcd(std::uint8_t b) {
     return (b >> 4) * 10 + (b & 15);
 }
 
-// Reads block 0; true when it came. UpdateAborted keeps any earlier failure as well.
-bool ReadBlockZero(UpdateContext& c) {
-    bool& aborted = c.session.UpdateAborted;
-    const bool before = aborted;
-    aborted = false;
-    c.comm.ReadBlocks(0, 0);
-    const bool failed = aborted;
-    aborted = before || failed;
-    return !failed;
-}
-
-// The serial number block 0 holds in BCD at bytes 10..12 (receive positions 11..13).
-qint64 SerialNumberOf(const std::vector<std::uint8_t>& rb) {
-    return qint64(Bcd(rb[11])) * 10000 + Bcd(rb[12]) * 100 + Bcd(rb[13]);
+// The serial number block 0 holds in BCD at bytes 10..12.
+qint64 SerialNumberOf(const DeviceLink::Block& zero) {
+    return qint64(Bcd(zero[10])) * 10000 + Bcd(zero[11]) * 100 + Bcd(zero[12]);
 }
 
 void TakeSerialDigits(ProfileState& p, const QString& serial) {
@@ -52,17 +41,16 @@ void ReportDamaged(UpdateContext& c, const QString& why, QString* damage) {
 // each read discards what came before it.
 bool SecondReadingAgrees(UpdateContext& c, const ProfileRange& range) {
     const ProfileState& p = c.session.profile;
-    const std::vector<std::uint8_t>& rb = c.session.link.ReceiveBuffer;
-    c.comm.Settle(kReadBackSettleSeconds);
-    if (!ReadBlockZero(c) ||
-        !std::equal(p.ProfileHeader.begin(), p.ProfileHeader.begin() + 16, rb.begin() + 65) ||
-        SerialNumberOf(rb) != p.DeviceSerialNumber)
+    c.link.Settle(kReadBackSettleSeconds);
+    const auto zero = c.link.ReadBlock(0);
+    if (!zero || !std::equal(p.ProfileHeader.begin(), p.ProfileHeader.begin() + 16, zero->begin() + 64) ||
+        SerialNumberOf(*zero) != p.DeviceSerialNumber)
         return false;
     int unit = range.FirstUnit();
     for (int j = 1; j <= range.blockCount; ++j, unit += 8) {
-        c.comm.ReadBlocks(unit, unit);
+        const auto block = c.link.ReadBlock(unit);
         const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
-        if (c.session.UpdateAborted || !std::equal(row.begin() + 1, row.begin() + 129, rb.begin() + 1))
+        if (!block || !std::equal(row.begin() + 1, row.begin() + 129, block->begin()))
             return false;
     }
     return true;
@@ -70,13 +58,14 @@ bool SecondReadingAgrees(UpdateContext& c, const ProfileRange& range) {
 
 }  // namespace
 
-BackupLookup GetBackupProfile(UpdateContext& c, QString* damage) {
+namespace {
+
+BackupLookup LookUpBackup(UpdateContext& c, const std::optional<DeviceLink::Block>& zero, QString* damage) {
     ProfileState& p = c.session.profile;
-    const std::vector<std::uint8_t>& rb = c.session.link.ReceiveBuffer;
-    if (!ReadBlockZero(c))
+    if (!zero)
         return BackupLookup::ReadFailed;
     p.SerialDigits.fill(0);
-    p.DeviceSerialNumber = SerialNumberOf(rb);
+    p.DeviceSerialNumber = SerialNumberOf(*zero);
     const QString serial = QString::number(p.DeviceSerialNumber).rightJustified(6, QLatin1Char('0'));
     p.BackupFilePath =
         BackupFileName(c.session.BackupFolder(), c.session.firmware.FwrModelNumber, p.DeviceSerialNumber);
@@ -127,48 +116,52 @@ BackupLookup GetBackupProfile(UpdateContext& c, QString* damage) {
     return BackupLookup::Usable;
 }
 
-void BackupProfile(UpdateContext& c) {
+}  // namespace
+
+BackupLookup GetBackupProfile(UpdateContext& c, QString* damage) {
+    return LookUpBackup(c, c.link.ReadBlock(0), damage);
+}
+
+bool BackupProfile(UpdateContext& c) {
     Session& s = c.session;
     ProfileState& p = s.profile;
+    bool failed = false;
     const auto finish = [&] {
-        if (s.UpdateAborted) {
+        if (failed) {
             c.tasks.SetTaskStatus(c.Text(Txt::Error));
             c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::BackupFailed), QString());
-            c.ResetStage();
+            c.NormalPriority();
         } else {
             c.tasks.SetTaskStatus(c.Text(Txt::Done));
         }
+        return !failed;
     };
-
-    switch (GetBackupProfile(c)) {
+    const auto zero = c.link.ReadBlock(0);
+    switch (LookUpBackup(c, zero, nullptr)) {
         case BackupLookup::Usable:  // the backup of an earlier, interrupted update stays in force
-            finish();
-            return;
+            return finish();
         case BackupLookup::ReadFailed:
         case BackupLookup::Damaged:  // never overwrite what may be the only copy of a profile
-            s.UpdateAborted = true;
-            finish();
-            return;
+            failed = true;
+            return finish();
         case BackupLookup::NotUsable:
             break;
     }
-
-    const std::vector<std::uint8_t>& rb = s.link.ReceiveBuffer;
-    std::copy(rb.begin() + 65, rb.begin() + 81, p.ProfileHeader.begin());
-    p.ProfileHeader[16] = std::uint8_t(std::accumulate(rb.begin() + 65, rb.begin() + 81, 0) % 256);
+    const DeviceLink::Block& header = *zero;
+    std::copy(header.begin() + 64, header.begin() + 80, p.ProfileHeader.begin());
+    p.ProfileHeader[16] = std::uint8_t(std::accumulate(header.begin() + 64, header.begin() + 80, 0) % 256);
     const int memory = s.firmware.FwrMemorySize;
-    p.ProfileStart = DecodeProfilePointer(rb[73], rb[74], memory);
-    p.ProfileEnd = DecodeProfilePointer(rb[75], rb[76], memory);
+    p.ProfileStart = DecodeProfilePointer(header[72], header[73], memory);
+    p.ProfileEnd = DecodeProfilePointer(header[74], header[75], memory);
     if (p.ProfileEnd == p.ProfileStart) {
         p.ProfileBackupActive = false;
-        return;
+        return true;
     }
     p.ProfileBackupActive = true;
     const ProfileRange range = NormaliseProfileRange(p.ProfileStart, p.ProfileEnd, memory);
     if (range.blockCount > kMaxProfileBlocks) {  // cannot be held: refuse rather than overrun the table
-        s.UpdateAborted = true;
-        finish();
-        return;
+        failed = true;
+        return finish();
     }
     p.ProfileStart = range.start;
     p.ProfileEnd = range.end;
@@ -178,29 +171,31 @@ void BackupProfile(UpdateContext& c) {
         IconStarted, c.texts.Localised(Txt::BackupTask, QString::fromLatin1(kBackupTaskText)), QString());
     int unit = range.FirstUnit();
     for (int j = 1; j <= range.blockCount; ++j) {
-        c.comm.WhileWaiting([&c, j, count = range.blockCount] { c.tasks.SetTaskProgress(j, count); });
+        c.link.WhileWaiting([&c, j, count = range.blockCount] { c.tasks.SetTaskProgress(j, count); });
         auto& row = p.ProfileBlocks[std::size_t(j - 1)];
         row[0] = std::int16_t(unit - kRingStart);
-        c.comm.ReadBlocks(unit, unit);
+        const auto block = c.link.ReadBlock(unit);
+        if (!block) {
+            failed = true;
+            break;
+        }
         int sum = 0;
         for (int k = 1; k <= 128; ++k) {
-            row[std::size_t(k)] = rb[std::size_t(k)];
-            sum += rb[std::size_t(k)];
+            row[std::size_t(k)] = (*block)[std::size_t(k - 1)];
+            sum += row[std::size_t(k)];
         }
         row[129] = std::int16_t(sum % 256);
         unit += 8;
-        if (s.UpdateAborted)
-            break;
     }
     // A late reply may have put every later read one behind its request, and the file would hold the wrong
     // blocks.
-    if (!s.UpdateAborted && c.comm.MayBeBehind() && !SecondReadingAgrees(c, range))
-        s.UpdateAborted = true;
+    if (!failed && c.link.MayBeBehind() && !SecondReadingAgrees(c, range))
+        failed = true;
     QString writeError;
-    if (!s.UpdateAborted) {
+    if (!failed) {
         p.BackupFilePath = BackupFileName(s.BackupFolder(), s.firmware.FwrModelNumber, p.DeviceSerialNumber);
         if (!WriteBackupFile(p.BackupFilePath, p, &writeError)) {
-            s.UpdateAborted = true;
+            failed = true;
             if (writeError.isEmpty())
                 writeError = QStringLiteral("?");
         } else {
@@ -217,4 +212,5 @@ void BackupProfile(UpdateContext& c) {
                 .arg(QDir::toNativeSeparators(s.BackupFolder()), QString::number(kBackupFileSize)),
             QString());
     }
+    return !failed;
 }

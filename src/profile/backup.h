@@ -15,9 +15,9 @@ enum class BackupLookup {
 BackupLookup GetBackupProfile(UpdateContext& c, QString* damage = nullptr);
 
 // Reads the DC's profile into the tables and the backup file, unless a usable backup of this DC is already
-// there. UpdateAborted reports a failed backup. When the replies may have fallen one behind their requests
+// there. False: the backup failed. When the replies may have fallen one behind their requests
 // (something was sent again, and the line has not settled since), block 0 and the profile are read a second
 // time once it has, and only a second reading that agrees makes a backup.
-void BackupProfile(UpdateContext& c);
+bool BackupProfile(UpdateContext& c);
 
 inline constexpr const char* kBackupTaskText = "Backup dive computer profile";

@@ -41,8 +41,6 @@ void NameWaitingBackups(UpdateContext& c, bool afterRecovery) {
 
 void ProfileRecovering(UpdateContext& c) {
     Session& s = c.session;
-    // The last command must take the DC out of Deep Sleep, however the wizard got here.
-    s.EnterDeepSleep = false;
     const QString title = c.Text(Txt::ProfileRecovery);
     switch (c.view.ShowMessageBox(c.Text(Txt::RecoveryQuestion), title, MbYesNoWarning)) {
         case IdYes:
@@ -54,10 +52,10 @@ void ProfileRecovering(UpdateContext& c) {
             KeepBackup(c);
             return;
     }
-    while (!s.wizard.ProfileRestored) {
+    while (!s.profile.Restored) {
         const int answer = c.view.ShowMessageBox(RecoveryInstructions(c.texts), title, MbOkCancelInformation);
         if (answer == IdCancel) {  // "Click Cancel to give up"
-            s.wizard.ProfileRestored = true;
+            s.profile.Restored = true;
             QFile::remove(s.profile.BackupFilePath);
             break;
         }
@@ -66,8 +64,8 @@ void ProfileRecovering(UpdateContext& c) {
             break;
         }
         c.priority.SetProcessPriority(0, 0, PriorityHigh);
-        s.wizard.ProfileRestored = false;
-        if (!c.comm.ReadDeviceId()) {
+        s.profile.Restored = false;
+        if (!c.link.Identify()) {
             c.priority.SetProcessPriority(0, 0, PriorityNormal);
             continue;
         }
@@ -81,15 +79,20 @@ void ProfileRecovering(UpdateContext& c) {
                 break;
             case BackupLookup::Damaged:  // nothing to restore from; the file stays for a closer look
                 c.view.ShowMessageBox(damage, title, MbOkExclamation);  // the task list may be hidden
-                s.wizard.ProfileRestored = true;
+                s.profile.Restored = true;
                 break;
             case BackupLookup::NotUsable:
                 // The file named now is the connected DC's: another DC's backup stays untouched.
-                s.wizard.ProfileRestored = true;
+                s.profile.Restored = true;
                 QFile::remove(s.profile.BackupFilePath);
                 break;
         }
     }
+    // The last command takes the DC out of Deep Sleep, however the wizard got here.
     c.SetDeviceClockNow();
-    c.comm.SetDeepSleep();
+    c.link.LeaveDeepSleep();
+}
+
+void ForgetVanishedBackup(ProfileState& p) {
+    p.Restored = p.Restored || !FileExists(p.BackupFilePath);
 }

@@ -15,3 +15,6 @@ void NameWaitingBackups(UpdateContext& c, bool afterRecovery);
 
 // The reconnect instructions of the recovery box: six numbered steps, lines ended by "\r\n".
 QString RecoveryInstructions(const TextDatabase& texts);
+
+// Before an attempt: a backup whose file is gone no longer waits for the recovery.
+void ForgetVanishedBackup(ProfileState& p);

@@ -16,18 +16,18 @@ bool RetriedRecordWise(int storedAddress) {
 // failing: the block whose write failed. unsure: the first block written while something sent again, here or
 // before, was not settled: a late acknowledgement of it may have passed for this block's or a later one's.
 void WriteBlocks(UpdateContext& c, int& failing, int& unsure) {
-    ProfileState& p = c.session.profile;
+    const ProfileState& p = c.session.profile;
     const int count = p.ProfileBlockCount;
-    auto& buffer = c.session.link.BlockBuffer;
     for (int j = 1; j <= count; ++j) {
-        c.comm.WhileWaiting([&c, j, count] { c.tasks.SetTaskProgress(j, count); });
+        c.link.WhileWaiting([&c, j, count] { c.tasks.SetTaskProgress(j, count); });
         const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
+        DeviceLink::BlockFrame data;
         for (int i = 1; i <= 129; ++i)
-            buffer[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
-        c.comm.WriteBlock(row[0], CommModule::kWriteBlock);
-        if (unsure == 0 && c.comm.MayBeBehind())
+            data[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
+        const bool written = c.link.WriteBlock(row[0], dc::WriteBlock, data);
+        if (unsure == 0 && c.link.MayBeBehind())
             unsure = j;
-        if (c.session.UpdateAborted) {
+        if (!written) {
             failing = j;
             return;
         }
@@ -36,20 +36,21 @@ void WriteBlocks(UpdateContext& c, int& failing, int& unsure) {
 
 // False when any record was not taken: its address was refused or never acknowledged, so it was skipped.
 bool WriteRecords(UpdateContext& c, int from) {
-    ProfileState& p = c.session.profile;
+    const ProfileState& p = c.session.profile;
     const int count = p.ProfileBlockCount;
-    auto& buffer = c.session.link.BlockBuffer;
     bool allTaken = true;
     for (int v = from; v <= count; ++v) {
         c.tasks.SetTaskProgress(v, count);
         const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
         int address = row[0];
+        DeviceLink::RecordFrame record;
         for (int g = 1; g <= 129; ++g) {
             const int n = (g - 1) % 16;
-            buffer[std::size_t(n)] = std::uint8_t(row[std::size_t(g)]);
+            record[std::size_t(n)] = std::uint8_t(row[std::size_t(g)]);
             if (n == 15) {
-                buffer[16] = std::uint8_t(std::accumulate(buffer.begin(), buffer.begin() + 16, 0) % 256);
-                if (!c.comm.WriteRecord(address))  // a skipped record does not stop the others
+                record[16] = std::uint8_t(std::accumulate(record.begin(), record.begin() + 16, 0) % 256);
+                // a skipped record does not stop the others
+                if (c.link.WriteRecord(address, record) != DeviceLink::RecordWrite::Taken)
                     allTaken = false;
                 ++address;
             }
@@ -60,78 +61,72 @@ bool WriteRecords(UpdateContext& c, int from) {
 
 // Reads the blocks from `from` on back at their own units. Records name the block's stored address, which a
 // DC may read as the block's own unit or 256 units lower, and a block written after a late acknowledgement
-// may not have been taken: only reading it back shows that it is in place. A failed read or any difference
-// sets UpdateAborted.
-void ReadBackBlocks(UpdateContext& c, int from) {
-    Session& s = c.session;
-    const ProfileState& p = s.profile;
-    const std::vector<std::uint8_t>& rb = s.link.ReceiveBuffer;
+// may not have been taken: only reading it back shows that it is in place. False: a read failed or differed.
+bool ReadBackBlocks(UpdateContext& c, int from) {
+    const ProfileState& p = c.session.profile;
     // A late reply may have put every later reply one behind its command.
-    c.comm.Settle(kReadBackSettleSeconds);
+    c.link.Settle(kReadBackSettleSeconds);
     for (int v = from; v <= p.ProfileBlockCount; ++v) {
         const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
-        const int unit = row[0] + kRingStart;
-        c.comm.ReadBlocks(unit, unit);
-        bool same = !s.UpdateAborted;
-        for (int k = 1; same && k <= 128; ++k)
-            same = rb[std::size_t(k)] == row[std::size_t(k)];
-        if (!same) {
-            s.UpdateAborted = true;
-            return;
-        }
+        const auto block = c.link.ReadBlock(row[0] + kRingStart);
+        if (!block || !std::equal(block->begin(), block->end(), row.begin() + 1,
+                                  [](std::uint8_t byte, std::int16_t cell) { return byte == cell; }))
+            return false;
     }
+    return true;
 }
 
 void Failed(UpdateContext& c, Txt why) {
-    c.session.wizard.ProfileRestored = false;
+    c.session.profile.Restored = false;
     c.tasks.SetTaskStatus(c.Text(Txt::Error));
     c.tasks.InsertTaskList(IconFailure, c.FailureText(why), QString());
-    c.ResetStage();
+    c.NormalPriority();
+}
+
+// Writes the header record, then reads block 0 back: true when it holds the header.
+bool HeaderConfirmed(UpdateContext& c, bool& allAnswered) {
+    const ProfileState& p = c.session.profile;
+    DeviceLink::RecordFrame header;
+    std::copy(p.ProfileHeader.begin(), p.ProfileHeader.end(), header.begin());
+    if (c.link.WriteRecord(4, header) == DeviceLink::RecordWrite::Failed)
+        allAnswered = false;
+    c.link.WaitSeconds(2.0);
+    // Judge the header by a read that came, never by what an earlier read left behind.
+    const auto zero = c.link.ReadBlock(0);
+    if (!zero)
+        allAnswered = false;
+    c.link.WaitSeconds(1.0);
+    return zero && std::equal(p.ProfileHeader.begin(), p.ProfileHeader.begin() + 16, zero->begin() + 64);
 }
 
 }  // namespace
 
-void RestoreProfile(UpdateContext& c) {
-    Session& s = c.session;
-    ProfileState& p = s.profile;
+RestoreResult RestoreProfile(UpdateContext& c) {
+    ProfileState& p = c.session.profile;
+    RestoreResult result;
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::RestoringProfile), QString());
-    s.UpdateAborted = false;
-
     int failing = 0, unsure = 0;
     WriteBlocks(c, failing, unsure);
-    if (failing > 0 && RetriedRecordWise(p.ProfileBlocks[std::size_t(failing - 1)][0]) && !c.comm.Stopped()) {
-        s.UpdateAborted = false;
-        if (!WriteRecords(c, failing))
-            s.UpdateAborted = true;
+    bool written = failing == 0;
+    if (failing > 0 && RetriedRecordWise(p.ProfileBlocks[std::size_t(failing - 1)][0]) && !c.link.Stopped()) {
+        written = WriteRecords(c, failing);
         unsure = unsure > 0 ? std::min(unsure, failing) : failing;
     }
-    if (!s.UpdateAborted && unsure > 0)
-        ReadBackBlocks(c, unsure);  // before the header: a header confirms nothing of them
-
-    if (s.UpdateAborted) {
+    if (written && unsure > 0)
+        written = ReadBackBlocks(c, unsure);  // before the header: a header confirms nothing of them
+    if (!written) {
+        result.allAnswered = false;
         Failed(c, Txt::WriteFailed);
-        c.comm.Settle(CommModule::kSettleSeconds);  // before the clock
+        c.link.Settle(DeviceLink::kSettleSeconds);  // before the clock
+    } else if (!HeaderConfirmed(c, result.allAnswered)) {
+        Failed(c, Txt::RestoreNotConfirmed);
     } else {
-        std::copy(p.ProfileHeader.begin(), p.ProfileHeader.end(), s.link.BlockBuffer.begin());
-        c.comm.WriteRecord(4);
-        c.comm.WaitSeconds(2.0);
-        // Judge the header by a read that came, never by what an earlier read left in the buffer.
-        const bool before = s.UpdateAborted;
-        s.UpdateAborted = false;
-        c.comm.ReadBlocks(0, 0);
-        const bool readFailed = s.UpdateAborted;
-        s.UpdateAborted = before || readFailed;
-        c.comm.WaitSeconds(1.0);
-        bool same = !readFailed;
-        for (int k = 0; same && k < 16; ++k)
-            same = p.ProfileHeader[std::size_t(k)] == s.link.ReceiveBuffer[std::size_t(65 + k)];
-        if (!same) {
-            Failed(c, Txt::RestoreNotConfirmed);
-        } else {
-            c.tasks.SetTaskStatus(c.Text(Txt::Done));
-            s.wizard.ProfileRestored = true;
-            QFile::remove(p.BackupFilePath);  // already gone is no failure
-        }
+        result.confirmed = true;
+        c.tasks.SetTaskStatus(c.Text(Txt::Done));
+        p.Restored = true;
+        QFile::remove(p.BackupFilePath);  // already gone is no failure
     }
-    c.SetDeviceClockNow();
+    if (!c.SetDeviceClockNow())
+        result.allAnswered = false;
+    return result;
 }

@@ -20,7 +20,6 @@ struct FirmwareImage {
     std::int32_t CodeChecksum = 0;
     std::int32_t Code2Checksum = 0;
     std::int32_t Code2Parameter = 0;
-    std::int32_t Code2Sum = 0;
     QString FwrVersion;
     std::uint8_t FwrSubVersion = 0;
     QString FwrModelName;

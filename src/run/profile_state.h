@@ -20,4 +20,7 @@ struct ProfileState {
     QString BackupFilePath;
     bool ProfileBackupActive = false;
     QStringList BackupFilesOfThisRun;  // written or loaded as usable: at Close, each one left is named
+    // False while the backup at BackupFilePath waits for the recovery at Close: only a confirmed restore or
+    // the user's giving it up sets it again.
+    bool Restored = true;
 };

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <functional>
-
-#include "link/comm_module.h"
+#include "link/device_link.h"
 #include "link/event_pump.h"
 #include "run/session.h"
 #include "run/task_list.h"
@@ -11,25 +9,22 @@
 #include "support/process_priority.h"
 #include "support/text_database.h"
 
-// What the update's steps work with: the session's state, the link to the DC, and the wizard's task list,
-// texts and boxes. ResetStage returns the wizard to normal priority with Back enabled.
+// What the update's steps work with: the run's folders, firmware and profile, the link to the DC, and the
+// wizard's task list, texts and boxes.
 struct UpdateContext {
     Session& session;
-    CommModule& comm;
+    DeviceLink& link;
     TaskList& tasks;
     const TextDatabase& texts;
     WizardView& view;
     const Clock& clock;
     EventPump& pump;
     PriorityControl& priority;
-    std::function<void()> ResetStage;
 
     QString Text(Txt id) const { return texts.GetText(id); }
     // A step's own failure text, unless Close stopped the link: then that is why the step failed.
-    QString FailureText(Txt own) const { return Text(comm.Stopped() ? Txt::StoppedByClose : own); }
-    // The clock record's date and time texts for now.
-    void SetDeviceClockNow() {
-        const QDateTime now = clock.LocalNow();
-        comm.SetDeviceClock(ClockDateText(now), ClockTimeText(now), CommModule::kClockValue);
-    }
+    QString FailureText(Txt own) const { return Text(link.Stopped() ? Txt::StoppedByClose : own); }
+    bool SetDeviceClockNow() { return link.SetClock(ClockRecordFor(clock.LocalNow())); }
+    // A step that failed gives the PC back its normal pace at once.
+    void NormalPriority() { priority.SetProcessPriority(0, 0, PriorityNormal); }
 };

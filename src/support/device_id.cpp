@@ -18,17 +18,16 @@ QString HalveBlankPairs(const QString& s) {
 
 }  // namespace
 
-bool CheckDeviceId(QString& s, const QString& FwrModelId, QString& DeviceVersion) {
-    s = HalveBlankPairs(s);
+std::optional<QString> FirmwareVersionOf(const QString& idText, const QString& modelId) {
+    const QString s = HalveBlankPairs(idText);
     const QStringList words = s.split(u' ', Qt::KeepEmptyParts);
     if (words.size() < 3)
-        return false;
-    if (!FwrModelId.isEmpty() && !s.contains(FwrModelId, Qt::CaseInsensitive))
-        return false;
-    if (words.size() == 3) {
-        DeviceVersion = words[1].right(2);
-    } else if (words.size() == 4) {
-        DeviceVersion = words[2].right(2);
-    }
-    return true;
+        return std::nullopt;
+    if (!modelId.isEmpty() && !s.contains(modelId, Qt::CaseInsensitive))
+        return std::nullopt;
+    if (words.size() == 3)
+        return words[1].right(2);
+    if (words.size() == 4)
+        return words[2].right(2);
+    return QString();
 }

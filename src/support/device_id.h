@@ -1,8 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
-// Tests the DC's identification text against the firmware's model id and, when it matches, takes the DC's
-// firmware version from it. `s` is written back with each pair of blanks reduced to one blank, even when the
-// result is false. DeviceVersion changes only on a match with exactly 3 or 4 words.
-bool CheckDeviceId(QString& s, const QString& FwrModelId, QString& DeviceVersion);
+// The DC's firmware version as its identification text names it, when the text is of the firmware's model:
+// nothing when it is not. Each pair of blanks counts as one; the version is the last two characters of word 2
+// of 3 words or of word 3 of 4 words, and empty for any other count.
+std::optional<QString> FirmwareVersionOf(const QString& idText, const QString& modelId);

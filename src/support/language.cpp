@@ -11,10 +11,14 @@ int LanguageColumnForCode(double code) {
     return static_cast<int>(std::trunc(offset / 1000.0)) + 1;
 }
 
-int LanguageColumnFromResource(const QStringList& fields) {
-    if (fields.size() < 4)
-        return 1;
+StartupSettings ParseStartupSettings(const QString& resource) {
+    const QStringList fields = resource.split(QLatin1Char('|'));
+    StartupSettings settings;
+    settings.firmwareFile = fields.value(0);
+    settings.programOnClose = fields.value(2);
     bool ok = false;
-    const double code = fields[3].trimmed().toDouble(&ok);
-    return ok ? LanguageColumnForCode(code) : 1;
+    const double code = fields.value(3).trimmed().toDouble(&ok);
+    if (ok)
+        settings.languageColumn = LanguageColumnForCode(code);
+    return settings;
 }

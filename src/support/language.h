@@ -7,6 +7,11 @@
 // zero, plus 1. So 5000 gives 1, 6000..6999 give 2, 4500 gives 1 and 4000 gives 0 (the id column itself).
 int LanguageColumnForCode(double code);
 
-// From the fields of string resource 201: field 4 holds the code; without it, or when it is not a number,
-// column 1.
-int LanguageColumnFromResource(const QStringList& fields);
+// The start-up string resource, read once: "firmware file | (unused) | program to start at close | language
+// code".
+struct StartupSettings {
+    QString firmwareFile;
+    QString programOnClose;
+    int languageColumn = 1;  // without a code, or when it is not a number, column 1
+};
+StartupSettings ParseStartupSettings(const QString& resource);

@@ -13,92 +13,108 @@ bool SuffixInUse(const FirmwareImage& fw) {
     return fw.VersionSuffix >= 1 && fw.VersionSuffix <= 99;
 }
 
+// One update, from identification to the finish. aborted_: a step failed mid-way, so the DC may be anywhere
+// between two commands and its profile is not written back now.
+class UpdateRoad {
+public:
+    explicit UpdateRoad(UpdateContext& c) : c(c) {}
+    bool Run();
+
+private:
+    bool Refuse(int icon, const QString& text, bool leaveDeepSleep);
+    bool NotAnswering();
+    bool Write();
+    bool Verify();
+    bool Finish(bool failed);
+
+    UpdateContext& c;
+    bool aborted_ = false;
+};
+
 // Ends the update at a step that refused or failed before anything was written.
-bool Refuse(UpdateContext& c, int icon, const QString& text, bool leaveDeepSleep) {
+bool UpdateRoad::Refuse(int icon, const QString& text, bool leaveDeepSleep) {
     c.tasks.InsertTaskList(icon, text, QString());
-    c.session.UpdateAborted = true;
     if (leaveDeepSleep)
-        c.comm.SetDeepSleep();
-    c.ResetStage();
+        c.link.LeaveDeepSleep();
+    c.NormalPriority();
     return false;
 }
 
-bool NotAnswering(UpdateContext& c) {
+bool UpdateRoad::NotAnswering() {
     c.tasks.SetTaskStatus(c.Text(Txt::Error));
     c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
-    c.session.UpdateAborted = true;
-    c.ResetStage();
+    aborted_ = true;
+    c.NormalPriority();
+    return false;
+}
+
+bool UpdateRoad::Verify() {
+    switch (VerifyNewCode(c)) {
+        case Verification::Confirmed:
+            return true;
+        case Verification::NotConfirmed:
+            return false;
+        case Verification::Failed:
+            break;
+    }
+    aborted_ = true;
     return false;
 }
 
 // Upload, restart wait and verification for the file's kind. False when anything failed or the new version
 // was not confirmed.
-bool Write(UpdateContext& c) {
+bool UpdateRoad::Write() {
     const FirmwareImage& fw = c.session.firmware;
-    bool& aborted = c.session.UpdateAborted;
     if (fw.CodeOnly || fw.CodeAndCode2) {
-        UploadCode(c);
-        if (aborted)
+        aborted_ = !UploadCode(c) || !WaitForReset(c, fw.CodeOnly ? kWaitCodeOnly : kWaitBetweenImages);
+        if (aborted_)
             return false;
-        if (fw.CodeOnly) {
-            WaitForReset(c, kWaitCodeOnly);
-            return !aborted && VerifyNewCode(c) && !aborted;
-        }
-        WaitForReset(c, kWaitBetweenImages);
-        if (aborted)
-            return false;
-        if (!c.comm.ReadDeviceId()) {
-            NotAnswering(c);
-            return false;
-        }
+        if (fw.CodeOnly)
+            return Verify();
+        if (!c.link.Identify())
+            return NotAnswering();
     }
-    UploadCode2(c);
-    if (aborted)
-        return false;
-    WaitForReset(c, kWaitCode2);
-    return !aborted && VerifyNewCode(c) && !aborted;
+    aborted_ = !UploadCode2(c) || !WaitForReset(c, kWaitCode2);
+    return !aborted_ && Verify();
 }
 
-}  // namespace
-
-bool UpdateFirmware(UpdateContext& c) {
-    Session& s = c.session;
-    const FirmwareImage& fw = s.firmware;
-    DeviceState& dc = s.device;
-    ProfileState& p = s.profile;
+bool UpdateRoad::Run() {
+    const FirmwareImage& fw = c.session.firmware;
+    ProfileState& p = c.session.profile;
 
     c.priority.SetProcessPriority(0, 0, PriorityRealtime);
     c.tasks.InsertTaskList(IconStarted, c.Text(Txt::IdentifyingDc), QStringLiteral("..."));
-    if (!c.comm.ReadDeviceId())
-        return NotAnswering(c);
+    const std::optional<QString> id = c.link.Identify();
+    if (!id)
+        return NotAnswering();
     c.tasks.SetTaskStatus(c.Text(Txt::Done));
     const QString wrongModel = c.Text(Txt::UpdateOnlyFor) + QLatin1Char(' ') + fw.FwrModelName;
-    if (!CheckDeviceId(dc.DeviceIdText, fw.FwrModelId, dc.DeviceVersion)) {
-        return Refuse(c, IconFailure, wrongModel + QLatin1Char('!'), false);
-    }
+    const std::optional<QString> version = FirmwareVersionOf(*id, fw.FwrModelId);
+    if (!version)
+        return Refuse(IconFailure, wrongModel + QLatin1Char('!'), false);
+    std::uint8_t subVersion = 0;
     if (SuffixInUse(fw)) {
-        dc.DeviceSubVersion = c.comm.ReadDeviceStatus();
-        if (c.comm.Stopped())  // the decision needs the sub-version that the stop may have cut off
-            return Refuse(c, IconFailure, c.Text(Txt::StoppedByClose), true);
+        subVersion = c.link.ReadStatus().value_or(0);
+        if (c.link.Stopped())  // the decision needs the sub-version that the stop may have cut off
+            return Refuse(IconFailure, c.Text(Txt::StoppedByClose), true);
     }
 
     bool current = false;
     if (fw.CodeOnly) {
-        if (VersionOlder(dc.DeviceVersion, fw.MinDeviceVersion)) {
-            return Refuse(c, IconFailure,
+        if (VersionOlder(*version, fw.MinDeviceVersion)) {
+            return Refuse(IconFailure,
                           wrongModel + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
                               QLatin1Char(' ') + fw.MinDeviceVersion + QLatin1Char(' ') +
                               c.Text(Txt::AndLater),
                           true);
         }
-        current = !VersionOlder(dc.DeviceVersion, fw.FwrVersion);
+        current = !VersionOlder(*version, fw.FwrVersion);
     } else if (fw.CodeAndCode2) {
-        current = !VersionOlder(dc.DeviceVersion, fw.FwrVersion) && dc.DeviceSubVersion >= fw.FwrSubVersion;
-    } else if (dc.DeviceSubVersion > fw.FwrSubVersion) {
-        return Refuse(c, IconInformation, c.Text(Txt::AlreadyCurrent), true);
+        current = !VersionOlder(*version, fw.FwrVersion) && subVersion >= fw.FwrSubVersion;
+    } else if (subVersion > fw.FwrSubVersion) {
+        return Refuse(IconInformation, c.Text(Txt::AlreadyCurrent), true);
     }
 
-    bool failed = false;
     if (current) {
         c.tasks.InsertTaskList(IconInformation, c.Text(Txt::AlreadyCurrent), QString());
         // A profile left behind by an earlier, interrupted update of this DC is written back now.
@@ -107,57 +123,64 @@ bool UpdateFirmware(UpdateContext& c) {
             if (earlier == BackupLookup::ReadFailed) {
                 // Without block 0 no one can tell whose profile waits: the user hears of every one that does.
                 c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
-                for (const QString& file : WaitingBackupFiles(s.BackupFolder(), fw.FwrModelNumber))
+                for (const QString& file : WaitingBackupFiles(c.session.BackupFolder(), fw.FwrModelNumber))
                     c.tasks.InsertTaskList(IconInformation, c.Text(Txt::BackupWaits).arg(file), QString());
             }
             p.ProfileBackupActive = false;
-            c.ResetStage();
-            c.comm.SetDeepSleep();
+            c.NormalPriority();
+            c.link.LeaveDeepSleep();
             return false;
         }
-    } else {
-        c.tasks.SetTaskStatus(c.Text(Txt::Done));
-        QString version = fw.FwrModelName + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
-                          QStringLiteral(": ") + dc.DeviceVersion;
-        if (SuffixInUse(fw))
-            version += QLatin1Char('.') + QString::number(dc.DeviceSubVersion).rightJustified(2, '0');
-        c.tasks.InsertTaskList(IconInformation, version, QString());
-
-        bool backupFailed = false;
-        if (p.ProfileBackupActive) {
-            BackupProfile(c);
-            backupFailed = s.UpdateAborted;
-        }
-        // No firmware byte goes to a DC whose profile is not safely on disk; its profile is then untouched.
-        failed = backupFailed || !Write(c);
-        if (backupFailed)
-            p.ProfileBackupActive = false;
+        return Finish(false);
     }
+    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    QString versionRow = fw.FwrModelName + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
+                         QStringLiteral(": ") + *version;
+    if (SuffixInUse(fw))
+        versionRow += QLatin1Char('.') + QString::number(subVersion).rightJustified(2, '0');
+    c.tasks.InsertTaskList(IconInformation, versionRow, QString());
 
-    // Without a backup of its own the update leaves ProfileRestored as it began: True, unless a backup of an
-    // earlier attempt in this run still waits for the recovery at Close.
+    // No firmware byte goes to a DC whose profile is not safely on disk; its profile is then untouched.
+    if (p.ProfileBackupActive && !BackupProfile(c)) {
+        aborted_ = true;
+        p.ProfileBackupActive = false;
+        return Finish(true);
+    }
+    return Finish(!Write());
+}
+
+// The restore, then the clock and leaving Deep Sleep, on every road that reached the DC's profile.
+bool UpdateRoad::Finish(bool failed) {
+    ProfileState& p = c.session.profile;
+    // Without a backup of its own the update leaves the profile's Restored as it began: True, unless a backup
+    // of an earlier attempt in this run still waits for the recovery at Close.
     if (p.ProfileBackupActive) {
-        if (!s.UpdateAborted && !c.comm.Stopped()) {
-            RestoreProfile(c);
+        if (!aborted_ && !c.link.Stopped()) {
+            aborted_ = !RestoreProfile(c).allAnswered;
         } else {
-            if (!s.UpdateAborted)  // Close came as the last step ended: no restore now
+            if (!aborted_)  // Close came as the last step ended: no restore now
                 c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
-            s.wizard.ProfileRestored = false;
+            p.Restored = false;
         }
     }
     // Every road ends here, a profile waiting for the recovery or not: the recovery takes it back on the
     // DC's PC screen. A reply that comes late to a step that gave up must not pass for the clock's.
-    if (failed || s.UpdateAborted || !s.wizard.ProfileRestored)
-        c.comm.Settle(CommModule::kSettleSeconds);
+    if (failed || aborted_ || !p.Restored)
+        c.link.Settle(DeviceLink::kSettleSeconds);
     c.SetDeviceClockNow();
-    c.comm.SetDeepSleep();
-    const bool succeeded = !failed && !s.UpdateAborted && s.wizard.ProfileRestored;
+    const bool succeeded = c.link.LeaveDeepSleep() && !failed && p.Restored;
     if (succeeded) {
         c.tasks.InsertTaskList(IconInformation, c.Text(Txt::UpdateSucceeded), QString());
     } else {
         c.tasks.InsertTaskList(IconFailure, c.Text(Txt::UpdateNotCompleted), QString());
         c.tasks.InsertTaskList(IconInformation, c.Text(Txt::UpdateRetryHint), QString());
     }
-    c.ResetStage();  // normal priority again, on every road
+    c.NormalPriority();  // on every road
     return succeeded;
+}
+
+}  // namespace
+
+bool UpdateFirmware(UpdateContext& c) {
+    return UpdateRoad(c).Run();
 }

@@ -3,7 +3,7 @@
 #include "link/port_discovery.h"
 #include "link/serial_port.h"
 
-bool SystemCableFinder::Find(DeviceState& device) {
+bool SystemCableFinder::Find(CablePort& device) {
     return FindInterfacePort(device);
 }
 

@@ -16,7 +16,7 @@ class SerialPort;
 class CableFinder {
 public:
     virtual ~CableFinder() = default;
-    virtual bool Find(DeviceState& device) = 0;
+    virtual bool Find(CablePort& device) = 0;
     // Why the last search could not even look (a simulated DC that did not start); empty for a plain miss.
     virtual QString Failure() const { return {}; }
 };
@@ -33,7 +33,7 @@ public:
 // The platform's search: the registry on Windows, the cable's USB ids elsewhere.
 class SystemCableFinder final : public CableFinder {
 public:
-    bool Find(DeviceState& device) override;
+    bool Find(CablePort& device) override;
 };
 
 class SerialPortOpener final : public PortOpener {
@@ -52,7 +52,7 @@ private:
 class CableCheck {
 public:
     // portOverride: a device the user named; it is used as it is, without searching.
-    CableCheck(DeviceState& device, CableFinder& finder, PortOpener& opener, const PortSystem& system,
+    CableCheck(CablePort& device, CableFinder& finder, PortOpener& opener, const PortSystem& system,
                WizardView& view, const TextDatabase& texts, QString portOverride = {})
         : device_(device),
           finder_(finder),
@@ -74,7 +74,7 @@ private:
     bool Connect(std::optional<CableDiagnosis> problem, bool atStartup);
     QString BoxText(const CableDiagnosis& d, bool atStartup) const;
 
-    DeviceState& device_;
+    CablePort& device_;
     CableFinder& finder_;
     PortOpener& opener_;
     const PortSystem& system_;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+#include <optional>
+
 // What the stage machine asks of the device link, the firmware loader, the update and the recovery. Each
 // implementation writes its own task-list rows and boxes through the wizard view.
 class DeviceOperations {
@@ -8,17 +11,16 @@ public:
 
     // Reads and checks the firmware file. False: the file was rejected (the user has been told); start-up
     // ends.
-    virtual bool GetCode() = 0;
+    virtual bool LoadFirmware(const QString& path) = 0;
     // Finds and opens the interface cable's port, asking the user to plug it in as often as needed. False:
     // the user gave up; start-up ends.
     virtual bool TestInterface() = 0;
-    // Fills DeviceIdText. False: the DC did not answer.
-    virtual bool ReadDeviceId() = 0;
-    // Enters (EnterDeepSleep) or leaves Deep Sleep; clears UpdateAborted first and sets it on failure.
-    virtual bool SetDeepSleep() = 0;
+    // The DC's identification text; nothing when the DC did not answer.
+    virtual std::optional<QString> IdentifyDc() = 0;
+    virtual bool EnterDeepSleep() = 0;
     // The whole update. True when it ended with the success row.
     virtual bool UpdateFirmware() = 0;
-    // Offers to write back a profile left unrestored; runs at Close while ProfileRestored is False.
+    // Offers to write back a profile left unrestored; runs at Close while the profile waits for it.
     virtual void ProfileRecovering() = 0;
     // At Close, after any recovery: names each backup file of this run that still waits for its DC.
     virtual void NameWaitingBackups(bool afterRecovery) = 0;
@@ -26,8 +28,8 @@ public:
     // nothing more but the clock and leaving Deep Sleep, until ClearStop.
     virtual void RequestStop() = 0;
     virtual void ClearStop() = 0;
-    // Close: raise the link's stop flags and let a running transaction notice them.
+    // Close: stop the link and let a running transaction notice it.
     virtual void StopLink() = 0;
-    // Close: give back the receive buffers and the port.
+    // Close: give back the port.
     virtual void ReleaseLink() = 0;
 };

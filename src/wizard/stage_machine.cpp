@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "firmware/firmware_loader.h"
+#include "profile/recovery.h"
 #include "support/app_folders.h"
 #include "support/device_id.h"
 #include "support/file_exists.h"
@@ -21,8 +22,7 @@ StageMachine::StageMachine(Session& session, WizardView& view, TaskList& tasks, 
       options_(std::move(options)) {}
 
 bool StageMachine::Load() {
-    session_.wizard.CurrentStage = 1;
-    session_.EnterDeepSleep = false;
+    currentStage_ = 1;
     view_.SetButtonVisible(WizardButton::Print, false);
     view_.SetButtonVisible(WizardButton::Next, true);
     view_.SetButtonVisible(WizardButton::Back, true);
@@ -35,25 +35,24 @@ bool StageMachine::Load() {
 }
 
 void StageMachine::InitInfo() {
-    WizardState& form = session_.wizard;
     session_.AppDir = options_.AppDir;
     session_.BackupDir = options_.BackupDir;
     if (!options_.BackupDir.isEmpty())
         QDir().mkpath(options_.BackupDir);  // a failure shows when the backup cannot be written
-    form.ResourceFields = options_.StartupResource.split(QLatin1Char('|'));
-    const QString fileName = options_.FirmwareFile.isEmpty() ? form.ResourceFields.value(0) : QString();
-    form.FirmwareFilePath =
-        options_.FirmwareFile.isEmpty() ? QDir(options_.AppDir).filePath(fileName) : options_.FirmwareFile;
+    const StartupSettings settings = ParseStartupSettings(options_.StartupResource);
+    firmwareFilePath_ = options_.FirmwareFile.isEmpty()
+                            ? QDir(options_.AppDir).filePath(settings.firmwareFile)
+                            : options_.FirmwareFile;
     if (options_.FindDemoFirmware && options_.FirmwareFile.isEmpty() &&
-        !QFileInfo(form.FirmwareFilePath).isFile()) {
+        !QFileInfo(firmwareFilePath_).isFile()) {
         const QString demo = FindFileIn(QString::fromLatin1(kDemoFirmwareName),
                                         {options_.AppDir, options_.ExeDir, options_.DataDir});
         if (!demo.isEmpty())
-            form.FirmwareFilePath = demo;
+            firmwareFilePath_ = demo;
     }
-    form.ProgramOnClose = form.ResourceFields.size() >= 3 ? form.ResourceFields[2] : QString();
-    form.LanguageColumn = options_.LanguageCode ? LanguageColumnForCode(*options_.LanguageCode)
-                                                : LanguageColumnFromResource(form.ResourceFields);
+    programOnClose_ = settings.programOnClose;
+    languageColumn_ =
+        options_.LanguageCode ? LanguageColumnForCode(*options_.LanguageCode) : settings.languageColumn;
 
     if (!OpenTextDatabase()) {
         End(ExitStartupEnded);
@@ -61,19 +60,19 @@ void StageMachine::InitInfo() {
     }
     tasks_.SetTimeLeftFormat(texts_.GetText(Txt::TimeLeft));
     view_.SetOnTop(true);
-    view_.SetWindowCaption(QString::fromLatin1(kDesignCaption));
     view_.ShowTrayIcon(QString::fromLatin1(kDesignCaption));
     view_.SetWindowCaption(QStringLiteral("KAV 1F ") + texts_.GetText(Txt::FirmwareUpdate));
-    form.ProfileRestored = true;
+    session_.profile.Restored = true;
 
-    if (!device_.GetCode()) {
+    if (!device_.LoadFirmware(firmwareFilePath_)) {
+        ResetStage();
         CloseSequence();
         return;
     }
     if (session_.firmware.Demo && !options_.SimulatedDc) {
         // Its generated image would leave a diver's computer without working firmware.
         view_.ShowStartupError(
-            texts_.GetText(Txt::DemoFirmwareRefused).arg(QDir::toNativeSeparators(form.FirmwareFilePath)),
+            texts_.GetText(Txt::DemoFirmwareRefused).arg(QDir::toNativeSeparators(firmwareFilePath_)),
             QString::fromLatin1(kBoxTitle));
         CloseSequence();
         return;
@@ -97,7 +96,7 @@ void StageMachine::InitInfo() {
 
 bool StageMachine::OpenTextDatabase() {
     const QString path = FindTextDatabase(options_.AppDir, options_.ExeDir, options_.DataDir);
-    if (texts_.Open(path, session_.wizard.LanguageColumn) == TextDatabase::OpenResult::Ok)
+    if (texts_.Open(path, languageColumn_) == TextDatabase::OpenResult::Ok)
         return true;
     const QString error = texts_.GetText(Txt::Error);
     if (error.isEmpty()) {
@@ -120,16 +119,15 @@ void StageMachine::SetBusy(Busy busy) {
 }
 
 bool StageMachine::ConnectToDc() {
-    if (!device_.ReadDeviceId() || closeRequested_)
+    const std::optional<QString> id = device_.IdentifyDc();
+    if (!id || closeRequested_)
         return false;
-    if (!CheckDeviceId(session_.device.DeviceIdText, session_.firmware.FwrModelId,
-                       session_.device.DeviceVersion)) {
+    if (!FirmwareVersionOf(*id, session_.firmware.FwrModelId)) {
         view_.ShowMessageBox(texts_.GetText(Txt::UpdateOnlyFor) + ' ' + session_.firmware.FwrModelName + '!',
                              QString::fromLatin1(kBoxTitle), MbOkExclamation);
         return false;
     }
-    session_.EnterDeepSleep = true;
-    if (!device_.SetDeepSleep()) {
+    if (!device_.EnterDeepSleep()) {
         if (!closeRequested_) {
             view_.ShowMessageBox(QString::fromLatin1(kDeepSleepFailed), QString::fromLatin1(kBoxTitle),
                                  MbOkCritical);
@@ -142,17 +140,16 @@ bool StageMachine::ConnectToDc() {
 void StageMachine::NextClick() {
     if (ended_ || busy_ != Busy::None)
         return;
-    WizardState& form = session_.wizard;
-    form.CurrentStage += 1;
+    currentStage_ += 1;
 
-    if (form.CurrentStage == 2) {
+    if (currentStage_ == 2) {
         SetBusy(Busy::Connecting);
         const bool connected = ConnectToDc();
         busy_ = Busy::None;
         if (!connected)
-            form.CurrentStage = 1;
+            currentStage_ = 1;
         view_.SetButtonEnabled(WizardButton::Next, true);
-        view_.SetButtonEnabled(WizardButton::Back, form.CurrentStage > 1);
+        view_.SetButtonEnabled(WizardButton::Back, currentStage_ > 1);
         if (closeRequested_) {
             CloseAfterStop();
             return;
@@ -161,21 +158,19 @@ void StageMachine::NextClick() {
             return;
     }
 
-    if (form.CurrentStage < 3) {
-        LoadStepInstructions(form.CurrentStage);
-        view_.SetButtonEnabled(WizardButton::Back, form.CurrentStage > 1);
+    if (currentStage_ < 3) {
+        LoadStepInstructions(currentStage_);
+        view_.SetButtonEnabled(WizardButton::Back, currentStage_ > 1);
         return;
     }
 
-    session_.EnterDeepSleep = false;
     session_.profile.ProfileBackupActive = true;
     // A backup this run left unrestored stays offered at Close until an attempt confirms a restore.
-    form.ProfileRestored = form.ProfileRestored || !FileExists(session_.profile.BackupFilePath);
+    ForgetVanishedBackup(session_.profile);
     view_.SetFrameVisible(false);
     view_.SetTaskListVisible(true);
     view_.SetButtonEnabled(WizardButton::Next, false);
-    if (!session_.UpdateAborted)
-        RunUpdate();
+    RunUpdate();
 }
 
 void StageMachine::RunUpdate() {
@@ -204,12 +199,12 @@ void StageMachine::CloseAfterStop() {
 void StageMachine::BackClick() {
     if (ended_ || busy_ != Busy::None)
         return;
-    if (session_.wizard.CurrentStage > 1) {
-        session_.wizard.CurrentStage = 1;
+    if (currentStage_ > 1) {
+        currentStage_ = 1;
         view_.SetButtonEnabled(WizardButton::Back, false);
         GoBack();
     }
-    LoadStepInstructions(session_.wizard.CurrentStage);
+    LoadStepInstructions(currentStage_);
 }
 
 void StageMachine::GoBack() {
@@ -218,7 +213,6 @@ void StageMachine::GoBack() {
     view_.SetFrameVisible(true);
     tasks_.Clear();
     view_.SetTaskListVisible(false);
-    session_.UpdateAborted = false;
 }
 
 void StageMachine::ResetStage() {
@@ -273,7 +267,7 @@ void StageMachine::CloseSequence() {
     if (ended_ || busy_ == Busy::Closing)
         return;
     SetBusy(Busy::Closing);
-    const bool recovery = !session_.wizard.ProfileRestored;
+    const bool recovery = !session_.profile.Restored;
     if (recovery)
         device_.ProfileRecovering();
     device_.NameWaitingBackups(recovery);
@@ -281,7 +275,7 @@ void StageMachine::CloseSequence() {
     device_.StopLink();
     view_.RemoveTrayIcon();
     device_.ReleaseLink();
-    const QString& program = session_.wizard.ProgramOnClose;
+    const QString& program = programOnClose_;
     if (!program.isEmpty() && options_.StartProgram) {
         options_.StartProgram(QDir(options_.AppDir).filePath(program));  // a missing program fails silently
     }

@@ -61,7 +61,9 @@ public:
     bool UpdateHasRun() const { return updateRan_; }
     bool TalkingToDc() const { return busy_ == Busy::Connecting || busy_ == Busy::Updating; }
     bool Closing() const { return busy_ == Busy::Closing; }  // the Close sequence runs (the recovery may ask)
-    int CurrentStage() const { return session_.wizard.CurrentStage; }
+    int CurrentStage() const { return currentStage_; }
+    int LanguageColumn() const { return languageColumn_; }
+    const QString& FirmwareFilePath() const { return firmwareFilePath_; }
 
     std::function<void()> OnEnded;  // the front end leaves its event loop
 
@@ -94,6 +96,10 @@ private:
     bool lastUpdateSucceeded_ = false;
     bool closeRequested_ = false;
     bool startupOk_ = false;
+    int currentStage_ = 1;
+    QString firmwareFilePath_;
+    QString programOnClose_;  // started at Close
+    int languageColumn_ = 1;
 };
 
 inline constexpr const char* kDesignCaption = "KAV 1F Firmware Update";

@@ -4,15 +4,15 @@
 #include "profile/recovery.h"
 #include "update/update_driver.h"
 
-bool WizardDevice::GetCode() {
-    return ::GetCode(c_.session, c_.tasks, c_.texts, c_.view, c_.ResetStage);
+bool WizardDevice::LoadFirmware(const QString& path) {
+    return LoadFirmwareFile(path, c_.session.firmware, c_.tasks, c_.texts, c_.view);
 }
 
-bool WizardDevice::ReadDeviceId() {
+std::optional<QString> WizardDevice::IdentifyDc() {
     // A cable pulled while the user read the page: say so at once, rather than after the identify resends.
     if (cable_ != nullptr && !cable_->Reconnect())
-        return false;
-    return c_.comm.ReadDeviceId();
+        return std::nullopt;
+    return c_.link.Identify();
 }
 
 bool WizardDevice::UpdateFirmware() {
@@ -28,15 +28,11 @@ void WizardDevice::NameWaitingBackups(bool afterRecovery) {
 }
 
 void WizardDevice::StopLink() {
-    c_.comm.Stop();
-    c_.session.link.LinkStop = true;
-    c_.session.link.LinkError = true;
-    c_.comm.WaitSeconds(1.0);
+    c_.link.Stop();
+    c_.link.WaitSeconds(1.0);
 }
 
 void WizardDevice::ReleaseLink() {
-    c_.session.link.ReceiveBuffer.resize(1);
-    c_.session.link.ReadBuffer.resize(1);
     if (OnRelease)
         OnRelease();
 }

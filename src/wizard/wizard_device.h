@@ -13,17 +13,19 @@ public:
     // cable: the start-up check; none when the link is already there (the in-process simulated DC).
     WizardDevice(UpdateContext& context, CableCheck* cable) : c_(context), cable_(cable) {}
 
-    bool GetCode() override;
+    bool LoadFirmware(const QString& path) override;
     bool TestInterface() override { return cable_ == nullptr || cable_->TestInterface(); }
-    bool ReadDeviceId() override;
-    bool SetDeepSleep() override { return c_.comm.SetDeepSleep(); }
+    std::optional<QString> IdentifyDc() override;
+    bool EnterDeepSleep() override { return c_.link.EnterDeepSleep(); }
     bool UpdateFirmware() override;
     void ProfileRecovering() override;
     void NameWaitingBackups(bool afterRecovery) override;
-    void RequestStop() override { c_.comm.Stop(); }
-    void ClearStop() override { c_.comm.Resume(); }
+    void RequestStop() override { c_.link.Stop(); }
+    void ClearStop() override { c_.link.Resume(); }
     void StopLink() override;
     void ReleaseLink() override;
+
+    void UseCable(CableCheck* cable) { cable_ = cable; }
 
     std::function<void()> OnRelease;  // closes the port
 

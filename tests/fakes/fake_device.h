@@ -11,29 +11,19 @@ class FakeDevice final : public DeviceOperations {
 public:
     explicit FakeDevice(Session& s) : session(s) {}
 
-    bool GetCode() override { return Count(getCodeCalls, codeOk); }
+    bool LoadFirmware(const QString&) override { return Count(getCodeCalls, codeOk); }
     bool TestInterface() override { return Count(testInterfaceCalls, interfaceOk); }
-    bool ReadDeviceId() override {
+    std::optional<QString> IdentifyDc() override {
         Count(readIdCalls, duringIdentify);
-        if (dcAnswers)
-            session.device.DeviceIdText = deviceId;
-        return dcAnswers;
+        return dcAnswers ? std::optional(deviceId) : std::nullopt;
     }
-    bool SetDeepSleep() override {
-        deepSleepRequests.push_back(session.EnterDeepSleep);
-        session.UpdateAborted = !deepSleepOk;
-        return deepSleepOk;
-    }
-    bool UpdateFirmware() override {
-        Count(updateCalls, duringUpdate);
-        session.UpdateAborted = !updateOk;
-        return updateOk;
-    }
+    bool EnterDeepSleep() override { return Count(deepSleepRequests, deepSleepOk); }
+    bool UpdateFirmware() override { return Count(updateCalls, duringUpdate), updateOk; }
     void ProfileRecovering() override { Count(recoveries, duringRecovery); }
     void NameWaitingBackups(bool) override {}
     void RequestStop() override { stopRequested = true; }
     void ClearStop() override { stopRequested = false; }
-    void StopLink() override { session.link.LinkStop = session.link.LinkError = Count(stopLinkCalls, true); }
+    void StopLink() override { ++stopLinkCalls; }
     void ReleaseLink() override { ++releaseCalls; }
 
     // One more call; then the step's outcome, or what runs inside it.
@@ -49,7 +39,6 @@ public:
     // Run inside the step, as clicks during its waits would.
     std::function<void()> duringIdentify, duringUpdate, duringRecovery;
     int getCodeCalls = 0, testInterfaceCalls = 0, readIdCalls = 0, updateCalls = 0, recoveries = 0;
-    int stopLinkCalls = 0, releaseCalls = 0;
-    std::vector<bool> deepSleepRequests;  // EnterDeepSleep at each call
+    int stopLinkCalls = 0, releaseCalls = 0, deepSleepRequests = 0;
     bool stopRequested = false;
 };

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "link/comm_module.h"
+#include "link/device_link.h"
 #include "support/clock.h"
 #include "tools/dcsim/simulated_link.h"
 
@@ -17,23 +17,14 @@ inline DcConfig Asleep(DcConfig dc) {
     return dc;
 }
 
-// A CommModule talking to the in-process simulated DC on a virtual clock.
+// The link to the in-process simulated DC on a virtual clock.
 struct LinkFixture {
-    explicit LinkFixture(DcConfig config = {}) : sim(clock, Asleep(std::move(config))) {
-        link.ReceiveBuffer.assign(1024 * 136 + 2, 0);
-        link.ReadBuffer.assign(1024 * 136 + 2, 0);
-        comm = std::make_unique<CommModule>(link, UpdateAborted, EnterDeepSleep, DeviceIdText, sim.Serial(),
-                                            clock, sim.Pump());
-    }
+    explicit LinkFixture(DcConfig config = {}) : sim(clock, Asleep(std::move(config))) {}
     const std::vector<Bytes>& Sent() const { return sim.Sent(); }
 
     VirtualClock clock;
     SimulatedLink sim;
-    LinkState link;
-    bool UpdateAborted = false;
-    bool EnterDeepSleep = true;
-    QString DeviceIdText;
-    std::unique_ptr<CommModule> comm;
+    DeviceLink link{sim.Serial(), clock, sim.Pump()};
 };
 
 // A DC of the default kind, or the one given, with the faults `set` gives it.

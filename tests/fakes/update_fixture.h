@@ -12,9 +12,10 @@
 #include "fakes/wizard_fixture.h"
 #include "firmware/firmware_loader.h"
 #include "firmware/fwr_format.h"
-#include "link/comm_module.h"
+#include "link/device_link.h"
 #include "run/update_context.h"
 #include "tools/dcsim/simulated_link.h"
+#include "wizard/run_wiring.h"
 
 // Which images a test firmware file holds.
 enum class TestKind { CodeOnly, Code2Only, Both };
@@ -41,17 +42,12 @@ inline DcConfig ProfileDc(int start, int end, std::uint32_t seed = 1, int serial
 struct UpdateFixture {
     explicit UpdateFixture(DcConfig dc = {}, TestFirmware fw = {}) : sim(clock, Asleep(std::move(dc))) {
         session.AppDir = appDir.path();
-        comm = std::make_unique<CommModule>(session.link, session.UpdateAborted, session.EnterDeepSleep,
-                                            session.device.DeviceIdText, sim.Serial(), clock, sim.Pump());
         if (texts.Open(BuiltTextDatabase(), 1) != TextDatabase::OpenResult::Ok)
             qFatal("no text database");
-        // As the wizard's ResetStage does: normal priority again.
-        context = std::make_unique<UpdateContext>(
-            UpdateContext{session, *comm, tasks, texts, view, clock, sim.Pump(), priority, [this] {
-                              ++resets;
-                              resetAt.push_back(sim.Sent().size());
-                              priority.SetProcessPriority(0, 0, PriorityNormal);
-                          }});
+        priority.OnNormal = [this] {
+            ++resets;
+            resetAt.push_back(sim.Sent().size());
+        };
         // Each reply reaches the link while the status of the step that asked for it is showing.
         sim.Serial().OnData = [this, handle = sim.Serial().OnData](std::span<const std::uint8_t> data) {
             if (!sim.Sent().empty() && !view.rows.empty())
@@ -70,19 +66,17 @@ struct UpdateFixture {
         if (fw.kind != TestKind::CodeOnly)
             in.image2 = image;
         const std::vector<std::uint8_t> file = fwr::Encode(in).file;
-        session.wizard.FirmwareFilePath = appDir.filePath("KAV.1F.FWR");
+        firmwarePath = appDir.filePath("KAV.1F.FWR");
         PlaceFile(QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size())),
-                  session.wizard.FirmwareFilePath);
+                  firmwarePath);
         const QString versions = "HOLM|KAV|512|6865|" + QString::fromStdString(fw.minVersion);
-        if (!GetCode(
-                session, tasks, texts, view, [] {}, versions))
+        if (!LoadFirmwareFile(firmwarePath, session.firmware, tasks, texts, view, versions))
             qFatal("cannot load the firmware file");
         tasks.Clear();
         view.rows.clear();
         // As the stage machine leaves things when the update starts.
         session.profile.ProfileBackupActive = true;
-        session.wizard.ProfileRestored = true;
-        session.EnterDeepSleep = false;
+        session.profile.Restored = true;
     }
 
     QString Text(Txt id) const { return texts.GetText(id); }
@@ -111,15 +105,17 @@ struct UpdateFixture {
     QTemporaryDir appDir;
     VirtualClock clock;
     SimulatedLink sim;
-    Session session;
     RecordingView view;
-    TaskList tasks{view, clock};
-    TextDatabase texts;
     RecordingPriority priority;
-    std::unique_ptr<CommModule> comm;
-    std::unique_ptr<UpdateContext> context;
+    RunWiring run{view, sim.Serial(), clock, sim.Pump(), priority};
+    Session& session = run.session;
+    TaskList& tasks = run.tasks;
+    TextDatabase& texts = run.texts;
+    DeviceLink& link = run.link;
+    UpdateContext* context = &run.context;
+    QString firmwarePath;
     int resets = 0;
-    std::vector<std::size_t> resetAt;                                 // frames sent before each ResetStage
+    std::vector<std::size_t> resetAt;  // frames sent before each return to normal priority
     std::vector<std::pair<std::vector<std::uint8_t>, QString>> seen;  // frame answered, status showing
 };
 

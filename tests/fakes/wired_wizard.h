@@ -23,13 +23,12 @@ struct WiredWizard {
     void Start() {
         machine =
             std::make_unique<StageMachine>(f.session, f.view, f.tasks, f.texts, device, f.priority, options);
-        f.context->ResetStage = [this] { machine->ResetStage(); };
     }
     // Clicks that arrive while the link waits next.
     void During(std::function<void()> clicks) { f.sim.ScheduleAt(f.clock.Now() + 0.001, std::move(clicks)); }
 
     UpdateFixture f;
     StartupOptions options;
-    WizardDevice device{*f.context, nullptr};
+    WizardDevice& device = f.run.device;
     std::unique_ptr<StageMachine> machine;
 };

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 #include "fakes/fake_device.h"
@@ -19,9 +20,12 @@ class RecordingPriority final : public PriorityControl {
 public:
     int SetProcessPriority(qint64, qintptr, int priorityClass) override {
         classes.push_back(priorityClass);
+        if (priorityClass == PriorityNormal && OnNormal)
+            OnNormal();
         return priorityClass;
     }
     std::vector<int> classes;
+    std::function<void()> OnNormal;
 };
 
 // The built text database, as the build generated it.

@@ -43,7 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     UpdateFixture& f = *fixture;
     f.PlaceFile(file);
     f.session.profile = ProfileState{};
-    f.session.UpdateAborted = f.session.link.LinkStop = f.session.link.LinkError = false;
     f.session.firmware.FwrMemorySize = std::uint16_t(memory);
     f.sim.Serial().ClearRecord();
     f.seen.clear();
@@ -56,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         p.ProfileEnd < p.ProfileStart)
         std::abort();
     RestoreProfile(*f.context);
-    if (f.session.wizard.ProfileRestored == QFile::exists(f.BackupPath()))  // deleted exactly when confirmed
+    if (f.session.profile.Restored == QFile::exists(f.BackupPath()))  // deleted exactly when confirmed
         std::abort();
     return 0;
 }

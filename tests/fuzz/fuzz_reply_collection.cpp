@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "link/comm_module.h"
+#include "link/device_link.h"
 
 namespace {
 
@@ -45,26 +45,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ScriptedLine line(data, size);
     const std::uint8_t routine = line.Next();
     const int argument = line.Next() * 256 + line.Next() - 256;  // a few below 0, most valid units
-    LinkState link;                                              // buffers of the smallest size allowed
-    bool aborted = false;
-    const bool enterDeepSleep = routine & 0x10;
-    QString id;
-    CommModule comm(link, aborted, enterDeepSleep, id, line, line.clock, line);
+    DeviceLink link(line, line.clock, line);
+    const DeviceLink::BlockFrame block{};
+    const DeviceLink::RecordFrame record{};
     const std::function<bool()> routines[] = {
-        [&] { return !comm.ReadDeviceId() || id.size() == 16; },
-        [&] { return comm.SetDeepSleep() != aborted; },
-        [&] { return comm.ReadDeviceStatus(), true; },
-        [&] { return comm.ReadBlocks(argument, argument + 8 * (routine >> 5)), true; },
-        [&] { return comm.WriteBlock(argument, routine & 0x20 ? 0xB7 : 0xB5), true; },
-        [&] { return comm.SendValueCommand(CommModule::kCloseImage, argument * 4), true; },
-        [&] { return comm.SendValueCommandB8(argument), true; },
-        [&] { return comm.WriteRecord(argument), true; },
-        [&] { return comm.SetDeviceClock("12/31/99", "23:59:58", CommModule::kClockValue), true; },
+        [&] { return link.Identify().value_or(QString(16, u' ')).size() == 16; },
+        [&] { return routine & 0x10 ? link.EnterDeepSleep(), true : (link.LeaveDeepSleep(), true); },
+        [&] { return link.ReadStatus(), true; },
+        [&] { return link.ReadBlock(argument), true; },
+        [&] {
+            return link.WriteBlock(argument, routine & 0x20 ? dc::WriteBlock2 : dc::WriteBlock, block), true;
+        },
+        [&] { return link.SendValue(dc::CloseImage, argument * 4), true; },
+        [&] { return link.SendValue(dc::Image2Parameter, argument), true; },
+        [&] { return link.WriteRecord(argument, record), true; },
+        [&] { return link.SetClock(BuildClockRecord("12/31/99", "23:59:58", dc::kClockValue)), true; },
     };
     const bool ok = routines[routine % 9]();
-    // The overwrite rule counts on past the buffer's end; the longest routine gives up well within the
-    // bounds.
-    if (!ok || link.ReceivedCount < 0 || line.sent > 100 || line.clock.Now() > 100.0)
+    // The longest routine gives up well within the bounds.
+    if (!ok || line.sent > 100 || line.clock.Now() > 100.0)
         std::abort();
     return 0;
 }

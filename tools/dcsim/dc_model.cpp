@@ -4,10 +4,12 @@
 #include <numeric>
 #include <random>
 
+#include "link/command_set.h"
+
 namespace {
 
-constexpr std::uint8_t kAck = 0x5A;
-constexpr std::uint8_t kRefuse = 0xA5;
+constexpr std::uint8_t kAck = dc::kAck;
+constexpr std::uint8_t kRefuse = dc::kRefusal;
 constexpr int kUnit = 16;
 constexpr int kBlock = 128;
 constexpr int kRingStart = 256;
@@ -26,28 +28,6 @@ int FromBcd(std::uint8_t b) {
 
 int Word(std::span<const std::uint8_t> frame) {
     return frame[1] * 256 + frame[2];
-}
-
-// Length of a command frame, trailing 0x00 included; 0 for a byte that starts none.
-std::size_t CommandLength(std::uint8_t command) {
-    switch (command) {
-        case 0x84:
-        case 0xBA:
-        case 0x97:
-            return 2;
-        case 0xA8:
-            return 3;
-        case 0xB2:
-        case 0xB4:
-        case 0xB5:
-        case 0xB6:
-        case 0xB7:
-        case 0xB8:
-        case 0xB9:
-            return 4;
-        default:
-            return 0;
-    }
 }
 
 }  // namespace
@@ -194,7 +174,7 @@ std::size_t DcModel::ExpectedFrameLength(std::span<const std::uint8_t> head) con
         case Phase::Idle:
             break;
     }
-    return head.empty() ? 0 : CommandLength(head[0]);
+    return head.empty() ? 0 : static_cast<std::size_t>(dc::FrameLength(head[0]));
 }
 
 bool DcModel::Lost() const {
@@ -236,9 +216,9 @@ std::vector<std::uint8_t> DcModel::Data(std::span<const std::uint8_t> frame) {
     if (Refused(command, DcPhase::Data, phaseUnit_))
         return {kRefuse};
     if (phase_ == Phase::Block) {
-        if (command == 0xB5 && !imagePending_ && Sum8(payload) != check)
+        if (command == dc::WriteBlock && !imagePending_ && Sum8(payload) != check)
             return {kRefuse};
-        if (command == 0xB5) {
+        if (command == dc::WriteBlock) {
             const auto base = static_cast<std::size_t>((phaseUnit_ + kRingStart) * kUnit);
             for (std::size_t i = 0; i < payload.size() && base + i < memory_.size(); ++i)
                 memory_[base + i] = payload[i];
@@ -273,53 +253,54 @@ std::vector<std::uint8_t> DcModel::Data(std::span<const std::uint8_t> frame) {
 
 std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, double now) {
     const std::uint8_t command = frame[0];
-    if (frame.size() != CommandLength(command))
+    if (static_cast<int>(frame.size()) != dc::FrameLength(command))
         return {};
     if (Refused(command, DcPhase::Command, frame.size() == 4 ? Word(frame) : -1))
         return {kRefuse};
     // This model's rule, not a real DC's known behaviour: the image commands want Deep Sleep; the profile
     // and the clock are taken on the PC screen as well, where the recovery at Close brings the DC.
-    const bool image = command == 0xB7 || command == 0xB6 || command == 0xB8 || command == 0xB9;
+    const bool image = command == dc::WriteBlock2 || command == dc::CloseImage ||
+                       command == dc::Image2Parameter || command == dc::CloseImage2;
     if (image && !deepSleep_)
         return {kRefuse};
     switch (command) {
-        case 0x84: {
+        case dc::Identify: {
             std::vector<std::uint8_t> reply{kAck};
             reply.insert(reply.end(), idText_.begin(), idText_.end());
             reply.push_back(Sum8(std::span(reply).subspan(1)));
             return reply;
         }
-        case 0xA8:
-            if (frame[1] != 0x55 && frame[1] != 0x99)
+        case dc::DeepSleep:
+            if (frame[1] != dc::kEnter && frame[1] != dc::kLeave)
                 return {};
-            deepSleep_ = frame[1] == 0x55;
+            deepSleep_ = frame[1] == dc::kEnter;
             imagePending_ = deepSleep_;
             return {kAck};
-        case 0xBA:
+        case dc::Status:
             return {kAck, subVersion_};
-        case 0xB4: {
+        case dc::ReadBlock: {
             std::vector<std::uint8_t> reply{kAck};
             const auto block = Block(Word(frame));
             reply.insert(reply.end(), block.begin(), block.end());
             return reply;
         }
-        case 0xB5:
-        case 0xB7:
+        case dc::WriteBlock:
+        case dc::WriteBlock2:
             phase_ = Phase::Block;
             break;
-        case 0xB2:
+        case dc::RecordAddress:
             phase_ = Phase::Record;
             break;
-        case 0x97:
+        case dc::SetClock:
             phase_ = Phase::Clock;
             break;
-        case 0xB6:
+        case dc::CloseImage:
             Close(firstChecks_, static_cast<std::uint16_t>(Word(frame)), true, now);
             break;
-        case 0xB8:
+        case dc::Image2Parameter:
             code2Parameter_ = static_cast<std::uint16_t>(Word(frame));
             break;
-        case 0xB9:
+        case dc::CloseImage2:
             Close(secondChecks_, static_cast<std::uint16_t>(Word(frame)), false, now);
             break;
         default:

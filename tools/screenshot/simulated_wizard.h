@@ -2,7 +2,7 @@
 
 #include <QDir>
 
-#include "link/comm_module.h"
+#include "link/device_link.h"
 #include "run/session.h"
 #include "run/task_list.h"
 #include "run/update_context.h"
@@ -10,8 +10,8 @@
 #include "support/process_priority.h"
 #include "support/text_database.h"
 #include "tools/dcsim/simulated_link.h"
+#include "wizard/run_wiring.h"
 #include "wizard/stage_machine.h"
-#include "wizard/wizard_device.h"
 
 // The process keeps its priority: a picture or a test has no upload to protect.
 class KeptPriority final : public PriorityControl {
@@ -26,15 +26,10 @@ struct SimulatedWizard {
     SimulatedWizard(WizardView& view, const QString& firmwareFile, const QString& textsFolder,
                     const QString& appDir, int languageCode, DcConfig dc = {})
         : sim(clock, std::move(dc)),
-          comm(session.link, session.UpdateAborted, session.EnterDeepSleep, session.device.DeviceIdText,
-               sim.Serial(), clock, sim.Pump()),
-          tasks(view, clock),
-          context{session, comm, tasks, texts, view, clock, sim.Pump(), priority, {}},
-          device(context, nullptr),
-          machine(session, view, tasks, texts, device, priority,
-                  Options(firmwareFile, textsFolder, appDir, languageCode)) {
-        context.ResetStage = [this] { machine.ResetStage(); };
-    }
+          run(view, sim.Serial(), clock, sim.Pump(), priority),
+          session(run.session),
+          machine(run.session, view, run.tasks, run.texts, run.device, priority,
+                  Options(firmwareFile, textsFolder, appDir, languageCode)) {}
 
     static StartupOptions Options(const QString& firmwareFile, const QString& textsFolder,
                                   const QString& appDir, int languageCode) {
@@ -50,12 +45,8 @@ struct SimulatedWizard {
 
     VirtualClock clock;
     SimulatedLink sim;
-    Session session;
-    CommModule comm;
-    TaskList tasks;
-    TextDatabase texts;
     KeptPriority priority;
-    UpdateContext context;
-    WizardDevice device;
+    RunWiring run;
+    Session& session;
     StageMachine machine;
 };

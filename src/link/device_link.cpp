@@ -1,0 +1,108 @@
+#include "link/device_link.h"
+
+#include <vector>
+
+DeviceLink::DeviceLink(Port& port, const Clock& clock, EventPump& pump)
+    : port_(port), clock_(clock), pump_(pump) {
+    port_.OnData = [this](std::span<const std::uint8_t> data) { Receive(data); };
+}
+
+void DeviceLink::Expect(dc::Reply reply) {
+    expected_ = reply;
+    received_ = 0;
+    complete_ = false;
+    refused_ = false;
+}
+
+void DeviceLink::Receive(std::span<const std::uint8_t> data) {
+    if (!expected_)
+        return;  // nothing asked: a late or stray reply is taken for nothing
+    const dc::Reply reply = *expected_;
+    // An acknowledgement is read from the start of each delivery; every other reply is appended, and bytes
+    // past the end are dropped.
+    std::size_t position = reply == dc::Reply::Acknowledgement ? 0 : static_cast<std::size_t>(received_);
+    for (std::uint8_t byte : data) {
+        if (position >= reply_.size())
+            break;
+        reply_[position++] = byte;
+        ++received_;
+    }
+    const std::uint8_t first = reply_[0];
+    const auto whole = [&](int length) { return received_ >= length; };
+    switch (reply) {
+        case dc::Reply::Acknowledgement:
+            complete_ = first == dc::kAck && whole(1);
+            break;
+        case dc::Reply::StatusByte:
+            complete_ = whole(2);
+            break;
+        case dc::Reply::Identification:
+            complete_ = whole(18);
+            break;
+        case dc::Reply::Block:
+            complete_ = first == dc::kAck && whole(1 + dc::kBlockBytes);
+            break;
+        case dc::Reply::WriteAcknowledgement:
+            // Stays expected: more bytes change nothing, and the answer is judged by its first byte.
+            complete_ = complete_ || first == dc::kAck || first == dc::kRefusal;
+            refused_ = refused_ || first == dc::kRefusal;
+            return;
+    }
+    refused_ = refused_ || first == dc::kRefusal;
+    if (complete_)
+        expected_.reset();
+}
+
+DeviceLink::Result DeviceLink::Run(const dc::Transaction& t, std::span<const std::uint8_t> frame) {
+    if (t.stoppable && stopped_)
+        return {Outcome::Stopped, {}};
+    std::vector<std::uint8_t> wire(frame.begin(), frame.end());
+    wire.push_back(dc::kFrameEnd);
+    int sends = 0;
+    const auto send = [&] {
+        if (t.discards == dc::Discards::BeforeEachSend ||
+            (t.discards == dc::Discards::BeforeFirstSend && sends == 0))
+            port_.Discard();
+        Expect(t.reply);
+        started_ = clock_.Now();
+        ++sends;
+        port_.Transmit(wire);
+    };
+    send();
+    bool holding = false;
+    while (true) {
+        RunWhileWaiting();
+        pump_.YieldUntil(started_ + t.timeout);
+        holding = t.stoppable && stopped_;
+        const bool late = Elapsed() > t.timeout && (t.resendsAnsweredLate || !complete_);
+        if (sends < t.sends && !holding && (late || (refused_ && t.refusalResends))) {
+            ++repeatedSinceSettled_;
+            send();
+        }
+        // The last send is waited for as well: an answer left on its way would pass for the next command's.
+        const bool spent = (sends == t.sends || holding) && (refused_ || Elapsed() > t.timeout);
+        if (complete_ || spent)
+            break;
+    }
+    const std::span<const std::uint8_t> reply(reply_.data(), static_cast<std::size_t>(received_));
+    if (complete_) {
+        const bool writeRefused = t.reply == dc::Reply::WriteAcknowledgement && refused_;
+        return {writeRefused ? Outcome::Refused : Outcome::Acknowledged, reply};
+    }
+    return {holding ? Outcome::Stopped : refused_ ? Outcome::Refused : Outcome::TimedOut, reply};
+}
+
+void DeviceLink::Settle(double seconds) {
+    expected_.reset();
+    const double until = clock_.Now() + seconds;
+    while (clock_.Now() <= until)
+        pump_.YieldUntil(until + 0.0005);
+    port_.Discard();
+    repeatedSinceSettled_ = 0;
+}
+
+void DeviceLink::WaitSeconds(double seconds) {
+    const double start = clock_.Now();
+    while (clock_.Now() - start <= seconds)
+        pump_.SleepUntil(start + seconds + 0.0005);
+}
