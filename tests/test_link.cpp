@@ -37,8 +37,8 @@ bool Run(LinkFixture& f, int routine) {
     DeviceLink& c = f.link;
     const DeviceLink::RecordFrame record{};
     const DeviceLink::BlockFrame block{};
-    const std::uint8_t recordAddress[] = {dc::RecordAddress, 0x00, 0x04};
-    const std::uint8_t blockAddress[] = {dc::WriteBlock, 0x00, 0x00};
+    const std::uint8_t recordAddress[] = {dc::RecordAddress, 0x00, 0x04, 0x00};
+    const std::uint8_t blockAddress[] = {dc::WriteBlock, 0x00, 0x00, 0x00};
     const std::function<bool()> routines[] = {
         [&] { return c.Identify().has_value(); },
         [&] { return c.EnterDeepSleep(); },
@@ -207,14 +207,13 @@ private slots:
             x.refusals = {{0xB5, DcPhase::Data, refusals}};
             x.silenceStartFrame = 2, x.silenceFrameCount = lost;
         }));
-        DeviceLink::BlockFrame block;
+        DeviceLink::BlockFrame block{};
         for (int i = 0; i < 128; ++i)
             block[std::size_t(i)] = std::uint8_t(255 - i);
         block[128] = 0xC0;  // the data's sum
         QCOMPARE(f.link.WriteBlock(3080, dc::WriteBlock, block), !aborts);
         QTEST(int(f.Sent().size()), "frames");
-        Bytes data(block.begin(), block.end());
-        data.push_back(0x00);
+        const Bytes data(block.begin(), block.end());
         for (std::size_t i = 0; i < f.Sent().size(); i += 2) {
             QCOMPARE(f.Sent()[i], (Bytes{0xB5, 0x0C, 0x08, 0x00}));
             QCOMPARE(f.Sent()[i + 1], data);

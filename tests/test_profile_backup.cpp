@@ -64,7 +64,7 @@ private slots:
         UpdateFixture f(dc, TestFirmware{.memory = std::uint16_t(memory)});
         const auto& m = f.sim.Device().Memory();
         if (pointers) {  // written into the DC's block 0 the way a record reaches it
-            DeviceLink::RecordFrame record;
+            DeviceLink::RecordFrame record{};
             std::copy(m.begin() + 64, m.begin() + 80, record.begin());
             std::ranges::copy(std::array<std::uint8_t, 4>{0x34, 0x12, 0x78, 0x56}, record.begin() + 8);
             record[16] = std::uint8_t(std::accumulate(record.begin(), record.begin() + 16, 0) % 256);

@@ -32,7 +32,7 @@ std::uint8_t SuffixValue(const QString& field) {
     return static_cast<std::uint8_t>(value);
 }
 
-void Commit(const fwr::Decoded& d, FirmwareImage& fw) {
+void Commit(fwr::Decoded&& d, FirmwareImage& fw) {
     fw.CodeOnly = d.kind == fwr::Kind::CodeOnly;
     fw.Code2Only = d.kind == fwr::Kind::Code2Only;
     fw.CodeAndCode2 = d.kind == fwr::Kind::CodeAndCode2;
@@ -41,8 +41,8 @@ void Commit(const fwr::Decoded& d, FirmwareImage& fw) {
     fw.CodeChecksum = d.codeChecksum;
     fw.Code2Checksum = d.code2Checksum;
     fw.Code2Parameter = d.code2Parameter;
-    fw.CodeBlocks = d.codeBlocks;
-    fw.Code2Blocks = d.code2Blocks;
+    fw.CodeBlocks = std::move(d.codeBlocks);
+    fw.Code2Blocks = std::move(d.code2Blocks);
     fw.FwrVersion = FromAnsi(d.header.version);
     fw.FwrSubVersion = d.header.subVersion;
     fw.FwrModelName = FromAnsi(d.header.modelName);
@@ -113,7 +113,7 @@ bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, c
         return false;
     }
 
-    Commit(decoded, fw);
+    Commit(std::move(decoded), fw);
     fw.MinDeviceVersion = minDeviceVersion;
     fw.VersionSuffix = versionSuffix;
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "run/block_row.h"
+
 namespace fwr {
 
 inline constexpr std::size_t kRecordSize = 131;
@@ -26,8 +28,8 @@ inline constexpr int kMaxBlocks = 1024;
 inline constexpr std::uint16_t kMaxBlockWord = 0x7FFF;
 inline constexpr std::uint16_t kWordsPerBlock = 8;  // 16-byte units in a 128-byte block
 
-// Column 0 the block word, 1..128 the decoded data, 129 the record's key byte (the device's check byte).
-using BlockRow = std::array<std::int16_t, 130>;
+// Rows hold the block word in column 0 and the record's key byte (the device's check byte) in column 129.
+using ::BlockRow;
 
 enum class Kind { CodeOnly, Code2Only, CodeAndCode2 };
 const char* KindName(Kind kind);

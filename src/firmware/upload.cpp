@@ -6,12 +6,12 @@
 namespace {
 
 // Sends the blocks in order; false when one failed (the rest stay unsent).
-bool SendBlocks(UpdateContext& c, const std::vector<CodeBlock>& blocks, int count, dc::Code command) {
+bool SendBlocks(UpdateContext& c, const std::vector<BlockRow>& blocks, int count, dc::Code command) {
     for (int i = 1; i <= count; ++i) {
         // Shown while the block goes: the last goes out at 100%.
         c.link.WhileWaiting([&c, i, count] { c.tasks.SetTaskProgress(i, count); });
-        const CodeBlock& block = blocks[static_cast<std::size_t>(i - 1)];
-        DeviceLink::BlockFrame data;
+        const BlockRow& block = blocks[static_cast<std::size_t>(i - 1)];
+        DeviceLink::BlockFrame data{};
         std::transform(block.begin() + 1, block.end(), data.begin(),
                        [](std::int16_t cell) { return static_cast<std::uint8_t>(cell); });
         if (!c.link.WriteBlock(block[0], command, data))
@@ -21,7 +21,7 @@ bool SendBlocks(UpdateContext& c, const std::vector<CodeBlock>& blocks, int coun
 }
 
 // One image: its row, its blocks in order, then its closing command(s), which a failed block leaves unsent.
-bool Upload(UpdateContext& c, Txt title, const std::vector<CodeBlock>& blocks, int count, dc::Code command,
+bool Upload(UpdateContext& c, Txt title, const std::vector<BlockRow>& blocks, int count, dc::Code command,
             const std::function<bool()>& close) {
     c.tasks.InsertTaskList(IconStarted, c.Text(title), QString());
     if (!SendBlocks(c, blocks, std::clamp(count, 0, static_cast<int>(blocks.size())), command) || !close()) {

@@ -3,7 +3,8 @@
 #include <cstdint>
 
 // The DC's command set, one command and one reply at a time. A frame is the command byte and its arguments,
-// then a 0x00 the sender appends. Wire bytes, resend counts and time-outs are what the DC relies on.
+// or a block of data and its sum, and ends with 0x00. Wire bytes, resend counts and time-outs are what the DC
+// relies on.
 namespace dc {
 
 // Command bytes.

@@ -13,14 +13,15 @@ bool IsUnit(int unit) {
     return unit >= 0 && unit <= dc::kLastUnit;
 }
 
-std::array<std::uint8_t, 3> Addressed(std::uint8_t command, int word) {
-    return {command, static_cast<std::uint8_t>(word / 256), static_cast<std::uint8_t>(word % 256)};
+std::array<std::uint8_t, 4> Addressed(std::uint8_t command, int word) {
+    return {command, static_cast<std::uint8_t>(word / 256), static_cast<std::uint8_t>(word % 256),
+            dc::kFrameEnd};
 }
 
 }  // namespace
 
 std::optional<QString> DeviceLink::Identify() {
-    const std::uint8_t frame[] = {dc::Identify};
+    const std::uint8_t frame[] = {dc::Identify, dc::kFrameEnd};
     const Result r = Run(dc::kIdentifyDc, frame);
     if (!r.Acknowledged())
         return std::nullopt;
@@ -29,17 +30,17 @@ std::optional<QString> DeviceLink::Identify() {
 }
 
 bool DeviceLink::EnterDeepSleep() {
-    const std::uint8_t frame[] = {dc::DeepSleep, dc::kEnter};
+    const std::uint8_t frame[] = {dc::DeepSleep, dc::kEnter, dc::kFrameEnd};
     return Run(dc::kEnterDeepSleep, frame).Acknowledged();
 }
 
 bool DeviceLink::LeaveDeepSleep() {
-    const std::uint8_t frame[] = {dc::DeepSleep, dc::kLeave};
+    const std::uint8_t frame[] = {dc::DeepSleep, dc::kLeave, dc::kFrameEnd};
     return Run(dc::kLeaveDeepSleep, frame).Acknowledged();
 }
 
 std::optional<std::uint8_t> DeviceLink::ReadStatus() {
-    const std::uint8_t frame[] = {dc::Status};
+    const std::uint8_t frame[] = {dc::Status, dc::kFrameEnd};
     const Result r = Run(dc::kReadStatus, frame);
     if (!r.Acknowledged())
         return std::nullopt;
@@ -91,8 +92,10 @@ DeviceLink::RecordWrite DeviceLink::WriteRecord(int unit, const RecordFrame& rec
 }
 
 bool DeviceLink::SetClock(const std::array<std::uint8_t, 9>& record) {
-    const std::uint8_t start[] = {dc::SetClock};
+    const std::uint8_t start[] = {dc::SetClock, dc::kFrameEnd};
     if (!Run(dc::kClockStart, start).Acknowledged())
         return false;
-    return Run(dc::kClockRecord, record).outcome != Outcome::TimedOut;
+    std::array<std::uint8_t, 10> frame{};
+    std::copy(record.begin(), record.end(), frame.begin());
+    return Run(dc::kClockRecord, frame).outcome != Outcome::TimedOut;
 }

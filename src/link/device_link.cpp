@@ -1,7 +1,5 @@
 #include "link/device_link.h"
 
-#include <vector>
-
 DeviceLink::DeviceLink(Port& port, const Clock& clock, EventPump& pump)
     : port_(port), clock_(clock), pump_(pump) {
     port_.OnData = [this](std::span<const std::uint8_t> data) { Receive(data); };
@@ -56,8 +54,6 @@ void DeviceLink::Receive(std::span<const std::uint8_t> data) {
 DeviceLink::Result DeviceLink::Run(const dc::Transaction& t, std::span<const std::uint8_t> frame) {
     if (t.stoppable && stopped_)
         return {Outcome::Stopped, {}};
-    std::vector<std::uint8_t> wire(frame.begin(), frame.end());
-    wire.push_back(dc::kFrameEnd);
     int sends = 0;
     const auto send = [&] {
         if (t.discards == dc::Discards::BeforeEachSend ||
@@ -66,7 +62,7 @@ DeviceLink::Result DeviceLink::Run(const dc::Transaction& t, std::span<const std
         Expect(t.reply);
         started_ = clock_.Now();
         ++sends;
-        port_.Transmit(wire);
+        port_.Transmit(frame);
     };
     send();
     bool holding = false;

@@ -25,15 +25,16 @@ public:
         bool Acknowledged() const { return outcome == Outcome::Acknowledged; }
     };
     using Block = std::array<std::uint8_t, dc::kBlockBytes>;
-    using BlockFrame = std::array<std::uint8_t, dc::kBlockBytes + 1>;  // the data and their sum
-    using RecordFrame = std::array<std::uint8_t, dc::kRecordBytes + 1>;
+    // The data, their sum, and the frame's end: built once per block, straight from the table it is kept in.
+    using BlockFrame = std::array<std::uint8_t, dc::kBlockBytes + 2>;
+    using RecordFrame = std::array<std::uint8_t, dc::kRecordBytes + 2>;
     enum class RecordWrite { Taken, Skipped, Failed };  // Skipped: the DC refused or ignored its address
 
     DeviceLink(Port& port, const Clock& clock, EventPump& pump);
     DeviceLink(const DeviceLink&) = delete;
     DeviceLink& operator=(const DeviceLink&) = delete;
 
-    // Sends `frame` (its trailing 0x00 is added here) and waits as the transaction says.
+    // Sends `frame`, the 0x00 that ends every frame included, and waits as the transaction says.
     Result Run(const dc::Transaction& transaction, std::span<const std::uint8_t> frame);
 
     // Close while the DC is busy: the transaction in flight ends with its reply or its time-out, nothing is

@@ -50,7 +50,7 @@ bool DecodeBackup(const QByteArray& bytes, ProfileState& profile, QString* why) 
             *why = QStringLiteral("%1 bytes instead of %2").arg(bytes.size()).arg(kBackupFileSize);
         return false;
     }
-    std::vector<std::array<std::int16_t, 130>> table(kRows);
+    std::vector<BlockRow> table(kRows);
     for (int c = 0; c < kColumns; ++c) {
         for (int r = 0; r < kRows; ++r) {
             const qint16 v = qFromLittleEndian<qint16>(bytes.constData() + CellOffset(r, c));

@@ -21,7 +21,7 @@ void WriteBlocks(UpdateContext& c, int& failing, int& unsure) {
     for (int j = 1; j <= count; ++j) {
         c.link.WhileWaiting([&c, j, count] { c.tasks.SetTaskProgress(j, count); });
         const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
-        DeviceLink::BlockFrame data;
+        DeviceLink::BlockFrame data{};
         for (int i = 1; i <= 129; ++i)
             data[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
         const bool written = c.link.WriteBlock(row[0], dc::WriteBlock, data);
@@ -43,7 +43,7 @@ bool WriteRecords(UpdateContext& c, int from) {
         c.tasks.SetTaskProgress(v, count);
         const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
         int address = row[0];
-        DeviceLink::RecordFrame record;
+        DeviceLink::RecordFrame record{};
         for (int g = 1; g <= 129; ++g) {
             const int n = (g - 1) % 16;
             record[std::size_t(n)] = std::uint8_t(row[std::size_t(g)]);
@@ -86,7 +86,7 @@ void Failed(UpdateContext& c, Txt why) {
 // Writes the header record, then reads block 0 back: true when it holds the header.
 bool HeaderConfirmed(UpdateContext& c, bool& allAnswered) {
     const ProfileState& p = c.session.profile;
-    DeviceLink::RecordFrame header;
+    DeviceLink::RecordFrame header{};
     std::copy(p.ProfileHeader.begin(), p.ProfileHeader.end(), header.begin());
     if (c.link.WriteRecord(4, header) == DeviceLink::RecordWrite::Failed)
         allAnswered = false;

@@ -7,17 +7,15 @@ namespace {
 struct Variant {
     int localeId;
     const char* startup;
-    const char* databasePassword;
     const char* deviceVersions;
 };
 
-// 10001 is kept for its number only: the text database is an SQLite file and has no password.
 constexpr std::array<Variant, 5> kVariants = {{
-    {1031, "KAV.1F.FWR|KAV 1F||5000", "K7v1fLngDbAccess2003", "HOLM|KAV|512|6865|1A"},
-    {1033, "KAV.1F.FWR|KAV 1F||5000", "K7v1fLngDbAccess2003", "HOLM|KAV|512|6865|1A"},
-    {1036, "KAV.1F.FWR|KAV 1F||5000", "K7v1fLngDbAccess2003", "HOLM|KAV|512|6865|1A"},
-    {1040, "KAV.1F.FWR|KAV 1F||5000", "K7v1fLngDbAccess2003", "HOLM|KAV|512|6865|1A"},
-    {3082, "KAV.1F.FWR|KAV 1F||5000", "K7v1fLngDbAccess2003", "HOLM|KAV|512|6865|1A"},
+    {1031, "KAV.1F.FWR|KAV 1F||5000", "HOLM|KAV|512|6865|1A"},
+    {1033, "KAV.1F.FWR|KAV 1F||5000", "HOLM|KAV|512|6865|1A"},
+    {1036, "KAV.1F.FWR|KAV 1F||5000", "HOLM|KAV|512|6865|1A"},
+    {1040, "KAV.1F.FWR|KAV 1F||5000", "HOLM|KAV|512|6865|1A"},
+    {3082, "KAV.1F.FWR|KAV 1F||5000", "HOLM|KAV|512|6865|1A"},
 }};
 
 }  // namespace
@@ -44,8 +42,6 @@ QString LoadStringResource(int id, int localeId) {
         switch (id) {
             case ResourceStartup:
                 return QString::fromLatin1(v.startup);
-            case ResourceDatabasePassword:
-                return QString::fromLatin1(v.databasePassword);
             case ResourceDeviceVersions:
                 return QString::fromLatin1(v.deviceVersions);
             default:

@@ -6,8 +6,7 @@
 // The program's string resources by number, in the variant of the user's language. Every variant carries the
 // same values in this build; the table keeps the variants so that a build can give each language its own.
 enum StringResourceId : int {
-    ResourceStartup = 201,  // firmware file | (unused) | program to start at close | language code
-    ResourceDatabasePassword = 10001,
+    ResourceStartup = 201,           // firmware file | (unused) | program to start at close | language code
     ResourceDeviceVersions = 20001,  // five fields; the fifth is the lowest updatable DC version
 };
 

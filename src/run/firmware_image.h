@@ -1,20 +1,18 @@
 #pragma once
 
 #include <QString>
-#include <array>
 #include <cstdint>
 #include <vector>
 
-// One image block as the device receives it: column 0 the unit address, 1..128 the data, 129 the check byte.
-using CodeBlock = std::array<std::int16_t, 130>;
+#include "run/block_row.h"
 
 // What the firmware file holds, decoded; filled once at start-up and read by the update.
 struct FirmwareImage {
     bool CodeOnly = false;
     bool Code2Only = false;
     bool CodeAndCode2 = false;
-    std::vector<CodeBlock> CodeBlocks;  // row i-1 holds block i
-    std::vector<CodeBlock> Code2Blocks;
+    std::vector<BlockRow> CodeBlocks;  // row i-1 holds block i
+    std::vector<BlockRow> Code2Blocks;
     std::int32_t CodeBlockCount = 0;
     std::int32_t Code2BlockCount = 0;
     std::int32_t CodeChecksum = 0;

@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "run/block_row.h"
+
 // The DC's profile between backup and restore. ProfileBlocks[r][c]: row r (reading order), column 0 the
 // block's unit minus 256, 1..128 the data bytes, 129 their sum modulo 256.
 struct ProfileState {
-    std::vector<std::array<std::int16_t, 130>> ProfileBlocks =
-        std::vector<std::array<std::int16_t, 130>>(1024, std::array<std::int16_t, 130>{});
+    std::vector<BlockRow> ProfileBlocks = std::vector<BlockRow>(1024, BlockRow{});
     std::array<std::uint8_t, 17> ProfileHeader{};
     std::array<std::uint8_t, 17> SerialDigits{};
     std::int32_t ProfileStart = 0;

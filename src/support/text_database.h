@@ -41,8 +41,6 @@ public:
         return text.isEmpty() ? english : text;
     }
 
-    // A connect password would come from string resource 10001; SQLite files carry none, so it is not used.
-
 private:
     QString connection_;
     int column_ = 1;

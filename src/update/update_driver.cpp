@@ -17,7 +17,7 @@ bool SuffixInUse(const FirmwareImage& fw) {
 // between two commands and its profile is not written back now.
 class UpdateRoad {
 public:
-    explicit UpdateRoad(UpdateContext& c) : c(c) {}
+    explicit UpdateRoad(UpdateContext& context) : c(context) {}
     bool Run();
 
 private:

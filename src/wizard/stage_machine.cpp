@@ -30,11 +30,11 @@ bool StageMachine::Load() {
     view_.SetButtonEnabled(WizardButton::Back, false);
     view_.SetButtonEnabled(WizardButton::Next, true);
     view_.SetButtonEnabled(WizardButton::Close, true);
-    InitInfo();
+    StartUp();
     return startupOk_;
 }
 
-void StageMachine::InitInfo() {
+void StageMachine::StartUp() {
     session_.AppDir = options_.AppDir;
     session_.BackupDir = options_.BackupDir;
     if (!options_.BackupDir.isEmpty())

@@ -72,7 +72,7 @@ private:
     // the waits deliver clicks; Close is asked, deferred or ignored.
     enum class Busy { None, Connecting, Updating, Closing };
 
-    void InitInfo();
+    void StartUp();
     bool OpenTextDatabase();
     bool ConnectToDc();  // page 1: identify, check the model, enter Deep Sleep
     void RunUpdate();

@@ -13,11 +13,11 @@ void Require(bool condition) {
         std::abort();
 }
 
-std::int32_t CheckImage(const std::vector<fwr::BlockRow>& rows, int count) {
+std::int32_t CheckImage(const std::vector<BlockRow>& rows, int count) {
     Require(count >= 0 && count <= fwr::kMaxBlocks);
     Require(rows.size() == static_cast<std::size_t>(count));
     std::uint32_t sum = 0;
-    for (const fwr::BlockRow& row : rows) {
+    for (const BlockRow& row : rows) {
         Require(row[0] >= 0);  // block words below 0x8000
         for (std::size_t c = 1; c <= 129; ++c)
             Require(row[c] >= 0 && row[c] <= 255);
@@ -28,9 +28,9 @@ std::int32_t CheckImage(const std::vector<fwr::BlockRow>& rows, int count) {
 
 // Columns first..last of every row: 1..128 the data, 0 the block words, 129 the record keys.
 template <typename T>
-std::vector<T> Columns(const std::vector<fwr::BlockRow>& rows, std::size_t first, std::size_t last) {
+std::vector<T> Columns(const std::vector<BlockRow>& rows, std::size_t first, std::size_t last) {
     std::vector<T> values;
-    for (const fwr::BlockRow& row : rows) {
+    for (const BlockRow& row : rows) {
         for (std::size_t c = first; c <= last; ++c)
             values.push_back(static_cast<T>(row[c]));
     }

@@ -34,7 +34,7 @@ QString Quoted(const std::string& ansi) {
     return u'"' + FromAnsi(ansi) + u'"';
 }
 
-void PrintImage(const char* label, const std::vector<fwr::BlockRow>& rows, int count, std::int32_t checksum,
+void PrintImage(const char* label, const std::vector<BlockRow>& rows, int count, std::int32_t checksum,
                 std::int32_t sum) {
     std::printf("%-16s %d blocks", label, count);
     if (!rows.empty())
@@ -144,7 +144,7 @@ int RunUnpack(const QStringList& arguments) {
         if (!present)
             continue;
         std::vector<std::uint8_t> image;
-        for (const fwr::BlockRow& row : *rows) {
+        for (const BlockRow& row : *rows) {
             for (std::size_t c = 1; c <= fwr::kBlockSize; ++c)
                 image.push_back(static_cast<std::uint8_t>(row[c]));
             words += QStringLiteral("0x%1\n").arg(static_cast<unsigned>(row[0]), 4, 16, QLatin1Char('0'));
