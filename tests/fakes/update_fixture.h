@@ -11,10 +11,10 @@
 #include "fakes/recording_view.h"
 #include "fakes/wizard_fixture.h"
 #include "firmware/firmware_loader.h"
-#include "firmware/fwr_format.h"
 #include "link/comm_module.h"
 #include "run/update_context.h"
 #include "tools/dcsim/simulated_link.h"
+#include "tools/fwr/fwr_encoder.h"
 
 // Which images a test firmware file holds.
 enum class TestKind { CodeOnly, Code2Only, Both };
@@ -36,8 +36,8 @@ inline DcConfig ProfileDc(int start, int end, std::uint32_t seed = 1, int serial
 }
 
 // The whole update on one virtual clock: the wizard's parts wired as in the program, the simulated DC as the
-// device, a recording view as the window. The firmware is loaded by the real loader from a file the format
-// module wrote.
+// device, a recording view as the window. The firmware is loaded by the real loader from a file the encoder
+// wrote.
 struct UpdateFixture {
     explicit UpdateFixture(DcConfig dc = {}, TestFirmware fw = {}) : sim(clock, Asleep(std::move(dc))) {
         session.AppDir = appDir.path();
