@@ -2,7 +2,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "firmware/fwr_format.h"
+#include "tools/fwr/fwr_encoder.h"
 
 int main() {
     fwr::EncodeInput in;
@@ -11,11 +11,13 @@ int main() {
     in.modelName = "KAV 1F";
     in.modelId = "KAV1F";
     std::vector<std::uint8_t> image(1024 * 128);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i * 31 + 7);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = std::uint8_t(i * 31 + 7);
     in.image1 = image;
     in.image2 = image;
     const fwr::Encoded file = fwr::Encode(in);
-    if (!file.ok) return 1;
+    if (!file.ok)
+        return 1;
     constexpr int kRounds = 50;
     std::size_t blocks = 0;
     const auto start = std::chrono::steady_clock::now();

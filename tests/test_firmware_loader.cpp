@@ -4,8 +4,8 @@
 
 #include "fakes/recording_view.h"
 #include "firmware/firmware_loader.h"
-#include "firmware/fwr_format.h"
 #include "support/clock.h"
+#include "tools/fwr/fwr_encoder.h"
 
 using Bytes = std::vector<std::uint8_t>;
 using In = fwr::EncodeInput;

@@ -3,37 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#ifdef Q_OS_LINUX
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-
-const int kLowLatencyFlag = ASYNC_LOW_LATENCY;
-
-std::optional<int> SystemSerialDriver::Flags(int fd) {
-    serial_struct settings{};
-    if (::ioctl(fd, TIOCGSERIAL, &settings) != 0)
-        return std::nullopt;
-    return settings.flags;
-}
-
-bool SystemSerialDriver::SetFlags(int fd, int flags) {
-    serial_struct settings{};
-    if (::ioctl(fd, TIOCGSERIAL, &settings) != 0)
-        return false;
-    settings.flags = flags;
-    return ::ioctl(fd, TIOCSSERIAL, &settings) == 0;
-}
-#else
-const int kLowLatencyFlag = 0x2000;
-
-std::optional<int> SystemSerialDriver::Flags(int) {
-    return std::nullopt;
-}
-
-bool SystemSerialDriver::SetFlags(int, int) {
-    return false;
-}
-#endif
+// The driver's flags: low_latency_linux.cpp, low_latency_windows.cpp.
 
 std::optional<QString> SystemSerialDriver::ReadAttribute(const QString& path) {
     QFile file(path);

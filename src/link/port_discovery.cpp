@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <optional>
 
-#ifdef Q_OS_WIN
-#include "support/windows_version.h"
-#endif
+// FindInterfacePort(CablePort&), the platform's own way: ports_linux.cpp, ports_windows.cpp.
 
 namespace {
 
@@ -94,14 +92,4 @@ std::vector<SerialPortRecord> AvailableSerialPorts() {
                          hasIds ? info.productIdentifier() : quint16{0}});
     }
     return ports;
-}
-
-bool FindInterfacePort(CablePort& device) {
-#ifdef Q_OS_WIN
-    WinRegistry registry;
-    return FindInterfacePort(device, registry, GetWindowsVersion());
-#else
-    const std::vector<SerialPortRecord> ports = AvailableSerialPorts();
-    return FindInterfacePort(device, ports);
-#endif
 }

@@ -6,13 +6,7 @@
 #include <QSet>
 #include <cstring>
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <sys/sysmacros.h>
-#endif
+// IsPseudoTerminal and LinuxPortSystem::DeviceNode differ by system: ports_linux.cpp, ports_windows.cpp.
 
 namespace {
 
@@ -57,20 +51,6 @@ QString DevicePath(const QString& nameOrPath) {
     return nameOrPath.startsWith(u'/') ? nameOrPath : QStringLiteral("/dev/") + nameOrPath;
 }
 
-bool IsPseudoTerminal(const QString& nameOrPath) {
-#ifdef Q_OS_LINUX
-    struct stat info {};
-    if (::stat(QFile::encodeName(DevicePath(nameOrPath)).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
-        return false;
-    // Unix98 pty slaves: major 136 and the seven after it.
-    const unsigned number = major(info.st_rdev);
-    return number >= 136 && number <= 143;
-#else
-    Q_UNUSED(nameOrPath);
-    return false;
-#endif
-}
-
 QString CableLockPath(const QString& path) {
     QString dir = QDir::tempPath();
     for (const char* candidate : {"/run/lock", "/var/lock"}) {
@@ -109,24 +89,6 @@ std::vector<UsbDeviceRecord> LinuxPortSystem::UsbDevices() const {
         devices.push_back(record);
     }
     return devices;
-}
-
-DeviceNodeRecord LinuxPortSystem::DeviceNode(const QString& path) const {
-    DeviceNodeRecord node;
-#ifdef Q_OS_UNIX
-    const QFileInfo info(DevicePath(path));
-    node.exists = info.exists();
-    if (node.exists) {
-        node.group = info.group();
-        // access() honours ACLs, which is how the user at the seat gets the device.
-        node.readWrite = ::access(QFile::encodeName(info.filePath()).constData(), R_OK | W_OK) == 0;
-    }
-#else
-    // A COM port has no device file to look at; Windows reports a busy one as a permission error.
-    Q_UNUSED(path);
-    node.exists = node.readWrite = true;
-#endif
-    return node;
 }
 
 std::vector<PortLockRecord> LinuxPortSystem::PortLocks(const QString& path) const {

@@ -37,7 +37,10 @@ public:
     std::function<void(const LowLatency&)> OnOpened;
 
 private:
+    // The system-specific parts: serial_port_linux.cpp, serial_port_windows.cpp.
     int Descriptor();
+    // What the driver took at once is cut off the front; the rest goes Qt's way.
+    std::span<const std::uint8_t> TransmitDirect(std::span<const std::uint8_t> bytes);
     void DeliverReceived();
     void Deliver(std::span<const std::uint8_t> data);
     void HandleError(QSerialPort::SerialPortError error);

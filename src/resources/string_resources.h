@@ -10,9 +10,6 @@ enum StringResourceId : int {
     ResourceDeviceVersions = 20001,  // five fields; the fifth is the lowest updatable DC version
 };
 
-// Locale ids of the variants: German, English (US), French, Italian, Spanish.
-inline constexpr int kResourceLocales[] = {1031, 1033, 1036, 1040, 3082};
-
 int ResourceLocaleFor(const QLocale& locale);  // the variant for a UI language; English when none fits
 QString LoadStringResource(int id, int localeId);
 QString LoadStringResource(int id);  // in the variant of the user's UI language

@@ -2,9 +2,7 @@
 
 #include <QtEndian>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
+// WinRegistry, the real one: registry_windows.cpp.
 
 long QueryRegistryValue(Registry& registry, quintptr key, const QString& valueName, QVariant& value) {
     quint32 type = 0;
@@ -41,35 +39,3 @@ long QueryRegistryValue(Registry& registry, quintptr key, const QString& valueNa
             return -1;
     }
 }
-
-#ifdef Q_OS_WIN
-
-long WinRegistry::OpenKey(const QString& path, quint32 access, quintptr* key) {
-    HKEY handle = nullptr;
-    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.toLocal8Bit().constData(), 0,
-                                      static_cast<REGSAM>(access), &handle);
-    if (status == ERROR_SUCCESS)
-        *key = reinterpret_cast<quintptr>(handle);
-    return status;
-}
-
-long WinRegistry::QueryValue(quintptr key, const QString& name, quint32* type, QByteArray* data,
-                             quint32* size) {
-    DWORD valueType = 0;
-    DWORD bytes = data != nullptr ? static_cast<DWORD>(data->size()) : 0;
-    QByteArray room = data != nullptr ? QByteArray(data->size(), '\0') : QByteArray();
-    const LONG status =
-        RegQueryValueExA(reinterpret_cast<HKEY>(key), name.toLocal8Bit().constData(), nullptr, &valueType,
-                         data != nullptr ? reinterpret_cast<BYTE*>(room.data()) : nullptr, &bytes);
-    *type = valueType;
-    *size = bytes;
-    if (status == ERROR_SUCCESS && data != nullptr)
-        *data = room.left(static_cast<qsizetype>(bytes));
-    return status;
-}
-
-void WinRegistry::CloseKey(quintptr key) {
-    RegCloseKey(reinterpret_cast<HKEY>(key));
-}
-
-#endif

@@ -37,7 +37,7 @@ public:
 // string whose read fails leaves it empty. Only status 0 makes value meaningful.
 long QueryRegistryValue(Registry& registry, quintptr key, const QString& valueName, QVariant& value);
 
-#ifdef Q_OS_WIN
+// The system's registry; on Windows only (registry_windows.cpp).
 class WinRegistry final : public Registry {
 public:
     long OpenKey(const QString& path, quint32 access, quintptr* key) override;
@@ -45,4 +45,3 @@ public:
                     quint32* size) override;
     void CloseKey(quintptr key) override;
 };
-#endif

@@ -1,8 +1,6 @@
 #include "support/windows_version.h"
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
+// GetWindowsVersion: windows_version_windows.cpp.
 
 QString WindowsFamily(quint32 platformId, quint32 major, quint32 minor) {
     switch (platformId) {
@@ -17,13 +15,3 @@ QString WindowsFamily(quint32 platformId, quint32 major, quint32 minor) {
             return QString();
     }
 }
-
-#ifdef Q_OS_WIN
-QString GetWindowsVersion() {
-    OSVERSIONINFOA info = {};
-    static_assert(sizeof(OSVERSIONINFOA) == 148);
-    info.dwOSVersionInfoSize = sizeof(info);
-    GetVersionExA(&info);
-    return WindowsFamily(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion);
-}
-#endif

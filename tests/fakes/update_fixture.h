@@ -15,6 +15,7 @@
 #include "link/device_link.h"
 #include "run/update_context.h"
 #include "tools/dcsim/simulated_link.h"
+#include "tools/fwr/fwr_encoder.h"
 #include "wizard/run_wiring.h"
 
 // Which images a test firmware file holds.
@@ -37,8 +38,8 @@ inline DcConfig ProfileDc(int start, int end, std::uint32_t seed = 1, int serial
 }
 
 // The whole update on one virtual clock: the wizard's parts wired as in the program, the simulated DC as the
-// device, a recording view as the window. The firmware is loaded by the real loader from a file the format
-// module wrote.
+// device, a recording view as the window. The firmware is loaded by the real loader from a file the encoder
+// wrote.
 struct UpdateFixture {
     explicit UpdateFixture(DcConfig dc = {}, TestFirmware fw = {}) : sim(clock, Asleep(std::move(dc))) {
         session.AppDir = appDir.path();

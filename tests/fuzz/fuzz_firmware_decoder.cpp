@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "firmware/fwr_format.h"
+#include "tools/fwr/fwr_encoder.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <QFile>
 #include <cstdio>
 
-#include "firmware/fwr_format.h"
+#include "tools/fwr/fwr_encoder.h"
 #include "tools/fwr/fwr_tool.h"
 
 namespace {
