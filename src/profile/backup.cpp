@@ -122,95 +122,95 @@ BackupLookup GetBackupProfile(UpdateContext& c, QString* damage) {
     return LookUpBackup(c, c.link.ReadBlock(0), damage);
 }
 
+namespace {
+
+// Reads the range's blocks into the table, each row with its sum. False when a read went unanswered.
+bool ReadProfileBlocks(UpdateContext& c, const ProfileRange& range) {
+    ProfileState& p = c.session.profile;
+    int unit = range.FirstUnit();
+    for (int j = 1; j <= range.blockCount; ++j, unit += 8) {
+        c.link.WhileWaiting([&c, j, count = range.blockCount] { c.tasks.SetTaskProgress(j, count); });
+        auto& row = p.ProfileBlocks[std::size_t(j - 1)];
+        row[0] = std::int16_t(unit - kRingStart);
+        const auto block = c.link.ReadBlock(unit);
+        if (!block)
+            return false;
+        std::copy(block->begin(), block->end(), row.begin() + 1);
+        row[129] = std::int16_t(std::accumulate(block->begin(), block->end(), 0) % 256);
+    }
+    // A late reply may have put every later read one behind its request, and the file would hold the wrong
+    // blocks.
+    return !c.link.MayBeBehind() || SecondReadingAgrees(c, range);
+}
+
+// The step's end: its status, and on failure the row that says so.
+bool Finish(UpdateContext& c, bool ok) {
+    if (ok) {
+        c.tasks.SetTaskStatus(c.Text(Txt::Done));
+        return true;
+    }
+    c.tasks.SetTaskStatus(c.Text(Txt::Error));
+    c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::BackupFailed), QString());
+    c.NormalPriority();
+    return false;
+}
+
+// Writes the backup file; a failure gets its rows, with where the file should have gone.
+bool WriteFile(UpdateContext& c) {
+    ProfileState& p = c.session.profile;
+    const Session& s = c.session;
+    p.BackupFilePath = BackupFileName(s.BackupFolder(), s.firmware.FwrModelNumber, p.DeviceSerialNumber);
+    QString error;
+    if (WriteBackupFile(p.BackupFilePath, p, &error)) {
+        RememberBackupFile(p);
+        return true;
+    }
+    Finish(c, false);
+    c.tasks.InsertTaskList(IconFailure,
+                           c.Text(Txt::BackupFileNotWritten)
+                               .arg(p.BackupFilePath, error.isEmpty() ? QStringLiteral("?") : error),
+                           QString());
+    c.tasks.InsertTaskList(
+        IconInformation,
+        c.Text(Txt::BackupFolderHint)
+            .arg(QDir::toNativeSeparators(s.BackupFolder()), QString::number(kBackupFileSize)),
+        QString());
+    return false;
+}
+
+}  // namespace
+
 bool BackupProfile(UpdateContext& c) {
-    Session& s = c.session;
-    ProfileState& p = s.profile;
-    bool failed = false;
-    const auto finish = [&] {
-        if (failed) {
-            c.tasks.SetTaskStatus(c.Text(Txt::Error));
-            c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::BackupFailed), QString());
-            c.NormalPriority();
-        } else {
-            c.tasks.SetTaskStatus(c.Text(Txt::Done));
-        }
-        return !failed;
-    };
+    ProfileState& p = c.session.profile;
     const auto zero = c.link.ReadBlock(0);
     switch (LookUpBackup(c, zero, nullptr)) {
         case BackupLookup::Usable:  // the backup of an earlier, interrupted update stays in force
-            return finish();
+            return Finish(c, true);
         case BackupLookup::ReadFailed:
         case BackupLookup::Damaged:  // never overwrite what may be the only copy of a profile
-            failed = true;
-            return finish();
+            return Finish(c, false);
         case BackupLookup::NotUsable:
             break;
     }
     const DeviceLink::Block& header = *zero;
     std::copy(header.begin() + 64, header.begin() + 80, p.ProfileHeader.begin());
     p.ProfileHeader[16] = std::uint8_t(std::accumulate(header.begin() + 64, header.begin() + 80, 0) % 256);
-    const int memory = s.firmware.FwrMemorySize;
+    const int memory = c.session.firmware.FwrMemorySize;
     p.ProfileStart = DecodeProfilePointer(header[72], header[73], memory);
     p.ProfileEnd = DecodeProfilePointer(header[74], header[75], memory);
-    if (p.ProfileEnd == p.ProfileStart) {
-        p.ProfileBackupActive = false;
+    p.ProfileBackupActive = p.ProfileEnd != p.ProfileStart;
+    if (!p.ProfileBackupActive)
         return true;
-    }
-    p.ProfileBackupActive = true;
     const ProfileRange range = NormaliseProfileRange(p.ProfileStart, p.ProfileEnd, memory);
-    if (range.blockCount > kMaxProfileBlocks) {  // cannot be held: refuse rather than overrun the table
-        failed = true;
-        return finish();
-    }
+    if (range.blockCount > kMaxProfileBlocks)  // cannot be held: refuse rather than overrun the table
+        return Finish(c, false);
     p.ProfileStart = range.start;
     p.ProfileEnd = range.end;
     p.ProfileBlockCount = std::int16_t(range.blockCount);
 
     c.tasks.InsertTaskList(
         IconStarted, c.texts.Localised(Txt::BackupTask, QString::fromLatin1(kBackupTaskText)), QString());
-    int unit = range.FirstUnit();
-    for (int j = 1; j <= range.blockCount; ++j) {
-        c.link.WhileWaiting([&c, j, count = range.blockCount] { c.tasks.SetTaskProgress(j, count); });
-        auto& row = p.ProfileBlocks[std::size_t(j - 1)];
-        row[0] = std::int16_t(unit - kRingStart);
-        const auto block = c.link.ReadBlock(unit);
-        if (!block) {
-            failed = true;
-            break;
-        }
-        int sum = 0;
-        for (int k = 1; k <= 128; ++k) {
-            row[std::size_t(k)] = (*block)[std::size_t(k - 1)];
-            sum += row[std::size_t(k)];
-        }
-        row[129] = std::int16_t(sum % 256);
-        unit += 8;
-    }
-    // A late reply may have put every later read one behind its request, and the file would hold the wrong
-    // blocks.
-    if (!failed && c.link.MayBeBehind() && !SecondReadingAgrees(c, range))
-        failed = true;
-    QString writeError;
-    if (!failed) {
-        p.BackupFilePath = BackupFileName(s.BackupFolder(), s.firmware.FwrModelNumber, p.DeviceSerialNumber);
-        if (!WriteBackupFile(p.BackupFilePath, p, &writeError)) {
-            failed = true;
-            if (writeError.isEmpty())
-                writeError = QStringLiteral("?");
-        } else {
-            RememberBackupFile(p);
-        }
-    }
-    finish();
-    if (!writeError.isEmpty()) {
-        c.tasks.InsertTaskList(
-            IconFailure, c.Text(Txt::BackupFileNotWritten).arg(p.BackupFilePath, writeError), QString());
-        c.tasks.InsertTaskList(
-            IconInformation,
-            c.Text(Txt::BackupFolderHint)
-                .arg(QDir::toNativeSeparators(s.BackupFolder()), QString::number(kBackupFileSize)),
-            QString());
-    }
-    return !failed;
+    if (!ReadProfileBlocks(c, range))
+        return Finish(c, false);
+    return WriteFile(c) && Finish(c, true);
 }
