@@ -22,31 +22,31 @@
 #include "support/transfer_rate.h"
 #include "tools/screenshot/simulated_wizard.h"
 #include "wizard/front/agreement_printer.h"
-#include "wizard/front/mfu_main.h"
 #include "wizard/front/task_row_delegate.h"
 #include "wizard/front/terminal_view.h"
+#include "wizard/front/wizard_window.h"
 #include "wizard/instruction_pages.h"
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-QTreeWidget* List(const MFUMain& w) {
-    return w.findChild<QTreeWidget*>(u"TaskLst"_s);
+QTreeWidget* List(const WizardWindow& w) {
+    return w.findChild<QTreeWidget*>(u"TaskList"_s);
 }
 
-bool Shown(MFUMain& w) {
+bool Shown(WizardWindow& w) {
     w.show();
     return QTest::qWaitForWindowExposed(&w);
 }
 
 // Each row as "icon|time|event|status".
-QStringList Rows(const MFUMain& w) {
+QStringList Rows(const WizardWindow& w) {
     QStringList rows;
     for (int i = 0; i < List(w)->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = List(w)->topLevelItem(i);
-        rows << item->data(0, MFUMain::kTaskIconRole).toString() + '|' + item->text(1) + '|' + item->text(2) +
-                    '|' + item->text(3);
+        rows << item->data(0, WizardWindow::kTaskIconRole).toString() + '|' + item->text(1) + '|' +
+                    item->text(2) + '|' + item->text(3);
     }
     return rows;
 }
@@ -139,7 +139,7 @@ private slots:
         QCOMPARE(MessageBoxAnswerFor(QMessageBox::NoButton, setup), ids.at(escape));
 
         // A real box, answered from the keyboard: every button of these styles is the default or the escape.
-        MFUMain w;
+        WizardWindow w;
         for (const auto& [key, pressed] :
              {std::pair{Qt::Key_Escape, escape}, {Qt::Key_Return, defaultButton}}) {
             QString shown;
@@ -161,7 +161,7 @@ private slots:
     // Rows appended, the newest one's status replaced, cleared; a percentage status shows a filled bar, a
     // word status does not.
     void taskRows() {
-        MFUMain w;
+        WizardWindow w;
         w.SetFrameVisible(false);
         w.SetTaskListVisible(true);
         w.AppendTaskRow(IconInformation, u"09:05:07"_s, u"Firmware file checked"_s, u"OK"_s);
@@ -211,7 +211,7 @@ private slots:
     // Closing the window goes through OnClose; it closes only once allowed, by the handler or later.
     void closeEvent() {
         for (const bool handlerAllows : {false, true}) {
-            MFUMain w;
+            WizardWindow w;
             int closes = 0;
             w.OnClose = [&] {
                 if (++closes, handlerAllows)
@@ -260,7 +260,7 @@ private slots:
         for (const Txt id : {Txt::WritingFirmware, Txt::WritingFirmwarePart1, Txt::WritingFirmwarePart2,
                              Txt::RestoringProfile})
             rows.push_back({T(id), done + QStringList{progress}});
-        MFUMain w;
+        WizardWindow w;
         w.SetFrameVisible(false);
         w.SetTaskListVisible(true);
         w.SetColumnHeaders(T(Txt::ColumnTime), T(Txt::ColumnEvent), T(Txt::ColumnStatus));
@@ -288,7 +288,7 @@ private slots:
                 cut << caption;
         }
         // The instruction pages fit their label.
-        auto* label = w.findChild<QLabel*>("Lbl1");
+        auto* label = w.findChild<QLabel*>("PageText");
         for (const int page : {1, 2}) {
             w.SetInstructionText(InstructionPageText(page, texts));
             if (label->heightForWidth(label->width()) > label->height())
@@ -299,7 +299,7 @@ private slots:
 
     void wholeUpdateByKeys() {
         QTemporaryDir appDir;
-        MFUMain w;
+        WizardWindow w;
         SimulatedWizard wizard(w, KAV_DEMO_FIRMWARE, QFileInfo(BuiltTextDatabase()).absolutePath(),
                                appDir.path(), 6000);
         StageMachine& machine = wizard.machine;
@@ -312,22 +312,22 @@ private slots:
 
         // Every button has its own mnemonic and is named without it; the list and the text are named too.
         QString letters;
-        for (const char* name : {"NextCmd", "BackCmd", "CloseCmd"}) {
+        for (const char* name : {"NextButton", "BackButton", "CloseButton"}) {
             auto* button = w.findChild<QPushButton*>(name);
             const qsizetype amp = button->text().indexOf('&');
             QVERIFY2(amp >= 0 && !letters.contains(button->text()[amp + 1].toLower()), name);
             letters += button->text()[amp + 1].toLower();
             QCOMPARE(AccessibleName(button), QString(button->text()).remove('&'));
         }
-        QCOMPARE(AccessibleName(w.findChild<QWidget*>("Lbl1")),
+        QCOMPARE(AccessibleName(w.findChild<QWidget*>("PageText")),
                  wizard.texts.GetText(Txt::Instructions).toUpper());
-        QVERIFY(!AccessibleName(w.findChild<QWidget*>("TaskLst")).isEmpty());
-        QVERIFY(!w.findChild<QWidget*>("Lbl1")->accessibleDescription().isEmpty());
+        QVERIFY(!AccessibleName(w.findChild<QWidget*>("TaskList")).isEmpty());
+        QVERIFY(!w.findChild<QWidget*>("PageText")->accessibleDescription().isEmpty());
 
         Press(w, Qt::Key_Return);  // Next: page 2
         QCOMPARE(machine.CurrentStage(), 2);
         // Focus runs along the buttons: Back, Next, Close, and round.
-        for (const char* next : {"CloseCmd", "BackCmd", "NextCmd"}) {
+        for (const char* next : {"CloseButton", "BackButton", "NextButton"}) {
             Press(w, Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), next);
         }
@@ -339,7 +339,7 @@ private slots:
         Press(w, Qt::Key_Enter);  // the update, to its end on the virtual clock
         QVERIFY(machine.UpdateHasRun());
         // Next greyed under the focus did not pass it to Close, where a stray Enter would stop an upload.
-        QVERIFY(QApplication::focusWidget() != w.findChild<QWidget*>("CloseCmd"));
+        QVERIFY(QApplication::focusWidget() != w.findChild<QWidget*>("CloseButton"));
         QCOMPARE(wizard.tasks.Rows().back().event, wizard.texts.GetText(Txt::UpdateSucceeded));
         QVERIFY(QDir(appDir.path()).entryList({"*.bin"}).isEmpty());
 

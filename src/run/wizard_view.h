@@ -21,8 +21,8 @@ enum class WizardButton { Next, Back, Close, Print };
 // Task-list icons.
 enum TaskIcon : int { IconStarted = 0, IconInformation = 1, IconFailure = 2 };
 
-// The window as the stage machine, the update and the recovery see it. MFUMain draws it; the terminal front
-// end prints it; tests record it.
+// The window as the stage machine, the update and the recovery see it. WizardWindow draws it; the terminal
+// front end prints it; tests record it.
 class WizardView {
 public:
     virtual ~WizardView() = default;

@@ -8,15 +8,15 @@
 #include <functional>
 
 #include "tools/screenshot/simulated_wizard.h"
-#include "wizard/front/mfu_main.h"
+#include "wizard/front/wizard_window.h"
 
 namespace {
 
 // A window that lets the caller look at it while a transfer runs.
-class Camera final : public MFUMain {
+class Camera final : public WizardWindow {
 public:
     void SetNewestTaskProgress(const QString& status, const QString& shown) override {
-        MFUMain::SetNewestTaskProgress(status, shown);
+        WizardWindow::SetNewestTaskProgress(status, shown);
         if (OnProgress)
             OnProgress(status);
     }

@@ -1,4 +1,4 @@
-#include "wizard/front/mfu_main.h"
+#include "wizard/front/wizard_window.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -27,10 +27,18 @@ static void RegisterWizardResources() {
 
 namespace {
 
-QRect FromTwips(int left, int top, int width, int height) {
-    constexpr int k = MFUMain::kTwipsPerPixel;
-    return {left / k, top / k, width / k, height / k};
-}
+// Where everything sits, in pixels: the window keeps one size.
+constexpr QSize kWindowSize{679, 456};
+constexpr QRect kTitleBandArea{0, 0, kWindowSize.width(), 30};
+constexpr QRect kSideBannerArea{0, 32, 141, 358};
+constexpr QRect kPageArea{144, 32, 529, 361};    // the instruction page or the task list, one at a time
+constexpr QRect kPageTextArea{8, 16, 513, 337};  // in the page's frame
+constexpr QRect kPictureArea{56, 16, 389, 174};  // in the page's frame, over the text's empty first lines
+constexpr int kFooterTop = 404;
+constexpr QRect kPrintButtonArea{16, 424, 73, 25};
+constexpr QRect kBackButtonArea{280, 424, 97, 25};
+constexpr QRect kNextButtonArea{400, 424, 97, 25};
+constexpr QRect kCloseButtonArea{576, 424, 97, 25};
 
 enum TaskColumn : int { ColIcon = 0, ColTime = 1, ColEvent = 2, ColStatus = 3 };
 
@@ -111,15 +119,15 @@ QString WithLineBreaks(QString text) {
     return text;
 }
 
-MFUMain::MFUMain(QWidget* parent) : QWidget(parent) {
+WizardWindow::WizardWindow(QWidget* parent) : QWidget(parent) {
     RegisterWizardResources();
-    setObjectName(QStringLiteral("MFUMain"));
+    setObjectName(QStringLiteral("WizardWindow"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(kClientWidth, kClientHeight);
+    setFixedSize(kWindowSize);
     setWindowIcon(artwork::WindowIcon());
-    const QString designCaption = QStringLiteral("KAV 1F Firmware Update");
-    setWindowTitle(designCaption);
+    const QString startCaption = QStringLiteral("KAV 1F Firmware Update");
+    setWindowTitle(startCaption);
 
     QFile styleSheet(QStringLiteral(":/kav/wizard.qss"));
     if (styleSheet.open(QIODevice::ReadOnly)) {
@@ -130,34 +138,34 @@ MFUMain::MFUMain(QWidget* parent) : QWidget(parent) {
         taskIcons_[static_cast<std::size_t>(icon)] = artwork::TaskIcon(icon);
     }
 
-    xpForm_ = new TitleBand(this);
-    xpForm_->setObjectName(QStringLiteral("XPForm"));
-    xpForm_->setGeometry(FromTwips(0, 0, 10185, 450));
-    xpForm_->setContentsMargins(8, 0, 8, 0);
-    xpForm_->SetText(designCaption);
+    titleBand_ = new TitleBand(this);
+    titleBand_->setObjectName(QStringLiteral("TitleBand"));
+    titleBand_->setGeometry(kTitleBandArea);
+    titleBand_->setContentsMargins(8, 0, 8, 0);
+    titleBand_->SetText(startCaption);
 
-    image1_ = new ArtworkView(artwork::PaintSideBanner, this);
-    image1_->setObjectName(QStringLiteral("Image1"));
-    image1_->setGeometry(FromTwips(0, 480, 2115, 5370));
+    sideBanner_ = new ArtworkView(artwork::PaintSideBanner, this);
+    sideBanner_->setObjectName(QStringLiteral("SideBanner"));
+    sideBanner_->setGeometry(kSideBannerArea);
 
     // The list lies under the frame: created first, so the frame stacks above it.
-    taskLst_ = new QTreeWidget(this);
-    taskLst_->setObjectName(QStringLiteral("TaskLst"));
-    taskLst_->setGeometry(FromTwips(2160, 480, 7935, 5415));
-    taskLst_->setColumnCount(4);
-    taskLst_->setHeaderLabels(
+    taskList_ = new QTreeWidget(this);
+    taskList_->setObjectName(QStringLiteral("TaskList"));
+    taskList_->setGeometry(kPageArea);
+    taskList_->setColumnCount(4);
+    taskList_->setHeaderLabels(
         {QString(), QStringLiteral("Time"), QStringLiteral("Event"), QStringLiteral("Status")});
-    taskLst_->setRootIsDecorated(false);
-    taskLst_->setItemsExpandable(false);
-    taskLst_->setUniformRowHeights(true);
-    taskLst_->setAlternatingRowColors(true);
-    taskLst_->setSelectionMode(QAbstractItemView::NoSelection);
-    taskLst_->setFocusPolicy(Qt::NoFocus);
-    taskLst_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    taskLst_->setIconSize(QSize(16, 16));
-    taskLst_->setItemDelegate(new TaskRowDelegate(ColIcon, ColEvent, ColStatus, taskLst_));
-    taskLst_->setAccessibleName(QStringLiteral("Steps of the update"));
-    QHeaderView* header = taskLst_->header();
+    taskList_->setRootIsDecorated(false);
+    taskList_->setItemsExpandable(false);
+    taskList_->setUniformRowHeights(true);
+    taskList_->setAlternatingRowColors(true);
+    taskList_->setSelectionMode(QAbstractItemView::NoSelection);
+    taskList_->setFocusPolicy(Qt::NoFocus);
+    taskList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    taskList_->setIconSize(QSize(16, 16));
+    taskList_->setItemDelegate(new TaskRowDelegate(ColIcon, ColEvent, ColStatus, taskList_));
+    taskList_->setAccessibleName(QStringLiteral("Steps of the update"));
+    QHeaderView* header = taskList_->header();
     header->setStretchLastSection(false);
     header->setSectionsMovable(false);
     header->setSectionsClickable(false);
@@ -169,50 +177,48 @@ MFUMain::MFUMain(QWidget* parent) : QWidget(parent) {
     header->resizeSection(ColIcon, 26);
     header->resizeSection(ColTime, 62);
     header->resizeSection(ColStatus, 92);
-    taskLst_->hide();
+    taskList_->hide();
 
-    xpFrame_ = new CaptionFrame(this);
-    xpFrame_->setObjectName(QStringLiteral("XPFrame"));
-    xpFrame_->setGeometry(FromTwips(2160, 480, 7935, 5415));
+    pageFrame_ = new CaptionFrame(this);
+    pageFrame_->setObjectName(QStringLiteral("PageFrame"));
+    pageFrame_->setGeometry(kPageArea);
 
-    lbl1_ = new QLabel(xpFrame_);
-    lbl1_->setObjectName(QStringLiteral("Lbl1"));
-    lbl1_->setGeometry(FromTwips(120, 240, 7695, 5055));
-    lbl1_->setTextFormat(Qt::PlainText);
-    lbl1_->setWordWrap(true);
-    lbl1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lbl1_->setAccessibleName(QStringLiteral("Instructions"));
+    pageText_ = new QLabel(pageFrame_);
+    pageText_->setObjectName(QStringLiteral("PageText"));
+    pageText_->setGeometry(kPageTextArea);
+    pageText_->setTextFormat(Qt::PlainText);
+    pageText_->setWordWrap(true);
+    pageText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    pageText_->setAccessibleName(QStringLiteral("Instructions"));
 
-    image2_ = new ArtworkView(artwork::PaintDiveComputer, xpFrame_);
-    image2_->setObjectName(QStringLiteral("Image2"));
-    image2_->setGeometry(FromTwips(840, 240, 5835, 2610));
-    image2_->hide();
+    dcPicture_ = new ArtworkView(artwork::PaintDiveComputer, pageFrame_);
+    dcPicture_->setObjectName(QStringLiteral("DcPicture"));
+    dcPicture_->setGeometry(kPictureArea);
+    dcPicture_->hide();
 
-    printCmd_ =
-        MakeButton("PrintCmd", QStringLiteral("Print"), FromTwips(240, 6360, 1095, 375), &MFUMain::OnPrint);
-    backCmd_ =
-        MakeButton("BackCmd", QStringLiteral("Back"), FromTwips(4200, 6360, 1455, 375), &MFUMain::OnBack);
-    nextCmd_ =
-        MakeButton("NextCmd", QStringLiteral("Next"), FromTwips(6000, 6360, 1455, 375), &MFUMain::OnNext);
-    closeCmd_ =
-        MakeButton("CloseCmd", QStringLiteral("Close"), FromTwips(8640, 6360, 1455, 375), &MFUMain::OnClose);
-    backCmd_->setEnabled(false);
+    printButton_ =
+        MakeButton("PrintButton", QStringLiteral("Print"), kPrintButtonArea, &WizardWindow::OnPrint);
+    backButton_ = MakeButton("BackButton", QStringLiteral("Back"), kBackButtonArea, &WizardWindow::OnBack);
+    nextButton_ = MakeButton("NextButton", QStringLiteral("Next"), kNextButtonArea, &WizardWindow::OnNext);
+    closeButton_ =
+        MakeButton("CloseButton", QStringLiteral("Close"), kCloseButtonArea, &WizardWindow::OnClose);
+    backButton_->setEnabled(false);
     // Enter is Next unless another button has the focus; Escape is Close.
-    nextCmd_->setDefault(true);
-    captions_ = {nextCmd_->text(), backCmd_->text(), closeCmd_->text(), printCmd_->text()};
+    nextButton_->setDefault(true);
+    captions_ = {nextButton_->text(), backButton_->text(), closeButton_->text(), printButton_->text()};
     UpdateMnemonics();
-    setTabOrder(printCmd_, backCmd_);
-    setTabOrder(backCmd_, nextCmd_);
-    setTabOrder(nextCmd_, closeCmd_);
-    nextCmd_->setFocus();
+    setTabOrder(printButton_, backButton_);
+    setTabOrder(backButton_, nextButton_);
+    setTabOrder(nextButton_, closeButton_);
+    nextButton_->setFocus();
 }
 
-MFUMain::~MFUMain() {
+WizardWindow::~WizardWindow() {
     RemoveTrayIcon();
 }
 
-QPushButton* MFUMain::MakeButton(const char* name, const QString& caption, const QRect& geometry,
-                                 std::function<void()> MFUMain::*handler) {
+QPushButton* WizardWindow::MakeButton(const char* name, const QString& caption, const QRect& geometry,
+                                      std::function<void()> WizardWindow::*handler) {
     auto* button = new QPushButton(caption, this);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
@@ -227,62 +233,62 @@ QPushButton* MFUMain::MakeButton(const char* name, const QString& caption, const
     return button;
 }
 
-QPushButton* MFUMain::Button(WizardButton button) const {
+QPushButton* WizardWindow::Button(WizardButton button) const {
     switch (button) {
         case WizardButton::Next:
-            return nextCmd_;
+            return nextButton_;
         case WizardButton::Back:
-            return backCmd_;
+            return backButton_;
         case WizardButton::Close:
-            return closeCmd_;
+            return closeButton_;
         case WizardButton::Print:
-            return printCmd_;
+            return printButton_;
     }
-    return nextCmd_;
+    return nextButton_;
 }
 
-void MFUMain::SetWindowCaption(const QString& caption) {
+void WizardWindow::SetWindowCaption(const QString& caption) {
     setWindowTitle(caption);
-    xpForm_->SetText(caption);
+    titleBand_->SetText(caption);
 }
 
-void MFUMain::SetFrameCaption(const QString& caption) {
-    xpFrame_->SetCaption(caption);
-    lbl1_->setAccessibleName(caption);
+void WizardWindow::SetFrameCaption(const QString& caption) {
+    pageFrame_->SetCaption(caption);
+    pageText_->setAccessibleName(caption);
 }
 
-void MFUMain::SetFrameVisible(bool visible) {
-    xpFrame_->setVisible(visible);
+void WizardWindow::SetFrameVisible(bool visible) {
+    pageFrame_->setVisible(visible);
 }
 
-void MFUMain::SetInstructionText(const QString& text) {
-    lbl1_->setText(WithLineBreaks(text));
-    lbl1_->setAccessibleDescription(lbl1_->text().trimmed());
+void WizardWindow::SetInstructionText(const QString& text) {
+    pageText_->setText(WithLineBreaks(text));
+    pageText_->setAccessibleDescription(pageText_->text().trimmed());
 }
 
-void MFUMain::SetPictureVisible(bool visible) {
+void WizardWindow::SetPictureVisible(bool visible) {
     if (visible) {
         FitPictureAboveText();
     }
-    image2_->setVisible(visible);
+    dcPicture_->setVisible(visible);
 }
 
-void MFUMain::FitPictureAboveText() {
+void WizardWindow::FitPictureAboveText() {
     // The empty lines at the head of the page make room for the picture; the drawing shrinks to fit that room
     // in whatever font the label ends up with.
-    lbl1_->ensurePolished();
-    const int textTop = lbl1_->y() + lbl1_->contentsRect().top() + lbl1_->margin() +
-                        kLinesAbovePageText * lbl1_->fontMetrics().lineSpacing();
-    const int room = qBound(40, textTop - image2_->y() - 4, image2_->height());
-    image2_->SetArtRect(QRect(0, 0, image2_->width(), room));
+    pageText_->ensurePolished();
+    const int textTop = pageText_->y() + pageText_->contentsRect().top() + pageText_->margin() +
+                        kLinesAbovePageText * pageText_->fontMetrics().lineSpacing();
+    const int room = qBound(40, textTop - dcPicture_->y() - 4, dcPicture_->height());
+    dcPicture_->SetArtRect(QRect(0, 0, dcPicture_->width(), room));
 }
 
-void MFUMain::SetTaskListVisible(bool visible) {
-    taskLst_->setVisible(visible);
+void WizardWindow::SetTaskListVisible(bool visible) {
+    taskList_->setVisible(visible);
 }
 
-void MFUMain::SetColumnHeaders(const QString& time, const QString& event, const QString& status) {
-    taskLst_->setHeaderLabels({QString(), time, event, status});
+void WizardWindow::SetColumnHeaders(const QString& time, const QString& event, const QString& status) {
+    taskList_->setHeaderLabels({QString(), time, event, status});
 }
 
 namespace {
@@ -300,46 +306,46 @@ void Describe(QTreeWidgetItem* row) {
 
 }  // namespace
 
-void MFUMain::AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) {
-    auto* row = new QTreeWidgetItem(taskLst_, {QString(), time, event, status});
+void WizardWindow::AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) {
+    auto* row = new QTreeWidgetItem(taskList_, {QString(), time, event, status});
     if (icon >= IconStarted && icon <= IconFailure) {
         row->setIcon(ColIcon, taskIcons_[static_cast<std::size_t>(icon)]);
     }
     row->setData(ColIcon, kTaskIconRole, icon);
     Describe(row);
-    taskLst_->scrollToItem(row);
+    taskList_->scrollToItem(row);
 }
 
-void MFUMain::SetNewestTaskStatus(const QString& status) {
+void WizardWindow::SetNewestTaskStatus(const QString& status) {
     SetNewestTaskProgress(status, status);
 }
 
-void MFUMain::SetNewestTaskProgress(const QString&, const QString& shown) {
-    const int count = taskLst_->topLevelItemCount();
+void WizardWindow::SetNewestTaskProgress(const QString&, const QString& shown) {
+    const int count = taskList_->topLevelItemCount();
     if (count == 0) {
         return;
     }
-    QTreeWidgetItem* row = taskLst_->topLevelItem(count - 1);
+    QTreeWidgetItem* row = taskList_->topLevelItem(count - 1);
     row->setText(ColStatus, shown);
     Describe(row);
 }
 
-void MFUMain::SetTaskListName(const QString& name) {
+void WizardWindow::SetTaskListName(const QString& name) {
     if (!name.isEmpty()) {
-        taskLst_->setAccessibleName(name);
+        taskList_->setAccessibleName(name);
     }
 }
 
-void MFUMain::ClearTaskRows() {
-    taskLst_->clear();
+void WizardWindow::ClearTaskRows() {
+    taskList_->clear();
 }
 
-void MFUMain::SetButtonCaption(WizardButton button, const QString& caption) {
+void WizardWindow::SetButtonCaption(WizardButton button, const QString& caption) {
     captions_[static_cast<std::size_t>(button)] = caption;
     UpdateMnemonics();
 }
 
-void MFUMain::UpdateMnemonics() {
+void WizardWindow::UpdateMnemonics() {
     // Each button underlines the first letter of its caption that no button before it has taken.
     QString taken;
     for (const WizardButton button :
@@ -358,22 +364,22 @@ void MFUMain::UpdateMnemonics() {
     }
 }
 
-void MFUMain::SetButtonEnabled(WizardButton button, bool enabled) {
+void WizardWindow::SetButtonEnabled(WizardButton button, bool enabled) {
     QPushButton* b = Button(button);
     // Qt would pass the focus of a greyed button on along the row, to Close, where a stray Enter or Space
     // would stop an upload: the window holds it until Next, its home, is enabled again.
     if (!enabled && focusWidget() == b)  // also while the window is not active
         setFocus(Qt::OtherFocusReason);
     b->setEnabled(enabled);
-    if (enabled && b == nextCmd_ && focusWidget() == this)
-        nextCmd_->setFocus(Qt::OtherFocusReason);
+    if (enabled && b == nextButton_ && focusWidget() == this)
+        nextButton_->setFocus(Qt::OtherFocusReason);
 }
 
-void MFUMain::SetButtonVisible(WizardButton button, bool visible) {
+void WizardWindow::SetButtonVisible(WizardButton button, bool visible) {
     Button(button)->setVisible(visible);
 }
 
-int MFUMain::ShowMessageBox(const QString& text, const QString& title, int style) {
+int WizardWindow::ShowMessageBox(const QString& text, const QString& title, int style) {
     if (BoxAnswerer) {
         return BoxAnswerer(text, title, style);
     }
@@ -393,7 +399,7 @@ int MFUMain::ShowMessageBox(const QString& text, const QString& title, int style
     return MessageBoxAnswerFor(box.standardButton(box.clickedButton()), setup);
 }
 
-void MFUMain::SetOnTop(bool onTop) {
+void WizardWindow::SetOnTop(bool onTop) {
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) {
         return;
     }
@@ -407,7 +413,7 @@ void MFUMain::SetOnTop(bool onTop) {
     windowHandle()->setFlags(flags);
 }
 
-void MFUMain::ShowTrayIcon(const QString& caption) {
+void WizardWindow::ShowTrayIcon(const QString& caption) {
     trayCaption_ = caption;
     trayWanted_ = true;
     if (isVisible()) {
@@ -415,7 +421,7 @@ void MFUMain::ShowTrayIcon(const QString& caption) {
     }
 }
 
-void MFUMain::ShowTray() {
+void WizardWindow::ShowTray() {
     if (!trayWanted_ || !QSystemTrayIcon::isSystemTrayAvailable()) {
         return;
     }
@@ -431,7 +437,7 @@ void MFUMain::ShowTray() {
     tray_->show();
 }
 
-void MFUMain::RemoveTrayIcon() {
+void WizardWindow::RemoveTrayIcon() {
     trayWanted_ = false;
     if (tray_) {
         tray_->hide();
@@ -439,15 +445,15 @@ void MFUMain::RemoveTrayIcon() {
     }
 }
 
-void MFUMain::keyPressEvent(QKeyEvent* event) {
+void WizardWindow::keyPressEvent(QKeyEvent* event) {
     QPushButton* target = nullptr;
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            target = nextCmd_;
+            target = nextButton_;
             break;
         case Qt::Key_Escape:
-            target = closeCmd_;
+            target = closeButton_;
             break;
         default:
             QWidget::keyPressEvent(event);
@@ -459,7 +465,7 @@ void MFUMain::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
-void MFUMain::closeEvent(QCloseEvent* event) {
+void WizardWindow::closeEvent(QCloseEvent* event) {
     if (!closeAllowed_) {
         event->ignore();
         const std::function<void()> callback = OnClose;
@@ -475,26 +481,25 @@ void MFUMain::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void MFUMain::showEvent(QShowEvent* event) {
+void WizardWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     FitPictureAboveText();
     ShowTray();
 }
 
-void MFUMain::paintEvent(QPaintEvent*) {
+void WizardWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     QStyleOption option;
     option.initFrom(this);
     style()->drawPrimitive(QStyle::PE_Widget, &option, &p, this);
 
     // Footer panel behind the buttons, set off by an etched line.
-    const int footerTop = 404;
-    QLinearGradient footer(0, footerTop, 0, height());
+    QLinearGradient footer(0, kFooterTop, 0, height());
     footer.setColorAt(0, QColor(0xdf, 0xe7, 0xf1));
     footer.setColorAt(1, QColor(0xcf, 0xdb, 0xe8));
-    p.fillRect(QRect(0, footerTop, width(), height() - footerTop), footer);
+    p.fillRect(QRect(0, kFooterTop, width(), height() - kFooterTop), footer);
     p.setPen(QColor(0xa9, 0xbb, 0xcf));
-    p.drawLine(0, footerTop, width(), footerTop);
+    p.drawLine(0, kFooterTop, width(), kFooterTop);
     p.setPen(QColor(0xf7, 0xfa, 0xfd));
-    p.drawLine(0, footerTop + 1, width(), footerTop + 1);
+    p.drawLine(0, kFooterTop + 1, width(), kFooterTop + 1);
 }

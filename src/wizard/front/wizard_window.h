@@ -40,17 +40,14 @@ QString WithLineBreaks(QString text);
 
 // The wizard's window. It only shows what it is told and reports clicks; the stage machine holds all the
 // logic.
-class MFUMain : public QWidget, public WizardView {
+class WizardWindow : public QWidget, public WizardView {
     Q_OBJECT
 
 public:
-    static constexpr int kTwipsPerPixel = 15;
-    static constexpr int kClientWidth = 10185 / kTwipsPerPixel;
-    static constexpr int kClientHeight = 6840 / kTwipsPerPixel;
     static constexpr int kTaskIconRole = Qt::UserRole + 1;  // the row's TaskIcon number, on column 0
 
-    explicit MFUMain(QWidget* parent = nullptr);
-    ~MFUMain() override;
+    explicit WizardWindow(QWidget* parent = nullptr);
+    ~WizardWindow() override;
 
     void SetWindowCaption(const QString& caption) override;
     void SetFrameCaption(const QString& caption) override;
@@ -92,22 +89,22 @@ protected:
 
 private:
     QPushButton* Button(WizardButton button) const;
-    QPushButton* MakeButton(const char* name, const QString& caption, const QRect& twips,
-                            std::function<void()> MFUMain::*handler);
+    QPushButton* MakeButton(const char* name, const QString& caption, const QRect& geometry,
+                            std::function<void()> WizardWindow::*handler);
     void FitPictureAboveText();
     void ShowTray();
     void UpdateMnemonics();
 
-    TitleBand* xpForm_ = nullptr;
-    ArtworkView* image1_ = nullptr;
-    CaptionFrame* xpFrame_ = nullptr;
-    QLabel* lbl1_ = nullptr;
-    ArtworkView* image2_ = nullptr;
-    QTreeWidget* taskLst_ = nullptr;
-    QPushButton* printCmd_ = nullptr;
-    QPushButton* backCmd_ = nullptr;
-    QPushButton* nextCmd_ = nullptr;
-    QPushButton* closeCmd_ = nullptr;
+    TitleBand* titleBand_ = nullptr;
+    ArtworkView* sideBanner_ = nullptr;
+    CaptionFrame* pageFrame_ = nullptr;
+    QLabel* pageText_ = nullptr;
+    ArtworkView* dcPicture_ = nullptr;
+    QTreeWidget* taskList_ = nullptr;
+    QPushButton* printButton_ = nullptr;
+    QPushButton* backButton_ = nullptr;
+    QPushButton* nextButton_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
     std::array<QIcon, 3> taskIcons_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     QString trayCaption_;  // the tray icon is wanted with this caption; it shows while the window does
