@@ -180,7 +180,7 @@ public:
     void SetButtonCaption(WizardButton, const QString&) override {}
     void SetButtonEnabled(WizardButton, bool) override {}
     void SetButtonVisible(WizardButton, bool) override {}
-    int ShowMessageBox(const QString&, const QString&, int) override { return IdOk; }
+    BoxAnswer ShowMessageBox(const QString&, const QString&, BoxStyle) override { return BoxAnswer::Ok; }
     void SetOnTop(bool) override {}
     void ShowTrayIcon(const QString&) override {}
     void RemoveTrayIcon() override {}

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPrinter>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -104,44 +105,24 @@ class TestViews : public QObject {
     Q_OBJECT
 
 private slots:
-    void boxStyle_data() {
-        using B = QMessageBox;
-        QTest::addColumn<int>("style");
-        QTest::addColumn<B::StandardButtons>("buttons");
-        QTest::addColumn<B::Icon>("icon");
-        QTest::addColumn<B::StandardButton>("defaultButton");
-        QTest::addColumn<B::StandardButton>("escape");
-        // Escape and closing a box with a choice choose nothing (NoButton).
-        QTest::newRow("16 ok critical") << 16 << B::StandardButtons(B::Ok) << B::Critical << B::Ok << B::Ok;
-        QTest::newRow("17 ok/cancel") << 17 << (B::Ok | B::Cancel) << B::Critical << B::Ok << B::NoButton;
-        QTest::newRow("48 ok exclamation") << 48 << B::StandardButtons(B::Ok) << B::Warning << B::Ok << B::Ok;
-        QTest::newRow("52 yes/no") << 52 << (B::Yes | B::No) << B::Warning << B::Yes << B::NoButton;
-        QTest::newRow("52 + 0x100: No is the default")
-            << 52 + 0x100 << (B::Yes | B::No) << B::Warning << B::No << B::NoButton;
-        QTest::newRow("65 ok/cancel information")
-            << 65 << (B::Ok | B::Cancel) << B::Information << B::Ok << B::NoButton;
+    // A box in the window answered from the keyboard: Escape chooses nothing where there is a choice, Enter
+    // the default button.
+    void boxKeys_data() {
+        QTest::addColumn<BoxStyle>("style");
+        QTest::addColumn<BoxAnswer>("escape");
+        QTest::addColumn<BoxAnswer>("enter");
+        QTest::newRow("OK") << kBoxOkCritical << BoxAnswer::Ok << BoxAnswer::Ok;
+        QTest::newRow("OK/Cancel") << kBoxOkCancelInformation << BoxAnswer::None << BoxAnswer::Ok;
+        QTest::newRow("Yes/No") << kBoxYesNoWarning << BoxAnswer::None << BoxAnswer::Yes;
+        QTest::newRow("Yes/No, No the default")
+            << kBoxYesNoWarning.WithSecondDefault() << BoxAnswer::None << BoxAnswer::No;
     }
-    void boxStyle() {
-        QFETCH(int, style);
-        QFETCH(QMessageBox::StandardButtons, buttons);
-        QFETCH(QMessageBox::Icon, icon);
-        QFETCH(QMessageBox::StandardButton, defaultButton);
-        QFETCH(QMessageBox::StandardButton, escape);
-        const MessageBoxSetup setup = MessageBoxSetupFor(style);
-        QCOMPARE(setup.buttons, buttons);
-        QCOMPARE(setup.icon, icon);
-        // Each button answers its own ID; a box closed otherwise answers as its escape button.
-        const std::map<QMessageBox::StandardButton, int> ids{{QMessageBox::NoButton, 0},
-                                                             {QMessageBox::Ok, 1},
-                                                             {QMessageBox::Cancel, 2},
-                                                             {QMessageBox::Yes, 6},
-                                                             {QMessageBox::No, 7}};
-        QCOMPARE(MessageBoxAnswerFor(QMessageBox::NoButton, setup), ids.at(escape));
-
-        // A real box, answered from the keyboard: every button of these styles is the default or the escape.
+    void boxKeys() {
+        QFETCH(BoxStyle, style);
+        QFETCH(BoxAnswer, escape);
+        QFETCH(BoxAnswer, enter);
         WizardWindow w;
-        for (const auto& [key, pressed] :
-             {std::pair{Qt::Key_Escape, escape}, {Qt::Key_Return, defaultButton}}) {
+        for (const auto& [key, pressed] : {std::pair{Qt::Key_Escape, escape}, {Qt::Key_Return, enter}}) {
             QString shown;
             QTimer poll;
             connect(&poll, &QTimer::timeout, this, [&, k = key] {
@@ -152,8 +133,7 @@ private slots:
                 }
             });
             poll.start(10);
-            QCOMPARE(w.ShowMessageBox(u"First line\r\nSecond line"_s, u"Firmware Update"_s, style),
-                     ids.at(pressed));
+            QCOMPARE(w.ShowMessageBox(u"First line\r\nSecond line"_s, u"Firmware Update"_s, style), pressed);
             QCOMPARE(shown, u"Firmware Update|First line\nSecond line"_s);
         }
     }
@@ -408,30 +388,30 @@ private slots:
     }
 
     void boxes_data() {
-        QTest::addColumn<int>("style");
+        QTest::addColumn<BoxStyle>("style");
         QTest::addColumn<QString>("input");
         QTest::addColumn<bool>("atTerminal");  // a "y" typed ahead there must be discarded, never taken
-        QTest::addColumn<int>("answer");
+        QTest::addColumn<BoxAnswer>("answer");
         QTest::addColumn<QString>("left");  // what a later read still finds
-        const int yesNo = MbYesNoWarning, okCancel = MbOkCancelCritical;
-        const auto row = [](const char* tag, int style, const char* input, int answer, const char* left = "",
-                            bool atTerminal = false) {
+        const BoxStyle yesNo = kBoxYesNoWarning, okCancel = kBoxOkCancelCritical;
+        const auto row = [](const char* tag, BoxStyle style, const char* input, BoxAnswer answer,
+                            const char* left = "", bool atTerminal = false) {
             QTest::newRow(tag) << style << input << atTerminal << answer << left;
         };
-        row("OK only reads nothing", MbOkCritical, "back\n", IdOk, "back");
-        row("OK/Cancel: empty line", okCancel, "\nx\n", IdOk, "x");
-        row("OK/Cancel: cancel", okCancel, "cancel\n", IdCancel);
-        row("OK/Cancel: end of input is no answer", okCancel, "", IdNoAnswer);
-        row("OK/Cancel: asks again", okCancel, "what\nOK\n", IdOk);
-        row("Yes/No: y", yesNo, "y\n", IdYes);
-        row("Yes/No: n", yesNo, "n\n", IdNo);
-        row("Yes/No: empty or unknown is no answer", yesNo, "\nno\n", IdNoAnswer, "no");
-        row("Yes/No: end of input", yesNo + MbDefaultSecond, "", IdNoAnswer);
-        row("terminal: asks until yes or no", yesNo, "\nnein\nNo\nx\n", IdNo, "x", true);
-        row("terminal: OK/Cancel", okCancel, "cancel\n", IdCancel, "", true);
+        row("OK only reads nothing", kBoxOkCritical, "back\n", BoxAnswer::Ok, "back");
+        row("OK/Cancel: empty line", okCancel, "\nx\n", BoxAnswer::Ok, "x");
+        row("OK/Cancel: cancel", okCancel, "cancel\n", BoxAnswer::Cancel);
+        row("OK/Cancel: end of input is no answer", okCancel, "", BoxAnswer::None);
+        row("OK/Cancel: asks again", okCancel, "what\nOK\n", BoxAnswer::Ok);
+        row("Yes/No: y", yesNo, "y\n", BoxAnswer::Yes);
+        row("Yes/No: n", yesNo, "n\n", BoxAnswer::No);
+        row("Yes/No: empty or unknown is no answer", yesNo, "\nno\n", BoxAnswer::None, "no");
+        row("Yes/No: end of input", yesNo.WithSecondDefault(), "", BoxAnswer::None);
+        row("terminal: asks until yes or no", yesNo, "\nnein\nNo\nx\n", BoxAnswer::No, "x", true);
+        row("terminal: OK/Cancel", okCancel, "cancel\n", BoxAnswer::Cancel, "", true);
     }
     void boxes() {
-        QFETCH(int, style);
+        QFETCH(BoxStyle, style);
         QFETCH(QString, input);
         QFETCH(bool, atTerminal);
         TypedAhead typed;

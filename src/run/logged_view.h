@@ -37,7 +37,7 @@ public:
         inner_.SetButtonVisible(button, visible);
     }
 
-    int ShowMessageBox(const QString& text, const QString& title, int style) override;
+    BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
     void ShowStartupError(const QString& text, const QString& title) override;
 
     void SetOnTop(bool onTop) override { inner_.SetOnTop(onTop); }

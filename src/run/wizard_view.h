@@ -3,18 +3,28 @@
 #include <QString>
 #include <QtGlobal>
 
-// Message-box styles (buttons + icon) and the buttons a box reports.
-enum MessageBoxStyle : int {
-    MbOkCritical = 16,
-    MbOkCancelCritical = 17,
-    MbOkExclamation = 48,
-    MbYesNoWarning = 52,
-    MbOkInformation = 64,
-    MbOkCancelInformation = 65,
-    MbDefaultSecond = 0x100,  // added to a style: the second button (No, Cancel) is the default
+enum class BoxButtons { Ok, OkCancel, YesNo };
+enum class BoxIcon { Critical, Warning, Information };
+
+// What a message box offers and how it looks.
+struct BoxStyle {
+    BoxButtons buttons = BoxButtons::Ok;
+    BoxIcon icon = BoxIcon::Information;
+    bool secondIsDefault = false;  // Enter presses No or Cancel, not Yes or OK
+
+    constexpr BoxStyle WithSecondDefault() const { return {buttons, icon, true}; }
+    friend bool operator==(const BoxStyle&, const BoxStyle&) = default;
 };
-// IdNoAnswer: a box with a choice was closed, escaped or met the end of input without a button chosen.
-enum MessageBoxAnswer : int { IdNoAnswer = 0, IdOk = 1, IdCancel = 2, IdYes = 6, IdNo = 7 };
+
+inline constexpr BoxStyle kBoxOkCritical{BoxButtons::Ok, BoxIcon::Critical};
+inline constexpr BoxStyle kBoxOkCancelCritical{BoxButtons::OkCancel, BoxIcon::Critical};
+inline constexpr BoxStyle kBoxOkWarning{BoxButtons::Ok, BoxIcon::Warning};
+inline constexpr BoxStyle kBoxYesNoWarning{BoxButtons::YesNo, BoxIcon::Warning};
+inline constexpr BoxStyle kBoxOkInformation{BoxButtons::Ok, BoxIcon::Information};
+inline constexpr BoxStyle kBoxOkCancelInformation{BoxButtons::OkCancel, BoxIcon::Information};
+
+// None: a box with a choice was closed, escaped or met the end of input without a button chosen.
+enum class BoxAnswer { None, Ok, Cancel, Yes, No };
 
 enum class WizardButton { Next, Back, Close, Print };
 
@@ -50,11 +60,11 @@ public:
     virtual void SetButtonEnabled(WizardButton button, bool enabled) = 0;
     virtual void SetButtonVisible(WizardButton button, bool visible) = 0;
 
-    // Modal; returns IdOk, IdCancel, IdYes, IdNo or, for a box with a choice, IdNoAnswer.
-    virtual int ShowMessageBox(const QString& text, const QString& title, int style) = 0;
+    // Modal; the button chosen, or for a box with a choice possibly none.
+    virtual BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) = 0;
     // A problem that ends start-up: a critical box in the window; the terminal writes it to standard error.
     virtual void ShowStartupError(const QString& text, const QString& title) {
-        ShowMessageBox(text, title, MbOkCritical);
+        ShowMessageBox(text, title, kBoxOkCritical);
     }
 
     virtual void SetOnTop(bool onTop) = 0;

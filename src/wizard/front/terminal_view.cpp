@@ -140,37 +140,38 @@ std::optional<QString> TerminalView::ReadLine(const QString& prompt) {
     return QString::fromStdString(line);
 }
 
-int TerminalView::ShowMessageBox(const QString& text, const QString& title, int style) {
+BoxAnswer TerminalView::ShowMessageBox(const QString& text, const QString& title, BoxStyle style) {
     FlushRow();
     Print(QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text));
-    switch (style & 0x0F) {
-        case 4:  // Yes/No: only a plain yes or no is an answer
+    switch (style.buttons) {
+        case BoxButtons::YesNo:  // only a plain yes or no is an answer
             while (true) {
                 const std::optional<QString> line = ReadLine(QStringLiteral("(yes/no) > "));
                 const QString answer = Answer(line);
                 if (answer == QLatin1String("y") || answer == QLatin1String("yes"))
-                    return IdYes;
+                    return BoxAnswer::Yes;
                 if (answer == QLatin1String("n") || answer == QLatin1String("no"))
-                    return IdNo;
+                    return BoxAnswer::No;
                 if (!line || setup_.terminalInput < 0)
-                    return IdNoAnswer;
+                    return BoxAnswer::None;
                 Print(QStringLiteral("Please answer yes or no."));
             }
-        case 1:  // OK/Cancel
+        case BoxButtons::OkCancel:
             while (true) {
                 const std::optional<QString> line = ReadLine(QStringLiteral("(Enter = OK, cancel) > "));
                 const QString answer = Answer(line);
                 if (!line)
-                    return IdNoAnswer;
+                    return BoxAnswer::None;
                 if (answer == QLatin1String("cancel"))
-                    return IdCancel;
+                    return BoxAnswer::Cancel;
                 if (answer.isEmpty() || answer == QLatin1String("ok"))
-                    return IdOk;
+                    return BoxAnswer::Ok;
                 Print(QStringLiteral("Please answer ok or cancel."));
             }
-        default:
-            return IdOk;
+        case BoxButtons::Ok:
+            break;
     }
+    return BoxAnswer::Ok;
 }
 
 void TerminalView::ShowStartupError(const QString& text, const QString& title) {

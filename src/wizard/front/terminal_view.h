@@ -39,7 +39,7 @@ public:
     void SetButtonCaption(WizardButton button, const QString& caption) override;
     void SetButtonEnabled(WizardButton, bool) override {}
     void SetButtonVisible(WizardButton, bool) override {}
-    int ShowMessageBox(const QString& text, const QString& title, int style) override;
+    BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
     void ShowStartupError(const QString& text, const QString& title) override;
     void SetOnTop(bool) override {}
     void ShowTrayIcon(const QString&) override {}

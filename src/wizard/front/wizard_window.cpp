@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyleOption>
@@ -45,73 +46,68 @@ enum TaskColumn : int { ColIcon = 0, ColTime = 1, ColEvent = 2, ColStatus = 3 };
 // The page-2 text opens with this many empty lines to make room for the picture above it.
 constexpr int kLinesAbovePageText = 10;
 
-}  // namespace
+// A box's style in QMessageBox terms.
+struct MessageBoxSetup {
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButton defaultButton = QMessageBox::Ok;
+    // Also what closing the box counts as. NoButton: Escape and closing choose nothing, so that no choice is
+    // ever made for the user.
+    QMessageBox::StandardButton escapeButton = QMessageBox::Ok;
+};
 
-MessageBoxSetup MessageBoxSetupFor(int style) {
+MessageBoxSetup MessageBoxSetupFor(BoxStyle style) {
     MessageBoxSetup setup;
-    switch (style & 0x0F) {
-        case 1:
-            setup.buttons = QMessageBox::Ok | QMessageBox::Cancel;
-            setup.defaultButton = QMessageBox::Ok;
-            setup.escapeButton = QMessageBox::NoButton;
-            break;
-        case 3:
-            setup.buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-            setup.defaultButton = QMessageBox::Yes;
-            setup.escapeButton = QMessageBox::Cancel;
-            break;
-        case 4:
-            setup.buttons = QMessageBox::Yes | QMessageBox::No;
-            setup.defaultButton = QMessageBox::Yes;
-            setup.escapeButton = QMessageBox::NoButton;
-            break;
-        default:
+    switch (style.buttons) {
+        case BoxButtons::Ok:
             setup.buttons = QMessageBox::Ok;
-            setup.defaultButton = QMessageBox::Ok;
             setup.escapeButton = QMessageBox::Ok;
             break;
+        case BoxButtons::OkCancel:
+            setup.buttons = QMessageBox::Ok | QMessageBox::Cancel;
+            setup.defaultButton = style.secondIsDefault ? QMessageBox::Cancel : QMessageBox::Ok;
+            setup.escapeButton = QMessageBox::NoButton;
+            break;
+        case BoxButtons::YesNo:
+            setup.buttons = QMessageBox::Yes | QMessageBox::No;
+            setup.defaultButton = style.secondIsDefault ? QMessageBox::No : QMessageBox::Yes;
+            setup.escapeButton = QMessageBox::NoButton;
+            break;
     }
-    if ((style & 0x100) != 0 && setup.buttons != QMessageBox::Ok) {
-        setup.defaultButton =
-            setup.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::No : QMessageBox::Cancel;
-    }
-    switch (style & 0xF0) {
-        case 0x10:
+    switch (style.icon) {
+        case BoxIcon::Critical:
             setup.icon = QMessageBox::Critical;
             break;
-        case 0x20:
-            setup.icon = QMessageBox::Question;
-            break;
-        case 0x30:
+        case BoxIcon::Warning:
             setup.icon = QMessageBox::Warning;
             break;
-        case 0x40:
+        case BoxIcon::Information:
             setup.icon = QMessageBox::Information;
-            break;
-        default:
-            setup.icon = QMessageBox::NoIcon;
             break;
     }
     return setup;
 }
 
-int MessageBoxAnswerFor(QMessageBox::StandardButton pressed, const MessageBoxSetup& setup) {
+// A box closed without a button counts as its escape button.
+BoxAnswer MessageBoxAnswerFor(QMessageBox::StandardButton pressed, const MessageBoxSetup& setup) {
     if (pressed == QMessageBox::NoButton || !setup.buttons.testFlag(pressed)) {
         pressed = setup.escapeButton;
     }
     switch (pressed) {
         case QMessageBox::NoButton:
-            return IdNoAnswer;
+            return BoxAnswer::None;
         case QMessageBox::Cancel:
-            return IdCancel;
+            return BoxAnswer::Cancel;
         case QMessageBox::Yes:
-            return IdYes;
+            return BoxAnswer::Yes;
         case QMessageBox::No:
-            return IdNo;
+            return BoxAnswer::No;
         default:
-            return IdOk;
+            return BoxAnswer::Ok;
     }
 }
+
+}  // namespace
 
 QString WithLineBreaks(QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -379,10 +375,7 @@ void WizardWindow::SetButtonVisible(WizardButton button, bool visible) {
     Button(button)->setVisible(visible);
 }
 
-int WizardWindow::ShowMessageBox(const QString& text, const QString& title, int style) {
-    if (BoxAnswerer) {
-        return BoxAnswerer(text, title, style);
-    }
+BoxAnswer WizardWindow::ShowMessageBox(const QString& text, const QString& title, BoxStyle style) {
     const MessageBoxSetup setup = MessageBoxSetupFor(style);
     QMessageBox box(setup.icon, title, WithLineBreaks(text), setup.buttons, this);
     box.setTextFormat(Qt::PlainText);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QIcon>
-#include <QMessageBox>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -16,24 +15,6 @@ class QPushButton;
 class QSystemTrayIcon;
 class QTreeWidget;
 class TitleBand;
-
-// What a message-box style asks for, in QMessageBox terms.
-struct MessageBoxSetup {
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButton defaultButton = QMessageBox::Ok;
-    // Also what closing the box counts as. NoButton: Escape and closing choose nothing (IdNoAnswer), so that
-    // no choice is ever made for the user.
-    QMessageBox::StandardButton escapeButton = QMessageBox::Ok;
-};
-
-// style: buttons in the low four bits (0 OK, 1 OK/Cancel, 3 Yes/No/Cancel, 4 Yes/No), icon in the next four
-// (0x10 critical, 0x20 question, 0x30 exclamation, 0x40 information), 0x100 makes the second button the
-// default.
-MessageBoxSetup MessageBoxSetupFor(int style);
-// IdOk, IdCancel, IdYes or IdNo for the button pressed; NoButton (the box was closed) counts as the escape
-// button, or as IdNoAnswer when there is none.
-int MessageBoxAnswerFor(QMessageBox::StandardButton pressed, const MessageBoxSetup& setup);
 
 // Texts whose lines are separated by "\r\n", as Qt shows them.
 QString WithLineBreaks(QString text);
@@ -66,7 +47,7 @@ public:
     void SetButtonEnabled(WizardButton button, bool enabled) override;
     void SetButtonVisible(WizardButton button, bool visible) override;
 
-    int ShowMessageBox(const QString& text, const QString& title, int style) override;
+    BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
 
     void SetOnTop(bool onTop) override;
     void ShowTrayIcon(const QString& caption) override;
@@ -78,8 +59,6 @@ public:
     void SetTaskListName(const QString& name);
 
     std::function<void()> OnNext, OnBack, OnClose, OnPrint;
-    // When set, message boxes are answered by it instead of being shown.
-    std::function<int(const QString& text, const QString& title, int style)> BoxAnswerer;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
