@@ -138,14 +138,16 @@ private slots:
         }
     }
 
-    // Rows appended, the newest one's status replaced, cleared; a percentage status shows a filled bar, a
-    // word status does not.
+    // Rows appended, the newest one's status replaced, cleared; a transfer shows a filled bar, until its row
+    // has a word status.
     void taskRows() {
         WizardWindow w;
         w.SetFrameVisible(false);
         w.SetTaskListVisible(true);
         w.AppendTaskRow(IconInformation, u"09:05:07"_s, u"Firmware file checked"_s, u"OK"_s);
-        w.AppendTaskRow(IconFailure, u"09:05:09"_s, u"Wrong model"_s, u"Error"_s);
+        w.AppendTaskRow(IconFailure, u"09:05:09"_s, u"Wrong model"_s, u"..."_s);
+        w.SetNewestTaskProgress({.item = 1, .count = 2});
+        w.SetNewestTaskStatus(u"Error"_s);
         w.AppendTaskRow(IconStarted, u"09:05:12"_s, u"Upload"_s, u"..."_s);
         QVERIFY(Shown(w));
         QTreeWidget* list = List(w);
@@ -154,8 +156,8 @@ private slots:
             return list->visualItemRect(list->topLevelItem(row))
                 .intersected(QRect(header->sectionViewportPosition(3), 0, header->sectionSize(3), 10000));
         };
-        for (const char* figure : {"10%", "20%", "80%"})
-            w.SetNewestTaskStatus(QLatin1String(figure));
+        for (const int item : {1, 2, 8})
+            w.SetNewestTaskProgress({.item = item, .count = 10});
         QCOMPARE(Rows(w),
                  (QStringList{QString::number(IconInformation) + "|09:05:07|Firmware file checked|OK",
                               QString::number(IconFailure) + "|09:05:09|Wrong model|Error",
@@ -168,24 +170,6 @@ private slots:
         w.ClearTaskRows();
         w.SetNewestTaskStatus(u"Done"_s);  // nothing to change, must not add a row
         QVERIFY(Rows(w).isEmpty());
-    }
-
-    void percent_data() {
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<int>("value");  // -1: no progress bar
-        QTest::newRow("100%") << "100%" << 100;
-        QTest::newRow("0%") << "0%" << 0;
-        QTest::newRow("spaced") << " 7 %" << 7;
-        QTest::newRow("over 100 clamps") << "150%" << 100;
-        QTest::newRow("dots") << "..." << -1;
-        QTest::newRow("word") << "abc%" << -1;
-        QTest::newRow("negative") << "-5%" << -1;
-        QTest::newRow("trailing words") << "12% done" << -1;
-        QTest::newRow("empty") << "" << -1;
-    }
-    void percent() {
-        QFETCH(QString, status);
-        QTEST(ProgressPercent(status).value_or(-1), "value");
     }
 
     // Closing the window goes through OnClose; it closes only once allowed, by the handler or later.
@@ -219,7 +203,8 @@ private slots:
         // The widest rate a transfer at the wire's speed shows.
         TransferRate rate(0.0, 2048, 128.0);
         rate.Record(128.0 / 3800.0, 1);
-        const QString progress = RateText(QStringLiteral("100%"), rate, T(Txt::TimeLeft));
+        const TransferProgress transfer{2048, 2048, rate.BytesPerSecond(), rate.SecondsLeft()};
+        const QString progress = transfer.Text(T(Txt::TimeLeft));
         const QStringList done = {T(Txt::Done), T(Txt::Error), QStringLiteral("...")};
         // Each event with every status it can carry. Rows that carry a file path are cut, their whole text in
         // their tooltip.
@@ -244,6 +229,7 @@ private slots:
         w.SetFrameVisible(false);
         w.SetTaskListVisible(true);
         w.SetColumnHeaders(T(Txt::ColumnTime), T(Txt::ColumnEvent), T(Txt::ColumnStatus));
+        w.SetTimeLeftFormat(T(Txt::TimeLeft));
         QVERIFY(Shown(w));
         QTreeWidget* list = List(w);
         const auto* delegate = qobject_cast<const TaskRowDelegate*>(list->itemDelegate());
@@ -251,11 +237,11 @@ private slots:
         for (const auto& [event, statuses] : rows) {
             for (const QString& status : statuses.isEmpty() ? QStringList{QString()} : statuses) {
                 w.AppendTaskRow(IconStarted, QStringLiteral("23:59:59"), event, QString());
-                w.SetNewestTaskProgress(QString(), status);
+                status == progress ? w.SetNewestTaskProgress(transfer) : w.SetNewestTaskStatus(status);
                 const int row = list->topLevelItemCount() - 1;
                 for (const int c : {1, 2, 3}) {
                     const QModelIndex index = list->model()->index(row, c);
-                    const QString full = SplitRateStatus(index.data().toString()).first;
+                    const QString full = index.data().toString();
                     if (!full.isEmpty() && delegate->ShownText(index) != full)
                         cut << delegate->ShownText(index) + QStringLiteral(" (with \"") + status + '"' + ')';
                 }
@@ -449,7 +435,7 @@ private slots:
         const auto live = [&] { return QString::fromStdString(out.str()).split("\r\033[K").last(); };
         view.AppendTaskRow(0, "10:00:00", "Writing", "...");
         QCOMPARE(live(), "10:00:00 > Writing : ...");
-        view.SetNewestTaskProgress("45%", "45% · 3.7 kB/s · 0:21 left");
+        view.SetNewestTaskProgress({9, 20, 3700.0, 21.0});
         QCOMPARE(live(), "10:00:00 > Writing : 45% · 3.");
         view.SetFrameVisible(true);
         QCOMPARE(int(view.ReadCommand()), int(TerminalView::Command::Next));

@@ -430,7 +430,7 @@ private slots:
         QFETCH(QString, timeLeft);
         TransferRate rate(10.0, count, 128.0);
         rate.Record(10.0 + elapsed, done);
-        QTEST(RateText("45%", rate, timeLeft), "shown");
+        QTEST((TransferProgress{9, 20, rate.BytesPerSecond(), rate.SecondsLeft()}.Text(timeLeft)), "shown");
     }
 };
 

@@ -50,10 +50,10 @@ void LoggedView::SetNewestTaskStatus(const QString& status) {
     inner_.SetNewestTaskStatus(status);
 }
 
-void LoggedView::SetNewestTaskProgress(const QString& status, const QString& shown) {
+void LoggedView::SetNewestTaskProgress(const TransferProgress& progress) {
     if (open_)
-        open_->status = status;
-    inner_.SetNewestTaskProgress(status, shown);
+        open_->status = progress.PercentText();
+    inner_.SetNewestTaskProgress(progress);
 }
 
 void LoggedView::ClearTaskRows() {

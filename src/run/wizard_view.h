@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "run/transfer_progress.h"
+
 enum class BoxButtons { Ok, OkCancel, YesNo };
 enum class BoxIcon { Critical, Warning, Information };
 
@@ -48,12 +50,14 @@ public:
     virtual void AppendTaskRow(int icon, const QString& time, const QString& event,
                                const QString& status) = 0;
     virtual void SetNewestTaskStatus(const QString& status) = 0;
-    // `shown` is what someone watching sees now (a rate and the time left, seconds counting); `status` is
-    // what the row keeps. A view that shows nothing live keeps to the status.
-    virtual void SetNewestTaskProgress(const QString& status, const QString& shown) {
-        Q_UNUSED(shown);
-        SetNewestTaskStatus(status);
+    // The row keeps the percentage as its status; a view that shows things live also shows the rest.
+    virtual void SetNewestTaskProgress(const TransferProgress& progress) {
+        SetNewestTaskStatus(progress.PercentText());
     }
+    // Something to watch beside the row's unchanged status, such as the seconds of a wait.
+    virtual void ShowNewestTaskLive(const QString& shown) { Q_UNUSED(shown); }
+    // How a transfer's time left reads in the user's language ("%1 left").
+    virtual void SetTimeLeftFormat(const QString& format) { Q_UNUSED(format); }
     virtual void ClearTaskRows() = 0;
 
     virtual void SetButtonCaption(WizardButton button, const QString& caption) = 0;

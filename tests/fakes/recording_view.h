@@ -41,10 +41,12 @@ public:
         if (!rows.empty())
             rows.back().status = s;
     }
-    void SetNewestTaskProgress(const QString& s, const QString& live) override {
-        SetNewestTaskStatus(s);
-        shown = live;
+    void SetNewestTaskProgress(const TransferProgress& p) override {
+        SetNewestTaskStatus(p.PercentText());
+        shown = p.Text(timeLeft);
     }
+    void ShowNewestTaskLive(const QString& live) override { shown = live; }
+    void SetTimeLeftFormat(const QString& format) override { timeLeft = format; }
     void ClearTaskRows() override { rows.clear(); }
     void SetButtonCaption(WizardButton b, const QString& c) override { buttons[b].caption = c; }
     void SetButtonEnabled(WizardButton b, bool e) override { buttons[b].enabled = e; }
@@ -67,7 +69,7 @@ public:
 
     bool Enabled(WizardButton b) { return buttons[b].enabled; }
 
-    QString windowCaption, frameCaption, instructions;
+    QString windowCaption, frameCaption, instructions, timeLeft = kEnglishTimeLeft;
     QString shown;  // what the newest row shows live beside its status
     bool frameVisible = true, pictureVisible = false, taskListVisible = false, onTop = false,
          trayShown = false;

@@ -72,24 +72,31 @@ void TerminalView::SetTaskListVisible(bool visible) {
 void TerminalView::AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) {
     FlushRow();
     pending_ = PendingRow{icon, time, event, status};
-    ShowLive(status);
+    PrintLive(status);
 }
 
 void TerminalView::SetNewestTaskStatus(const QString& status) {
-    SetNewestTaskProgress(status, status);
-}
-
-void TerminalView::SetNewestTaskProgress(const QString& status, const QString& shown) {
     if (!pending_)
         return;
     pending_->status = status;
-    ShowLive(shown);
+    PrintLive(status);
 }
 
-void TerminalView::ShowLive(const QString& status) {
+void TerminalView::SetNewestTaskProgress(const TransferProgress& progress) {
+    if (!pending_)
+        return;
+    pending_->status = progress.PercentText();
+    PrintLive(progress.Text(timeLeftFormat_));
+}
+
+void TerminalView::ShowNewestTaskLive(const QString& shown) {
+    PrintLive(shown);
+}
+
+void TerminalView::PrintLive(const QString& shown) {
     if (!setup_.live || !pending_)
         return;
-    QString line = RowLine(pending_->icon, pending_->time, pending_->event, status);
+    QString line = RowLine(pending_->icon, pending_->time, pending_->event, shown);
     // Cut one short of the width: a line that fills it would wrap, and the next "\r" would clear only the
     // wrapped part.
     const int columns = setup_.columns ? setup_.columns() : 0;

@@ -292,7 +292,9 @@ namespace {
 // The row's whole text, for its tooltip and for assistive technology: the cells may show it cut.
 void Describe(QTreeWidgetItem* row) {
     const QString event = row->text(ColEvent);
-    const QString status = row->text(ColStatus);
+    QString status = row->text(ColStatus);
+    if (const QString rate = row->data(ColStatus, TaskRowDelegate::kRateRole).toString(); !rate.isEmpty())
+        status += QStringLiteral(" · ") + rate;
     const QString full = status.isEmpty() ? event : event + QStringLiteral(" : ") + status;
     for (int column = ColIcon; column <= ColStatus; ++column) {
         row->setToolTip(column, full);
@@ -313,16 +315,26 @@ void WizardWindow::AppendTaskRow(int icon, const QString& time, const QString& e
 }
 
 void WizardWindow::SetNewestTaskStatus(const QString& status) {
-    SetNewestTaskProgress(status, status);
+    SetNewestStatus(status);
 }
 
-void WizardWindow::SetNewestTaskProgress(const QString&, const QString& shown) {
+void WizardWindow::SetNewestTaskProgress(const TransferProgress& progress) {
+    SetNewestStatus(progress.PercentText(), progress.Percent(), progress.RateText(timeLeftFormat_));
+}
+
+void WizardWindow::ShowNewestTaskLive(const QString& shown) {
+    SetNewestStatus(shown);
+}
+
+void WizardWindow::SetNewestStatus(const QString& status, std::optional<int> percent, const QString& rate) {
     const int count = taskList_->topLevelItemCount();
     if (count == 0) {
         return;
     }
     QTreeWidgetItem* row = taskList_->topLevelItem(count - 1);
-    row->setText(ColStatus, shown);
+    row->setText(ColStatus, status);
+    row->setData(ColStatus, TaskRowDelegate::kPercentRole, percent ? QVariant(*percent) : QVariant());
+    row->setData(ColStatus, TaskRowDelegate::kRateRole, rate);
     Describe(row);
 }
 

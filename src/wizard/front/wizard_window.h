@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "run/wizard_view.h"
 
@@ -40,7 +41,9 @@ public:
     void SetColumnHeaders(const QString& time, const QString& event, const QString& status) override;
     void AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) override;
     void SetNewestTaskStatus(const QString& status) override;
-    void SetNewestTaskProgress(const QString& status, const QString& shown) override;
+    void SetNewestTaskProgress(const TransferProgress& progress) override;
+    void ShowNewestTaskLive(const QString& shown) override;
+    void SetTimeLeftFormat(const QString& format) override { timeLeftFormat_ = format; }
     void ClearTaskRows() override;
 
     void SetButtonCaption(WizardButton button, const QString& caption) override;
@@ -71,6 +74,9 @@ private:
     QPushButton* MakeButton(const char* name, const QString& caption, const QRect& geometry,
                             std::function<void()> WizardWindow::*handler);
     void FitPictureAboveText();
+    // percent: a transfer's bar, and its rate beside the event.
+    void SetNewestStatus(const QString& status, std::optional<int> percent = std::nullopt,
+                         const QString& rate = QString());
     void ShowTray();
     void UpdateMnemonics();
 
@@ -88,6 +94,7 @@ private:
     std::unique_ptr<QSystemTrayIcon> tray_;
     QString trayCaption_;  // the tray icon is wanted with this caption; it shows while the window does
     bool trayWanted_ = false;
+    QString timeLeftFormat_ = kEnglishTimeLeft;
     std::array<QString, 4> captions_;  // Next, Back, Close, Print without their mnemonics
     bool closeAllowed_ = false;
 };
