@@ -408,9 +408,9 @@ private slots:
 
     // The recovery at Close after an interrupted update, driven by the answers to its boxes.
     void recoveryAnswers_data() {
-        QTest::addColumn<DcConfig>("dc");         // another DC has a file of its own, with an empty range
+        QTest::addColumn<DcConfig>("dc");  // another DC has a file of its own, with an empty range
         QTest::addColumn<QList<BoxAnswer>>("answers");  // one for each box
-        QTest::addColumn<QStringList>("rows");    // event text id:status text id
+        QTest::addColumn<QStringList>("rows");          // event text id:status text id
         QTest::addColumn<std::vector<int>>("priorities");
         const DcConfig dc = ProfileDc(256, 287), other = ProfileDc(256, 287, 1, 123456);
         DcConfig silent = dc, refusing = dc, unreadable = dc;
