@@ -19,6 +19,7 @@
 #include "bench/wire_log.h"
 #include "firmware/firmware_loader.h"
 #include "run/task_list.h"
+#include "run/transfer_progress.h"
 #include "support/clock.h"
 #include "support/transfer_rate.h"
 
@@ -180,7 +181,7 @@ public:
     void SetButtonCaption(WizardButton, const QString&) override {}
     void SetButtonEnabled(WizardButton, bool) override {}
     void SetButtonVisible(WizardButton, bool) override {}
-    int ShowMessageBox(const QString&, const QString&, int) override { return IdOk; }
+    BoxAnswer ShowMessageBox(const QString&, const QString&, BoxStyle) override { return BoxAnswer::Ok; }
     void SetOnTop(bool) override {}
     void ShowTrayIcon(const QString&) override {}
     void RemoveTrayIcon() override {}
@@ -317,7 +318,8 @@ int main(int argc, char** argv) {
         TransferRate rate(ph.Start(ours), ph.blocks, 128.0);
         const double halfWay = ph.BlocksDoneAt(ours, half);
         rate.Record(halfWay, half);
-        const QString shown = RateText(QStringLiteral("50%"), rate);
+        const TransferProgress progress{half, ph.blocks, rate.BytesPerSecond(), rate.SecondsLeft()};
+        const QString shown = QStringLiteral("50% · ") + progress.RateText(kEnglishTimeLeft);
         const double predicted = rate.SecondsLeft().value_or(0.0);
         r.Line(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 (%9 s / %10 s) |")
                    .arg(QString::fromLatin1(row.name), -7)

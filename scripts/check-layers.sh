@@ -46,7 +46,7 @@ while IFS= read -r path; do
             echo "layer check: $path includes $header (${to}/ is not below ${from}/)" >&2
             failures=$((failures + 1))
         fi
-    done < <(grep -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
+    done < <(grep -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$path" || true)
 done < <(find . -path ./build -prune -o -path './build-*' -prune -o \( -name '*.h' -o -name '*.cpp' \) -print | sed 's#^\./##' | sort)
 
 if ((failures > 0)); then

@@ -49,7 +49,8 @@ void StartFault(WiredWizard& w, Fault fault, int size, double seconds) {
         case CloseYes:
             w.During([&w] {
                 framesAtClose = w.f.sim.Sent().size();
-                w.f.view.answers = {IdYes, IdYes, IdOk, IdOk, IdNoAnswer};
+                w.f.view.answers = {BoxAnswer::Yes, BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok,
+                                    BoxAnswer::None};
                 w.machine->CloseClick();
             });
             break;
@@ -139,13 +140,13 @@ QString Run(const Phase& phase, Fault fault, std::size_t frame, std::vector<Byte
     std::size_t framesAtRecovery = 0;
     framesAtClose = 0;
     w.f.view.onBox = [&](const RecordingView::Box& box) {
-        if (box.style == MbYesNoWarning && box.title == w.f.Text(Txt::ProfileRecovery) && !recovering) {
+        if (box.style == kBoxYesNoWarning && box.title == w.f.Text(Txt::ProfileRecovery) && !recovering) {
             recovering = true;  // as Close found the DC
             inDc = intact();
             framesAtRecovery = w.f.sim.Sent().size();
         }
     };
-    const auto wizard = [&](QList<int> answers) {
+    const auto wizard = [&](QList<BoxAnswer> answers) {
         if (!w.machine->Load())
             return -1;
         w.machine->NextClick();
@@ -160,7 +161,7 @@ QString Run(const Phase& phase, Fault fault, std::size_t frame, std::vector<Byte
         w.machine->CloseClick();
         return w.machine->Ended() && (w.machine->ExitCode() != 0 || done) ? w.machine->ExitCode() : -1;
     };
-    const int exit = wizard({IdYes, IdOk, IdOk, IdNoAnswer});
+    const int exit = wizard({BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok, BoxAnswer::None});
     const bool untouched = inDc, closed = intact(), backupLeft = QFile::exists(w.f.BackupPath());
     if (fault == CloseYes) {
         const auto& frames = w.f.sim.Sent();
@@ -174,7 +175,7 @@ QString Run(const Phase& phase, Fault fault, std::size_t frame, std::vector<Byte
         *sent = w.f.sim.Sent();
     if (backupLeft)
         w.NewRun();
-    if (exit < 0 || (backupLeft && wizard({IdYes, IdOk, IdNoAnswer}) < 0))
+    if (exit < 0 || (backupLeft && wizard({BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::None}) < 0))
         return "EXIT STATUS LIED";
     if (!intact() || QFile::exists(w.f.BackupPath()) || w.f.clock.Now() > 3600)
         return "PROFILE LOST";
@@ -264,7 +265,8 @@ QString Run(const Plan& p) {
     w.f.sim.Device().Faults() = DcFaults{};  // the DC back, as it was
     w.f.sim.Serial().Plug();
     if (w.f.view.answers.empty())
-        w.f.view.answers = {IdYes, IdOk, IdOk, IdNoAnswer};  // never No, never Cancel
+        w.f.view.answers = {BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok,
+                            BoxAnswer::None};  // never No, never Cancel
     w.machine->CloseClick();
     if (!w.machine->Ended() || w.f.clock.Now() > 3600)
         return QStringLiteral("DID NOT END");

@@ -296,7 +296,7 @@ private slots:
         QTest::addColumn<QString>("port");       // named by the user
         QTest::addColumn<QList<bool>>("found");  // per search
         QTest::addColumn<QStringList>("refusals");
-        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QList<BoxAnswer>>("answers");
         QTest::addColumn<bool>("result");
         QTest::addColumn<int>("searches");
         QTest::addColumn<QStringList>("opened");
@@ -304,7 +304,7 @@ private slots:
         QTest::addColumn<bool>("reconnect");  // the cable pulled while a page waited: two tries to reconnect
         const QString usb0 = QStringLiteral("/dev/ttyUSB0"), xyz = QStringLiteral("/dev/ttyXYZ");
         const auto row = [](const char* tag, const char* port, QList<bool> found, const char* refusal,
-                            QList<int> answers, bool result, int searches, QStringList opened,
+                            QList<BoxAnswer> answers, bool result, int searches, QStringList opened,
                             QStringList boxes, bool reconnect = false) {
             QTest::newRow(tag) << QString::fromLatin1(port) << found
                                << (*refusal ? QStringList(QString::fromLatin1(refusal)) : QStringList())
@@ -312,30 +312,31 @@ private slots:
         };
         row("cable present", "", {true}, "", {}, true, 1, {usb0}, {});
         // Nothing to open while the cable is missing.
-        row("plugged in after the box", "", {false, true}, "", {IdOk}, true, 2, {usb0}, {kNotFound});
+        row("plugged in after the box", "", {false, true}, "", {BoxAnswer::Ok}, true, 2, {usb0}, {kNotFound});
         // The cable would be there: the user's answer comes first.
-        row("cancel", "", {false, true}, "", {IdCancel}, false, 1, {}, {kNotFound});
-        row("box closed otherwise", "", {false, true}, "", {0}, false, 1, {}, {kNotFound});
-        row("found but refused", "", {true, true}, "Input/output error", {IdOk}, true, 2, {usb0, usb0},
-            {NotOpened("/dev/ttyUSB0", "Input/output error")});
+        row("cancel", "", {false, true}, "", {BoxAnswer::Cancel}, false, 1, {}, {kNotFound});
+        row("box closed otherwise", "", {false, true}, "", {BoxAnswer::None}, false, 1, {}, {kNotFound});
+        row("found but refused", "", {true, true}, "Input/output error", {BoxAnswer::Ok}, true, 2,
+            {usb0, usb0}, {NotOpened("/dev/ttyUSB0", "Input/output error")});
         // The reason names what the user cannot: a "%1" in it stays as it is.
-        row("reason with a percent sign", "", {true}, "error %1 50% done", {IdCancel}, false, 1, {usb0},
-            {NotOpened("/dev/ttyUSB0", "error %1 50% done")});
+        row("reason with a percent sign", "", {true}, "error %1 50% done", {BoxAnswer::Cancel}, false, 1,
+            {usb0}, {NotOpened("/dev/ttyUSB0", "error %1 50% done")});
         row("given port", "/dev/pts/7", {}, "", {}, true, 0, {"/dev/pts/7"}, {});
-        row("given port refused", "/dev/ttyXYZ", {}, "there is no such device", {IdOk}, true, 0, {xyz, xyz},
-            {NotOpened("/dev/ttyXYZ", "there is no such device")});
+        row("given port refused", "/dev/ttyXYZ", {}, "there is no such device", {BoxAnswer::Ok}, true, 0,
+            {xyz, xyz}, {NotOpened("/dev/ttyXYZ", "there is no such device")});
         // Said before any command is tried; Cancel stays on the page, and the next try asks again.
         const QString gone =
             "The interface cable was unplugged while the wizard waited: its port /dev/ttyUSB0 is gone."
             "\r\nPlug the cable in again and click OK, or click Cancel to stay on this page.";
-        row("unplugged while waiting, OK", "", {true}, "", {IdOk}, true, 1, {usb0}, {gone}, true);
-        row("unplugged while waiting, Cancel", "", {true}, "", {IdCancel}, false, 0, {}, {gone, gone}, true);
+        row("unplugged while waiting, OK", "", {true}, "", {BoxAnswer::Ok}, true, 1, {usb0}, {gone}, true);
+        row("unplugged while waiting, Cancel", "", {true}, "", {BoxAnswer::Cancel}, false, 0, {},
+            {gone, gone}, true);
     }
     void testInterface() {
         QFETCH(QString, port);
         QFETCH(QList<bool>, found);
         QFETCH(QStringList, refusals);
-        QFETCH(QList<int>, answers);
+        QFETCH(QList<BoxAnswer>, answers);
         QFETCH(bool, result);
         QFETCH(QStringList, opened);
         CablePort device;
@@ -358,7 +359,7 @@ private slots:
         QCOMPARE(opener.names, opened);
         QStringList boxes;
         for (const auto& box : view.boxes)
-            boxes << (box.title == "Interface cable" && box.style == MbOkCancelCritical
+            boxes << (box.title == "Interface cable" && box.style == kBoxOkCancelCritical
                           ? box.text
                           : "(other title or style)");
         QTEST(boxes, "boxes");

@@ -57,7 +57,7 @@ QList<int> Addresses(const UpdateFixture& f, std::uint8_t command) {
 
 // As Close finds things after an update that failed once the profile of DC 210417 was saved; returns the
 // memory saved.
-std::vector<std::uint8_t> Interrupt(UpdateFixture& f, const QList<int>& answers) {
+std::vector<std::uint8_t> Interrupt(UpdateFixture& f, const QList<BoxAnswer>& answers) {
     const auto saved = DcModel(ProfileDc(256, 287, 7)).Memory();
     f.PlaceFile(ExpectedBackupFile(saved, 512));
     f.session.profile.BackupFilePath = f.BackupPath();
@@ -396,16 +396,16 @@ private slots:
         QCOMPARE(w.machine->ExitCode(), int(ExitUpdateSucceeded));
         QCOMPARE(w.f.view.rows.back().event, named);
         QCOMPARE(w.f.view.boxes.size(), std::size_t(1));
-        QCOMPARE(w.f.view.boxes[0].text + QString::number(w.f.view.boxes[0].style),
-                 named + QString::number(MbOkInformation));
+        QCOMPARE(w.f.view.boxes[0].text, named);
+        QCOMPARE(w.f.view.boxes[0].style, kBoxOkInformation);
         QCOMPARE(FileBytes(fileA), ExpectedBackupFile(DcModel(ProfileDc(256, 287)).Memory(), 512));
     }
 
     // The recovery at Close after an interrupted update, driven by the answers to its boxes.
     void recoveryAnswers_data() {
-        QTest::addColumn<DcConfig>("dc");         // another DC has a file of its own, with an empty range
-        QTest::addColumn<QList<int>>("answers");  // one for each box
-        QTest::addColumn<QStringList>("rows");    // event text id:status text id
+        QTest::addColumn<DcConfig>("dc");  // another DC has a file of its own, with an empty range
+        QTest::addColumn<QList<BoxAnswer>>("answers");  // one for each box
+        QTest::addColumn<QStringList>("rows");          // event text id:status text id
         QTest::addColumn<std::vector<int>>("priorities");
         const DcConfig dc = ProfileDc(256, 287), other = ProfileDc(256, 287, 1, 123456);
         DcConfig silent = dc, refusing = dc, unreadable = dc;
@@ -413,27 +413,32 @@ private slots:
         refusing.faults.refusals = {{0xB5, DcPhase::Data, 4}};
         // The DC answers, then its block 0 read goes unanswered.
         unreadable.faults.silenceStartFrame = 2, unreadable.faults.silenceFrameCount = 5;
-        using A = QList<int>;
+        using A = QList<BoxAnswer>;
         using P = std::vector<int>;
         const int high = PriorityHigh, normal = PriorityNormal;
         const QStringList none;
-        QTest::newRow("No: file deleted, DC not addressed") << dc << A{IdNo} << none << P{};
-        QTest::newRow("question closed: file kept") << dc << A{IdNoAnswer} << QStringList{"910:0"} << P{};
+        QTest::newRow("No: file deleted, DC not addressed") << dc << A{BoxAnswer::No} << none << P{};
+        QTest::newRow("question closed: file kept")
+            << dc << A{BoxAnswer::None} << QStringList{"910:0"} << P{};
         QTest::newRow("instructions closed: file kept, said so")
-            << dc << A{IdYes, IdNoAnswer} << QStringList{"910:0"} << P{};
+            << dc << A{BoxAnswer::Yes, BoxAnswer::None} << QStringList{"910:0"} << P{};
         QTest::newRow("Yes, OK, OK with no DC, then Cancel")
-            << silent << A{IdYes, IdOk, IdOk, IdCancel} << none << P{high, normal, high, normal};
-        QTest::newRow("OK with another DC that has a file") << other << A{IdYes, IdOk} << none << P{high};
-        QTest::newRow("restored at once") << dc << A{IdYes, IdOk} << QStringList{"796:777"} << P{high};
+            << silent << A{BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok, BoxAnswer::Cancel} << none
+            << P{high, normal, high, normal};
+        QTest::newRow("OK with another DC that has a file")
+            << other << A{BoxAnswer::Yes, BoxAnswer::Ok} << none << P{high};
+        QTest::newRow("restored at once")
+            << dc << A{BoxAnswer::Yes, BoxAnswer::Ok} << QStringList{"796:777"} << P{high};
         QTest::newRow("restore fails once, then succeeds")
-            << refusing << A{IdYes, IdOk, IdOk} << QStringList{"796:280", "790:0", "796:777"}
-            << P{high, normal, high};
+            << refusing << A{BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok}
+            << QStringList{"796:280", "790:0", "796:777"} << P{high, normal, high};
         QTest::newRow("block 0 unreadable at first")
-            << unreadable << A{IdYes, IdOk, IdOk} << QStringList{"796:777"} << P{high, normal, high};
+            << unreadable << A{BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok} << QStringList{"796:777"}
+            << P{high, normal, high};
     }
     void recoveryAnswers() {
         QFETCH(DcConfig, dc);
-        QFETCH(QList<int>, answers);
+        QFETCH(QList<BoxAnswer>, answers);
         QFETCH(QStringList, rows);
         UpdateFixture f(dc);
         const auto saved = Interrupt(f, answers);
@@ -453,17 +458,19 @@ private slots:
                                      step(4, Txt::RecoverStepKeepClipped) + step(5, Txt::RecoverStepOk) +
                                      step(6, Txt::RecoverStepCancel);
         // The question (Yes/No), then OK/Cancel over the same steps 1 to 6 on every pass.
-        for (std::size_t i = 0; i < f.view.boxes.size(); ++i)
-            QCOMPARE(f.view.boxes[i].title + QString::number(f.view.boxes[i].style) + f.view.boxes[i].text,
-                     t(Txt::ProfileRecovery) + (i ? "65" + instructions : "52" + t(Txt::RecoveryQuestion)));
+        for (std::size_t i = 0; i < f.view.boxes.size(); ++i) {
+            QCOMPARE(f.view.boxes[i].title + f.view.boxes[i].text,
+                     t(Txt::ProfileRecovery) + (i ? instructions : t(Txt::RecoveryQuestion)));
+            QCOMPARE(f.view.boxes[i].style, i ? kBoxOkCancelInformation : kBoxYesNoWarning);
+        }
         QStringList want, shown;
         for (const QString& row : rows)
             want << f.Text(Txt(row.left(3).toInt())) + '|' + f.Text(Txt(row.mid(4).toInt()));
         for (const auto& row : f.view.rows)
             shown << QString(row.event).replace(f.BackupPath(), "%1") + '|' + row.status;
         QCOMPARE(shown, want);
-        const bool noAnswer = answers.back() == IdNoAnswer;
-        QCOMPARE(f.session.profile.Restored, answers.front() == IdYes && !noAnswer);
+        const bool noAnswer = answers.back() == BoxAnswer::None;
+        QCOMPARE(f.session.profile.Restored, answers.front() == BoxAnswer::Yes && !noAnswer);
         // Kept for DC 210417's next time, as it was.
         QCOMPARE(FileBytes(f.BackupPath()),
                  dc.serialNumber != 210417 || noAnswer ? ExpectedBackupFile(saved, 512) : QByteArray());
@@ -471,7 +478,7 @@ private slots:
         const auto& now = f.sim.Device().Memory();
         QVERIFY(rows.endsWith("796:777") ? Units(now, 256, 287) == Units(saved, 256, 287) : now == before);
         QTEST(f.priority.classes, "priorities");
-        if (answers.front() != IdYes)
+        if (answers.front() != BoxAnswer::Yes)
             QVERIFY(f.sim.Sent().empty());
         else
             Finished(f);
@@ -479,7 +486,7 @@ private slots:
 
     void recoveryKeepsADamagedFile() {
         UpdateFixture f(ProfileDc(256, 287));
-        Interrupt(f, {IdYes, IdOk});
+        Interrupt(f, {BoxAnswer::Yes, BoxAnswer::Ok});
         f.PlaceFile(QByteArray(1000, '\0'));
         ProfileRecovering(*f.context);
         QCOMPARE(QFileInfo(f.BackupPath()).size(), 1000);

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPrinter>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -22,31 +23,31 @@
 #include "support/transfer_rate.h"
 #include "tools/screenshot/simulated_wizard.h"
 #include "wizard/front/agreement_printer.h"
-#include "wizard/front/mfu_main.h"
 #include "wizard/front/task_row_delegate.h"
 #include "wizard/front/terminal_view.h"
+#include "wizard/front/wizard_window.h"
 #include "wizard/instruction_pages.h"
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-QTreeWidget* List(const MFUMain& w) {
-    return w.findChild<QTreeWidget*>(u"TaskLst"_s);
+QTreeWidget* List(const WizardWindow& w) {
+    return w.findChild<QTreeWidget*>(u"TaskList"_s);
 }
 
-bool Shown(MFUMain& w) {
+bool Shown(WizardWindow& w) {
     w.show();
     return QTest::qWaitForWindowExposed(&w);
 }
 
 // Each row as "icon|time|event|status".
-QStringList Rows(const MFUMain& w) {
+QStringList Rows(const WizardWindow& w) {
     QStringList rows;
     for (int i = 0; i < List(w)->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = List(w)->topLevelItem(i);
-        rows << item->data(0, MFUMain::kTaskIconRole).toString() + '|' + item->text(1) + '|' + item->text(2) +
-                    '|' + item->text(3);
+        rows << item->data(0, WizardWindow::kTaskIconRole).toString() + '|' + item->text(1) + '|' +
+                    item->text(2) + '|' + item->text(3);
     }
     return rows;
 }
@@ -104,44 +105,24 @@ class TestViews : public QObject {
     Q_OBJECT
 
 private slots:
-    void boxStyle_data() {
-        using B = QMessageBox;
-        QTest::addColumn<int>("style");
-        QTest::addColumn<B::StandardButtons>("buttons");
-        QTest::addColumn<B::Icon>("icon");
-        QTest::addColumn<B::StandardButton>("defaultButton");
-        QTest::addColumn<B::StandardButton>("escape");
-        // Escape and closing a box with a choice choose nothing (NoButton).
-        QTest::newRow("16 ok critical") << 16 << B::StandardButtons(B::Ok) << B::Critical << B::Ok << B::Ok;
-        QTest::newRow("17 ok/cancel") << 17 << (B::Ok | B::Cancel) << B::Critical << B::Ok << B::NoButton;
-        QTest::newRow("48 ok exclamation") << 48 << B::StandardButtons(B::Ok) << B::Warning << B::Ok << B::Ok;
-        QTest::newRow("52 yes/no") << 52 << (B::Yes | B::No) << B::Warning << B::Yes << B::NoButton;
-        QTest::newRow("52 + 0x100: No is the default")
-            << 52 + 0x100 << (B::Yes | B::No) << B::Warning << B::No << B::NoButton;
-        QTest::newRow("65 ok/cancel information")
-            << 65 << (B::Ok | B::Cancel) << B::Information << B::Ok << B::NoButton;
+    // A box in the window answered from the keyboard: Escape chooses nothing where there is a choice, Enter
+    // the default button.
+    void boxKeys_data() {
+        QTest::addColumn<BoxStyle>("style");
+        QTest::addColumn<BoxAnswer>("escape");
+        QTest::addColumn<BoxAnswer>("enter");
+        QTest::newRow("OK") << kBoxOkCritical << BoxAnswer::Ok << BoxAnswer::Ok;
+        QTest::newRow("OK/Cancel") << kBoxOkCancelInformation << BoxAnswer::None << BoxAnswer::Ok;
+        QTest::newRow("Yes/No") << kBoxYesNoWarning << BoxAnswer::None << BoxAnswer::Yes;
+        QTest::newRow("Yes/No, No the default")
+            << kBoxYesNoWarning.WithSecondDefault() << BoxAnswer::None << BoxAnswer::No;
     }
-    void boxStyle() {
-        QFETCH(int, style);
-        QFETCH(QMessageBox::StandardButtons, buttons);
-        QFETCH(QMessageBox::Icon, icon);
-        QFETCH(QMessageBox::StandardButton, defaultButton);
-        QFETCH(QMessageBox::StandardButton, escape);
-        const MessageBoxSetup setup = MessageBoxSetupFor(style);
-        QCOMPARE(setup.buttons, buttons);
-        QCOMPARE(setup.icon, icon);
-        // Each button answers its own ID; a box closed otherwise answers as its escape button.
-        const std::map<QMessageBox::StandardButton, int> ids{{QMessageBox::NoButton, 0},
-                                                             {QMessageBox::Ok, 1},
-                                                             {QMessageBox::Cancel, 2},
-                                                             {QMessageBox::Yes, 6},
-                                                             {QMessageBox::No, 7}};
-        QCOMPARE(MessageBoxAnswerFor(QMessageBox::NoButton, setup), ids.at(escape));
-
-        // A real box, answered from the keyboard: every button of these styles is the default or the escape.
-        MFUMain w;
-        for (const auto& [key, pressed] :
-             {std::pair{Qt::Key_Escape, escape}, {Qt::Key_Return, defaultButton}}) {
+    void boxKeys() {
+        QFETCH(BoxStyle, style);
+        QFETCH(BoxAnswer, escape);
+        QFETCH(BoxAnswer, enter);
+        WizardWindow w;
+        for (const auto& [key, pressed] : {std::pair{Qt::Key_Escape, escape}, {Qt::Key_Return, enter}}) {
             QString shown;
             QTimer poll;
             connect(&poll, &QTimer::timeout, this, [&, k = key] {
@@ -152,20 +133,21 @@ private slots:
                 }
             });
             poll.start(10);
-            QCOMPARE(w.ShowMessageBox(u"First line\r\nSecond line"_s, u"Firmware Update"_s, style),
-                     ids.at(pressed));
+            QCOMPARE(w.ShowMessageBox(u"First line\r\nSecond line"_s, u"Firmware Update"_s, style), pressed);
             QCOMPARE(shown, u"Firmware Update|First line\nSecond line"_s);
         }
     }
 
-    // Rows appended, the newest one's status replaced, cleared; a percentage status shows a filled bar, a
-    // word status does not.
+    // Rows appended, the newest one's status replaced, cleared; a transfer shows a filled bar, until its row
+    // has a word status.
     void taskRows() {
-        MFUMain w;
+        WizardWindow w;
         w.SetFrameVisible(false);
         w.SetTaskListVisible(true);
         w.AppendTaskRow(IconInformation, u"09:05:07"_s, u"Firmware file checked"_s, u"OK"_s);
-        w.AppendTaskRow(IconFailure, u"09:05:09"_s, u"Wrong model"_s, u"Error"_s);
+        w.AppendTaskRow(IconFailure, u"09:05:09"_s, u"Wrong model"_s, u"..."_s);
+        w.SetNewestTaskProgress({.item = 1, .count = 2});
+        w.SetNewestTaskStatus(u"Error"_s);
         w.AppendTaskRow(IconStarted, u"09:05:12"_s, u"Upload"_s, u"..."_s);
         QVERIFY(Shown(w));
         QTreeWidget* list = List(w);
@@ -174,8 +156,8 @@ private slots:
             return list->visualItemRect(list->topLevelItem(row))
                 .intersected(QRect(header->sectionViewportPosition(3), 0, header->sectionSize(3), 10000));
         };
-        for (const char* figure : {"10%", "20%", "80%"})
-            w.SetNewestTaskStatus(QLatin1String(figure));
+        for (const int item : {1, 2, 8})
+            w.SetNewestTaskProgress({.item = item, .count = 10});
         QCOMPARE(Rows(w),
                  (QStringList{QString::number(IconInformation) + "|09:05:07|Firmware file checked|OK",
                               QString::number(IconFailure) + "|09:05:09|Wrong model|Error",
@@ -190,28 +172,10 @@ private slots:
         QVERIFY(Rows(w).isEmpty());
     }
 
-    void percent_data() {
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<int>("value");  // -1: no progress bar
-        QTest::newRow("100%") << "100%" << 100;
-        QTest::newRow("0%") << "0%" << 0;
-        QTest::newRow("spaced") << " 7 %" << 7;
-        QTest::newRow("over 100 clamps") << "150%" << 100;
-        QTest::newRow("dots") << "..." << -1;
-        QTest::newRow("word") << "abc%" << -1;
-        QTest::newRow("negative") << "-5%" << -1;
-        QTest::newRow("trailing words") << "12% done" << -1;
-        QTest::newRow("empty") << "" << -1;
-    }
-    void percent() {
-        QFETCH(QString, status);
-        QTEST(ProgressPercent(status).value_or(-1), "value");
-    }
-
     // Closing the window goes through OnClose; it closes only once allowed, by the handler or later.
     void closeEvent() {
         for (const bool handlerAllows : {false, true}) {
-            MFUMain w;
+            WizardWindow w;
             int closes = 0;
             w.OnClose = [&] {
                 if (++closes, handlerAllows)
@@ -239,7 +203,8 @@ private slots:
         // The widest rate a transfer at the wire's speed shows.
         TransferRate rate(0.0, 2048, 128.0);
         rate.Record(128.0 / 3800.0, 1);
-        const QString progress = RateText(QStringLiteral("100%"), rate, T(Txt::TimeLeft));
+        const TransferProgress transfer{2048, 2048, rate.BytesPerSecond(), rate.SecondsLeft()};
+        const QString progress = transfer.Text(T(Txt::TimeLeft));
         const QStringList done = {T(Txt::Done), T(Txt::Error), QStringLiteral("...")};
         // Each event with every status it can carry. Rows that carry a file path are cut, their whole text in
         // their tooltip.
@@ -260,10 +225,11 @@ private slots:
         for (const Txt id : {Txt::WritingFirmware, Txt::WritingFirmwarePart1, Txt::WritingFirmwarePart2,
                              Txt::RestoringProfile})
             rows.push_back({T(id), done + QStringList{progress}});
-        MFUMain w;
+        WizardWindow w;
         w.SetFrameVisible(false);
         w.SetTaskListVisible(true);
         w.SetColumnHeaders(T(Txt::ColumnTime), T(Txt::ColumnEvent), T(Txt::ColumnStatus));
+        w.SetTimeLeftFormat(T(Txt::TimeLeft));
         QVERIFY(Shown(w));
         QTreeWidget* list = List(w);
         const auto* delegate = qobject_cast<const TaskRowDelegate*>(list->itemDelegate());
@@ -271,11 +237,11 @@ private slots:
         for (const auto& [event, statuses] : rows) {
             for (const QString& status : statuses.isEmpty() ? QStringList{QString()} : statuses) {
                 w.AppendTaskRow(IconStarted, QStringLiteral("23:59:59"), event, QString());
-                w.SetNewestTaskProgress(QString(), status);
+                status == progress ? w.SetNewestTaskProgress(transfer) : w.SetNewestTaskStatus(status);
                 const int row = list->topLevelItemCount() - 1;
                 for (const int c : {1, 2, 3}) {
                     const QModelIndex index = list->model()->index(row, c);
-                    const QString full = SplitRateStatus(index.data().toString()).first;
+                    const QString full = index.data().toString();
                     if (!full.isEmpty() && delegate->ShownText(index) != full)
                         cut << delegate->ShownText(index) + QStringLiteral(" (with \"") + status + '"' + ')';
                 }
@@ -288,7 +254,7 @@ private slots:
                 cut << caption;
         }
         // The instruction pages fit their label.
-        auto* label = w.findChild<QLabel*>("Lbl1");
+        auto* label = w.findChild<QLabel*>("PageText");
         for (const int page : {1, 2}) {
             w.SetInstructionText(InstructionPageText(page, texts));
             if (label->heightForWidth(label->width()) > label->height())
@@ -299,7 +265,7 @@ private slots:
 
     void wholeUpdateByKeys() {
         QTemporaryDir appDir;
-        MFUMain w;
+        WizardWindow w;
         SimulatedWizard wizard(w, KAV_DEMO_FIRMWARE, QFileInfo(BuiltTextDatabase()).absolutePath(),
                                appDir.path(), 6000);
         StageMachine& machine = wizard.machine;
@@ -312,22 +278,22 @@ private slots:
 
         // Every button has its own mnemonic and is named without it; the list and the text are named too.
         QString letters;
-        for (const char* name : {"NextCmd", "BackCmd", "CloseCmd"}) {
+        for (const char* name : {"NextButton", "BackButton", "CloseButton"}) {
             auto* button = w.findChild<QPushButton*>(name);
             const qsizetype amp = button->text().indexOf('&');
             QVERIFY2(amp >= 0 && !letters.contains(button->text()[amp + 1].toLower()), name);
             letters += button->text()[amp + 1].toLower();
             QCOMPARE(AccessibleName(button), QString(button->text()).remove('&'));
         }
-        QCOMPARE(AccessibleName(w.findChild<QWidget*>("Lbl1")),
+        QCOMPARE(AccessibleName(w.findChild<QWidget*>("PageText")),
                  wizard.run.texts.GetText(Txt::Instructions).toUpper());
-        QVERIFY(!AccessibleName(w.findChild<QWidget*>("TaskLst")).isEmpty());
-        QVERIFY(!w.findChild<QWidget*>("Lbl1")->accessibleDescription().isEmpty());
+        QVERIFY(!AccessibleName(w.findChild<QWidget*>("TaskList")).isEmpty());
+        QVERIFY(!w.findChild<QWidget*>("PageText")->accessibleDescription().isEmpty());
 
         Press(w, Qt::Key_Return);  // Next: page 2
         QCOMPARE(machine.CurrentStage(), 2);
         // Focus runs along the buttons: Back, Next, Close, and round.
-        for (const char* next : {"CloseCmd", "BackCmd", "NextCmd"}) {
+        for (const char* next : {"CloseButton", "BackButton", "NextButton"}) {
             Press(w, Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), next);
         }
@@ -339,7 +305,7 @@ private slots:
         Press(w, Qt::Key_Enter);  // the update, to its end on the virtual clock
         QVERIFY(machine.UpdateHasRun());
         // Next greyed under the focus did not pass it to Close, where a stray Enter would stop an upload.
-        QVERIFY(QApplication::focusWidget() != w.findChild<QWidget*>("CloseCmd"));
+        QVERIFY(QApplication::focusWidget() != w.findChild<QWidget*>("CloseButton"));
         QCOMPARE(wizard.run.tasks.Rows().back().event, wizard.run.texts.GetText(Txt::UpdateSucceeded));
         QVERIFY(QDir(appDir.path()).entryList({"*.bin"}).isEmpty());
 
@@ -408,30 +374,30 @@ private slots:
     }
 
     void boxes_data() {
-        QTest::addColumn<int>("style");
+        QTest::addColumn<BoxStyle>("style");
         QTest::addColumn<QString>("input");
         QTest::addColumn<bool>("atTerminal");  // a "y" typed ahead there must be discarded, never taken
-        QTest::addColumn<int>("answer");
+        QTest::addColumn<BoxAnswer>("answer");
         QTest::addColumn<QString>("left");  // what a later read still finds
-        const int yesNo = MbYesNoWarning, okCancel = MbOkCancelCritical;
-        const auto row = [](const char* tag, int style, const char* input, int answer, const char* left = "",
-                            bool atTerminal = false) {
+        const BoxStyle yesNo = kBoxYesNoWarning, okCancel = kBoxOkCancelCritical;
+        const auto row = [](const char* tag, BoxStyle style, const char* input, BoxAnswer answer,
+                            const char* left = "", bool atTerminal = false) {
             QTest::newRow(tag) << style << input << atTerminal << answer << left;
         };
-        row("OK only reads nothing", MbOkCritical, "back\n", IdOk, "back");
-        row("OK/Cancel: empty line", okCancel, "\nx\n", IdOk, "x");
-        row("OK/Cancel: cancel", okCancel, "cancel\n", IdCancel);
-        row("OK/Cancel: end of input is no answer", okCancel, "", IdNoAnswer);
-        row("OK/Cancel: asks again", okCancel, "what\nOK\n", IdOk);
-        row("Yes/No: y", yesNo, "y\n", IdYes);
-        row("Yes/No: n", yesNo, "n\n", IdNo);
-        row("Yes/No: empty or unknown is no answer", yesNo, "\nno\n", IdNoAnswer, "no");
-        row("Yes/No: end of input", yesNo + MbDefaultSecond, "", IdNoAnswer);
-        row("terminal: asks until yes or no", yesNo, "\nnein\nNo\nx\n", IdNo, "x", true);
-        row("terminal: OK/Cancel", okCancel, "cancel\n", IdCancel, "", true);
+        row("OK only reads nothing", kBoxOkCritical, "back\n", BoxAnswer::Ok, "back");
+        row("OK/Cancel: empty line", okCancel, "\nx\n", BoxAnswer::Ok, "x");
+        row("OK/Cancel: cancel", okCancel, "cancel\n", BoxAnswer::Cancel);
+        row("OK/Cancel: end of input is no answer", okCancel, "", BoxAnswer::None);
+        row("OK/Cancel: asks again", okCancel, "what\nOK\n", BoxAnswer::Ok);
+        row("Yes/No: y", yesNo, "y\n", BoxAnswer::Yes);
+        row("Yes/No: n", yesNo, "n\n", BoxAnswer::No);
+        row("Yes/No: empty or unknown is no answer", yesNo, "\nno\n", BoxAnswer::None, "no");
+        row("Yes/No: end of input", yesNo.WithSecondDefault(), "", BoxAnswer::None);
+        row("terminal: asks until yes or no", yesNo, "\nnein\nNo\nx\n", BoxAnswer::No, "x", true);
+        row("terminal: OK/Cancel", okCancel, "cancel\n", BoxAnswer::Cancel, "", true);
     }
     void boxes() {
-        QFETCH(int, style);
+        QFETCH(BoxStyle, style);
         QFETCH(QString, input);
         QFETCH(bool, atTerminal);
         TypedAhead typed;
@@ -469,7 +435,7 @@ private slots:
         const auto live = [&] { return QString::fromStdString(out.str()).split("\r\033[K").last(); };
         view.AppendTaskRow(0, "10:00:00", "Writing", "...");
         QCOMPARE(live(), "10:00:00 > Writing : ...");
-        view.SetNewestTaskProgress("45%", "45% · 3.7 kB/s · 0:21 left");
+        view.SetNewestTaskProgress({9, 20, 3700.0, 21.0});
         QCOMPARE(live(), "10:00:00 > Writing : 45% · 3.");
         view.SetFrameVisible(true);
         QCOMPARE(int(view.ReadCommand()), int(TerminalView::Command::Next));

@@ -83,9 +83,9 @@ private slots:
         QTEST((QList<int>{d.getCodeCalls, d.testInterfaceCalls, d.stopLinkCalls, d.releaseCalls}), "calls");
         QCOMPARE(f.view.boxes.size(), size_t(fault == 1));
         if (fault == 1)
-            QCOMPARE(f.view.boxes[0].text + QString::number(f.view.boxes[0].style),
-                     "The text database FirmwareUpdate.lng could not be opened (0001)." +
-                         QString::number(MbOkCritical));
+            QVERIFY(f.view.boxes[0].text ==
+                        "The text database FirmwareUpdate.lng could not be opened (0001)." &&
+                    f.view.boxes[0].style == kBoxOkCritical);
         QVERIFY(f.view.instructions.isEmpty() && !f.view.trayShown && !f.texts.IsOpen());
         QCOMPARE(d.recoveries, 0);
     }
@@ -115,8 +115,7 @@ private slots:
         QCOMPARE(f.view.instructions.isEmpty(), refused);
         if (refused) {
             const auto& box = f.view.boxes[0];
-            QCOMPARE(box.title + QString::number(box.style),
-                     "Firmware Update" + QString::number(MbOkCritical));
+            QVERIFY(box.title == "Firmware Update" && box.style == kBoxOkCritical);
             QVERIFY2(box.text.startsWith("The firmware file " + f.appDir.filePath("KAV.1F.FWR") +
                                          " is the demo firmware") &&
                          box.text.contains("--firmware FILE") && box.text.contains("--simulate"),
@@ -167,14 +166,13 @@ private slots:
         QTest::addColumn<QString>("deviceId");
         QTest::addColumn<bool>("deepSleepOk");
         QTest::addColumn<QString>("box");  // empty: none
-        QTest::addColumn<int>("style");
-        QTest::newRow("no DC: silently back") << false << "" << true << "" << 0;
-        QTest::newRow("another model") << true << "OTHER V1A 0512KB" << true
-                                       << "This update is only for the KAV 1F!" << int(MbOkExclamation);
+        QTest::addColumn<BoxStyle>("style");
+        QTest::newRow("no DC: silently back") << false << "" << true << "" << BoxStyle{};
+        QTest::newRow("another model")
+            << true << "OTHER V1A 0512KB" << true << "This update is only for the KAV 1F!" << kBoxOkWarning;
         QTest::newRow("Deep Sleep fails")
             << true << "KAV1F V1A 0512KB" << false
-            << "Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again."
-            << int(MbOkCritical);
+            << "Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again." << kBoxOkCritical;
     }
     void failedStepsOnPage1() {
         QFETCH(bool, dcAnswers);
@@ -237,17 +235,17 @@ private slots:
     void close_data() {
         QTest::addColumn<bool>("during");
         QTest::addColumn<bool>("restored");
-        QTest::addColumn<int>("answer");
+        QTest::addColumn<BoxAnswer>("answer");
         QTest::addColumn<bool>("again");  // then Back, Next, Next: an update that stops before its backup
-        QTest::newRow("after, restored") << false << true << 0 << false;
-        QTest::newRow("after, left unrestored, tried again") << false << false << 0 << true;
-        QTest::newRow("during, Yes") << true << false << int(IdYes) << false;
-        QTest::newRow("during, No") << true << false << int(IdNo) << false;
+        QTest::newRow("after, restored") << false << true << BoxAnswer::None << false;
+        QTest::newRow("after, left unrestored, tried again") << false << false << BoxAnswer::None << true;
+        QTest::newRow("during, Yes") << true << false << BoxAnswer::Yes << false;
+        QTest::newRow("during, No") << true << false << BoxAnswer::No << false;
     }
     void close() {
         QFETCH(bool, during);
         QFETCH(bool, restored);
-        QFETCH(int, answer);
+        QFETCH(BoxAnswer, answer);
         QFETCH(bool, again);
         WizardFixture f;
         f.ToPage2();
@@ -272,11 +270,11 @@ private slots:
             f.Machine().NextClick();
         }
         QVERIFY(!endedInside);
-        QCOMPARE(linkStoppedInside, answer == IdYes);
+        QCOMPARE(linkStoppedInside, answer == BoxAnswer::Yes);
         QCOMPARE(f.view.boxes.size(), size_t(during));
         if (during)
-            QCOMPARE(f.view.boxes[0].style, MbYesNoWarning | MbDefaultSecond);
-        if (answer == IdNo) {
+            QCOMPARE(f.view.boxes[0].style, kBoxYesNoWarning.WithSecondDefault());
+        if (answer == BoxAnswer::No) {
             QVERIFY(!f.Machine().Ended() && f.view.Enabled(WizardButton::Back) && f.device.recoveries == 0);
             return;
         }
@@ -430,7 +428,7 @@ private slots:
         QFETCH(QString, timeLeft);
         TransferRate rate(10.0, count, 128.0);
         rate.Record(10.0 + elapsed, done);
-        QTEST(RateText("45%", rate, timeLeft), "shown");
+        QTEST((TransferProgress{9, 20, rate.BytesPerSecond(), rate.SecondsLeft()}.Text(timeLeft)), "shown");
     }
 };
 

@@ -15,8 +15,8 @@
 #include "app/wizard_assembly.h"
 #include "support/language.h"
 #include "wizard/front/agreement_printer.h"
-#include "wizard/front/mfu_main.h"
 #include "wizard/front/terminal_view.h"
+#include "wizard/front/wizard_window.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
     SystemClock clock;
     RunLog log(clock);
     OpenRunLog(log, cl);
-    MFUMain window;
+    WizardWindow window;
     WizardAssembly wizard(window, cl, log);
     StageMachine& machine = wizard.machine;
     window.OnNext = [&machine] { machine.NextClick(); };

@@ -103,13 +103,13 @@ bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, c
         const QString code =
             decoded.emptyStringCode != 0 ? QString::number(decoded.emptyStringCode) : QString();
         view.ShowMessageBox(texts.GetText(Txt::FirmwareFileError) + u' ' + code + u'!',
-                            texts.GetText(Txt::Error), MbOkCritical);
+                            texts.GetText(Txt::Error), kBoxOkCritical);
         return false;
     }
 
     if (const int failure = fwr::ChecksumFailure(decoded); failure != 0) {
         view.ShowMessageBox(QStringLiteral("Check sum error %1!").arg(failure), texts.GetText(Txt::Error),
-                            MbOkCritical);
+                            kBoxOkCritical);
         return false;
     }
 

@@ -35,17 +35,18 @@ void NameWaitingBackups(UpdateContext& c, bool afterRecovery) {
             continue;
         const QString text = c.Text(Txt::BackupWaits).arg(file);
         c.tasks.InsertTaskList(IconInformation, text, QString());
-        c.view.ShowMessageBox(text, c.Text(Txt::ProfileRecovery), MbOkInformation);  // the list may be hidden
+        c.view.ShowMessageBox(text, c.Text(Txt::ProfileRecovery),
+                              kBoxOkInformation);  // the list may be hidden
     }
 }
 
 void ProfileRecovering(UpdateContext& c) {
     Session& s = c.session;
     const QString title = c.Text(Txt::ProfileRecovery);
-    switch (c.view.ShowMessageBox(c.Text(Txt::RecoveryQuestion), title, MbYesNoWarning)) {
-        case IdYes:
+    switch (c.view.ShowMessageBox(c.Text(Txt::RecoveryQuestion), title, kBoxYesNoWarning)) {
+        case BoxAnswer::Yes:
             break;
-        case IdNo:  // the only answer that gives the saved profile up
+        case BoxAnswer::No:  // the only answer that gives the saved profile up
             QFile::remove(s.profile.BackupFilePath);
             return;
         default:
@@ -53,13 +54,14 @@ void ProfileRecovering(UpdateContext& c) {
             return;
     }
     while (!s.profile.Restored) {
-        const int answer = c.view.ShowMessageBox(RecoveryInstructions(c.texts), title, MbOkCancelInformation);
-        if (answer == IdCancel) {  // "Click Cancel to give up"
+        const BoxAnswer answer =
+            c.view.ShowMessageBox(RecoveryInstructions(c.texts), title, kBoxOkCancelInformation);
+        if (answer == BoxAnswer::Cancel) {  // "Click Cancel to give up"
             s.profile.Restored = true;
             QFile::remove(s.profile.BackupFilePath);
             break;
         }
-        if (answer != IdOk) {
+        if (answer != BoxAnswer::Ok) {
             KeepBackup(c);
             break;
         }
@@ -78,7 +80,7 @@ void ProfileRecovering(UpdateContext& c) {
                 c.priority.SetProcessPriority(0, 0, PriorityNormal);
                 break;
             case BackupLookup::Damaged:  // nothing to restore from; the file stays for a closer look
-                c.view.ShowMessageBox(damage, title, MbOkExclamation);  // the task list may be hidden
+                c.view.ShowMessageBox(damage, title, kBoxOkWarning);  // the task list may be hidden
                 s.profile.Restored = true;
                 break;
             case BackupLookup::NotUsable:

@@ -10,19 +10,20 @@ QString OneLine(QString text) {
     return text;
 }
 
-QString AnswerName(int answer) {
+QString AnswerName(BoxAnswer answer) {
     switch (answer) {
-        case IdOk:
+        case BoxAnswer::None:
+            return QStringLiteral("0");  // no button chosen
+        case BoxAnswer::Ok:
             return QStringLiteral("OK");
-        case IdCancel:
+        case BoxAnswer::Cancel:
             return QStringLiteral("Cancel");
-        case IdYes:
+        case BoxAnswer::Yes:
             return QStringLiteral("Yes");
-        case IdNo:
+        case BoxAnswer::No:
             return QStringLiteral("No");
-        default:
-            return QString::number(answer);
     }
+    return QString();
 }
 
 }  // namespace
@@ -49,10 +50,10 @@ void LoggedView::SetNewestTaskStatus(const QString& status) {
     inner_.SetNewestTaskStatus(status);
 }
 
-void LoggedView::SetNewestTaskProgress(const QString& status, const QString& shown) {
+void LoggedView::SetNewestTaskProgress(const TransferProgress& progress) {
     if (open_)
-        open_->status = status;
-    inner_.SetNewestTaskProgress(status, shown);
+        open_->status = progress.PercentText();
+    inner_.SetNewestTaskProgress(progress);
 }
 
 void LoggedView::ClearTaskRows() {
@@ -60,12 +61,12 @@ void LoggedView::ClearTaskRows() {
     inner_.ClearTaskRows();
 }
 
-int LoggedView::ShowMessageBox(const QString& text, const QString& title, int style) {
+BoxAnswer LoggedView::ShowMessageBox(const QString& text, const QString& title, BoxStyle style) {
     WriteOpenRow();
     const QString box = QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text);
     log_.Write(box);
     log_.Flush();  // a box may wait for a long time, or be the last thing the program does
-    const int answer = inner_.ShowMessageBox(text, title, style);
+    const BoxAnswer answer = inner_.ShowMessageBox(text, title, style);
     log_.Write(QStringLiteral("answer: ") + AnswerName(answer));
     return answer;
 }

@@ -24,7 +24,9 @@ public:
     }
     void AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) override;
     void SetNewestTaskStatus(const QString& status) override;
-    void SetNewestTaskProgress(const QString& status, const QString& shown) override;
+    void SetNewestTaskProgress(const TransferProgress& progress) override;
+    void ShowNewestTaskLive(const QString& shown) override { inner_.ShowNewestTaskLive(shown); }
+    void SetTimeLeftFormat(const QString& format) override { inner_.SetTimeLeftFormat(format); }
     void ClearTaskRows() override;
 
     void SetButtonCaption(WizardButton button, const QString& caption) override {
@@ -37,7 +39,7 @@ public:
         inner_.SetButtonVisible(button, visible);
     }
 
-    int ShowMessageBox(const QString& text, const QString& title, int style) override;
+    BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
     void ShowStartupError(const QString& text, const QString& title) override;
 
     void SetOnTop(bool onTop) override { inner_.SetOnTop(onTop); }

@@ -1,7 +1,5 @@
 #include "run/task_list.h"
 
-#include "support/progress.h"
-
 QString TaskList::Row::Text() const {
     return '\t' + time + '\t' + event + '\t' + status;
 }
@@ -23,17 +21,17 @@ void TaskList::SetTaskStatus(const QString& S) {
 void TaskList::SetTaskProgress(int item, int count) {
     if (rows_.empty())
         return;
-    const QString percent = ProgressText(item, count);
     if (!rate_ || rate_->Count() != count || item <= 1)
         rate_.emplace(clock_.Now(), count, kBytesPerBlock);
     rate_->Record(clock_.Now(), item - 1);  // the blocks before this one have gone through
-    rows_.back().status = percent;
-    view_.SetNewestTaskProgress(percent, RateText(percent, *rate_, timeLeftFormat_));
+    const TransferProgress progress{item, count, rate_->BytesPerSecond(), rate_->SecondsLeft()};
+    rows_.back().status = progress.PercentText();
+    view_.SetNewestTaskProgress(progress);
 }
 
 void TaskList::ShowLive(const QString& shown) {
     if (!rows_.empty())
-        view_.SetNewestTaskProgress(rows_.back().status, shown);
+        view_.ShowNewestTaskLive(shown);
 }
 
 void TaskList::Clear() {

@@ -26,15 +26,15 @@ public:
     void SetTaskStatus(const QString& S);  // ignored while the list is empty
     void Clear();
 
-    // Block `item` of `count` is about to go: the status is its percentage; the view also shows the rate and
-    // the time left, measured from the row's first block.
+    // Block `item` of `count` is about to go: the status is its percentage; the view is also given the rate
+    // and the time left, measured from the row's first block.
     void SetTaskProgress(int item, int count);
     // Something to watch beside the unchanged status, such as the seconds of a wait.
     void ShowLive(const QString& shown);
     // How the time left reads in the user's language ("%1 left").
     void SetTimeLeftFormat(const QString& format) {
         if (format.contains(QLatin1String("%1")))
-            timeLeftFormat_ = format;
+            view_.SetTimeLeftFormat(format);
     }
 
     const std::vector<Row>& Rows() const { return rows_; }
@@ -46,7 +46,6 @@ private:
     const Clock& clock_;
     std::vector<Row> rows_;
     std::optional<TransferRate> rate_;  // of the newest row
-    QString timeLeftFormat_ = QStringLiteral("%1 left");
 };
 
 // A row as one line of text: "HH:MM:SS <mark> <event>", then " : <status>" when there is one; the mark is '>'

@@ -3,26 +3,38 @@
 #include <QString>
 #include <QtGlobal>
 
-// Message-box styles (buttons + icon) and the buttons a box reports.
-enum MessageBoxStyle : int {
-    MbOkCritical = 16,
-    MbOkCancelCritical = 17,
-    MbOkExclamation = 48,
-    MbYesNoWarning = 52,
-    MbOkInformation = 64,
-    MbOkCancelInformation = 65,
-    MbDefaultSecond = 0x100,  // added to a style: the second button (No, Cancel) is the default
+#include "run/transfer_progress.h"
+
+enum class BoxButtons { Ok, OkCancel, YesNo };
+enum class BoxIcon { Critical, Warning, Information };
+
+// What a message box offers and how it looks.
+struct BoxStyle {
+    BoxButtons buttons = BoxButtons::Ok;
+    BoxIcon icon = BoxIcon::Information;
+    bool secondIsDefault = false;  // Enter presses No or Cancel, not Yes or OK
+
+    constexpr BoxStyle WithSecondDefault() const { return {buttons, icon, true}; }
+    friend bool operator==(const BoxStyle&, const BoxStyle&) = default;
 };
-// IdNoAnswer: a box with a choice was closed, escaped or met the end of input without a button chosen.
-enum MessageBoxAnswer : int { IdNoAnswer = 0, IdOk = 1, IdCancel = 2, IdYes = 6, IdNo = 7 };
+
+inline constexpr BoxStyle kBoxOkCritical{BoxButtons::Ok, BoxIcon::Critical};
+inline constexpr BoxStyle kBoxOkCancelCritical{BoxButtons::OkCancel, BoxIcon::Critical};
+inline constexpr BoxStyle kBoxOkWarning{BoxButtons::Ok, BoxIcon::Warning};
+inline constexpr BoxStyle kBoxYesNoWarning{BoxButtons::YesNo, BoxIcon::Warning};
+inline constexpr BoxStyle kBoxOkInformation{BoxButtons::Ok, BoxIcon::Information};
+inline constexpr BoxStyle kBoxOkCancelInformation{BoxButtons::OkCancel, BoxIcon::Information};
+
+// None: a box with a choice was closed, escaped or met the end of input without a button chosen.
+enum class BoxAnswer { None, Ok, Cancel, Yes, No };
 
 enum class WizardButton { Next, Back, Close, Print };
 
 // Task-list icons.
 enum TaskIcon : int { IconStarted = 0, IconInformation = 1, IconFailure = 2 };
 
-// The window as the stage machine, the update and the recovery see it. MFUMain draws it; the terminal front
-// end prints it; tests record it.
+// The window as the stage machine, the update and the recovery see it. WizardWindow draws it; the terminal
+// front end prints it; tests record it.
 class WizardView {
 public:
     virtual ~WizardView() = default;
@@ -38,23 +50,25 @@ public:
     virtual void AppendTaskRow(int icon, const QString& time, const QString& event,
                                const QString& status) = 0;
     virtual void SetNewestTaskStatus(const QString& status) = 0;
-    // `shown` is what someone watching sees now (a rate and the time left, seconds counting); `status` is
-    // what the row keeps. A view that shows nothing live keeps to the status.
-    virtual void SetNewestTaskProgress(const QString& status, const QString& shown) {
-        Q_UNUSED(shown);
-        SetNewestTaskStatus(status);
+    // The row keeps the percentage as its status; a view that shows things live also shows the rest.
+    virtual void SetNewestTaskProgress(const TransferProgress& progress) {
+        SetNewestTaskStatus(progress.PercentText());
     }
+    // Something to watch beside the row's unchanged status, such as the seconds of a wait.
+    virtual void ShowNewestTaskLive(const QString& shown) { Q_UNUSED(shown); }
+    // How a transfer's time left reads in the user's language ("%1 left").
+    virtual void SetTimeLeftFormat(const QString& format) { Q_UNUSED(format); }
     virtual void ClearTaskRows() = 0;
 
     virtual void SetButtonCaption(WizardButton button, const QString& caption) = 0;
     virtual void SetButtonEnabled(WizardButton button, bool enabled) = 0;
     virtual void SetButtonVisible(WizardButton button, bool visible) = 0;
 
-    // Modal; returns IdOk, IdCancel, IdYes, IdNo or, for a box with a choice, IdNoAnswer.
-    virtual int ShowMessageBox(const QString& text, const QString& title, int style) = 0;
+    // Modal; the button chosen, or for a box with a choice possibly none.
+    virtual BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) = 0;
     // A problem that ends start-up: a critical box in the window; the terminal writes it to standard error.
     virtual void ShowStartupError(const QString& text, const QString& title) {
-        ShowMessageBox(text, title, MbOkCritical);
+        ShowMessageBox(text, title, kBoxOkCritical);
     }
 
     virtual void SetOnTop(bool onTop) = 0;

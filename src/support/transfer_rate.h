@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <optional>
 
 // Rate and time left of a transfer of equal items (blocks), measured from the moment it started. The wizard
@@ -24,8 +23,3 @@ private:
     double now_ = 0.0;
     int done_ = 0;
 };
-
-// "45% · 3.7 kB/s · 0:21 left"; the percentage alone while the rate is unknown. timeLeft words the time left
-// ("%1 left") in the user's language.
-QString RateText(const QString& percent, const TransferRate& rate,
-                 const QString& timeLeft = QStringLiteral("%1 left"));

@@ -83,7 +83,8 @@ bool CableCheck::Connect(std::optional<CableDiagnosis> problem, bool atStartup) 
         const QString text = finder_.Failure().isEmpty() ? BoxText(*problem, atStartup)
                                                          : finder_.Failure() + QStringLiteral("\r\n") +
                                                                texts_.GetText(Txt::CableRetryHint);
-        if (view_.ShowMessageBox(text, texts_.GetText(Txt::InterfaceCable), MbOkCancelCritical) != IdOk)
+        if (view_.ShowMessageBox(text, texts_.GetText(Txt::InterfaceCable), kBoxOkCancelCritical) !=
+            BoxAnswer::Ok)
             return false;
         problem.reset();
     }

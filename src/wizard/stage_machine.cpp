@@ -102,11 +102,11 @@ bool StageMachine::OpenTextDatabase() {
     if (error.isEmpty()) {
         // Not even the error text can be had: say so in plain English rather than run with blank captions.
         view_.ShowMessageBox(QString::fromLatin1(kTextDatabaseFallback), QString::fromLatin1(kBoxTitle),
-                             MbOkCritical);
+                             kBoxOkCritical);
         texts_.Close();
         return false;
     }
-    view_.ShowMessageBox(error + QStringLiteral(" 0001"), error, MbOkCritical);
+    view_.ShowMessageBox(error + QStringLiteral(" 0001"), error, kBoxOkCritical);
     return true;
 }
 
@@ -124,13 +124,13 @@ bool StageMachine::ConnectToDc() {
         return false;
     if (!FirmwareVersionOf(*id, session_.firmware.FwrModelId)) {
         view_.ShowMessageBox(texts_.GetText(Txt::UpdateOnlyFor) + ' ' + session_.firmware.FwrModelName + '!',
-                             QString::fromLatin1(kBoxTitle), MbOkExclamation);
+                             QString::fromLatin1(kBoxTitle), kBoxOkWarning);
         return false;
     }
     if (!device_.EnterDeepSleep()) {
         if (!closeRequested_) {
             view_.ShowMessageBox(QString::fromLatin1(kDeepSleepFailed), QString::fromLatin1(kBoxTitle),
-                                 MbOkCritical);
+                                 kBoxOkCritical);
         }
         return false;
     }
@@ -240,11 +240,11 @@ void StageMachine::CloseClick() {
         return;
     if (busy_ == Busy::Updating) {
         // No is the default: a stray Enter must not stop an upload.
-        const int answer =
+        const BoxAnswer answer =
             view_.ShowMessageBox(texts_.GetText(Txt::CloseDuringUpdate),
                                  QStringLiteral("KAV 1F ") + texts_.GetText(Txt::FirmwareUpdate),
-                                 MbYesNoWarning | MbDefaultSecond);
-        if (answer != IdYes || ended_ || busy_ != Busy::Updating)
+                                 kBoxYesNoWarning.WithSecondDefault());
+        if (answer != BoxAnswer::Yes || ended_ || busy_ != Busy::Updating)
             return;
     }
     CloseConfirmed();

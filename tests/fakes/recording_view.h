@@ -13,7 +13,7 @@ class RecordingView final : public WizardView {
 public:
     struct Box {
         QString text, title;
-        int style;
+        BoxStyle style;
     };
     struct Row {
         int icon;
@@ -41,21 +41,25 @@ public:
         if (!rows.empty())
             rows.back().status = s;
     }
-    void SetNewestTaskProgress(const QString& s, const QString& live) override {
-        SetNewestTaskStatus(s);
-        shown = live;
+    void SetNewestTaskProgress(const TransferProgress& p) override {
+        SetNewestTaskStatus(p.PercentText());
+        shown = p.Text(timeLeft);
     }
+    void ShowNewestTaskLive(const QString& live) override { shown = live; }
+    void SetTimeLeftFormat(const QString& format) override { timeLeft = format; }
     void ClearTaskRows() override { rows.clear(); }
     void SetButtonCaption(WizardButton b, const QString& c) override { buttons[b].caption = c; }
     void SetButtonEnabled(WizardButton b, bool e) override { buttons[b].enabled = e; }
     void SetButtonVisible(WizardButton b, bool v) override { buttons[b].visible = v; }
-    int ShowMessageBox(const QString& text, const QString& title, int style) override {
+    BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override {
         boxes.push_back({text, title, style});
         if (onBox)
             onBox(boxes.back());
         if (answers.empty())
-            return style == MbYesNoWarning ? IdNo : (style % 16 == 1 ? IdCancel : IdOk);
-        const int a = answers.front();
+            return style.buttons == BoxButtons::YesNo      ? BoxAnswer::No
+                   : style.buttons == BoxButtons::OkCancel ? BoxAnswer::Cancel
+                                                           : BoxAnswer::Ok;
+        const BoxAnswer a = answers.front();
         answers.pop_front();
         return a;
     }
@@ -65,7 +69,7 @@ public:
 
     bool Enabled(WizardButton b) { return buttons[b].enabled; }
 
-    QString windowCaption, frameCaption, instructions;
+    QString windowCaption, frameCaption, instructions, timeLeft = kEnglishTimeLeft;
     QString shown;  // what the newest row shows live beside its status
     bool frameVisible = true, pictureVisible = false, taskListVisible = false, onTop = false,
          trayShown = false;
@@ -73,6 +77,6 @@ public:
     std::vector<Row> rows;
     std::vector<Box> boxes;
     std::map<WizardButton, Button> buttons;
-    std::deque<int> answers;                // replies to the next boxes, in order
+    std::deque<BoxAnswer> answers;          // replies to the next boxes, in order
     std::function<void(const Box&)> onBox;  // sees each box before it is answered
 };

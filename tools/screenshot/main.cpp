@@ -8,19 +8,19 @@
 #include <functional>
 
 #include "tools/screenshot/simulated_wizard.h"
-#include "wizard/front/mfu_main.h"
+#include "wizard/front/wizard_window.h"
 
 namespace {
 
 // A window that lets the caller look at it while a transfer runs.
-class Camera final : public MFUMain {
+class Camera final : public WizardWindow {
 public:
-    void SetNewestTaskProgress(const QString& status, const QString& shown) override {
-        MFUMain::SetNewestTaskProgress(status, shown);
+    void SetNewestTaskProgress(const TransferProgress& progress) override {
+        WizardWindow::SetNewestTaskProgress(progress);
         if (OnProgress)
-            OnProgress(status);
+            OnProgress(progress);
     }
-    std::function<void(const QString& status)> OnProgress;
+    std::function<void(const TransferProgress& progress)> OnProgress;
 };
 
 bool Save(QWidget& window, const QString& path) {
@@ -76,10 +76,9 @@ int main(int argc, char** argv) {
     {
         Shot update(5000);
         bool taken = false;
-        update.window.OnProgress = [&](const QString& status) {
+        update.window.OnProgress = [&](const TransferProgress& progress) {
             const QString writing = update.wizard.texts.GetText(Txt::WritingFirmware);
-            if (!taken && status == QLatin1String("45%") &&
-                update.wizard.tasks.Rows().back().event == writing) {
+            if (!taken && progress.Percent() == 45 && update.wizard.tasks.Rows().back().event == writing) {
                 taken = true;
                 ok = Save(update.window, out.filePath(QStringLiteral("upload.png"))) && ok;
             }

@@ -6,31 +6,6 @@
 #include <QPainterPath>
 #include <QTreeView>
 
-std::optional<int> ProgressPercent(const QString& status) {
-    const QString text = status.trimmed();
-    if (!text.endsWith(QLatin1Char('%'))) {
-        return std::nullopt;
-    }
-    const QString number = text.chopped(1).trimmed();
-    if (number.isEmpty() || number.size() > 6) {
-        return std::nullopt;
-    }
-    for (const QChar c : number) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
-            return std::nullopt;
-        }
-    }
-    return qMin(number.toInt(), 100);
-}
-
-std::pair<QString, QString> SplitRateStatus(const QString& status) {
-    static const QString separator = QStringLiteral(" · ");
-    const qsizetype at = status.indexOf(separator);
-    if (at < 0)
-        return {status, QString()};
-    return {status.left(at), status.mid(at + separator.size())};
-}
-
 namespace {
 
 // The rate beside a running transfer's event is a side note: a point smaller.
@@ -68,13 +43,15 @@ TaskRowDelegate::CellText TaskRowDelegate::Layout(const QModelIndex& index, cons
                                                   const QFont& font) const {
     const QFontMetrics metrics(font);
     const int margin = view_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + 1;
-    const auto [figure, tail] = SplitRateStatus(index.siblingAtColumn(statusColumn_).data().toString());
+    const QModelIndex statusCell = index.siblingAtColumn(statusColumn_);
+    const QString status = statusCell.data().toString();
+    const QString tail = statusCell.data(kRateRole).toString();
     CellText text;
     QRect room = cell;
     QString full = index.data().toString();
-    if (index.column() == eventColumn_ || (index.column() == statusColumn_ && figure.isEmpty())) {
+    if (index.column() == eventColumn_ || (index.column() == statusColumn_ && status.isEmpty())) {
         // A row without a status gives its event the status column's room too.
-        room = Span(cell, eventColumn_, figure.isEmpty() ? statusColumn_ : eventColumn_);
+        room = Span(cell, eventColumn_, status.isEmpty() ? statusColumn_ : eventColumn_);
         full = index.siblingAtColumn(eventColumn_).data().toString();
         if (!tail.isEmpty()) {
             const int tailWidth = QFontMetrics(TailFont(font)).horizontalAdvance(tail) + 2 * margin;
@@ -82,8 +59,6 @@ TaskRowDelegate::CellText TaskRowDelegate::Layout(const QModelIndex& index, cons
             text.tail = tail;
             room.setRight(room.right() - tailWidth);
         }
-    } else if (index.column() == statusColumn_) {
-        full = figure;
     }
     text.room = room.adjusted(margin, 0, -margin, 0);
     text.shown = metrics.elidedText(full, Qt::ElideRight, text.room.width());
@@ -116,12 +91,11 @@ void TaskRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const QString text = opt.text;
     opt.text.clear();
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
-    if (index.column() == statusColumn_) {
-        if (const std::optional<int> percent = ProgressPercent(SplitRateStatus(text).first)) {
-            opt.text = SplitRateStatus(text).first.trimmed();
-            PaintProgress(painter, opt, *percent);
-            return;
-        }
+    if (const QVariant percent = index.data(kPercentRole);
+        index.column() == statusColumn_ && percent.isValid()) {
+        opt.text = text;
+        PaintProgress(painter, opt, qBound(0, percent.toInt(), 100));
+        return;
     }
     const CellText layout = Layout(index, opt.rect, opt.font);
     painter->save();

@@ -1,18 +1,8 @@
 #pragma once
 
 #include <QStyledItemDelegate>
-#include <optional>
-#include <utility>
 
 class QTreeView;
-
-// The value of a progress figure such as "12%" or "100%", clamped to 0..100; nothing for any other status
-// text.
-std::optional<int> ProgressPercent(const QString& status);
-
-// A status as shown while a transfer runs, "45% · 3.7 kB/s · 0:21 left": the figure ("45%") and the rest
-// ("3.7 kB/s · 0:21 left"); a plain status is all figure.
-std::pair<QString, QString> SplitRateStatus(const QString& status);
 
 // Draws the task list's rows: the icon centred in its column; the event over the status column too when the
 // row has no status; while a transfer runs, a progress bar with its figure in the status column and the rate
@@ -21,6 +11,11 @@ class TaskRowDelegate : public QStyledItemDelegate {
     Q_OBJECT
 
 public:
+    // On the status cell of a running transfer's row: its percentage (an int) and its rate and time left (a
+    // text).
+    static constexpr int kPercentRole = Qt::UserRole + 2;
+    static constexpr int kRateRole = Qt::UserRole + 3;
+
     TaskRowDelegate(int iconColumn, int eventColumn, int statusColumn, QTreeView* view);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,

@@ -72,24 +72,31 @@ void TerminalView::SetTaskListVisible(bool visible) {
 void TerminalView::AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) {
     FlushRow();
     pending_ = PendingRow{icon, time, event, status};
-    ShowLive(status);
+    PrintLive(status);
 }
 
 void TerminalView::SetNewestTaskStatus(const QString& status) {
-    SetNewestTaskProgress(status, status);
-}
-
-void TerminalView::SetNewestTaskProgress(const QString& status, const QString& shown) {
     if (!pending_)
         return;
     pending_->status = status;
-    ShowLive(shown);
+    PrintLive(status);
 }
 
-void TerminalView::ShowLive(const QString& status) {
+void TerminalView::SetNewestTaskProgress(const TransferProgress& progress) {
+    if (!pending_)
+        return;
+    pending_->status = progress.PercentText();
+    PrintLive(progress.Text(timeLeftFormat_));
+}
+
+void TerminalView::ShowNewestTaskLive(const QString& shown) {
+    PrintLive(shown);
+}
+
+void TerminalView::PrintLive(const QString& shown) {
     if (!setup_.live || !pending_)
         return;
-    QString line = RowLine(pending_->icon, pending_->time, pending_->event, status);
+    QString line = RowLine(pending_->icon, pending_->time, pending_->event, shown);
     // Cut one short of the width: a line that fills it would wrap, and the next "\r" would clear only the
     // wrapped part.
     const int columns = setup_.columns ? setup_.columns() : 0;
@@ -140,37 +147,38 @@ std::optional<QString> TerminalView::ReadLine(const QString& prompt) {
     return QString::fromStdString(line);
 }
 
-int TerminalView::ShowMessageBox(const QString& text, const QString& title, int style) {
+BoxAnswer TerminalView::ShowMessageBox(const QString& text, const QString& title, BoxStyle style) {
     FlushRow();
     Print(QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text));
-    switch (style & 0x0F) {
-        case 4:  // Yes/No: only a plain yes or no is an answer
+    switch (style.buttons) {
+        case BoxButtons::YesNo:  // only a plain yes or no is an answer
             while (true) {
                 const std::optional<QString> line = ReadLine(QStringLiteral("(yes/no) > "));
                 const QString answer = Answer(line);
                 if (answer == QLatin1String("y") || answer == QLatin1String("yes"))
-                    return IdYes;
+                    return BoxAnswer::Yes;
                 if (answer == QLatin1String("n") || answer == QLatin1String("no"))
-                    return IdNo;
+                    return BoxAnswer::No;
                 if (!line || setup_.terminalInput < 0)
-                    return IdNoAnswer;
+                    return BoxAnswer::None;
                 Print(QStringLiteral("Please answer yes or no."));
             }
-        case 1:  // OK/Cancel
+        case BoxButtons::OkCancel:
             while (true) {
                 const std::optional<QString> line = ReadLine(QStringLiteral("(Enter = OK, cancel) > "));
                 const QString answer = Answer(line);
                 if (!line)
-                    return IdNoAnswer;
+                    return BoxAnswer::None;
                 if (answer == QLatin1String("cancel"))
-                    return IdCancel;
+                    return BoxAnswer::Cancel;
                 if (answer.isEmpty() || answer == QLatin1String("ok"))
-                    return IdOk;
+                    return BoxAnswer::Ok;
                 Print(QStringLiteral("Please answer ok or cancel."));
             }
-        default:
-            return IdOk;
+        case BoxButtons::Ok:
+            break;
     }
+    return BoxAnswer::Ok;
 }
 
 void TerminalView::ShowStartupError(const QString& text, const QString& title) {

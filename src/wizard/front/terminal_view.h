@@ -34,12 +34,14 @@ public:
     void SetColumnHeaders(const QString&, const QString&, const QString&) override {}
     void AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) override;
     void SetNewestTaskStatus(const QString& status) override;
-    void SetNewestTaskProgress(const QString& status, const QString& shown) override;
+    void SetNewestTaskProgress(const TransferProgress& progress) override;
+    void ShowNewestTaskLive(const QString& shown) override;
+    void SetTimeLeftFormat(const QString& format) override { timeLeftFormat_ = format; }
     void ClearTaskRows() override;
     void SetButtonCaption(WizardButton button, const QString& caption) override;
     void SetButtonEnabled(WizardButton, bool) override {}
     void SetButtonVisible(WizardButton, bool) override {}
-    int ShowMessageBox(const QString& text, const QString& title, int style) override;
+    BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
     void ShowStartupError(const QString& text, const QString& title) override;
     void SetOnTop(bool) override {}
     void ShowTrayIcon(const QString&) override {}
@@ -63,7 +65,7 @@ private:
     };
     void FlushRow();
     void PrintPageIfChanged();
-    void ShowLive(const QString& status);
+    void PrintLive(const QString& shown);
     void Print(const QString& line);
     std::optional<QString> ReadLine(const QString& prompt);
 
@@ -78,6 +80,7 @@ private:
     QString nextCaption_ = QStringLiteral("Next"), backCaption_ = QStringLiteral("Back"),
             closeCaption_ = QStringLiteral("Close");
     std::optional<PendingRow> pending_;
+    QString timeLeftFormat_ = kEnglishTimeLeft;
 };
 
 // Runs the wizard in the terminal until it ends; returns the exit status. `loaded`: the result of the stage

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QIcon>
-#include <QMessageBox>
 #include <QWidget>
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "run/wizard_view.h"
 
@@ -17,40 +17,19 @@ class QSystemTrayIcon;
 class QTreeWidget;
 class TitleBand;
 
-// What a message-box style asks for, in QMessageBox terms.
-struct MessageBoxSetup {
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButton defaultButton = QMessageBox::Ok;
-    // Also what closing the box counts as. NoButton: Escape and closing choose nothing (IdNoAnswer), so that
-    // no choice is ever made for the user.
-    QMessageBox::StandardButton escapeButton = QMessageBox::Ok;
-};
-
-// style: buttons in the low four bits (0 OK, 1 OK/Cancel, 3 Yes/No/Cancel, 4 Yes/No), icon in the next four
-// (0x10 critical, 0x20 question, 0x30 exclamation, 0x40 information), 0x100 makes the second button the
-// default.
-MessageBoxSetup MessageBoxSetupFor(int style);
-// IdOk, IdCancel, IdYes or IdNo for the button pressed; NoButton (the box was closed) counts as the escape
-// button, or as IdNoAnswer when there is none.
-int MessageBoxAnswerFor(QMessageBox::StandardButton pressed, const MessageBoxSetup& setup);
-
 // Texts whose lines are separated by "\r\n", as Qt shows them.
 QString WithLineBreaks(QString text);
 
 // The wizard's window. It only shows what it is told and reports clicks; the stage machine holds all the
 // logic.
-class MFUMain : public QWidget, public WizardView {
+class WizardWindow : public QWidget, public WizardView {
     Q_OBJECT
 
 public:
-    static constexpr int kTwipsPerPixel = 15;
-    static constexpr int kClientWidth = 10185 / kTwipsPerPixel;
-    static constexpr int kClientHeight = 6840 / kTwipsPerPixel;
     static constexpr int kTaskIconRole = Qt::UserRole + 1;  // the row's TaskIcon number, on column 0
 
-    explicit MFUMain(QWidget* parent = nullptr);
-    ~MFUMain() override;
+    explicit WizardWindow(QWidget* parent = nullptr);
+    ~WizardWindow() override;
 
     void SetWindowCaption(const QString& caption) override;
     void SetFrameCaption(const QString& caption) override;
@@ -62,14 +41,16 @@ public:
     void SetColumnHeaders(const QString& time, const QString& event, const QString& status) override;
     void AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) override;
     void SetNewestTaskStatus(const QString& status) override;
-    void SetNewestTaskProgress(const QString& status, const QString& shown) override;
+    void SetNewestTaskProgress(const TransferProgress& progress) override;
+    void ShowNewestTaskLive(const QString& shown) override;
+    void SetTimeLeftFormat(const QString& format) override { timeLeftFormat_ = format; }
     void ClearTaskRows() override;
 
     void SetButtonCaption(WizardButton button, const QString& caption) override;
     void SetButtonEnabled(WizardButton button, bool enabled) override;
     void SetButtonVisible(WizardButton button, bool visible) override;
 
-    int ShowMessageBox(const QString& text, const QString& title, int style) override;
+    BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
 
     void SetOnTop(bool onTop) override;
     void ShowTrayIcon(const QString& caption) override;
@@ -81,8 +62,6 @@ public:
     void SetTaskListName(const QString& name);
 
     std::function<void()> OnNext, OnBack, OnClose, OnPrint;
-    // When set, message boxes are answered by it instead of being shown.
-    std::function<int(const QString& text, const QString& title, int style)> BoxAnswerer;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -92,26 +71,30 @@ protected:
 
 private:
     QPushButton* Button(WizardButton button) const;
-    QPushButton* MakeButton(const char* name, const QString& caption, const QRect& twips,
-                            std::function<void()> MFUMain::*handler);
+    QPushButton* MakeButton(const char* name, const QString& caption, const QRect& geometry,
+                            std::function<void()> WizardWindow::*handler);
     void FitPictureAboveText();
+    // percent: a transfer's bar, and its rate beside the event.
+    void SetNewestStatus(const QString& status, std::optional<int> percent = std::nullopt,
+                         const QString& rate = QString());
     void ShowTray();
     void UpdateMnemonics();
 
-    TitleBand* xpForm_ = nullptr;
-    ArtworkView* image1_ = nullptr;
-    CaptionFrame* xpFrame_ = nullptr;
-    QLabel* lbl1_ = nullptr;
-    ArtworkView* image2_ = nullptr;
-    QTreeWidget* taskLst_ = nullptr;
-    QPushButton* printCmd_ = nullptr;
-    QPushButton* backCmd_ = nullptr;
-    QPushButton* nextCmd_ = nullptr;
-    QPushButton* closeCmd_ = nullptr;
+    TitleBand* titleBand_ = nullptr;
+    ArtworkView* sideBanner_ = nullptr;
+    CaptionFrame* pageFrame_ = nullptr;
+    QLabel* pageText_ = nullptr;
+    ArtworkView* dcPicture_ = nullptr;
+    QTreeWidget* taskList_ = nullptr;
+    QPushButton* printButton_ = nullptr;
+    QPushButton* backButton_ = nullptr;
+    QPushButton* nextButton_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
     std::array<QIcon, 3> taskIcons_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     QString trayCaption_;  // the tray icon is wanted with this caption; it shows while the window does
     bool trayWanted_ = false;
+    QString timeLeftFormat_ = kEnglishTimeLeft;
     std::array<QString, 4> captions_;  // Next, Back, Close, Print without their mnemonics
     bool closeAllowed_ = false;
 };
