@@ -98,3 +98,7 @@ void ProfileRecovering(UpdateContext& c) {
 void ForgetVanishedBackup(ProfileState& p) {
     p.Restored = p.Restored || !FileExists(p.BackupFilePath);
 }
+
+void LeaveForRecovery(ProfileState& p) {
+    p.Restored = false;
+}

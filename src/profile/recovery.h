@@ -18,3 +18,5 @@ QString RecoveryInstructions(const TextDatabase& texts);
 
 // Before an attempt: a backup whose file is gone no longer waits for the recovery.
 void ForgetVanishedBackup(ProfileState& p);
+// An update that stopped between its backup and the restore: the backup waits for the recovery at Close.
+void LeaveForRecovery(ProfileState& p);

@@ -4,6 +4,7 @@
 #include "firmware/upload.h"
 #include "profile/backup.h"
 #include "profile/backup_file.h"
+#include "profile/recovery.h"
 #include "profile/restore.h"
 #include "support/device_id.h"
 
@@ -160,7 +161,7 @@ bool UpdateRoad::Finish(bool failed) {
         } else {
             if (!aborted_)  // Close came as the last step ended: no restore now
                 c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
-            p.Restored = false;
+            LeaveForRecovery(p);
         }
     }
     // Every road ends here, a profile waiting for the recovery or not: the recovery takes it back on the

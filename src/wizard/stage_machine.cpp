@@ -62,7 +62,6 @@ void StageMachine::StartUp() {
     view_.SetOnTop(true);
     view_.ShowTrayIcon(QString::fromLatin1(kDesignCaption));
     view_.SetWindowCaption(QStringLiteral("KAV 1F ") + texts_.GetText(Txt::FirmwareUpdate));
-    session_.profile.Restored = true;
 
     if (!device_.LoadFirmware(firmwareFilePath_)) {
         ResetStage();
