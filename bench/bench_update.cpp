@@ -196,11 +196,10 @@ double LoaderSeconds(const QString& file) {
     texts.Open(QStringLiteral(KAV_LNG), 1);
     std::vector<double> times;
     for (int i = 0; i < 21; ++i) {
-        Session session;
-        session.wizard.FirmwareFilePath = file;
+        FirmwareImage firmware;
         const double start = clock.Now();
-        const bool ok = GetCode(session, tasks, texts, view, [] {});
-        if (ok && session.firmware.CodeAndCode2)
+        const bool ok = LoadFirmwareFile(file, firmware, tasks, texts, view);
+        if (ok && firmware.CodeAndCode2)
             times.push_back(clock.Now() - start);
     }
     return times.size() == 21 ? Percentile(times, 0.5) : -1.0;
