@@ -3,6 +3,7 @@
 // work.
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -27,8 +28,8 @@ double Upload(int blocks, RunLog* log, std::size_t* frames) {
     const auto start = std::chrono::steady_clock::now();
     bool aborted = false;
     for (int i = 0; i < blocks && !aborted; ++i) {
-        DeviceLink::BlockFrame data;
-        data.fill(std::uint8_t(i));
+        DeviceLink::BlockFrame data{};
+        std::fill(data.begin(), data.end() - 1, std::uint8_t(i));  // the frame's end stays 0x00
         aborted = !link.WriteBlock(2048 + i * 8 % 4096, dc::WriteBlock, data);
     }
     if (log)
