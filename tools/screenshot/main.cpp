@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
         bool taken = false;
         update.window.OnProgress = [&](const TransferProgress& progress) {
             const QString writing = update.wizard.run.texts.GetText(Txt::WritingFirmware);
-            if (!taken && progress.Percent() == 45 && update.wizard.run.tasks.Rows().back().event == writing) {
+            if (!taken && progress.Percent() == 45 &&
+                update.wizard.run.tasks.Rows().back().event == writing) {
                 taken = true;
                 ok = Save(update.window, out.filePath(QStringLiteral("upload.png"))) && ok;
             }
