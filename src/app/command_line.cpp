@@ -46,55 +46,101 @@ QStringList WithoutQtOptions(const QStringList& arguments, QString* platform) {
     return ours;
 }
 
+// The program's options; --help lists them in this order.
+struct OptionTable {
+    QCommandLineOption cli, port, appDir, firmware, simulate, simArgs, lang, log, trace, help, version;
+};
+
+OptionTable MakeOptionTable() {
+    return {
+        QCommandLineOption(QStringLiteral("cli"), QStringLiteral("Run in the terminal instead of a window.")),
+        QCommandLineOption(QStringLiteral("port"),
+                           QStringLiteral("Use this serial device instead of searching for the cable."),
+                           QStringLiteral("DEVICE")),
+        QCommandLineOption(
+            QStringLiteral("app-dir"),
+            QStringLiteral(
+                "The application folder: firmware file, backup files, agreement file, all in this one "
+                "folder (default: the executable's folder; installed, the data folder and, for backups, "
+                "the user's own folder)."),
+            QStringLiteral("DIR")),
+        QCommandLineOption(
+            QStringLiteral("firmware"),
+            QStringLiteral("The firmware file to write (default: KAV.1F.FWR in the application folder; with "
+                           "--simulate and no such file, the demo firmware KAV.1F.demo.FWR)."),
+            QStringLiteral("FILE")),
+        QCommandLineOption(
+            QStringLiteral("simulate"),
+            QStringLiteral(
+                "Talk to the simulated DC (kav-dc-sim) instead of a cable; the demo firmware is written "
+                "to no other DC.")),
+        QCommandLineOption(
+            QStringLiteral("sim-args"),
+            QStringLiteral("Extra options for the simulated DC, such as faults (see kav-dc-sim --help)."),
+            QStringLiteral("OPTIONS")),
+        QCommandLineOption(QStringLiteral("lang"),
+                           QStringLiteral("Language code: 5000 English, 6000 German, 7000 French, 8000 "
+                                          "Italian, 9000 Spanish."),
+                           QStringLiteral("CODE")),
+        QCommandLineOption(
+            QStringLiteral("log"),
+            QStringLiteral("Write the run log to this file (default: a new file in the user's log folder)."),
+            QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("trace"),
+                           QStringLiteral("Add every byte sent to and received from the DC to the log.")),
+        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                           QStringLiteral("Show this help.")),
+        QCommandLineOption(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                           QStringLiteral("Show the program's version."))};
+}
+
+// 5000, 6000, 7000, 8000 or 9000; nothing for any other text.
+std::optional<int> LanguageCodeIn(const QString& text) {
+    bool ok = false;
+    const int code = text.trimmed().toInt(&ok);
+    if (!ok || code < 5000 || code > 9000 || code % 1000 != 0)
+        return std::nullopt;
+    return code;
+}
+
+// The first misuse among the parsed options; empty when there is none.
+QString UsageError(const QCommandLineParser& parser, const OptionTable& o) {
+    if (!parser.positionalArguments().isEmpty())
+        return QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first();
+    if (parser.isSet(o.simulate) && !parser.value(o.port).isEmpty())
+        return QStringLiteral("--simulate and --port exclude each other");
+    if (parser.isSet(o.lang) && !LanguageCodeIn(parser.value(o.lang)))
+        return QStringLiteral("--lang takes 5000, 6000, 7000, 8000 or 9000");
+    return QString();
+}
+
+CommandLine OptionsFrom(const QCommandLineParser& parser, const OptionTable& o, const QString& platform) {
+    CommandLine options;
+    options.Cli = parser.isSet(o.cli);
+    options.Port = parser.value(o.port);
+    options.AppDir = parser.value(o.appDir);
+    options.Firmware = parser.value(o.firmware);
+    options.Simulate = parser.isSet(o.simulate);
+    options.SimArgs = parser.value(o.simArgs);
+    options.Log = parser.value(o.log);
+    options.Trace = parser.isSet(o.trace);
+    options.QtPlatform = platform;
+    options.Help = parser.isSet(o.help);
+    options.Version = parser.isSet(o.version);
+    if (parser.isSet(o.lang))
+        options.LanguageCode = LanguageCodeIn(parser.value(o.lang));
+    return options;
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Updates the firmware of a KAV 1F dive computer and keeps its profile safe."));
-    const QCommandLineOption cli(QStringLiteral("cli"),
-                                 QStringLiteral("Run in the terminal instead of a window."));
-    const QCommandLineOption port(
-        QStringLiteral("port"), QStringLiteral("Use this serial device instead of searching for the cable."),
-        QStringLiteral("DEVICE"));
-    const QCommandLineOption appDir(
-        QStringLiteral("app-dir"),
-        QStringLiteral(
-            "The application folder: firmware file, backup files, agreement file, all in this one "
-            "folder (default: the executable's folder; installed, the data folder and, for backups, "
-            "the user's own folder)."),
-        QStringLiteral("DIR"));
-    const QCommandLineOption firmware(
-        QStringLiteral("firmware"),
-        QStringLiteral("The firmware file to write (default: KAV.1F.FWR in the application folder; with "
-                       "--simulate and no such file, the demo firmware KAV.1F.demo.FWR)."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption simulate(
-        QStringLiteral("simulate"),
-        QStringLiteral(
-            "Talk to the simulated DC (kav-dc-sim) instead of a cable; the demo firmware is written "
-            "to no other DC."));
-    const QCommandLineOption simArgs(
-        QStringLiteral("sim-args"),
-        QStringLiteral("Extra options for the simulated DC, such as faults (see kav-dc-sim --help)."),
-        QStringLiteral("OPTIONS"));
-    const QCommandLineOption lang(
-        QStringLiteral("lang"),
-        QStringLiteral("Language code: 5000 English, 6000 German, 7000 French, 8000 "
-                       "Italian, 9000 Spanish."),
-        QStringLiteral("CODE"));
-    const QCommandLineOption log(
-        QStringLiteral("log"),
-        QStringLiteral("Write the run log to this file (default: a new file in the user's log folder)."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption trace(
-        QStringLiteral("trace"),
-        QStringLiteral("Add every byte sent to and received from the DC to the log."));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help."));
-    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Show the program's version."));
-    parser.addOptions({cli, port, appDir, firmware, simulate, simArgs, lang, log, trace, help, version});
+    const OptionTable o = MakeOptionTable();
+    parser.addOptions({o.cli, o.port, o.appDir, o.firmware, o.simulate, o.simArgs, o.lang, o.log, o.trace,
+                       o.help, o.version});
 
     ParsedCommandLine result;
     // Without an application object the parser knows no program name.
@@ -105,36 +151,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         result.error = parser.errorText();
         return result;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        result.error = QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first();
-        return result;
-    }
-    CommandLine options;
-    options.Cli = parser.isSet(cli);
-    options.Port = parser.value(port);
-    options.AppDir = parser.value(appDir);
-    options.Firmware = parser.value(firmware);
-    options.Simulate = parser.isSet(simulate);
-    options.SimArgs = parser.value(simArgs);
-    options.Log = parser.value(log);
-    options.Trace = parser.isSet(trace);
-    options.QtPlatform = platform;
-    if (options.Simulate && !options.Port.isEmpty()) {
-        result.error = QStringLiteral("--simulate and --port exclude each other");
-        return result;
-    }
-    options.Help = parser.isSet(help);
-    options.Version = parser.isSet(version);
-    if (parser.isSet(lang)) {
-        bool ok = false;
-        const int code = parser.value(lang).trimmed().toInt(&ok);
-        if (!ok || code < 5000 || code > 9000 || code % 1000 != 0) {
-            result.error = QStringLiteral("--lang takes 5000, 6000, 7000, 8000 or 9000");
-            return result;
-        }
-        options.LanguageCode = code;
-    }
-    result.options = options;
+    result.error = UsageError(parser, o);
+    if (result.error.isEmpty())
+        result.options = OptionsFrom(parser, o, platform);
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <optional>
 #include <span>
 
 #include "firmware/fwr_format.h"
@@ -52,6 +53,45 @@ void Commit(fwr::Decoded&& d, FirmwareImage& fw) {
     fw.Demo = d.header.demo;
 }
 
+// The whole file at once; everything is decoded from memory. False when it cannot be read or decoded.
+bool ReadAndDecode(const QString& path, fwr::Decoded& decoded) {
+    QByteArray bytes;
+    bool readable = false;
+    {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            bytes = file.readAll();
+            readable = file.error() == QFileDevice::NoError;
+        }
+    }
+    if (!readable)
+        return false;
+    decoded = fwr::Decode(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                    static_cast<std::size_t>(bytes.size())));
+    return decoded.Ok();
+}
+
+struct DeviceVersions {
+    QString minimum;
+    std::uint8_t suffix = 0;
+};
+
+// Nothing when the resource has fewer than five fields.
+std::optional<DeviceVersions> ParseDeviceVersions(const QString& deviceVersions) {
+    const QStringList fields = deviceVersions.split(u'|');
+    if (fields.size() < 5)
+        return std::nullopt;
+    return DeviceVersions{fields[4].left(2), SuffixValue(fields[4])};
+}
+
+void InsertFileVersionRow(const FirmwareImage& fw, TaskList& tasks, const TextDatabase& texts) {
+    QString version = fw.FwrModelName + QStringLiteral(", ") + texts.GetText(Txt::FirmwareVersion) +
+                      QStringLiteral(": ") + fw.FwrVersion;
+    if (!fw.CodeOnly || (fw.FwrSubVersion >= 1 && fw.FwrSubVersion <= 99))
+        version += u'.' + QString::number(fw.FwrSubVersion).rightJustified(2, u'0');
+    tasks.InsertTaskList(IconInformation, version, QString());
+}
+
 }  // namespace
 
 bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, const TextDatabase& texts,
@@ -67,36 +107,11 @@ bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, c
         return false;
     }
 
-    // The whole file at once; everything is decoded from memory.
-    QByteArray bytes;
-    bool readable = false;
-    {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            bytes = file.readAll();
-            readable = file.error() == QFileDevice::NoError;
-        }
-    }
     fwr::Decoded decoded;
-    bool loadFailed = !readable;
-    if (readable) {
-        decoded = fwr::Decode(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                        static_cast<std::size_t>(bytes.size())));
-        loadFailed = !decoded.Ok();
-    }
+    const bool decodedOk = ReadAndDecode(path, decoded);
+    const std::optional<DeviceVersions> versions = ParseDeviceVersions(deviceVersions);
     // An empty model name or identifier does not stop the load; it is reported below with its code.
-    bool rejected = decoded.emptyStringCode != 0;
-
-    const QStringList fields = deviceVersions.split(u'|');
-    QString minDeviceVersion;
-    std::uint8_t versionSuffix = 0;
-    if (fields.size() < 5) {
-        loadFailed = true;
-    } else {
-        minDeviceVersion = fields[4].left(2);
-        versionSuffix = SuffixValue(fields[4]);
-    }
-    rejected = rejected || loadFailed;
+    const bool rejected = decoded.emptyStringCode != 0 || !decodedOk || !versions;
     tasks.SetTaskStatus(texts.GetText(Txt::Done));
     tasks.InsertTaskList(IconStarted, texts.GetText(Txt::CheckingFirmwareFile), QStringLiteral("..."));
     if (rejected) {
@@ -114,14 +129,10 @@ bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, c
     }
 
     Commit(std::move(decoded), fw);
-    fw.MinDeviceVersion = minDeviceVersion;
-    fw.VersionSuffix = versionSuffix;
+    fw.MinDeviceVersion = versions->minimum;
+    fw.VersionSuffix = versions->suffix;
 
     tasks.SetTaskStatus(texts.GetText(Txt::Done));
-    QString version = fw.FwrModelName + QStringLiteral(", ") + texts.GetText(Txt::FirmwareVersion) +
-                      QStringLiteral(": ") + fw.FwrVersion;
-    if (!fw.CodeOnly || (fw.FwrSubVersion >= 1 && fw.FwrSubVersion <= 99))
-        version += u'.' + QString::number(fw.FwrSubVersion).rightJustified(2, u'0');
-    tasks.InsertTaskList(IconInformation, version, QString());
+    InsertFileVersionRow(fw, tasks, texts);
     return true;
 }

@@ -14,6 +14,25 @@ bool SuffixInUse(const FirmwareImage& fw) {
     return fw.VersionSuffix >= 1 && fw.VersionSuffix <= 99;
 }
 
+enum class VersionDecision { Write, AlreadyCurrent, BelowMinimum, DcIsNewer };
+
+// What the DC's version and sub-version ask for, by the file's kind.
+VersionDecision DecideOnVersion(const FirmwareImage& fw, const QString& version, std::uint8_t subVersion) {
+    if (fw.CodeOnly) {
+        if (VersionOlder(version, fw.MinDeviceVersion))
+            return VersionDecision::BelowMinimum;
+        return VersionOlder(version, fw.FwrVersion) ? VersionDecision::Write
+                                                    : VersionDecision::AlreadyCurrent;
+    }
+    if (fw.CodeAndCode2) {
+        return !VersionOlder(version, fw.FwrVersion) && subVersion >= fw.FwrSubVersion
+                   ? VersionDecision::AlreadyCurrent
+                   : VersionDecision::Write;
+    }
+    // The second image alone: an equal sub-version is written again.
+    return subVersion > fw.FwrSubVersion ? VersionDecision::DcIsNewer : VersionDecision::Write;
+}
+
 // One update, from identification to the finish. aborted_: a step failed mid-way, so the DC may be anywhere
 // between two commands and its profile is not written back now.
 class UpdateRoad {
@@ -24,6 +43,8 @@ public:
 private:
     bool Refuse(int icon, const QString& text, bool leaveDeepSleep);
     bool NotAnswering();
+    bool EndAsCurrent();
+    void InsertVersionRow(const QString& version, std::uint8_t subVersion);
     bool Write();
     bool Verify();
     bool Finish(bool failed);
@@ -79,6 +100,37 @@ bool UpdateRoad::Write() {
     return !aborted_ && Verify();
 }
 
+// The DC already runs the file's firmware: nothing is written.
+bool UpdateRoad::EndAsCurrent() {
+    const FirmwareImage& fw = c.session.firmware;
+    ProfileState& p = c.session.profile;
+    c.tasks.InsertTaskList(IconInformation, c.Text(Txt::AlreadyCurrent), QString());
+    // A profile left behind by an earlier, interrupted update of this DC is written back now.
+    const BackupLookup earlier = p.ProfileBackupActive ? GetBackupProfile(c) : BackupLookup::NotUsable;
+    if (earlier != BackupLookup::Usable) {
+        if (earlier == BackupLookup::ReadFailed) {
+            // Without block 0 no one can tell whose profile waits: the user hears of every one that does.
+            c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
+            for (const QString& file : WaitingBackupFiles(c.session.BackupFolder(), fw.FwrModelNumber))
+                c.tasks.InsertTaskList(IconInformation, c.Text(Txt::BackupWaits).arg(file), QString());
+        }
+        p.ProfileBackupActive = false;
+        c.NormalPriority();
+        c.link.LeaveDeepSleep();
+        return false;
+    }
+    return Finish(false);
+}
+
+void UpdateRoad::InsertVersionRow(const QString& version, std::uint8_t subVersion) {
+    const FirmwareImage& fw = c.session.firmware;
+    QString versionRow = fw.FwrModelName + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
+                         QStringLiteral(": ") + version;
+    if (SuffixInUse(fw))
+        versionRow += QLatin1Char('.') + QString::number(subVersion).rightJustified(2, '0');
+    c.tasks.InsertTaskList(IconInformation, versionRow, QString());
+}
+
 bool UpdateRoad::Run() {
     const FirmwareImage& fw = c.session.firmware;
     ProfileState& p = c.session.profile;
@@ -100,46 +152,22 @@ bool UpdateRoad::Run() {
             return Refuse(IconFailure, c.Text(Txt::StoppedByClose), true);
     }
 
-    bool current = false;
-    if (fw.CodeOnly) {
-        if (VersionOlder(*version, fw.MinDeviceVersion)) {
+    switch (DecideOnVersion(fw, *version, subVersion)) {
+        case VersionDecision::BelowMinimum:
             return Refuse(IconFailure,
                           wrongModel + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
                               QLatin1Char(' ') + fw.MinDeviceVersion + QLatin1Char(' ') +
                               c.Text(Txt::AndLater),
                           true);
-        }
-        current = !VersionOlder(*version, fw.FwrVersion);
-    } else if (fw.CodeAndCode2) {
-        current = !VersionOlder(*version, fw.FwrVersion) && subVersion >= fw.FwrSubVersion;
-    } else if (subVersion > fw.FwrSubVersion) {
-        return Refuse(IconInformation, c.Text(Txt::AlreadyCurrent), true);
-    }
-
-    if (current) {
-        c.tasks.InsertTaskList(IconInformation, c.Text(Txt::AlreadyCurrent), QString());
-        // A profile left behind by an earlier, interrupted update of this DC is written back now.
-        const BackupLookup earlier = p.ProfileBackupActive ? GetBackupProfile(c) : BackupLookup::NotUsable;
-        if (earlier != BackupLookup::Usable) {
-            if (earlier == BackupLookup::ReadFailed) {
-                // Without block 0 no one can tell whose profile waits: the user hears of every one that does.
-                c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
-                for (const QString& file : WaitingBackupFiles(c.session.BackupFolder(), fw.FwrModelNumber))
-                    c.tasks.InsertTaskList(IconInformation, c.Text(Txt::BackupWaits).arg(file), QString());
-            }
-            p.ProfileBackupActive = false;
-            c.NormalPriority();
-            c.link.LeaveDeepSleep();
-            return false;
-        }
-        return Finish(false);
+        case VersionDecision::DcIsNewer:
+            return Refuse(IconInformation, c.Text(Txt::AlreadyCurrent), true);
+        case VersionDecision::AlreadyCurrent:
+            return EndAsCurrent();
+        case VersionDecision::Write:
+            break;
     }
     c.tasks.SetTaskStatus(c.Text(Txt::Done));
-    QString versionRow = fw.FwrModelName + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
-                         QStringLiteral(": ") + *version;
-    if (SuffixInUse(fw))
-        versionRow += QLatin1Char('.') + QString::number(subVersion).rightJustified(2, '0');
-    c.tasks.InsertTaskList(IconInformation, versionRow, QString());
+    InsertVersionRow(*version, subVersion);
 
     // No firmware byte goes to a DC whose profile is not safely on disk; its profile is then untouched.
     if (p.ProfileBackupActive && !BackupProfile(c)) {

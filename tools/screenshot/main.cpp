@@ -77,8 +77,9 @@ int main(int argc, char** argv) {
         Shot update(5000);
         bool taken = false;
         update.window.OnProgress = [&](const TransferProgress& progress) {
-            const QString writing = update.wizard.texts.GetText(Txt::WritingFirmware);
-            if (!taken && progress.Percent() == 45 && update.wizard.tasks.Rows().back().event == writing) {
+            const QString writing = update.wizard.run.texts.GetText(Txt::WritingFirmware);
+            if (!taken && progress.Percent() == 45 &&
+                update.wizard.run.tasks.Rows().back().event == writing) {
                 taken = true;
                 ok = Save(update.window, out.filePath(QStringLiteral("upload.png"))) && ok;
             }

@@ -62,6 +62,106 @@ void PaintSeaweed(QPainter& p, double x, double baseY, double height, double swa
     p.drawPath(weed);
 }
 
+void PaintWater(QPainter& p) {
+    QLinearGradient water(0, 0, 0, kBannerH);
+    water.setColorAt(0.0, QColor(0x4a, 0xa8, 0xe8));
+    water.setColorAt(0.16, QColor(0x1a, 0x70, 0xbe));
+    water.setColorAt(0.6, QColor(0x0b, 0x3d, 0x80));
+    water.setColorAt(1.0, QColor(0x03, 0x15, 0x35));
+    p.fillRect(QRectF(0, 0, kBannerW, kBannerH), water);
+}
+
+void PaintSunRays(QPainter& p) {
+    struct Ray {
+        double top, bottom, topHalf, bottomHalf;
+    };
+    const std::array<Ray, 4> rays{{{18, -14, 6, 22}, {58, 66, 8, 28}, {96, 136, 5, 20}, {128, 176, 4, 16}}};
+    p.setPen(Qt::NoPen);
+    for (const Ray& ray : rays) {
+        QLinearGradient fade(0, 0, 0, kBannerH * 0.8);
+        fade.setColorAt(0, White(60));
+        fade.setColorAt(1, White(0));
+        QPainterPath beam;
+        beam.moveTo(ray.top - ray.topHalf, 0);
+        beam.lineTo(ray.top + ray.topHalf, 0);
+        beam.lineTo(ray.bottom + ray.bottomHalf, kBannerH * 0.8);
+        beam.lineTo(ray.bottom - ray.bottomHalf, kBannerH * 0.8);
+        beam.closeSubpath();
+        p.setBrush(fade);
+        p.drawPath(beam);
+    }
+}
+
+void PaintSurfaceRipples(QPainter& p) {
+    p.setBrush(Qt::NoBrush);
+    for (int ripple = 0; ripple < 3; ++ripple) {
+        const double y = 8 + ripple * 9;
+        const double amplitude = 2.2 - ripple * 0.5;
+        QPainterPath wave;
+        wave.moveTo(-4, y);
+        for (double x = -4; x < kBannerW + 8; x += 24) {
+            wave.cubicTo(x + 6, y - amplitude, x + 6, y - amplitude, x + 12, y);
+            wave.cubicTo(x + 18, y + amplitude, x + 18, y + amplitude, x + 24, y);
+        }
+        p.setPen(QPen(White(110 - ripple * 30), 1.2));
+        p.drawPath(wave);
+    }
+}
+
+void PaintSeaFloor(QPainter& p) {
+    // The weed first: the sand covers its roots.
+    p.setPen(QPen(QColor(0x0d, 0x5a, 0x5a), 2.6, Qt::SolidLine, Qt::RoundCap));
+    PaintSeaweed(p, 14, 340, 46, 7);
+    PaintSeaweed(p, 22, 342, 30, -5);
+    PaintSeaweed(p, 118, 338, 40, -6);
+    PaintSeaweed(p, 127, 340, 24, 5);
+    QPainterPath floor;
+    floor.moveTo(0, kBannerH);
+    floor.lineTo(0, 334);
+    floor.cubicTo(22, 326, 40, 340, 62, 336);
+    floor.cubicTo(84, 332, 104, 322, 141, 330);
+    floor.lineTo(kBannerW, kBannerH);
+    floor.closeSubpath();
+    QLinearGradient sand(0, 322, 0, kBannerH);
+    sand.setColorAt(0, QColor(0x0a, 0x2c, 0x52));
+    sand.setColorAt(1, QColor(0x02, 0x0d, 0x20));
+    p.setPen(Qt::NoPen);
+    p.setBrush(sand);
+    p.drawPath(floor);
+}
+
+void PaintBubbleTrails(QPainter& p) {
+    struct Bubble {
+        double x, y, r;
+    };
+    const std::array<Bubble, 17> bubbles{{{38, 306, 5.5},
+                                          {45, 276, 4},
+                                          {36, 250, 6},
+                                          {48, 222, 3.5},
+                                          {40, 196, 5},
+                                          {53, 168, 3},
+                                          {44, 142, 4.5},
+                                          {56, 116, 3},
+                                          {48, 92, 4},
+                                          {59, 70, 2.6},
+                                          {52, 52, 3.2},
+                                          {104, 262, 3},
+                                          {97, 236, 4},
+                                          {108, 150, 2.5},
+                                          {101, 128, 3.5},
+                                          {111, 104, 2},
+                                          {105, 84, 3}}};
+    for (const Bubble& bubble : bubbles) {
+        PaintBubble(p, QPointF(bubble.x, bubble.y), bubble.r);
+    }
+}
+
+void PaintEdgeHighlight(QPainter& p) {
+    // Separates the banner from the page.
+    p.setPen(QPen(White(45), 1.0));
+    p.drawLine(QPointF(kBannerW - 0.5, 0), QPointF(kBannerW - 0.5, kBannerH));
+}
+
 void PaintScreenText(QPainter& p, const QRectF& box, const QString& text, double pixelSize, bool bold) {
     QFont font = p.font();
     font.setPixelSize(qMax(1, qRound(pixelSize)));
@@ -164,10 +264,8 @@ void PaintCableAndClip(QPainter& p) {
     p.drawRoundedRect(jaw, 3, 3);
 }
 
-void PaintWristUnit(QPainter& p) {
-    const QPointF centre(120, 87);
-
-    // Strap behind the case.
+void PaintStrap(QPainter& p, QPointF centre) {
+    // Painted first: it lies behind the case.
     const QRectF strap(93, 2, 54, 170);
     QLinearGradient rubber(strap.topLeft(), strap.topRight());
     rubber.setColorAt(0, QColor(0x23, 0x27, 0x2d));
@@ -186,8 +284,10 @@ void PaintWristUnit(QPainter& p) {
     for (int hole = 0; hole < 2; ++hole) {
         p.drawEllipse(QPointF(centre.x(), 152 + hole * 10), 3.2, 2.4);
     }
+}
 
-    // Buttons on the left flank: Advance above, Select below.
+void PaintPushers(QPainter& p, QPointF centre) {
+    // On the left flank: Advance above, Select below.
     struct Pusher {
         double angle;
         const char* label;
@@ -211,8 +311,9 @@ void PaintWristUnit(QPainter& p) {
         PaintScreenText(p, QRectF(labelAt.x() - 8, labelAt.y() - 8, 16, 16),
                         QString::fromLatin1(pusher.label), 12, true);
     }
+}
 
-    // Case: polished bezel, dark ring, LCD.
+void PaintBezelAndRing(QPainter& p, QPointF centre) {
     QRadialGradient bezel(centre.x() - 18, centre.y() - 22, 80);
     bezel.setColorAt(0, QColor(0xfb, 0xfc, 0xfd));
     bezel.setColorAt(0.55, QColor(0xb7, 0xc0, 0xca));
@@ -230,7 +331,9 @@ void PaintWristUnit(QPainter& p) {
         p.drawLine(QPointF(centre.x() + 45 * qCos(rad), centre.y() + 45 * qSin(rad)),
                    QPointF(centre.x() + 48.5 * qCos(rad), centre.y() + 48.5 * qSin(rad)));
     }
+}
 
+void PaintLcd(QPainter& p, QPointF centre) {
     QLinearGradient lcd(centre.x(), centre.y() - 40, centre.x(), centre.y() + 40);
     lcd.setColorAt(0, QColor(0xe3, 0xee, 0xe2));
     lcd.setColorAt(1, QColor(0xa8, 0xc2, 0xab));
@@ -250,6 +353,14 @@ void PaintWristUnit(QPainter& p) {
     glare.cubicTo(centre.x() - 6, centre.y() - 32, centre.x() - 26, centre.y() - 24, centre.x() - 34,
                   centre.y() - 14);
     p.drawPath(glare);
+}
+
+void PaintWristUnit(QPainter& p) {
+    const QPointF centre(120, 87);
+    PaintStrap(p, centre);
+    PaintPushers(p, centre);
+    PaintBezelAndRing(p, centre);
+    PaintLcd(p, centre);
 }
 
 QPixmap RenderGlyph(int size, void (*paint)(QPainter&, const QRectF&)) {
@@ -327,101 +438,15 @@ void PaintSideBanner(QPainter& p, const QRectF& r) {
     p.setClipRect(r);
     p.translate(r.topLeft());
     p.scale(r.width() / kBannerW, r.height() / kBannerH);
-    const QRectF box(0, 0, kBannerW, kBannerH);
-
-    QLinearGradient water(0, 0, 0, kBannerH);
-    water.setColorAt(0.0, QColor(0x4a, 0xa8, 0xe8));
-    water.setColorAt(0.16, QColor(0x1a, 0x70, 0xbe));
-    water.setColorAt(0.6, QColor(0x0b, 0x3d, 0x80));
-    water.setColorAt(1.0, QColor(0x03, 0x15, 0x35));
-    p.fillRect(box, water);
-
-    // Sun rays fanning down from the surface.
-    struct Ray {
-        double top, bottom, topHalf, bottomHalf;
-    };
-    const std::array<Ray, 4> rays{{{18, -14, 6, 22}, {58, 66, 8, 28}, {96, 136, 5, 20}, {128, 176, 4, 16}}};
-    p.setPen(Qt::NoPen);
-    for (const Ray& ray : rays) {
-        QLinearGradient fade(0, 0, 0, kBannerH * 0.8);
-        fade.setColorAt(0, White(60));
-        fade.setColorAt(1, White(0));
-        QPainterPath beam;
-        beam.moveTo(ray.top - ray.topHalf, 0);
-        beam.lineTo(ray.top + ray.topHalf, 0);
-        beam.lineTo(ray.bottom + ray.bottomHalf, kBannerH * 0.8);
-        beam.lineTo(ray.bottom - ray.bottomHalf, kBannerH * 0.8);
-        beam.closeSubpath();
-        p.setBrush(fade);
-        p.drawPath(beam);
-    }
-
-    // Ripples of the surface.
-    p.setBrush(Qt::NoBrush);
-    for (int ripple = 0; ripple < 3; ++ripple) {
-        const double y = 8 + ripple * 9;
-        const double amplitude = 2.2 - ripple * 0.5;
-        QPainterPath wave;
-        wave.moveTo(-4, y);
-        for (double x = -4; x < kBannerW + 8; x += 24) {
-            wave.cubicTo(x + 6, y - amplitude, x + 6, y - amplitude, x + 12, y);
-            wave.cubicTo(x + 18, y + amplitude, x + 18, y + amplitude, x + 24, y);
-        }
-        p.setPen(QPen(White(110 - ripple * 30), 1.2));
-        p.drawPath(wave);
-    }
-
+    PaintWater(p);
+    PaintSunRays(p);
+    PaintSurfaceRipples(p);
     PaintFish(p, QPointF(100, 178), 9, true);
     PaintFish(p, QPointF(116, 192), 7, true);
     PaintFish(p, QPointF(88, 196), 6, true);
-
-    // Sea floor with weed.
-    p.setPen(QPen(QColor(0x0d, 0x5a, 0x5a), 2.6, Qt::SolidLine, Qt::RoundCap));
-    PaintSeaweed(p, 14, 340, 46, 7);
-    PaintSeaweed(p, 22, 342, 30, -5);
-    PaintSeaweed(p, 118, 338, 40, -6);
-    PaintSeaweed(p, 127, 340, 24, 5);
-    QPainterPath floor;
-    floor.moveTo(0, kBannerH);
-    floor.lineTo(0, 334);
-    floor.cubicTo(22, 326, 40, 340, 62, 336);
-    floor.cubicTo(84, 332, 104, 322, 141, 330);
-    floor.lineTo(kBannerW, kBannerH);
-    floor.closeSubpath();
-    QLinearGradient sand(0, 322, 0, kBannerH);
-    sand.setColorAt(0, QColor(0x0a, 0x2c, 0x52));
-    sand.setColorAt(1, QColor(0x02, 0x0d, 0x20));
-    p.setPen(Qt::NoPen);
-    p.setBrush(sand);
-    p.drawPath(floor);
-
-    struct Bubble {
-        double x, y, r;
-    };
-    const std::array<Bubble, 17> bubbles{{{38, 306, 5.5},
-                                          {45, 276, 4},
-                                          {36, 250, 6},
-                                          {48, 222, 3.5},
-                                          {40, 196, 5},
-                                          {53, 168, 3},
-                                          {44, 142, 4.5},
-                                          {56, 116, 3},
-                                          {48, 92, 4},
-                                          {59, 70, 2.6},
-                                          {52, 52, 3.2},
-                                          {104, 262, 3},
-                                          {97, 236, 4},
-                                          {108, 150, 2.5},
-                                          {101, 128, 3.5},
-                                          {111, 104, 2},
-                                          {105, 84, 3}}};
-    for (const Bubble& bubble : bubbles) {
-        PaintBubble(p, QPointF(bubble.x, bubble.y), bubble.r);
-    }
-
-    // A thin highlight along the right edge separates the banner from the page.
-    p.setPen(QPen(White(45), 1.0));
-    p.drawLine(QPointF(kBannerW - 0.5, 0), QPointF(kBannerW - 0.5, kBannerH));
+    PaintSeaFloor(p);
+    PaintBubbleTrails(p);
+    PaintEdgeHighlight(p);
     p.restore();
 }
 

@@ -117,34 +117,48 @@ QString WithLineBreaks(QString text) {
 
 WizardWindow::WizardWindow(QWidget* parent) : QWidget(parent) {
     RegisterWizardResources();
+    const QString startCaption = QStringLiteral("KAV 1F Firmware Update");
+    SetUpWindow(startCaption);
+    for (int icon = IconStarted; icon <= IconFailure; ++icon) {
+        taskIcons_[static_cast<std::size_t>(icon)] = artwork::TaskIcon(icon);
+    }
+    BuildTitleBand(startCaption);
+    BuildSideBanner();
+    // The list lies under the frame: created first, so the frame stacks above it.
+    BuildTaskList();
+    BuildPage();
+    BuildButtons();
+}
+
+void WizardWindow::SetUpWindow(const QString& caption) {
     setObjectName(QStringLiteral("WizardWindow"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(kWindowSize);
     setWindowIcon(artwork::WindowIcon());
-    const QString startCaption = QStringLiteral("KAV 1F Firmware Update");
-    setWindowTitle(startCaption);
+    setWindowTitle(caption);
 
     QFile styleSheet(QStringLiteral(":/kav/wizard.qss"));
     if (styleSheet.open(QIODevice::ReadOnly)) {
         setStyleSheet(QString::fromUtf8(styleSheet.readAll()));
     }
+}
 
-    for (int icon = IconStarted; icon <= IconFailure; ++icon) {
-        taskIcons_[static_cast<std::size_t>(icon)] = artwork::TaskIcon(icon);
-    }
-
+void WizardWindow::BuildTitleBand(const QString& caption) {
     titleBand_ = new TitleBand(this);
     titleBand_->setObjectName(QStringLiteral("TitleBand"));
     titleBand_->setGeometry(kTitleBandArea);
     titleBand_->setContentsMargins(8, 0, 8, 0);
-    titleBand_->SetText(startCaption);
+    titleBand_->SetText(caption);
+}
 
+void WizardWindow::BuildSideBanner() {
     sideBanner_ = new ArtworkView(artwork::PaintSideBanner, this);
     sideBanner_->setObjectName(QStringLiteral("SideBanner"));
     sideBanner_->setGeometry(kSideBannerArea);
+}
 
-    // The list lies under the frame: created first, so the frame stacks above it.
+void WizardWindow::BuildTaskList() {
     taskList_ = new QTreeWidget(this);
     taskList_->setObjectName(QStringLiteral("TaskList"));
     taskList_->setGeometry(kPageArea);
@@ -161,6 +175,11 @@ WizardWindow::WizardWindow(QWidget* parent) : QWidget(parent) {
     taskList_->setIconSize(QSize(16, 16));
     taskList_->setItemDelegate(new TaskRowDelegate(ColIcon, ColEvent, ColStatus, taskList_));
     taskList_->setAccessibleName(QStringLiteral("Steps of the update"));
+    SetUpTaskColumns();
+    taskList_->hide();
+}
+
+void WizardWindow::SetUpTaskColumns() {
     QHeaderView* header = taskList_->header();
     header->setStretchLastSection(false);
     header->setSectionsMovable(false);
@@ -173,8 +192,9 @@ WizardWindow::WizardWindow(QWidget* parent) : QWidget(parent) {
     header->resizeSection(ColIcon, 26);
     header->resizeSection(ColTime, 62);
     header->resizeSection(ColStatus, 92);
-    taskList_->hide();
+}
 
+void WizardWindow::BuildPage() {
     pageFrame_ = new CaptionFrame(this);
     pageFrame_->setObjectName(QStringLiteral("PageFrame"));
     pageFrame_->setGeometry(kPageArea);
@@ -191,7 +211,9 @@ WizardWindow::WizardWindow(QWidget* parent) : QWidget(parent) {
     dcPicture_->setObjectName(QStringLiteral("DcPicture"));
     dcPicture_->setGeometry(kPictureArea);
     dcPicture_->hide();
+}
 
+void WizardWindow::BuildButtons() {
     printButton_ =
         MakeButton("PrintButton", QStringLiteral("Print"), kPrintButtonArea, &WizardWindow::OnPrint);
     backButton_ = MakeButton("BackButton", QStringLiteral("Back"), kBackButtonArea, &WizardWindow::OnBack);

@@ -70,6 +70,14 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The constructor's steps, in the order it takes them: the order of creation stacks the widgets.
+    void SetUpWindow(const QString& caption);
+    void BuildTitleBand(const QString& caption);
+    void BuildSideBanner();
+    void BuildTaskList();
+    void SetUpTaskColumns();
+    void BuildPage();
+    void BuildButtons();
     QPushButton* Button(WizardButton button) const;
     QPushButton* MakeButton(const char* name, const QString& caption, const QRect& geometry,
                             std::function<void()> WizardWindow::*handler);
