@@ -1,5 +1,5 @@
-// The simulated DC where the suites driving the program against it rely on it and cannot tell: block 0's
-// layout, the install rule, chatter, and the virtual-time pump's contract.
+// The simulated DC where the suites driving the program against it rely on it and cannot tell: the install
+// rule, chatter, the virtual-time pump's contract and the server's timing.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -39,27 +39,6 @@ class DcSimTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void blockZeroCarriesSerialAndHeaderPointers_data() {
-        QTest::addColumn<int>("memoryCode");
-        QTest::addColumn<Bytes>("pointers");  // header bytes 8..11
-        // 300 x 16 = 0x12C0, 1000 x 16 = 0x3E80 as byte addresses; 0x012C and 0x03E8 as unit numbers.
-        QTest::newRow("512: byte addresses") << 512 << Bytes{0xC0, 0x12, 0x80, 0x3E};
-        QTest::newRow("1024: unit numbers") << 1024 << Bytes{0x2C, 0x01, 0xE8, 0x03};
-    }
-    void blockZeroCarriesSerialAndHeaderPointers() {
-        QFETCH(int, memoryCode);
-        DcConfig config;
-        config.memoryCode = memoryCode, config.serialNumber = 123456, config.profileStart = 300,
-        config.profileEnd = 1000;
-        DcModel dc(config);
-        QCOMPARE(dc.Memory().size(), std::size_t(memoryCode) * 8 * 16);
-        const Bytes reply = Send(dc, {0xB4, 0x00, 0x00, 0x00});
-        QCOMPARE(reply.size(), std::size_t{129});
-        QCOMPARE(reply[0], std::uint8_t{0x5A});
-        QCOMPARE(Bytes(reply.begin() + 11, reply.begin() + 14), (Bytes{0x12, 0x34, 0x56}));  // BCD
-        QTEST(Bytes(reply.begin() + 1 + 64 + 8, reply.begin() + 1 + 64 + 12), "pointers");
-    }
-
     void imageInstallsOnlyWithTheSumOfItsCheckBytes_data() {
         QTest::addColumn<bool>("first");  // B5 blocks closed by B6, else B7 blocks closed by B9
         QTest::addColumn<int>("value");
