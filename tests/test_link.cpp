@@ -126,6 +126,19 @@ QString NotOpened(const char* port, const char* reason) {
 const QString kCableKey = QStringLiteral("Enum\\FTDIBUS\\VID_0403+PID_F460+20030001A\\0000");
 const QString kSerialComm = QStringLiteral("Hardware\\DeviceMap\\SerialComm");
 
+// Up to count bytes, until the line stays quiet for the time given.
+QByteArray ReadFor(int fd, qsizetype count, int milliseconds) {
+    QByteArray got;
+    char buffer[512];
+    for (pollfd probe{fd, POLLIN, 0}; got.size() < count && ::poll(&probe, 1, milliseconds) == 1;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        got.append(buffer, qsizetype(n));
+    }
+    return got;
+}
+
 // The far end of the line.
 struct Pty {
     Pty() {
@@ -136,18 +149,6 @@ struct Pty {
     bool IsOpen() const { return master >= 0 && !slave.isEmpty(); }
     bool Write(const QByteArray& bytes) {
         return ::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-    // Up to count bytes, until the line stays quiet for the time given.
-    QByteArray Read(qsizetype count, int milliseconds) {
-        QByteArray got;
-        char buffer[512];
-        for (pollfd probe{master, POLLIN, 0}; got.size() < count && ::poll(&probe, 1, milliseconds) == 1;) {
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            got.append(buffer, qsizetype(n));
-        }
-        return got;
     }
     void CloseMaster() {
         if (master >= 0)
@@ -411,7 +412,7 @@ private slots:
         const QByteArray block = kAwkward.repeated(22);
         l.port.Transmit(
             std::span(reinterpret_cast<const std::uint8_t*>(block.constData()), std::size_t(block.size())));
-        QCOMPARE(l.pty.Read(block.size(), 3000).toHex(' '), block.toHex(' '));
+        QCOMPARE(ReadFor(l.pty.master, block.size(), 3000).toHex(' '), block.toHex(' '));
     }
 
     // Another's timer fires meanwhile, but only the deadline ends the yield, and waiting does not spin; a
@@ -860,12 +861,8 @@ private slots:
         const int fd = ::open(sim.readLine().trimmed().constData(), O_RDWR | O_NOCTTY);
         for (int round = 0; round < 2; ++round) {
             const std::uint8_t request[] = {0x84, 0x00};
-            char reply[64];
-            ssize_t got = 0;
             QCOMPARE(::write(fd, request, sizeof request), ssize_t{2});
-            for (pollfd p{fd, POLLIN, 0}; got < 18 && ::poll(&p, 1, 3000) > 0;)
-                got += std::max(ssize_t{0}, ::read(fd, reply + got, sizeof reply - std::size_t(got)));
-            QCOMPARE(got, ssize_t{18});
+            QCOMPARE(ReadFor(fd, 18, 3000).size(), 18);
         }
         ::close(fd);
         sim.closeWriteChannel();

@@ -369,11 +369,9 @@ private slots:
             writer.waitForFinished();
             if (!QFileInfo::exists(path))
                 continue;
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
             ProfileState read;
             QString why;
-            QVERIFY2(DecodeBackup(file.readAll(), read, &why), qPrintable(why));
+            QVERIFY2(DecodeBackup(FileBytes(path), read, &why), qPrintable(why));
             ++complete;
         }
         QVERIFY(complete > 0);  // the kills did land after writes, not only before
