@@ -1,9 +1,5 @@
-// The link: the device link against the simulated DC (wire bytes, resend counts, time-outs and flags); the
-// serial port and the event pump on a real pseudo-terminal, whose master side the test holds; finding the
-// cable's port (the registry locations by Windows family, the USB ids elsewhere), and opening it at start-up
-// with the box that names what keeps it from opening. Last, the simulated DC where the suites driving the
-// program against it rely on it and cannot tell: the install rule, chatter, the virtual-time pump's contract
-// and the server's timing.
+// The link: the device link against the simulated DC, the serial port on a real pseudo-terminal, finding and
+// opening the cable's port; and the simulated DC's own promises, which the suites driving it rely on.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>

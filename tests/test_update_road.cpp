@@ -1,9 +1,5 @@
-// Every road of the update on the simulated DC: what is written, what the task list says, and that the
-// profile survives; then what the roads pass without showing. The profile backup: the file's bytes, the range
-// read, every way it can fail without a firmware byte reaching the DC, and a writer killed halfway (which
-// leaves the earlier complete file or none, never a part of one). Writing a saved profile back: blocks, the
-// record-wise retry, the header check, the clock set in every outcome; and the recovery at Close that does it
-// after an interrupted update.
+// The update on the simulated DC: every road, what it writes and shows; the profile backup and each way it
+// can fail; writing the profile back; and the recovery at Close after an interrupted update.
 #include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <unistd.h>
