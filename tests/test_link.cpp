@@ -1,13 +1,25 @@
-// The link: finding the cable's port (the registry locations by Windows family, the USB ids elsewhere),
-// opening it at start-up with the box that names what keeps it from opening; and the device link against
-// the simulated DC: wire bytes, resend counts, time-outs and flags.
+// The link: the device link against the simulated DC, the serial port on a real pseudo-terminal, finding and
+// opening the cable's port; and the simulated DC's own promises, which the suites driving it rely on.
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <ctime>
 
 #include "fakes/link_fixture.h"
 #include "fakes/recording_view.h"
+#include "link/cable_diagnosis.h"
 #include "link/port_discovery.h"
+#include "link/port_system.h"
+#include "link/qt_event_pump.h"
+#include "link/serial_port.h"
 #include "support/in_memory_registry.h"
 #include "support/text_database.h"
+#include "tools/dcsim/dc_model.h"
 #include "wizard/cable_check.h"
 
 Q_DECLARE_METATYPE(Bytes)
@@ -60,8 +72,7 @@ bool Run(LinkFixture& f, int routine) {
 class ScriptedFinder final : public CableFinder {
 public:
     bool Find(CablePort& device) override {
-        const bool present = calls < script.size() && script[calls];
-        ++calls;
+        const bool present = script.value(calls++);
         device.InterfacePortName = present ? QStringLiteral("/dev/ttyUSB0") : QString();
         return present;
     }
@@ -111,12 +122,104 @@ QString NotOpened(const char* port, const char* reason) {
 const QString kCableKey = QStringLiteral("Enum\\FTDIBUS\\VID_0403+PID_F460+20030001A\\0000");
 const QString kSerialComm = QStringLiteral("Hardware\\DeviceMap\\SerialComm");
 
+// Up to count bytes, until the line stays quiet for the time given.
+QByteArray ReadFor(int fd, qsizetype count, int milliseconds) {
+    QByteArray got;
+    char buffer[512];
+    for (pollfd probe{fd, POLLIN, 0}; got.size() < count && ::poll(&probe, 1, milliseconds) == 1;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        got.append(buffer, qsizetype(n));
+    }
+    return got;
+}
+
+// The far end of the line.
+struct Pty {
+    Pty() {
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
+            slave = QString::fromLocal8Bit(::ptsname(master));
+    }
+    ~Pty() { CloseMaster(); }
+    bool IsOpen() const { return master >= 0 && !slave.isEmpty(); }
+    bool Write(const QByteArray& bytes) {
+        return ::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    void CloseMaster() {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QString slave;
+};
+
+// A USB-serial driver as the port sees it: flags it may refuse to change, and a latency timer that follows
+// the low-latency flag (as FTDI's does) or keeps its own setting. -1: no flags (a pseudo-terminal), no timer.
+struct FakeDriver final : SerialDriver {
+    FakeDriver(int f, bool r, bool fo, int t) : flags(f), timer(t), refuse(r), follows(fo) {}
+    std::optional<int> Flags(int) override { return flags < 0 ? std::nullopt : std::optional(flags); }
+    bool SetFlags(int, int value) override { return !refuse && flags >= 0 && (flags = value, true); }
+    std::optional<QString> ReadAttribute(const QString& path) override {
+        if (timer < 0 || !path.endsWith(QStringLiteral("/device/latency_timer")))
+            return std::nullopt;
+        return QString::number(follows && flags >= 0 && (flags & kLowLatencyFlag) ? 1 : timer) + u'\n';
+    }
+    int flags, timer;
+    bool refuse, follows;
+};
+
+double CpuSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+// Bytes a terminal would mangle if any cooking, flow control or signal handling were left on.
+const QByteArray kAwkward("\x00\x0A\x0D\x11\x13\x03\x1A\x5A\xA5\xFF\x7F\x04", 12);
+
+// A port on the pty's slave, with a pump, collecting what it receives.
+struct Line {
+    explicit Line(Clock& c) : clock(c), pump(c), port(&pump) {
+        port.OnData = [this](std::span<const std::uint8_t> bytes) {
+            received.append(reinterpret_cast<const char*>(bytes.data()),
+                            static_cast<qsizetype>(bytes.size()));
+        };
+    }
+    bool Open() { return pty.IsOpen() && port.Open(pty.slave, nullptr); }
+
+    Clock& clock;
+    Pty pty;
+    QtEventPump pump;
+    SerialPort port;
+    QByteArray received;
+};
+
+Bytes Send(DcModel& dc, Bytes frame, double now = 0.0) {
+    return dc.Receive(frame, now);
+}
+
+// Writes one block through both phases: the address, then 128 data bytes, the check byte and the zero.
+void WriteBlock(DcModel& dc, std::uint8_t command, int unit, std::uint8_t fill, std::uint8_t check) {
+    QCOMPARE(Send(dc, {command, std::uint8_t(unit >> 8), std::uint8_t(unit), 0}), Bytes{0x5A});
+    Bytes data(130, fill);
+    data[128] = check;
+    data[129] = 0x00;
+    QCOMPARE(Send(dc, data), Bytes{0x5A});
+}
+
+std::string IdOf(DcModel& dc, double now) {
+    const Bytes reply = Send(dc, {0x84, 0x00}, now);
+    return reply.size() == 18 ? std::string(reply.begin() + 1, reply.begin() + 17) : std::string();
+}
+
 }  // namespace
 
 class TestLink : public QObject {
     Q_OBJECT
 
     TextDatabase texts_;
+    SystemClock clock_;
 
 private slots:
     void framesOnTheWire_data() {
@@ -248,17 +351,12 @@ private slots:
         QVERIFY(seconds < 0 ? f.clock.Now() > -seconds : f.clock.Now() < seconds);
     }
 
-    void hourByte_data() {
-        QTest::addColumn<QString>("time");
-        QTest::addColumn<int>("hour");
-        QTest::newRow("midnight") << "00:15:00" << 0x00;
-        QTest::newRow("eleven") << "11:59:59" << 0x11;
-        QTest::newRow("noon") << "12:30:00" << 0x92;
-        QTest::newRow("last minute") << "23:59:59" << 0x91;
-    }
+    // Midnight is hour 0, noon hour 12 with the afternoon bit.
     void hourByte() {
-        QFETCH(QString, time);
-        QTEST(int(BuildClockRecord("01/02/03", time, 233)[5]), "hour");
+        QList<int> hours;
+        for (const char* time : {"00:15:00", "11:59:59", "12:30:00", "23:59:59"})
+            hours << BuildClockRecord("01/02/03", time, 233)[5];
+        QCOMPARE(hours, (QList<int>{0x00, 0x11, 0x92, 0x91}));
     }
 
     void deepSleepAcknowledgementAfterAStrayByte() {
@@ -286,6 +384,172 @@ private slots:
         QVERIFY(!f.link.SendValue(dc::CloseImage, 70000));
         QVERIFY(!f.link.WriteBlock(40000, dc::WriteBlock, DeviceLink::BlockFrame{}));
         QVERIFY(f.Sent().empty());
+    }
+
+    // Raw 8N1 at 38400 baud. Received bytes end a yield early; sent ones leave at once, without the event
+    // loop.
+    void roundTrip() {
+        Line l(clock_);
+        QVERIFY(l.Open());
+        termios tio{};
+        const int fd = ::open(l.pty.slave.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0 && ::tcgetattr(fd, &tio) == 0 && ::close(fd) == 0);
+        QCOMPARE(::cfgetospeed(&tio), speed_t(B38400));
+        QCOMPARE(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+
+        QVERIFY(l.pty.Write(kAwkward));
+        const double deadline = clock_.Now() + 5.0;
+        l.pump.YieldUntil(deadline);
+        QVERIFY2(clock_.Now() < deadline - 3.0, "the yield waited for its deadline although data came");
+        for (int pass = 0; pass < 50 && l.received.size() < kAwkward.size(); ++pass)
+            l.pump.YieldUntil(clock_.Now() + 0.1);
+        QCOMPARE(l.received.toHex(' '), kAwkward.toHex(' '));
+
+        const QByteArray block = kAwkward.repeated(22);
+        l.port.Transmit(
+            std::span(reinterpret_cast<const std::uint8_t*>(block.constData()), std::size_t(block.size())));
+        QCOMPARE(ReadFor(l.pty.master, block.size(), 3000).toHex(' '), block.toHex(' '));
+    }
+
+    // Another's timer fires meanwhile, but only the deadline ends the yield, and waiting does not spin; a
+    // click ends it.
+    void deadlineWithoutData() {
+        QtEventPump pump(clock_);
+        bool fired = false;
+        QTimer::singleShot(20, [&] { fired = true; });
+        double deadline = clock_.Now() + 0.3;
+        const double cpu = CpuSeconds();
+        pump.YieldUntil(deadline);
+        QVERIFY(fired);
+        QVERIFY(clock_.Now() >= deadline && clock_.Now() < deadline + 1.0);
+        QVERIFY2(CpuSeconds() - cpu < 0.1, "the yield kept the processor busy");
+
+        QObject button;
+        QTimer::singleShot(100, &button, [&] {
+            QCoreApplication::postEvent(&button, new QEvent(QEvent::MouseButtonRelease));
+        });
+        deadline = clock_.Now() + 1.0;
+        pump.YieldUntil(deadline);
+        QVERIFY2(clock_.Now() < deadline - 0.5, "the click did not end the yield");
+        // Its timer still runs for that deadline: a yield to a later one is waited out all the same.
+        const double later = deadline + 0.3;
+        pump.YieldUntil(later);
+        QVERIFY(clock_.Now() >= later);
+    }
+
+    // The cable pulled: the port closes itself, sending is harmless, and waiting does not spin.
+    void vanishedDevice() {
+        Line l(clock_);
+        QVERIFY(l.Open());
+        l.pty.CloseMaster();
+        const double giveUp = clock_.Now() + 3.0;
+        while (l.port.IsOpen() && clock_.Now() < giveUp)
+            l.pump.YieldUntil(clock_.Now() + 0.1);
+        QVERIFY(!l.port.IsOpen());
+
+        const std::uint8_t command[] = {0x84, 0x00};
+        l.port.Transmit(command);
+        const double cpu = CpuSeconds();
+        const double deadline = clock_.Now() + 0.3;
+        l.pump.YieldUntil(deadline);
+        QVERIFY(clock_.Now() >= deadline);
+        QVERIFY2(CpuSeconds() - cpu < 0.1, "the event loop spins on the dead port");
+        QVERIFY(l.received.isEmpty());
+    }
+
+    // The second opener of one cable is refused at once, and the real lookups on this machine's /proc, lock
+    // folder and device file name the holder: this very process, through its cable lock.
+    void openFailuresAndTheirCause() {
+        SerialPort missing;
+        PortOpenError error;
+        QVERIFY(!missing.Open(QStringLiteral("/dev/kav-no-such-device"), &error));
+        QCOMPARE(error.code, QSerialPort::DeviceNotFoundError);
+
+        Pty pty;
+        QVERIFY(pty.IsOpen());
+        SerialPort first;
+        QVERIFY2(first.Open(pty.slave, &error), qPrintable(error.systemText));
+        SerialPort second;
+        QVERIFY(!second.Open(pty.slave, &error));
+        QCOMPARE(error.code, QSerialPort::PermissionError);
+
+        const LinuxPortSystem system;
+        const qint64 self = QCoreApplication::applicationPid();
+        const DeviceNodeRecord node = system.DeviceNode(pty.slave);
+        QVERIFY(node.exists && node.readWrite && !node.group.isEmpty());
+        const auto processes = system.Processes(pty.slave);
+        QVERIFY(std::any_of(processes.begin(), processes.end(),
+                            [&](const ProcessRecord& p) { return p.pid == self && p.holdsPort; }));
+        const auto locks = system.PortLocks(pty.slave);  // ours, and the port's own "LCK.." file
+        QVERIFY(std::any_of(locks.begin(), locks.end(),
+                            [&](const PortLockRecord& l) { return l.pid == self && !l.cableLock; }));
+        const CableDiagnosis d = DiagnoseOpenFailure(system, pty.slave, error);
+        QCOMPARE(int(d.cause), int(CableCause::HeldByKavUpdate));
+        QCOMPARE(d.pid, self);
+
+        first.Close();
+        QVERIFY(system.PortLocks(pty.slave).empty());
+        QVERIFY2(second.Open(pty.slave, &error), qPrintable(error.systemText));
+    }
+
+    // What --port names decides whether the demo firmware may be written.
+    void pseudoTerminalIsTheSimulatedDc_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("simulated");
+        QTest::newRow("pty slave") << "pty" << true;
+        QTest::newRow("symlink to a pty slave") << "link" << true;
+        QTest::newRow("pty master side") << "/dev/ptmx" << false;
+        QTest::newRow("/dev/null") << "/dev/null" << false;
+        QTest::newRow("regular file") << "file" << false;
+        QTest::newRow("missing") << "/dev/kav-no-such-device" << false;
+    }
+    void pseudoTerminalIsTheSimulatedDc() {
+        QFETCH(QString, what);
+        Pty pty;
+        QTemporaryDir dir;
+        QVERIFY(pty.IsOpen() && QFile::link(pty.slave, dir.filePath("link")) &&
+                QFile(dir.filePath("file")).open(QIODevice::WriteOnly));
+        QTEST(IsPseudoTerminal(what == "pty"          ? pty.slave
+                               : what.startsWith('/') ? what
+                                                      : dir.filePath(what)),
+              "simulated");
+    }
+
+    void lowLatency_data() {
+        QTest::addColumn<int>("flags");  // -1: no serial settings
+        QTest::addColumn<bool>("refuse");
+        QTest::addColumn<bool>("follows");
+        QTest::addColumn<int>("timer");  // -1: none
+        QTest::addColumn<bool>("granted");
+        QTest::addColumn<int>("timerAfter");
+        QTest::newRow("pseudo-terminal") << -1 << false << true << -1 << false << -1;
+        QTest::newRow("FTDI: the flag brings the timer to 1 ms") << 0x40 << false << true << 16 << true << 1;
+        QTest::newRow("the driver ignores the flag") << 0 << false << false << 16 << true << 16;
+        QTest::newRow("the flag refused") << 0x40 << true << true << 16 << false << 16;
+        QTest::newRow("already on: left on") << (kLowLatencyFlag | 0x40) << false << true << 16 << true << 1;
+        QTest::newRow("no latency timer") << 0 << false << true << -1 << true << -1;
+    }
+    // Asked for at open, read back, explained when the timer stays slow, given back at close.
+    void lowLatency() {
+        QFETCH(int, flags);
+        QFETCH(bool, refuse);
+        QFETCH(bool, follows);
+        QFETCH(int, timer);
+        QFETCH(int, timerAfter);
+        FakeDriver driver(flags, refuse, follows, timer);
+        Pty pty;
+        SerialPort port(nullptr, &driver);
+        QString heard;
+        port.OnOpened = [&heard](const LowLatency& l) { heard = l.Summary(); };
+        QVERIFY(pty.IsOpen() && port.Open(pty.slave, nullptr));
+        QTEST(port.Latency().granted, "granted");
+        QCOMPARE(port.Latency().timerMs.value_or(-1), timerAfter);
+        QCOMPARE(heard.contains(QStringLiteral("70-kav-interface.rules")), timerAfter > 1);
+        port.Close();
+        QCOMPARE(driver.flags, flags);  // given back as they were
+        if (flags >= 0)
+            QCOMPARE(RequestLowLatency(driver, -1, QStringLiteral("/dev/ttyUSB3")).timerPath,
+                     QStringLiteral("/sys/class/tty/ttyUSB3/device/latency_timer"));
     }
 
     void initTestCase() {
@@ -513,6 +777,104 @@ private slots:
         QCOMPARE(FindInterfacePort(device, std::span<const SerialPortRecord>(ports)), !found.isEmpty());
         QCOMPARE(device.InterfacePortName, found);
         QCOMPARE(int(device.InterfacePortNumber), 0);
+    }
+
+    void imageInstallsOnlyWithTheSumOfItsCheckBytes_data() {
+        QTest::addColumn<bool>("first");  // B5 blocks closed by B6, else B7 blocks closed by B9
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("installed");
+        // Check bytes F0 + 80 + 33 = 0x1A3; the rewritten unit counts once, with its last check byte.
+        QTest::newRow("first image, matching sum") << true << 0x01A3 << true;
+        QTest::newRow("first image, wrong sum") << true << 0x01A4 << false;
+        QTest::newRow("first image, rewrite counted twice") << true << 0x01A3 + 0x55 << false;
+        QTest::newRow("second image, matching sum") << false << 0x01A3 << true;
+        QTest::newRow("second image, wrong sum") << false << 0x01A4 << false;
+    }
+    void imageInstallsOnlyWithTheSumOfItsCheckBytes() {
+        QFETCH(bool, first);
+        QFETCH(int, value);
+        QFETCH(bool, installed);
+        DcModel dc;
+        QCOMPARE(Send(dc, {0xA8, 0x55, 0x00}), Bytes{0x5A});  // image blocks are taken in Deep Sleep only
+        const Bytes profile = dc.Block(0x0110 + 256);
+        const std::uint8_t write = first ? 0xB5 : 0xB7;
+        WriteBlock(dc, write, 0x0100, 0x11, 0xF0);
+        WriteBlock(dc, write, 0x0108, 0x22, 0x55);
+        WriteBlock(dc, write, 0x0108, 0x22, 0x80);
+        WriteBlock(dc, write, 0x0110, 0x33, 0x33);
+        // A first image lands in the profile area at unit + 256; a second one is kept apart.
+        QCOMPARE(dc.Block(0x0110 + 256), first ? Bytes(128, 0x33) : profile);
+        const Bytes close{std::uint8_t(first ? 0xB6 : 0xB9), std::uint8_t(value >> 8), std::uint8_t(value),
+                          0};
+        QCOMPARE(Send(dc, close, 1.0), Bytes{0x5A});
+        QCOMPARE(IdOf(dc, 1.0 + 7.9), std::string());  // restarting, 8 s
+        QCOMPARE(IdOf(dc, 1.0 + 8.1),
+                 std::string(installed && first ? "KAV1F V1B 0512KB" : "KAV1F V1A 0512KB"));
+        QCOMPARE(Send(dc, {0xBA, 0x00}, 9.5), (Bytes{0x5A, std::uint8_t(installed && !first ? 4 : 3)}));
+        QCOMPARE(dc.Installs(), installed ? 1 : 0);
+    }
+
+    // One pass hands over one due delivery or runs one action, the earliest first, whatever the queueing
+    // order; a pass with nothing due ends strictly past its deadline, so that "elapsed > t" time-outs fire.
+    void pumpRunsEventsInTimeOrder() {
+        VirtualClock clock;
+        SimulatedLink link(clock);
+        std::vector<std::pair<double, Bytes>> seen;
+        link.Serial().OnData = [&](std::span<const std::uint8_t> b) {
+            seen.emplace_back(clock.Now(), Bytes(b.begin(), b.end()));
+        };
+        link.InjectAt(0.5, {0x02});
+        link.ScheduleAt(0.3, [&] { seen.emplace_back(clock.Now(), Bytes{0xCC}); });
+        link.InjectAt(0.2, {0x01});
+        link.InjectAt(5.0, {0x03});
+        for (int i = 0; i < 3; ++i)
+            link.Pump().YieldUntil(10.0);
+        QCOMPARE(seen, (std::vector<std::pair<double, Bytes>>{{0.2, {0x01}}, {0.3, {0xCC}}, {0.5, {0x02}}}));
+        link.Pump().YieldUntil(2.0);
+        QVERIFY(clock.Now() > 2.0 && seen.size() == 3);
+        link.Pump().YieldUntil(1.0);  // a deadline already passed still moves on
+        QVERIFY(clock.Now() > 2.001);
+    }
+
+    void chatterKeepsComingAtItsInterval() {
+        VirtualClock clock;
+        DcConfig config;
+        config.faults.chatter = true, config.faults.chatterInterval = 0.01;
+        SimulatedLink link(clock, config);
+        while (clock.Now() < 0.995)
+            link.Pump().YieldUntil(1.0);
+        QCOMPARE(link.Delivered().size(), std::size_t{99});
+        QCOMPARE(link.Pending(), std::size_t{0});  // chatter is not something to wait for
+    }
+
+    // Every throttled reply of the pseudo-terminal server leaves on the model's time, as its wire log says.
+    void serverKeepsToTheModelsTime() {
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("wire"));
+        QProcess sim;
+        sim.start(QStringLiteral(KAV_DC_SIM_PATH), {"--throttle", "--latency-ms", "2", "--wire-log", log});
+        while (!sim.canReadLine())
+            QVERIFY(sim.waitForReadyRead(5000));
+        const int fd = ::open(sim.readLine().trimmed().constData(), O_RDWR | O_NOCTTY);
+        for (int round = 0; round < 2; ++round) {
+            const std::uint8_t request[] = {0x84, 0x00};
+            QCOMPARE(::write(fd, request, sizeof request), ssize_t{2});
+            QCOMPARE(ReadFor(fd, 18, 3000).size(), 18);
+        }
+        ::close(fd);
+        sim.closeWriteChannel();
+        QVERIFY(sim.waitForFinished(5000));
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        for (int round = 0; round < 2; ++round) {
+            const QList<QByteArray> heard = file.readLine().trimmed().split(' ');
+            const QList<QByteArray> wrote = file.readLine().trimmed().split(' ');
+            QVERIFY(heard.size() == 4 && wrote.size() == 5);
+            QCOMPARE(heard[0] + heard[2] + heard[3] + wrote[0] + wrote[2], QByteArray("I284O18"));
+            const double due = heard[1].toDouble() + 0.002 + 20 * 10 / 38400.0;  // 2 + 18 bytes at 38400 8N1
+            QVERIFY2(std::abs(wrote[3].toDouble() - due) < 1e-6, wrote.join(' ').constData());
+            QVERIFY(wrote[4].toDouble() >= due && wrote[1].toDouble() >= wrote[4].toDouble());
+        }
     }
 };
 

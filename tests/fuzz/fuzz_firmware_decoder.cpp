@@ -26,15 +26,16 @@ std::int32_t CheckImage(const std::vector<BlockRow>& rows, int count) {
     return static_cast<std::int32_t>(sum);
 }
 
-// Columns first..last of every row: 1..128 the data, 0 the block words, 129 the record keys.
-template <typename T>
-std::vector<T> Columns(const std::vector<BlockRow>& rows, std::size_t first, std::size_t last) {
-    std::vector<T> values;
+// Decoded rows as the encoder takes them back: the data, the block words, the record keys.
+void TakeBack(const std::vector<BlockRow>& rows, std::optional<std::vector<std::uint8_t>>& image,
+              std::vector<std::uint16_t>& words, std::vector<std::uint8_t>& keys) {
+    image.emplace();
     for (const BlockRow& row : rows) {
-        for (std::size_t c = first; c <= last; ++c)
-            values.push_back(static_cast<T>(row[c]));
+        words.push_back(static_cast<std::uint16_t>(row[0]));
+        for (std::size_t c = 1; c <= fwr::kBlockSize; ++c)
+            image->push_back(static_cast<std::uint8_t>(row[c]));
+        keys.push_back(static_cast<std::uint8_t>(row[129]));
     }
-    return values;
 }
 
 }  // namespace
@@ -63,15 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     in.key = d.header.key;
     in.recordKeyRule = fwr::RecordKeyRule::Given;
     if (d.kind != fwr::Kind::Code2Only) {
-        in.image1 = Columns<std::uint8_t>(d.codeBlocks, 1, fwr::kBlockSize);
-        in.words1 = Columns<std::uint16_t>(d.codeBlocks, 0, 0);
-        in.recordKeys1 = Columns<std::uint8_t>(d.codeBlocks, 129, 129);
+        TakeBack(d.codeBlocks, in.image1, in.words1, in.recordKeys1);
         in.checksum1 = static_cast<std::uint16_t>(d.codeChecksum);
     }
     if (d.kind != fwr::Kind::CodeOnly) {
-        in.image2 = Columns<std::uint8_t>(d.code2Blocks, 1, fwr::kBlockSize);
-        in.words2 = Columns<std::uint16_t>(d.code2Blocks, 0, 0);
-        in.recordKeys2 = Columns<std::uint8_t>(d.code2Blocks, 129, 129);
+        TakeBack(d.code2Blocks, in.image2, in.words2, in.recordKeys2);
         in.checksum2 = static_cast<std::uint16_t>(d.code2Checksum);
     }
     const fwr::Encoded e = fwr::Encode(in);
