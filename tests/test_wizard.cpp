@@ -209,7 +209,7 @@ private slots:
         QFETCH(QList<bool>, outcomes);
         WizardFixture f;
         QVERIFY(f.Machine().Load());
-        f.device.duringUpdate = [&] { f.tasks.InsertTaskList(IconFailure, "failed", ""); };
+        f.device.duringUpdate = [&] { f.tasks.AddRow(IconFailure, "failed", ""); };
         for (bool ok : outcomes) {
             f.device.updateOk = ok;
             f.Machine().NextClick();
@@ -375,13 +375,13 @@ private slots:
         RecordingView view;
         VirtualClock clock;
         TaskList tasks(view, clock);
-        tasks.SetTaskStatus("nothing to change");
+        tasks.SetLastRowStatus("nothing to change");
         for (const QTime wall : {QTime(0, 0, 0), QTime(9, 5, 7), QTime(14, 0, 59), QTime(23, 59, 59)}) {
             clock.SetWallClock(QDateTime(QDate(2026, 7, 23), wall));
-            tasks.InsertTaskList(IconStarted + int(wall.hour() > 12), "Reading", "...");
+            tasks.AddRow(IconStarted + int(wall.hour() > 12), "Reading", "...");
         }
         for (int i = 1; i <= 10; ++i)
-            tasks.SetTaskStatus(QString::number(i * 10) + '%');
+            tasks.SetLastRowStatus(QString::number(i * 10) + '%');
         QStringList rows;
         for (std::size_t i = 0; i < view.rows.size(); ++i)
             rows << QString::number(tasks.Rows()[i].icon) + tasks.Rows()[i].Text() + '|' + view.rows[i].time +
@@ -394,11 +394,11 @@ private slots:
         QVERIFY(tasks.Rows().empty() && view.rows.empty());
 
         // The list keeps the percentage; the view also shows the rate, measured from the row's first block.
-        tasks.InsertTaskList(IconStarted, "Writing", "");
-        tasks.SetTaskProgress(1, 4);
+        tasks.AddRow(IconStarted, "Writing", "");
+        tasks.SetLastRowProgress(1, 4);
         QCOMPARE(view.shown, QStringLiteral("25%"));
         clock.Advance(1.0);
-        tasks.SetTaskProgress(2, 4);
+        tasks.SetLastRowProgress(2, 4);
         QCOMPARE(tasks.Rows().back().status + '|' + view.rows.back().status + '|' + view.shown,
                  QStringLiteral("50%|50%|50% · 0.1 kB/s · 0:03 left"));
     }

@@ -89,7 +89,7 @@ void InsertFileVersionRow(const FirmwareImage& fw, TaskList& tasks, const TextDa
                       QStringLiteral(": ") + fw.FwrVersion;
     if (!fw.CodeOnly || (fw.FwrSubVersion >= 1 && fw.FwrSubVersion <= 99))
         version += u'.' + QString::number(fw.FwrSubVersion).rightJustified(2, u'0');
-    tasks.InsertTaskList(IconInformation, version, QString());
+    tasks.AddRow(IconInformation, version, QString());
 }
 
 }  // namespace
@@ -99,7 +99,7 @@ bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, c
     fw.CodeOnly = fw.Code2Only = fw.CodeAndCode2 = false;
     fw.CodeBlockCount = fw.Code2BlockCount = 0;
     fw.Demo = false;
-    tasks.InsertTaskList(IconStarted, texts.GetText(Txt::ReadingFirmwareFile), QStringLiteral("..."));
+    tasks.AddRow(IconStarted, texts.GetText(Txt::ReadingFirmwareFile), QStringLiteral("..."));
 
     if (!FileExists(path)) {
         view.ShowStartupError(texts.GetText(Txt::FirmwareFileMissing).arg(QDir::toNativeSeparators(path)),
@@ -112,8 +112,8 @@ bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, c
     const std::optional<DeviceVersions> versions = ParseDeviceVersions(deviceVersions);
     // An empty model name or identifier does not stop the load; it is reported below with its code.
     const bool rejected = decoded.emptyStringCode != 0 || !decodedOk || !versions;
-    tasks.SetTaskStatus(texts.GetText(Txt::Done));
-    tasks.InsertTaskList(IconStarted, texts.GetText(Txt::CheckingFirmwareFile), QStringLiteral("..."));
+    tasks.SetLastRowStatus(texts.GetText(Txt::Done));
+    tasks.AddRow(IconStarted, texts.GetText(Txt::CheckingFirmwareFile), QStringLiteral("..."));
     if (rejected) {
         const QString code =
             decoded.emptyStringCode != 0 ? QString::number(decoded.emptyStringCode) : QString();
@@ -132,7 +132,7 @@ bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, c
     fw.MinDeviceVersion = versions->minimum;
     fw.VersionSuffix = versions->suffix;
 
-    tasks.SetTaskStatus(texts.GetText(Txt::Done));
+    tasks.SetLastRowStatus(texts.GetText(Txt::Done));
     InsertFileVersionRow(fw, tasks, texts);
     return true;
 }

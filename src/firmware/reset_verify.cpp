@@ -9,19 +9,19 @@ namespace {
 
 // Close stopped the link: the step fails, saying why.
 void Stopped(UpdateContext& c) {
-    c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
+    c.tasks.AddRow(IconFailure, c.Text(Txt::StoppedByClose), QString());
     c.NormalPriority();
 }
 
 }  // namespace
 
 bool WaitForReset(UpdateContext& c, double seconds) {
-    c.tasks.InsertTaskList(IconStarted, c.Text(Txt::WaitingForRestart), QStringLiteral("..."));
+    c.tasks.AddRow(IconStarted, c.Text(Txt::WaitingForRestart), QStringLiteral("..."));
     const double start = c.clock.Now();
     int shown = -1;
     while (c.clock.Now() - start <= seconds) {
         if (c.link.Stopped()) {  // Close: the DC is not asked anything more
-            c.tasks.SetTaskStatus(c.Text(Txt::Error));
+            c.tasks.SetLastRowStatus(c.Text(Txt::Error));
             Stopped(c);
             return false;
         }
@@ -33,24 +33,24 @@ bool WaitForReset(UpdateContext& c, double seconds) {
         }
         c.pump.YieldUntil(std::min(start + seconds, start + elapsed + 1.0));
     }
-    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    c.tasks.SetLastRowStatus(c.Text(Txt::Done));
     return true;
 }
 
 Verification VerifyNewCode(UpdateContext& c) {
     const FirmwareImage& fw = c.session.firmware;
-    c.tasks.InsertTaskList(IconStarted, c.Text(Txt::CheckingNewFirmware), QStringLiteral("..."));
+    c.tasks.AddRow(IconStarted, c.Text(Txt::CheckingNewFirmware), QStringLiteral("..."));
     const std::optional<QString> id = c.link.Identify();
     if (!id) {
-        c.tasks.SetTaskStatus(c.Text(Txt::Error));
-        c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
+        c.tasks.SetLastRowStatus(c.Text(Txt::Error));
+        c.tasks.AddRow(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
         c.NormalPriority();
         return Verification::Failed;
     }
-    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    c.tasks.SetLastRowStatus(c.Text(Txt::Done));
     const std::optional<QString> version = FirmwareVersionOf(*id, fw.FwrModelId);
     if (!version) {
-        c.tasks.InsertTaskList(IconFailure, c.Text(Txt::DcNotRecognised), QString());
+        c.tasks.AddRow(IconFailure, c.Text(Txt::DcNotRecognised), QString());
         // Whatever leaving Deep Sleep did, this is not the DC whose profile was saved: nothing is written
         // back to it.
         c.link.LeaveDeepSleep();
@@ -71,7 +71,7 @@ Verification VerifyNewCode(UpdateContext& c) {
             fw.Code2Only ? subVersionReached : !VersionOlder(*version, fw.FwrVersion) && subVersionReached;
     }
     if (confirmed)
-        c.tasks.InsertTaskList(IconInformation, c.Text(Txt::VersionConfirmed), QString());
+        c.tasks.AddRow(IconInformation, c.Text(Txt::VersionConfirmed), QString());
     const bool clockTaken = c.session.profile.ProfileBackupActive || c.SetDeviceClockNow();
     c.NormalPriority();
     if (!clockTaken)

@@ -9,7 +9,7 @@ namespace {
 bool SendBlocks(UpdateContext& c, const std::vector<BlockRow>& blocks, int count, dc::Code command) {
     for (int i = 1; i <= count; ++i) {
         // Shown while the block goes: the last goes out at 100%.
-        c.link.WhileWaiting([&c, i, count] { c.tasks.SetTaskProgress(i, count); });
+        c.link.WhileWaiting([&c, i, count] { c.tasks.SetLastRowProgress(i, count); });
         const BlockRow& block = blocks[static_cast<std::size_t>(i - 1)];
         DeviceLink::BlockFrame data{};
         std::transform(block.begin() + 1, block.end(), data.begin(),
@@ -23,14 +23,14 @@ bool SendBlocks(UpdateContext& c, const std::vector<BlockRow>& blocks, int count
 // One image: its row, its blocks in order, then its closing command(s), which a failed block leaves unsent.
 bool Upload(UpdateContext& c, Txt title, const std::vector<BlockRow>& blocks, int count, dc::Code command,
             const std::function<bool()>& close) {
-    c.tasks.InsertTaskList(IconStarted, c.Text(title), QString());
+    c.tasks.AddRow(IconStarted, c.Text(title), QString());
     if (!SendBlocks(c, blocks, std::clamp(count, 0, static_cast<int>(blocks.size())), command) || !close()) {
-        c.tasks.SetTaskStatus(c.Text(Txt::Error));
-        c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::WriteFailed), QString());
+        c.tasks.SetLastRowStatus(c.Text(Txt::Error));
+        c.tasks.AddRow(IconFailure, c.FailureText(Txt::WriteFailed), QString());
         c.NormalPriority();
         return false;
     }
-    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    c.tasks.SetLastRowStatus(c.Text(Txt::Done));
     return true;
 }
 

@@ -32,7 +32,7 @@ void RememberBackupFile(ProfileState& p) {
 
 void ReportDamaged(UpdateContext& c, const QString& why, QString* damage) {
     const QString text = c.Text(Txt::BackupFileDamaged).arg(c.session.profile.BackupFilePath, why);
-    c.tasks.InsertTaskList(IconFailure, text, QString());
+    c.tasks.AddRow(IconFailure, text, QString());
     if (damage)
         *damage = text;
 }
@@ -129,7 +129,7 @@ bool ReadProfileBlocks(UpdateContext& c, const ProfileRange& range) {
     ProfileState& p = c.session.profile;
     int unit = range.FirstUnit();
     for (int j = 1; j <= range.blockCount; ++j, unit += 8) {
-        c.link.WhileWaiting([&c, j, count = range.blockCount] { c.tasks.SetTaskProgress(j, count); });
+        c.link.WhileWaiting([&c, j, count = range.blockCount] { c.tasks.SetLastRowProgress(j, count); });
         auto& row = p.ProfileBlocks[std::size_t(j - 1)];
         row[0] = std::int16_t(unit - kRingStart);
         const auto block = c.link.ReadBlock(unit);
@@ -146,11 +146,11 @@ bool ReadProfileBlocks(UpdateContext& c, const ProfileRange& range) {
 // The step's end: its status, and on failure the row that says so.
 bool Finish(UpdateContext& c, bool ok) {
     if (ok) {
-        c.tasks.SetTaskStatus(c.Text(Txt::Done));
+        c.tasks.SetLastRowStatus(c.Text(Txt::Done));
         return true;
     }
-    c.tasks.SetTaskStatus(c.Text(Txt::Error));
-    c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::BackupFailed), QString());
+    c.tasks.SetLastRowStatus(c.Text(Txt::Error));
+    c.tasks.AddRow(IconFailure, c.FailureText(Txt::BackupFailed), QString());
     c.NormalPriority();
     return false;
 }
@@ -166,15 +166,14 @@ bool WriteFile(UpdateContext& c) {
         return true;
     }
     Finish(c, false);
-    c.tasks.InsertTaskList(IconFailure,
-                           c.Text(Txt::BackupFileNotWritten)
-                               .arg(p.BackupFilePath, error.isEmpty() ? QStringLiteral("?") : error),
-                           QString());
-    c.tasks.InsertTaskList(
-        IconInformation,
-        c.Text(Txt::BackupFolderHint)
-            .arg(QDir::toNativeSeparators(s.BackupFolder()), QString::number(kBackupFileSize)),
-        QString());
+    c.tasks.AddRow(IconFailure,
+                   c.Text(Txt::BackupFileNotWritten)
+                       .arg(p.BackupFilePath, error.isEmpty() ? QStringLiteral("?") : error),
+                   QString());
+    c.tasks.AddRow(IconInformation,
+                   c.Text(Txt::BackupFolderHint)
+                       .arg(QDir::toNativeSeparators(s.BackupFolder()), QString::number(kBackupFileSize)),
+                   QString());
     return false;
 }
 
@@ -208,8 +207,8 @@ bool BackupProfile(UpdateContext& c) {
     p.ProfileEnd = range.end;
     p.ProfileBlockCount = std::int16_t(range.blockCount);
 
-    c.tasks.InsertTaskList(
-        IconStarted, c.texts.Localised(Txt::BackupTask, QString::fromLatin1(kBackupTaskText)), QString());
+    c.tasks.AddRow(IconStarted, c.texts.Localised(Txt::BackupTask, QString::fromLatin1(kBackupTaskText)),
+                   QString());
     if (!ReadProfileBlocks(c, range))
         return Finish(c, false);
     return WriteFile(c) && Finish(c, true);

@@ -22,8 +22,7 @@ namespace {
 
 // The user gave no answer (the box was closed, input ended): the file stays, and the task list says where.
 void KeepBackup(UpdateContext& c) {
-    c.tasks.InsertTaskList(IconInformation, c.Text(Txt::BackupKept).arg(c.session.profile.BackupFilePath),
-                           QString());
+    c.tasks.AddRow(IconInformation, c.Text(Txt::BackupKept).arg(c.session.profile.BackupFilePath), QString());
 }
 
 }  // namespace
@@ -34,7 +33,7 @@ void NameWaitingBackups(UpdateContext& c, bool afterRecovery) {
         if ((afterRecovery && file == p.BackupFilePath) || !FileExists(file))
             continue;
         const QString text = c.Text(Txt::BackupWaits).arg(file);
-        c.tasks.InsertTaskList(IconInformation, text, QString());
+        c.tasks.AddRow(IconInformation, text, QString());
         c.view.ShowMessageBox(text, c.Text(Txt::ProfileRecovery),
                               kBoxOkInformation);  // the list may be hidden
     }

@@ -19,7 +19,7 @@ void WriteBlocks(UpdateContext& c, int& failing, int& unsure) {
     const ProfileState& p = c.session.profile;
     const int count = p.ProfileBlockCount;
     for (int j = 1; j <= count; ++j) {
-        c.link.WhileWaiting([&c, j, count] { c.tasks.SetTaskProgress(j, count); });
+        c.link.WhileWaiting([&c, j, count] { c.tasks.SetLastRowProgress(j, count); });
         const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
         DeviceLink::BlockFrame data{};
         for (int i = 1; i <= 129; ++i)
@@ -40,7 +40,7 @@ bool WriteRecords(UpdateContext& c, int from) {
     const int count = p.ProfileBlockCount;
     bool allTaken = true;
     for (int v = from; v <= count; ++v) {
-        c.tasks.SetTaskProgress(v, count);
+        c.tasks.SetLastRowProgress(v, count);
         const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
         int address = row[0];
         DeviceLink::RecordFrame record{};
@@ -78,8 +78,8 @@ bool ReadBackBlocks(UpdateContext& c, int from) {
 
 void Failed(UpdateContext& c, Txt why) {
     c.session.profile.Restored = false;
-    c.tasks.SetTaskStatus(c.Text(Txt::Error));
-    c.tasks.InsertTaskList(IconFailure, c.FailureText(why), QString());
+    c.tasks.SetLastRowStatus(c.Text(Txt::Error));
+    c.tasks.AddRow(IconFailure, c.FailureText(why), QString());
     c.NormalPriority();
 }
 
@@ -104,7 +104,7 @@ bool HeaderConfirmed(UpdateContext& c, bool& allAnswered) {
 RestoreResult RestoreProfile(UpdateContext& c) {
     ProfileState& p = c.session.profile;
     RestoreResult result;
-    c.tasks.InsertTaskList(IconStarted, c.Text(Txt::RestoringProfile), QString());
+    c.tasks.AddRow(IconStarted, c.Text(Txt::RestoringProfile), QString());
     int failing = 0, unsure = 0;
     WriteBlocks(c, failing, unsure);
     bool written = failing == 0;
@@ -122,7 +122,7 @@ RestoreResult RestoreProfile(UpdateContext& c) {
         Failed(c, Txt::RestoreNotConfirmed);
     } else {
         result.confirmed = true;
-        c.tasks.SetTaskStatus(c.Text(Txt::Done));
+        c.tasks.SetLastRowStatus(c.Text(Txt::Done));
         p.Restored = true;
         QFile::remove(p.BackupFilePath);  // already gone is no failure
     }

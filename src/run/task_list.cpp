@@ -4,21 +4,21 @@ QString TaskList::Row::Text() const {
     return '\t' + time + '\t' + event + '\t' + status;
 }
 
-void TaskList::InsertTaskList(int IconInd, const QString& S1, const QString& S2) {
-    Row row{IconInd, clock_.LocalNow().time().toString(QStringLiteral("HH:mm:ss")), S1, S2};
+void TaskList::AddRow(int icon, const QString& event, const QString& status) {
+    Row row{icon, clock_.LocalNow().time().toString(QStringLiteral("HH:mm:ss")), event, status};
     rate_.reset();
     view_.AppendTaskRow(row.icon, row.time, row.event, row.status);
     rows_.push_back(std::move(row));
 }
 
-void TaskList::SetTaskStatus(const QString& S) {
+void TaskList::SetLastRowStatus(const QString& status) {
     if (rows_.empty())
         return;
-    rows_.back().status = S;
-    view_.SetNewestTaskStatus(S);
+    rows_.back().status = status;
+    view_.SetNewestTaskStatus(status);
 }
 
-void TaskList::SetTaskProgress(int item, int count) {
+void TaskList::SetLastRowProgress(int item, int count) {
     if (rows_.empty())
         return;
     if (!rate_ || rate_->Count() != count || item <= 1)

@@ -22,13 +22,13 @@ public:
 
     TaskList(WizardView& view, const Clock& clock) : view_(view), clock_(clock) {}
 
-    void InsertTaskList(int IconInd, const QString& S1, const QString& S2);
-    void SetTaskStatus(const QString& S);  // ignored while the list is empty
+    void AddRow(int icon, const QString& event, const QString& status);
+    void SetLastRowStatus(const QString& status);  // ignored while the list is empty
     void Clear();
 
     // Block `item` of `count` is about to go: the status is its percentage; the view is also given the rate
     // and the time left, measured from the row's first block.
-    void SetTaskProgress(int item, int count);
+    void SetLastRowProgress(int item, int count);
     // Something to watch beside the unchanged status, such as the seconds of a wait.
     void ShowLive(const QString& shown);
     // How the time left reads in the user's language ("%1 left").

@@ -55,7 +55,7 @@ private:
 
 // Ends the update at a step that refused or failed before anything was written.
 bool UpdateRoad::Refuse(int icon, const QString& text, bool leaveDeepSleep) {
-    c.tasks.InsertTaskList(icon, text, QString());
+    c.tasks.AddRow(icon, text, QString());
     if (leaveDeepSleep)
         c.link.LeaveDeepSleep();
     c.NormalPriority();
@@ -63,8 +63,8 @@ bool UpdateRoad::Refuse(int icon, const QString& text, bool leaveDeepSleep) {
 }
 
 bool UpdateRoad::NotAnswering() {
-    c.tasks.SetTaskStatus(c.Text(Txt::Error));
-    c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
+    c.tasks.SetLastRowStatus(c.Text(Txt::Error));
+    c.tasks.AddRow(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
     aborted_ = true;
     c.NormalPriority();
     return false;
@@ -104,15 +104,15 @@ bool UpdateRoad::Write() {
 bool UpdateRoad::EndAsCurrent() {
     const FirmwareImage& fw = c.session.firmware;
     ProfileState& p = c.session.profile;
-    c.tasks.InsertTaskList(IconInformation, c.Text(Txt::AlreadyCurrent), QString());
+    c.tasks.AddRow(IconInformation, c.Text(Txt::AlreadyCurrent), QString());
     // A profile left behind by an earlier, interrupted update of this DC is written back now.
     const BackupLookup earlier = p.ProfileBackupActive ? GetBackupProfile(c) : BackupLookup::NotUsable;
     if (earlier != BackupLookup::Usable) {
         if (earlier == BackupLookup::ReadFailed) {
             // Without block 0 no one can tell whose profile waits: the user hears of every one that does.
-            c.tasks.InsertTaskList(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
+            c.tasks.AddRow(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
             for (const QString& file : WaitingBackupFiles(c.session.BackupFolder(), fw.FwrModelNumber))
-                c.tasks.InsertTaskList(IconInformation, c.Text(Txt::BackupWaits).arg(file), QString());
+                c.tasks.AddRow(IconInformation, c.Text(Txt::BackupWaits).arg(file), QString());
         }
         p.ProfileBackupActive = false;
         c.NormalPriority();
@@ -128,7 +128,7 @@ void UpdateRoad::InsertVersionRow(const QString& version, std::uint8_t subVersio
                          QStringLiteral(": ") + version;
     if (SuffixInUse(fw))
         versionRow += QLatin1Char('.') + QString::number(subVersion).rightJustified(2, '0');
-    c.tasks.InsertTaskList(IconInformation, versionRow, QString());
+    c.tasks.AddRow(IconInformation, versionRow, QString());
 }
 
 bool UpdateRoad::Run() {
@@ -136,11 +136,11 @@ bool UpdateRoad::Run() {
     ProfileState& p = c.session.profile;
 
     c.priority.SetProcessPriority(0, 0, PriorityRealtime);
-    c.tasks.InsertTaskList(IconStarted, c.Text(Txt::IdentifyingDc), QStringLiteral("..."));
+    c.tasks.AddRow(IconStarted, c.Text(Txt::IdentifyingDc), QStringLiteral("..."));
     const std::optional<QString> id = c.link.Identify();
     if (!id)
         return NotAnswering();
-    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    c.tasks.SetLastRowStatus(c.Text(Txt::Done));
     const QString wrongModel = c.Text(Txt::UpdateOnlyFor) + QLatin1Char(' ') + fw.FwrModelName;
     const std::optional<QString> version = FirmwareVersionOf(*id, fw.FwrModelId);
     if (!version)
@@ -166,7 +166,7 @@ bool UpdateRoad::Run() {
         case VersionDecision::Write:
             break;
     }
-    c.tasks.SetTaskStatus(c.Text(Txt::Done));
+    c.tasks.SetLastRowStatus(c.Text(Txt::Done));
     InsertVersionRow(*version, subVersion);
 
     // No firmware byte goes to a DC whose profile is not safely on disk; its profile is then untouched.
@@ -188,7 +188,7 @@ bool UpdateRoad::Finish(bool failed) {
             aborted_ = !RestoreProfile(c).allAnswered;
         } else {
             if (!aborted_)  // Close came as the last step ended: no restore now
-                c.tasks.InsertTaskList(IconFailure, c.Text(Txt::StoppedByClose), QString());
+                c.tasks.AddRow(IconFailure, c.Text(Txt::StoppedByClose), QString());
             LeaveForRecovery(p);
         }
     }
@@ -199,10 +199,10 @@ bool UpdateRoad::Finish(bool failed) {
     c.SetDeviceClockNow();
     const bool succeeded = c.link.LeaveDeepSleep() && !failed && p.Restored;
     if (succeeded) {
-        c.tasks.InsertTaskList(IconInformation, c.Text(Txt::UpdateSucceeded), QString());
+        c.tasks.AddRow(IconInformation, c.Text(Txt::UpdateSucceeded), QString());
     } else {
-        c.tasks.InsertTaskList(IconFailure, c.Text(Txt::UpdateNotCompleted), QString());
-        c.tasks.InsertTaskList(IconInformation, c.Text(Txt::UpdateRetryHint), QString());
+        c.tasks.AddRow(IconFailure, c.Text(Txt::UpdateNotCompleted), QString());
+        c.tasks.AddRow(IconInformation, c.Text(Txt::UpdateRetryHint), QString());
     }
     c.NormalPriority();  // on every road
     return succeeded;

@@ -178,9 +178,9 @@ void StageMachine::RunUpdate() {
     updateRan_ = true;
     lastUpdateSucceeded_ = device_.UpdateFirmware();
     if (!lastUpdateSucceeded_ && !options_.LogPath.isEmpty()) {
-        tasks_.InsertTaskList(
-            IconInformation, texts_.GetText(Txt::LogLocation).arg(QDir::toNativeSeparators(options_.LogPath)),
-            QString());
+        tasks_.AddRow(IconInformation,
+                      texts_.GetText(Txt::LogLocation).arg(QDir::toNativeSeparators(options_.LogPath)),
+                      QString());
     }
     busy_ = Busy::None;
     view_.SetButtonEnabled(WizardButton::Back, true);
