@@ -11,16 +11,6 @@ std::uint16_t WordAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
     return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
 }
 
-std::string Hex4(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFFu);
-    return text;
-}
-
-const char* ImageName(bool second) {
-    return second ? "second image" : "first image";
-}
-
 bool DecodeString(const std::array<std::uint8_t, kRecordSize>& r, std::size_t& p, std::string& out) {
     std::size_t k = kKeyOffset;
     while (p < kRecordSize) {
@@ -220,6 +210,16 @@ int ChecksumFailure(const Decoded& d) {
             return d.code2Sum != d.code2Checksum ? 3 : 0;
     }
     return 0;
+}
+
+std::string Hex4(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFFu);
+    return text;
+}
+
+const char* ImageName(bool second) {
+    return second ? "second image" : "first image";
 }
 
 }  // namespace fwr

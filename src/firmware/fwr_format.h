@@ -95,4 +95,8 @@ int ChecksumFailure(const Decoded& d);
 // Records a file of the given kind and block counts must hold, header included.
 std::size_t RecordsNeeded(Kind kind, int count1, int count2);
 
+// How reports name a value and an image.
+std::string Hex4(unsigned value);  // "0x0000"
+const char* ImageName(bool second);
+
 }  // namespace fwr

@@ -14,16 +14,6 @@ void PutWord(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t va
     bytes[offset + 1] = static_cast<std::uint8_t>(value & 0xFF);
 }
 
-std::string Hex4(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFFu);
-    return text;
-}
-
-const char* ImageName(bool second) {
-    return second ? "second image" : "first image";
-}
-
 // Cycling key index: the ninth character reuses key byte 8.
 std::size_t KeyIndex(std::size_t position) {
     return kKeyOffset + position % 8;
