@@ -57,74 +57,57 @@ private slots:
         // Column 2 is German: the captions must change with it.
         QCOMPARE(f.view.buttons[WizardButton::Next].caption == QStringLiteral("Next"), column == 1);
         f.Machine().CloseClick();
+        QCOMPARE(f.Machine().ExitCode(), int(ExitClosedBeforeUpdate));
         QCOMPARE(f.startedPrograms,
                  program.isEmpty() ? QStringList() : QStringList{QDir(f.appDir.path()).filePath(program)});
     }
 
-    // Start-up ends with status 2; only a rejected firmware file goes through the Close sequence.
+    // Start-up ends with status 2. A rejected firmware file, and the demo firmware for any DC but the
+    // simulated one (see simulateFindsTheDemoFirmware), go through the Close sequence before the cable is
+    // looked for.
     void startupEnds_data() {
         QTest::addColumn<int>("fault");
         QTest::addColumn<QList<int>>("calls");  // GetCode, TestInterface, StopLink, ReleaseLink
-        QTest::newRow("no text database") << 1 << QList<int>{0, 0, 0, 0};
-        QTest::newRow("firmware file rejected") << 2 << QList<int>{1, 0, 1, 1};
-        QTest::newRow("cable search given up") << 3 << QList<int>{1, 1, 0, 0};
+        QTest::addColumn<QStringList>("box");   // its start, then words in it; %1: the file
+        QTest::newRow("no text database")
+            << 1 << QList<int>{0, 0, 0, 0}
+            << QStringList{"The text database FirmwareUpdate.lng could not be opened (0001)."};
+        QTest::newRow("firmware file rejected") << 2 << QList<int>{1, 0, 1, 1} << QStringList{};
+        QTest::newRow("cable search given up") << 3 << QList<int>{1, 1, 0, 0} << QStringList{};
+        QTest::newRow("demo firmware, real DC")
+            << 4 << QList<int>{1, 0, 1, 1}
+            << QStringList{"The firmware file %1 is the demo firmware", "--firmware FILE", "--simulate"};
     }
     void startupEnds() {
         QFETCH(int, fault);
+        QFETCH(QStringList, box);
         WizardFixture f;
         if (fault == 1)
             f.options.ExeDir = f.appDir.path();  // nowhere to be found: a box says so
         f.device.codeOk = fault != 2;
         f.device.interfaceOk = fault != 3;
+        f.session.firmware.Demo = fault == 4;
         QVERIFY(!f.Machine().Load());
         QVERIFY(f.Machine().Ended());
         QCOMPARE(f.Machine().ExitCode(), int(ExitStartupEnded));
         const auto& d = f.device;
         QTEST((QList<int>{d.getCodeCalls, d.testInterfaceCalls, d.stopLinkCalls, d.releaseCalls}), "calls");
-        QCOMPARE(f.view.boxes.size(), size_t(fault == 1));
-        if (fault == 1)
-            QVERIFY(f.view.boxes[0].text ==
-                        "The text database FirmwareUpdate.lng could not be opened (0001)." &&
-                    f.view.boxes[0].style == kBoxOkCritical);
+        QCOMPARE(f.view.boxes.size(), size_t(!box.isEmpty()));
+        if (!box.isEmpty()) {
+            const auto& shown = f.view.boxes[0];
+            bool holds =
+                shown.title == "Firmware Update" && shown.style == kBoxOkCritical &&
+                shown.text.startsWith(QString(box[0]).replace("%1", f.appDir.filePath("KAV.1F.FWR")));
+            for (const QString& words : box.mid(1))
+                holds &= shown.text.contains(words);
+            QVERIFY2(holds, qPrintable(shown.title + '|' + shown.text));
+        }
         QVERIFY(f.view.instructions.isEmpty() && !f.view.trayShown && !f.texts.IsOpen());
         QCOMPARE(d.recoveries, 0);
     }
 
-    // The demo firmware goes to the simulated DC only; for any other DC start-up ends before the cable is
-    // looked for, through the Close sequence, as for a rejected file.
-    void demoFirmwareOnlyForTheSimulatedDc_data() {
-        QTest::addColumn<bool>("demo");
-        QTest::addColumn<bool>("simulated");
-        QTest::newRow("demo, real DC") << true << false;
-        QTest::newRow("demo, simulated DC") << true << true;
-        QTest::newRow("maker's file, real DC") << false << false;
-    }
-    void demoFirmwareOnlyForTheSimulatedDc() {
-        QFETCH(bool, demo);
-        QFETCH(bool, simulated);
-        WizardFixture f;
-        f.session.firmware.Demo = demo;
-        f.options.SimulatedDc = simulated;
-        const bool refused = demo && !simulated;
-        QCOMPARE(f.Machine().Load(), !refused);
-        const auto& d = f.device;
-        QCOMPARE((QList<int>{d.getCodeCalls, d.testInterfaceCalls, d.stopLinkCalls, d.releaseCalls}),
-                 (refused ? QList<int>{1, 0, 1, 1} : QList<int>{1, 1, 0, 0}));
-        QCOMPARE(f.Machine().ExitCode(), int(refused ? ExitStartupEnded : ExitClosedBeforeUpdate));
-        QCOMPARE(f.view.boxes.size(), size_t(refused));
-        QCOMPARE(f.view.instructions.isEmpty(), refused);
-        if (refused) {
-            const auto& box = f.view.boxes[0];
-            QVERIFY(box.title == "Firmware Update" && box.style == kBoxOkCritical);
-            QVERIFY2(box.text.startsWith("The firmware file " + f.appDir.filePath("KAV.1F.FWR") +
-                                         " is the demo firmware") &&
-                         box.text.contains("--firmware FILE") && box.text.contains("--simulate"),
-                     qPrintable(box.text));
-        }
-    }
-
-    // --simulate without a firmware file runs on the demo firmware, looked for where the text database is;
-    // the maker's file in the application folder and --firmware win over it.
+    // --simulate without a firmware file runs on the demo firmware, looked for where the text database is,
+    // and the simulated DC takes it; the maker's file in the application folder and --firmware win over it.
     void simulateFindsTheDemoFirmware_data() {
         QTest::addColumn<bool>("simulate");
         QTest::addColumn<QStringList>("files");  // put into the folders app, exe and data first
@@ -156,8 +139,8 @@ private slots:
         f.options.ExeDir = root.filePath("exe");
         f.options.DataDir = root.filePath("data");
         f.options.FirmwareFile = firmware;
-        f.options.FindDemoFirmware = simulate;
-        QVERIFY(f.Machine().Load());
+        f.options.FindDemoFirmware = f.options.SimulatedDc = f.session.firmware.Demo = simulate;
+        QVERIFY(f.Machine().Load() && f.view.boxes.empty());
         QCOMPARE(f.Machine().FirmwareFilePath(), root.filePath(chosen));
     }
 

@@ -3,14 +3,11 @@
 #include <QString>
 #include <functional>
 
-#include "run/session.h"
 #include "wizard/device_operations.h"
 
 // Device operations whose outcomes a test chooses; counts what the stage machine asked for.
 class FakeDevice final : public DeviceOperations {
 public:
-    explicit FakeDevice(Session& s) : session(s) {}
-
     bool LoadFirmware(const QString&) override { return Count(getCodeCalls, codeOk); }
     bool TestInterface() override { return Count(testInterfaceCalls, interfaceOk); }
     std::optional<QString> IdentifyDc() override {
@@ -33,7 +30,6 @@ public:
             inside();
     }
 
-    Session& session;
     bool codeOk = true, interfaceOk = true, dcAnswers = true, deepSleepOk = true, updateOk = true;
     QString deviceId = QStringLiteral("KAV1F V1A 0512KB");
     // Run inside the step, as clicks during its waits would.

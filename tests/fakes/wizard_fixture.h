@@ -68,7 +68,7 @@ struct WizardFixture {
     VirtualClock clock;
     TaskList tasks{view, clock};
     TextDatabase texts;
-    FakeDevice device{session};
+    FakeDevice device;
     RecordingPriority priority;
     std::unique_ptr<StageMachine> machine;
 };
