@@ -30,9 +30,11 @@ std::vector<PrintedLine> LayoutAgreement(const QStringList& lines, double lineHe
 
 bool ReadAgreement(const QString& path, QStringList* lines) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return false;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
     QTextStream in(&file);
-    while (!in.atEnd()) lines->append(in.readLine());
+    while (!in.atEnd())
+        lines->append(in.readLine());
     return true;
 }
 
@@ -40,7 +42,8 @@ bool PrintAgreementOn(QPrinter& printer, const QStringList& lines, const QString
     printer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF()));
     printer.setFullPage(true);
     QPainter painter;
-    if (!painter.begin(&printer)) return false;
+    if (!painter.begin(&printer))
+        return false;
     QFont font(fontFamily, 10);
     font.setBold(false);
     painter.setFont(font);

@@ -8,8 +8,8 @@ class QPrinter;
 class QWidget;
 class TextDatabase;
 
-// Where each line of the agreement goes: a letter page in portrait, 10-point type, every line half an inch from
-// the left edge, an empty line first. Positions in inches from the page's top-left corner.
+// Where each line of the agreement goes: a letter page in portrait, 10-point type, every line half an inch
+// from the left edge, an empty line first. Positions in inches from the page's top-left corner.
 struct PrintedLine {
     int page = 0;
     double x = 0.5;
