@@ -331,6 +331,29 @@ private slots:
             QVERIFY(f.view.Enabled(WizardButton::Back) && f.view.Enabled(WizardButton::Next) == (step == 0));
     }
 
+    // Put together from numbered pieces and their line breaks: word for word, typos and spacing included; the
+    // picture shows on page 2 only.
+    void pageTextsExactly() {
+        QCOMPARE(
+            InstructionPageText(1),
+            "1. Plug the USB interface cable into an USB port on the PC.\r\n\r\n2. Dive Computer (DC) "
+            "needs to be in the Watch Main Time Mode.\r\n\r\n3. Clip the interface cable on the DC data "
+            "port.\r\n\r\n4. A PC will appear with a 120 second countdown (you have 2 minutes to initiate "
+            "the connection PC-DC).\r\n   a) If the  PC screen does not appear, unclip the interface cable "
+            "from the DC for 5 second then repeat\r\n   steps 2, 3, 4.\r\n\r\n>>> Click on Next button to "
+            "continue... >>>");
+        QCOMPARE(
+            InstructionPageText(2),
+            QStringLiteral("\r\n").repeated(10) +
+                "5. DC is now in Deep Sleep mode. Do not unclip the interface cable from the DC.\r\n\r\n6. "
+                "Activate the DC by depressing and holding both the Advance (A) and Select (S) buttons until "
+                "the PC screen appears with a 120 second countdown (about 8 seconds).\r\n   a) If the PC "
+                "screen does not appear, unclip the interface cable from the DC for 5 seconds, then clip it "
+                "\r\n   back on.\r\n\r\n>>> Click on Next button to continue...>>>");
+        QVERIFY(InstructionPagePicture(1) == PictureOnPage::Hidden &&
+                InstructionPagePicture(2) == PictureOnPage::Shown);
+    }
+
     // Rows stamped on a 24-hour clock; a status replaces only the newest row's, and not on an empty list.
     void taskRows() {
         RecordingView view;
