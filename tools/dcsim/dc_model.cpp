@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr std::uint8_t kAck = dc::kAck;
-constexpr std::uint8_t kRefuse = dc::kRefusal;
 constexpr int kUnit = 16;
 constexpr int kBlock = 128;
 constexpr int kRingStart = 256;
@@ -214,10 +212,10 @@ std::vector<std::uint8_t> DcModel::Data(std::span<const std::uint8_t> frame) {
     const auto payload = frame.first(frame.size() - 2);
     const std::uint8_t check = frame[frame.size() - 2];
     if (Refused(command, DcPhase::Data, phaseUnit_))
-        return {kRefuse};
+        return {dc::kRefusal};
     if (phase_ == Phase::Block) {
         if (command == dc::WriteBlock && !imagePending_ && Sum8(payload) != check)
-            return {kRefuse};
+            return {dc::kRefusal};
         if (command == dc::WriteBlock) {
             const auto base = static_cast<std::size_t>((phaseUnit_ + kRingStart) * kUnit);
             for (std::size_t i = 0; i < payload.size() && base + i < memory_.size(); ++i)
@@ -228,7 +226,7 @@ std::vector<std::uint8_t> DcModel::Data(std::span<const std::uint8_t> frame) {
             secondChecks_[phaseUnit_] = check;
         }
     } else if (Sum8(payload) != check) {
-        return {kRefuse};
+        return {dc::kRefusal};
     } else if (phase_ == Phase::Record) {
         const int unit = phaseUnit_ + (config_.relativeRecords ? kRingStart : 0);
         const auto base = static_cast<std::size_t>(unit * kUnit);
@@ -248,7 +246,7 @@ std::vector<std::uint8_t> DcModel::Data(std::span<const std::uint8_t> frame) {
         clock_ = c;
     }
     phase_ = Phase::Idle;
-    return {kAck};
+    return {dc::kAck};
 }
 
 std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, double now) {
@@ -256,16 +254,16 @@ std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, 
     if (static_cast<int>(frame.size()) != dc::FrameLength(command))
         return {};
     if (Refused(command, DcPhase::Command, frame.size() == 4 ? Word(frame) : -1))
-        return {kRefuse};
+        return {dc::kRefusal};
     // This model's rule, not a real DC's known behaviour: the image commands want Deep Sleep; the profile
     // and the clock are taken on the PC screen as well, where the recovery at Close brings the DC.
     const bool image = command == dc::WriteBlock2 || command == dc::CloseImage ||
                        command == dc::Image2Parameter || command == dc::CloseImage2;
     if (image && !deepSleep_)
-        return {kRefuse};
+        return {dc::kRefusal};
     switch (command) {
         case dc::Identify: {
-            std::vector<std::uint8_t> reply{kAck};
+            std::vector<std::uint8_t> reply{dc::kAck};
             reply.insert(reply.end(), idText_.begin(), idText_.end());
             reply.push_back(Sum8(std::span(reply).subspan(1)));
             return reply;
@@ -275,11 +273,11 @@ std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, 
                 return {};
             deepSleep_ = frame[1] == dc::kEnter;
             imagePending_ = deepSleep_;
-            return {kAck};
+            return {dc::kAck};
         case dc::Status:
-            return {kAck, subVersion_};
+            return {dc::kAck, subVersion_};
         case dc::ReadBlock: {
-            std::vector<std::uint8_t> reply{kAck};
+            std::vector<std::uint8_t> reply{dc::kAck};
             const auto block = Block(Word(frame));
             reply.insert(reply.end(), block.begin(), block.end());
             return reply;
@@ -308,7 +306,7 @@ std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, 
     }
     phaseCommand_ = command;
     phaseUnit_ = frame.size() == 4 ? Word(frame) : 0;
-    return {kAck};
+    return {dc::kAck};
 }
 
 void DcModel::Close(std::map<int, std::uint8_t>& checks, std::uint16_t value, bool firstImage, double now) {
