@@ -48,7 +48,8 @@ QStringList WithoutQtOptions(const QStringList& arguments, QString* platform) {
 
 // The program's options; --help lists them in this order.
 struct OptionTable {
-    QCommandLineOption cli, port, appDir, firmware, simulate, simArgs, lang, log, trace, help, version;
+    QCommandLineOption cli, port, appDir, firmware, simulate, simArgs, lang, log, trace, listPorts, identify,
+        help, version;
 };
 
 OptionTable MakeOptionTable() {
@@ -88,6 +89,14 @@ OptionTable MakeOptionTable() {
             QStringLiteral("FILE")),
         QCommandLineOption(QStringLiteral("trace"),
                            QStringLiteral("Add every byte sent to and received from the DC to the log.")),
+        QCommandLineOption(
+            QStringLiteral("list-ports"),
+            QStringLiteral("List the serial ports that could be the interface cable, with their "
+                           "state, and end.")),
+        QCommandLineOption(
+            QStringLiteral("identify"),
+            QStringLiteral("Identify the DC on the cable and say whether a backup of it waits to "
+                           "be restored; nothing is written to the DC.")),
         QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                            QStringLiteral("Show this help.")),
         QCommandLineOption(QStringList{QStringLiteral("v"), QStringLiteral("version")},
@@ -125,6 +134,8 @@ CommandLine OptionsFrom(const QCommandLineParser& parser, const OptionTable& o, 
     options.Log = parser.value(o.log);
     options.Trace = parser.isSet(o.trace);
     options.QtPlatform = platform;
+    options.ListPorts = parser.isSet(o.listPorts);
+    options.Identify = parser.isSet(o.identify);
     options.Help = parser.isSet(o.help);
     options.Version = parser.isSet(o.version);
     if (parser.isSet(o.lang))
@@ -140,7 +151,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Updates the firmware of a KAV 1F dive computer and keeps its profile safe."));
     const OptionTable o = MakeOptionTable();
     parser.addOptions({o.cli, o.port, o.appDir, o.firmware, o.simulate, o.simArgs, o.lang, o.log, o.trace,
-                       o.help, o.version});
+                       o.listPorts, o.identify, o.help, o.version});
 
     ParsedCommandLine result;
     // Without an application object the parser knows no program name.

@@ -13,9 +13,11 @@ struct CommandLine {
     bool Simulate = false;  // talk to the simulated DC (kav-dc-sim) instead of a cable
     QString SimArgs;        // extra options for the simulated DC
     std::optional<double> LanguageCode;
-    QString Log;         // the run log's file; empty: a new file in the user's log folder
-    bool Trace = false;  // the bytes on the wire go into the log too
-    QString QtPlatform;  // Qt's own -platform option, when given
+    QString Log;             // the run log's file; empty: a new file in the user's log folder
+    bool Trace = false;      // the bytes on the wire go into the log too
+    QString QtPlatform;      // Qt's own -platform option, when given
+    bool ListPorts = false;  // list the serial ports that could be the cable, then end
+    bool Identify = false;   // identify the DC on the cable, write nothing, then end
     bool Help = false;
     bool Version = false;
 };
