@@ -45,7 +45,7 @@ QString Tool(const char* path) {
 bool Pack(const QString& out, const QStringList& extra) {
     QProcess p;
     p.start(Tool(KAV_FWR), QStringList{"pack", "--out", out, "--demo-image", QString::number(kCodeBlocks),
-                                       "--memory", "1024", "--version", "1B", "--model-number", "513"} +
+                                       "--memory", "1024", "--fw-version", "1B", "--model-number", "513"} +
                                extra);
     return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }

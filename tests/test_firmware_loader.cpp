@@ -283,7 +283,7 @@ private slots:
         };
         const QStringList pack = QProcess::splitCommand(
             QStringLiteral(
-                "pack --out %1 --model-number 600 --version 2C --name \"Model Ü\" --id M1 --image %2 "
+                "pack --out %1 --model-number 600 --fw-version 2C --name \"Model Ü\" --id M1 --image %2 "
                 "--image2 %3 --key 0102030405060708 --record-key 9 --code2-parameter 4660 "
                 "--first-word 0x20")
                 .arg(path("t.fwr"), path("a.bin"), path("b.bin")));

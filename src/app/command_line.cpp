@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 
+#include "support/command_usage.h"
+
 namespace {
 
 // Qt's own options: they reach QApplication unchanged and are no business of ours.
@@ -49,8 +51,15 @@ QStringList WithoutQtOptions(const QStringList& arguments, QString* platform) {
 // The program's options; --help lists them in this order.
 struct OptionTable {
     QCommandLineOption cli, port, appDir, firmware, simulate, simArgs, lang, log, trace, listPorts, identify,
-        help, version;
+        help, version, oldVersion;
 };
+
+// -v, as --version was first spelt: scripts may use it, help no longer shows it.
+QCommandLineOption HiddenOption(const QString& name) {
+    QCommandLineOption option(name);
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return option;
+}
 
 OptionTable MakeOptionTable() {
     return {
@@ -80,8 +89,8 @@ OptionTable MakeOptionTable() {
             QStringLiteral("Extra options for the simulated DC, such as faults (see kav-dc-sim --help)."),
             QStringLiteral("OPTIONS")),
         QCommandLineOption(QStringLiteral("lang"),
-                           QStringLiteral("Language code: 5000 English, 6000 German, 7000 French, 8000 "
-                                          "Italian, 9000 Spanish."),
+                           QStringLiteral("Language: en or 5000 English (the default), de or 6000 German, "
+                                          "fr or 7000 French, it or 8000 Italian, es or 9000 Spanish."),
                            QStringLiteral("CODE")),
         QCommandLineOption(
             QStringLiteral("log"),
@@ -97,14 +106,17 @@ OptionTable MakeOptionTable() {
             QStringLiteral("identify"),
             QStringLiteral("Identify the DC on the cable and say whether a backup of it waits to "
                            "be restored; nothing is written to the DC.")),
-        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
-                           QStringLiteral("Show this help.")),
-        QCommandLineOption(QStringList{QStringLiteral("v"), QStringLiteral("version")},
-                           QStringLiteral("Show the program's version."))};
+        HelpOption(),
+        VersionOption(),
+        HiddenOption(QStringLiteral("v"))};
 }
 
-// 5000, 6000, 7000, 8000 or 9000; nothing for any other text.
+// 5000, 6000, 7000, 8000 or 9000, or the language's two letters in any case; nothing for any other text.
 std::optional<int> LanguageCodeIn(const QString& text) {
+    static const QStringList kLetters = {QStringLiteral("en"), QStringLiteral("de"), QStringLiteral("fr"),
+                                         QStringLiteral("it"), QStringLiteral("es")};
+    if (const qsizetype index = kLetters.indexOf(text.trimmed().toLower()); index >= 0)
+        return 5000 + 1000 * int(index);
     bool ok = false;
     const int code = text.trimmed().toInt(&ok);
     if (!ok || code < 5000 || code > 9000 || code % 1000 != 0)
@@ -115,11 +127,11 @@ std::optional<int> LanguageCodeIn(const QString& text) {
 // The first misuse among the parsed options; empty when there is none.
 QString UsageError(const QCommandLineParser& parser, const OptionTable& o) {
     if (!parser.positionalArguments().isEmpty())
-        return QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first();
+        return QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
     if (parser.isSet(o.simulate) && !parser.value(o.port).isEmpty())
         return QStringLiteral("--simulate and --port exclude each other");
     if (parser.isSet(o.lang) && !LanguageCodeIn(parser.value(o.lang)))
-        return QStringLiteral("--lang takes 5000, 6000, 7000, 8000 or 9000");
+        return QStringLiteral("--lang takes en, de, fr, it or es, or 5000, 6000, 7000, 8000 or 9000");
     return QString();
 }
 
@@ -137,7 +149,7 @@ CommandLine OptionsFrom(const QCommandLineParser& parser, const OptionTable& o, 
     options.ListPorts = parser.isSet(o.listPorts);
     options.Identify = parser.isSet(o.identify);
     options.Help = parser.isSet(o.help);
-    options.Version = parser.isSet(o.version);
+    options.Version = parser.isSet(o.version) || parser.isSet(o.oldVersion);
     if (parser.isSet(o.lang))
         options.LanguageCode = LanguageCodeIn(parser.value(o.lang));
     return options;
@@ -151,15 +163,14 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Updates the firmware of a KAV 1F dive computer and keeps its profile safe."));
     const OptionTable o = MakeOptionTable();
     parser.addOptions({o.cli, o.port, o.appDir, o.firmware, o.simulate, o.simArgs, o.lang, o.log, o.trace,
-                       o.listPorts, o.identify, o.help, o.version});
+                       o.listPorts, o.identify, o.help, o.version, o.oldVersion});
 
     ParsedCommandLine result;
     // Without an application object the parser knows no program name.
-    result.helpText = parser.helpText();
-    result.helpText.replace(0, result.helpText.indexOf(u'\n'), QStringLiteral("Usage: kav-update [options]"));
+    result.helpText = HelpText(parser, QStringLiteral("kav-update"));
     QString platform;
     if (!parser.parse(WithoutQtOptions(arguments, &platform))) {
-        result.error = parser.errorText();
+        result.error = ParserProblem(parser);
         return result;
     }
     result.error = UsageError(parser, o);

@@ -13,6 +13,7 @@
 #include "app/command_line.h"
 #include "app/terminal_signals.h"
 #include "app/wizard_assembly.h"
+#include "support/command_usage.h"
 #include "support/language.h"
 #include "wizard/front/agreement_printer.h"
 #include "wizard/front/terminal_view.h"
@@ -132,7 +133,7 @@ int main(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     const ParsedCommandLine parsed = ParseCommandLine(arguments);
     if (!parsed.options) {
-        std::fprintf(stderr, "kav-update: %s\n\n%s", qPrintable(parsed.error), qPrintable(parsed.helpText));
+        ReportUsageError(QStringLiteral("kav-update"), parsed.error);
         return ExitStartupEnded;
     }
     const CommandLine& cl = *parsed.options;
@@ -140,10 +141,8 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(parsed.helpText), stdout);
         return 0;
     }
-    if (cl.Version) {
-        std::printf("kav-update %s\n", KAV_VERSION);
-        return 0;
-    }
+    if (cl.Version)
+        return ReportVersion(QStringLiteral("kav-update"));
     QCoreApplication::setApplicationName(QStringLiteral("kav-update"));
     return cl.Cli ? RunTerminal(argc, argv, cl) : RunWindow(argc, argv, cl);
 }

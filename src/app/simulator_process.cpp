@@ -27,9 +27,10 @@ bool SimulatorCableFinder::Start() {
     }
     path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
     if (path_.isEmpty()) {
-        // It said why on its standard error (a rejected option, no pseudo-terminal) and ended.
+        // It said why on its standard error (a rejected option, no pseudo-terminal) and ended. The first line
+        // is the reason; a hint to its --help may follow.
         process_.waitForFinished(2000);
-        failure_ = QString::fromLocal8Bit(process_.readAllStandardError()).trimmed();
+        failure_ = QString::fromLocal8Bit(process_.readAllStandardError()).trimmed().section(u'\n', 0, 0);
         if (failure_.isEmpty())
             failure_ = process_.state() == QProcess::NotRunning
                            ? QStringLiteral("exit status %1").arg(process_.exitCode())

@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "support/command_usage.h"
 #include "tools/dcsim/dc_server.h"
 #include "tools/dcsim/pty.h"
 
@@ -60,109 +61,140 @@ struct Parsed {
     bool watchStdin = true;
     QString wireLog;
     QString dumpPath;
-    QString error;
+    QString error;  // a usage error
+    QString help;   // --help: nothing else to do
+    bool version = false;
 };
 
-Parsed ParseOptions(const QCoreApplication& app) {
-    QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral(
-        "Simulated KAV 1F dive computer on a pseudo-terminal. The first line of output is the device path."));
-    p.addHelpOption();
-    const QCommandLineOption id("id", "Identification text (16 characters).", "text");
-    const QCommandLineOption sub("sub-version", "Status byte (sub-version).", "n");
-    const QCommandLineOption memory("memory", "Memory size code: 512 or 1024.", "code");
-    const QCommandLineOption serial("serial", "Serial number, six digits.", "n");
-    const QCommandLineOption profile("profile", "Profile range in units.", "start:end");
-    const QCommandLineOption seed("seed", "Seed of the filler data.", "n");
-    const QCommandLineOption newVersion("new-version", "Version after a first image (two characters).", "vv");
-    const QCommandLineOption newId("new-id", "The whole identification text after a first image.", "text");
-    const QCommandLineOption newSub("new-sub-version", "Sub-version after a second image.", "n");
-    const QCommandLineOption restart("restart-seconds", "Silence after an image is closed.", "s");
-    const QCommandLineOption latency("latency-ms", "Reply latency.", "ms");
-    const QCommandLineOption throttle("throttle", "Keep to the wire rate of 38400 baud.");
-    const QCommandLineOption asleep("asleep", "Start in Deep Sleep (image writes are refused outside it).");
-    const QCommandLineOption relative(
-        "relative-records", "Read the unit of a B2 record as B5 does, relative to the profile ring.");
-    const QCommandLineOption silentFrom("silent-from", "Power loss: hear nothing from frame n on.", "n");
-    const QCommandLineOption silence("silence", "Lose k frames starting at frame n.", "n:k");
-    const QCommandLineOption refuse(
+struct SimOptions {
+    QCommandLineOption id{"id", "Identification text (16 characters).", "text"};
+    QCommandLineOption sub{"sub-version", "Status byte (sub-version).", "n"};
+    QCommandLineOption memory{"memory", "Memory size code: 512 or 1024.", "code"};
+    QCommandLineOption serial{"serial", "Serial number, six digits.", "n"};
+    QCommandLineOption profile{"profile", "Profile range in units.", "start:end"};
+    QCommandLineOption seed{"seed", "Seed of the filler data.", "n"};
+    QCommandLineOption newVersion{"new-version", "Version after a first image (two characters).", "vv"};
+    QCommandLineOption newId{"new-id", "The whole identification text after a first image.", "text"};
+    QCommandLineOption newSub{"new-sub-version", "Sub-version after a second image.", "n"};
+    QCommandLineOption restart{"restart-seconds", "Silence after an image is closed.", "s"};
+    QCommandLineOption latency{"latency-ms", "Reply latency.", "ms"};
+    QCommandLineOption throttle{"throttle", "Keep to the wire rate of 38400 baud."};
+    QCommandLineOption asleep{"asleep", "Start in Deep Sleep (image writes are refused outside it)."};
+    QCommandLineOption relative{"relative-records",
+                                "Read the unit of a B2 record as B5 does, relative to the profile ring."};
+    QCommandLineOption silentFrom{"silent-from", "Power loss: hear nothing from frame n on.", "n"};
+    QCommandLineOption silence{"silence", "Lose k frames starting at frame n.", "n:k"};
+    QCommandLineOption refuse{
         "refuse", "Answer A5 count times: CMD:COUNT or CMD/data:COUNT (hex), @UNIT for one unit only.",
-        "cmd:count");
-    const QCommandLineOption split("split", "Cut every reply into pieces of these sizes.", "5,5,8");
-    const QCommandLineOption stray("stray",
-                                   "Send a stray byte before each reply to the --stray-before command.");
-    const QCommandLineOption strayBefore("stray-before", "Command (hex) or 'any' for --stray.", "cmd", "A8");
-    const QCommandLineOption chatter("chatter", "Keep sending bytes unasked.");
-    const QCommandLineOption verbose("verbose", "Log the frames on standard error.");
-    const QCommandLineOption wireLog(
-        "wire-log", "Log every frame and reply piece with its time, for benchmarks.", "file");
-    const QCommandLineOption noStdin("no-stdin", "Do not end when standard input closes.");
-    const QCommandLineOption dump("dump", "At the end, write the DC's memory into this file.", "file");
-    p.addOptions({id,      sub,         memory,   serial,  profile,  seed,       newVersion, newId,  newSub,
-                  restart, latency,     throttle, asleep,  relative, silentFrom, silence,    refuse, split,
-                  stray,   strayBefore, chatter,  verbose, noStdin,  wireLog,    dump});
-    p.process(app);
+        "cmd:count"};
+    QCommandLineOption split{"split", "Cut every reply into pieces of these sizes.", "5,5,8"};
+    QCommandLineOption stray{"stray", "Send a stray byte before each reply to the --stray-before command."};
+    QCommandLineOption strayBefore{"stray-before", "Command (hex) or 'any' for --stray.", "cmd", "A8"};
+    QCommandLineOption chatter{"chatter", "Keep sending bytes unasked."};
+    QCommandLineOption verbose{"verbose", "Log the frames on standard error."};
+    QCommandLineOption wireLog{"wire-log", "Log every frame and reply piece with its time, for benchmarks.",
+                               "file"};
+    QCommandLineOption noStdin{"no-stdin", "Do not end when standard input closes."};
+    QCommandLineOption dump{"dump", "At the end, write the DC's memory into this file.", "file"};
+    QCommandLineOption help = HelpOption();
+    QCommandLineOption version = VersionOption();
+};
 
-    Parsed r;
+// The DC's own values; false when one of them is not a number.
+bool ReadDevice(const QCommandLineParser& p, const SimOptions& o, Parsed& r) {
     DcConfig& c = r.config;
-    DcFaults& f = c.faults;
     bool ok = true;
-    auto number = [&p, &ok](const QCommandLineOption& o, auto& target) {
-        if (!p.isSet(o))
+    auto number = [&p, &ok](const QCommandLineOption& option, auto& target) {
+        if (!p.isSet(option))
             return;
         bool good = false;
-        const double v = p.value(o).toDouble(&good);
+        const double v = p.value(option).toDouble(&good);
         ok = ok && good;
         target = static_cast<std::remove_reference_t<decltype(target)>>(v);
     };
-    if (p.isSet(id))
-        c.idText = p.value(id).toStdString();
-    number(sub, c.subVersion);
-    number(memory, c.memoryCode);
-    number(serial, c.serialNumber);
-    number(seed, c.seed);
-    number(newSub, c.subVersionAfterUpdate);
-    number(restart, c.restartSeconds);
-    number(silentFrom, f.silentFromFrame);
-    if (p.isSet(newVersion))
-        c.versionAfterUpdate = p.value(newVersion).toStdString();
-    if (p.isSet(newId))
-        c.idTextAfterUpdate = p.value(newId).toStdString();
-    if (p.isSet(latency))
-        c.latency = p.value(latency).toDouble(&ok) / 1000.0;
-    if (p.isSet(profile) && !ParsePair(p.value(profile), ':', c.profileStart, c.profileEnd))
+    if (p.isSet(o.id))
+        c.idText = p.value(o.id).toStdString();
+    number(o.sub, c.subVersion);
+    number(o.memory, c.memoryCode);
+    number(o.serial, c.serialNumber);
+    number(o.seed, c.seed);
+    number(o.newSub, c.subVersionAfterUpdate);
+    number(o.restart, c.restartSeconds);
+    number(o.silentFrom, c.faults.silentFromFrame);
+    if (p.isSet(o.newVersion))
+        c.versionAfterUpdate = p.value(o.newVersion).toStdString();
+    if (p.isSet(o.newId))
+        c.idTextAfterUpdate = p.value(o.newId).toStdString();
+    if (p.isSet(o.latency)) {
+        bool good = false;
+        c.latency = p.value(o.latency).toDouble(&good) / 1000.0;
+        ok = ok && good;
+    }
+    if (p.isSet(o.profile) && !ParsePair(p.value(o.profile), ':', c.profileStart, c.profileEnd))
         r.error = QStringLiteral("--profile wants START:END");
-    if (p.isSet(silence) && !ParsePair(p.value(silence), ':', f.silenceStartFrame, f.silenceFrameCount))
+    c.throttle = p.isSet(o.throttle);
+    c.deepSleep = p.isSet(o.asleep);
+    c.relativeRecords = p.isSet(o.relative);
+    return ok;
+}
+
+// The faults asked for; false when a size is not a number.
+bool ReadFaults(const QCommandLineParser& p, const SimOptions& o, Parsed& r) {
+    DcFaults& f = r.config.faults;
+    bool ok = true;
+    if (p.isSet(o.silence) && !ParsePair(p.value(o.silence), ':', f.silenceStartFrame, f.silenceFrameCount))
         r.error = QStringLiteral("--silence wants N:K");
-    for (const QString& text : p.values(refuse)) {
+    for (const QString& text : p.values(o.refuse)) {
         DcRefusal refusal;
         if (!ParseRefusal(text, refusal))
             r.error = QStringLiteral("--refuse wants CMD:COUNT or CMD/data:COUNT, then @UNIT or nothing");
         f.refusals.push_back(refusal);
     }
-    if (p.isSet(split)) {
-        for (const QString& size : p.value(split).split(',')) {
+    if (p.isSet(o.split)) {
+        for (const QString& size : p.value(o.split).split(',')) {
             bool good = false;
             f.splitSizes.push_back(size.toInt(&good));
             ok = ok && good;
         }
     }
-    if (p.isSet(stray)) {
+    if (p.isSet(o.stray)) {
         f.strayByte = 0x3F;
-        const QString before = p.value(strayBefore);
+        const QString before = p.value(o.strayBefore);
         if (before.compare(QStringLiteral("any"), Qt::CaseInsensitive) != 0 &&
             !ParseByte(before, f.strayBefore))
             r.error = QStringLiteral("--stray-before wants a command byte in hex or 'any'");
     }
-    c.throttle = p.isSet(throttle);
-    c.deepSleep = p.isSet(asleep);
-    c.relativeRecords = p.isSet(relative);
-    f.chatter = p.isSet(chatter);
-    r.verbose = p.isSet(verbose);
-    r.wireLog = p.value(wireLog);
-    r.watchStdin = !p.isSet(noStdin);
-    r.dumpPath = p.value(dump);
-    if (!ok && r.error.isEmpty())
+    f.chatter = p.isSet(o.chatter);
+    return ok;
+}
+
+Parsed ParseOptions(const QStringList& arguments) {
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral(
+        "Simulated KAV 1F dive computer on a pseudo-terminal. The first line of output is the device path."));
+    const SimOptions o;
+    p.addOptions({o.id,         o.sub,     o.memory,  o.serial,  o.profile,  o.seed,        o.newVersion,
+                  o.newId,      o.newSub,  o.restart, o.latency, o.throttle, o.asleep,      o.relative,
+                  o.silentFrom, o.silence, o.refuse,  o.split,   o.stray,    o.strayBefore, o.chatter,
+                  o.verbose,    o.noStdin, o.wireLog, o.dump,    o.help,     o.version});
+    Parsed r;
+    if (!p.parse(arguments)) {
+        r.error = ParserProblem(p);
+        return r;
+    }
+    if (p.isSet(o.help))
+        r.help = HelpText(p, QStringLiteral("kav-dc-sim"));
+    r.version = p.isSet(o.version);
+    if (!p.positionalArguments().isEmpty())
+        r.error = QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments().first());
+    const bool deviceNumbers = ReadDevice(p, o, r);
+    const bool faultNumbers = ReadFaults(p, o, r);
+    r.verbose = p.isSet(o.verbose);
+    r.wireLog = p.value(o.wireLog);
+    r.watchStdin = !p.isSet(o.noStdin);
+    r.dumpPath = p.value(o.dump);
+    const DcConfig& c = r.config;
+    if (!(deviceNumbers && faultNumbers) && r.error.isEmpty())
         r.error = QStringLiteral("a numeric option has a value that is not a number");
     if (c.idText.size() != 16 && r.error.isEmpty())
         r.error = QStringLiteral("--id wants exactly 16 characters");
@@ -185,11 +217,15 @@ int main(int argc, char* argv[]) {
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kav-dc-sim"));
-    const Parsed options = ParseOptions(app);
-    if (!options.error.isEmpty()) {
-        std::fprintf(stderr, "kav-dc-sim: %s\n", qPrintable(options.error));
-        return 2;
+    const Parsed options = ParseOptions(QCoreApplication::arguments());
+    if (!options.error.isEmpty())
+        return ReportUsageError(QStringLiteral("kav-dc-sim"), options.error);
+    if (!options.help.isEmpty()) {
+        std::fputs(qPrintable(options.help), stdout);
+        return 0;
     }
+    if (options.version)
+        return ReportVersion(QStringLiteral("kav-dc-sim"));
     PseudoTerminal pty;
     std::string error;
     if (!pty.Open(error)) {

@@ -4,27 +4,31 @@
 #include <cstdio>
 
 #include "firmware/fwr_format.h"
+#include "support/command_usage.h"
 #include "tools/fwr/fwr_tool.h"
 
 namespace {
 
 // Parses `kav-fwr COMMAND FILE [options]`; false after reporting a usage error or printing the help.
-bool ParseFileCommand(QCommandLineParser& p, const QStringList& arguments, const QString& usage, int& exit) {
-    p.addHelpOption();
+bool ParseFileCommand(QCommandLineParser& p, const QStringList& arguments, const QString& command,
+                      int& exit) {
+    const QCommandLineOption help = HelpOption();
+    p.addOption(help);
     p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The firmware file."));
+    exit = ToolUsage;
     if (!p.parse(arguments)) {
-        PrintError(p.errorText());
-        exit = ToolUsage;
+        ReportUsageError(command, ParserProblem(p));
         return false;
     }
-    if (p.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(p.helpText()), stdout);
+    if (p.isSet(help)) {
+        std::fputs(qPrintable(HelpText(p, command)), stdout);
         exit = ToolOk;
         return false;
     }
-    if (p.positionalArguments().size() != 1) {
-        PrintError(QStringLiteral("usage: ") + usage);
-        exit = ToolUsage;
+    const QStringList files = p.positionalArguments();
+    if (files.size() != 1) {
+        ReportUsageError(command, files.isEmpty() ? QStringLiteral("FILE is missing")
+                                                  : QStringLiteral("unexpected argument '%1'").arg(files[1]));
         return false;
     }
     return true;
@@ -50,7 +54,7 @@ int RunInspect(const QStringList& arguments) {
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Prints what a firmware file holds and whether it loads."));
     int exit = ToolOk;
-    if (!ParseFileCommand(p, arguments, QStringLiteral("kav-fwr inspect FILE"), exit))
+    if (!ParseFileCommand(p, arguments, QStringLiteral("kav-fwr inspect"), exit))
         return exit;
     const QString path = p.positionalArguments().first();
     QString error;
@@ -112,12 +116,10 @@ int RunUnpack(const QStringList& arguments) {
                                  QStringLiteral("DIR"));
     p.addOption(out);
     int exit = ToolOk;
-    if (!ParseFileCommand(p, arguments, QStringLiteral("kav-fwr unpack FILE --out DIR"), exit))
+    if (!ParseFileCommand(p, arguments, QStringLiteral("kav-fwr unpack"), exit))
         return exit;
-    if (!p.isSet(out)) {
-        PrintError(QStringLiteral("usage: kav-fwr unpack FILE --out DIR"));
-        return ToolUsage;
-    }
+    if (!p.isSet(out))
+        return ReportUsageError(QStringLiteral("kav-fwr unpack"), QStringLiteral("--out DIR is missing"));
     QString error;
     const auto file = ReadBinary(p.positionalArguments().first(), error);
     if (!file) {
