@@ -134,10 +134,11 @@ private slots:
         const auto row = [](const char* tag, const QStringList& args, int status, const char* says) {
             QTest::newRow(tag) << args << status << QString::fromUtf8(says);
         };
-        row("unknown option", {"--no-such-option"}, 2, "Unknown option");
         row("help", {"--help"}, 0, "Usage: kav-update [options]\n");
         row("lang 4000", {"--cli", "--lang", "4000"}, 2, "--lang takes");
         row("lang inf", {"--cli", "--lang", "inf"}, 2, "--lang takes");
+        row("lang De", {"--cli", "--lang", "De", "--firmware", "/nowhere/A.FWR"}, 2,
+            "Die Firmware-Datei /nowhere/A.FWR fehlt");
         row("no firmware file", {"--cli", "--firmware", "/nowhere/A.FWR"}, 2,
             "] The firmware file /nowhere/A.FWR is missing or hidden.");
         row("Qt's own options", {"-style", "fusion", "--cli", "--firmware", "/nowhere/B"}, 2,
@@ -162,6 +163,54 @@ private slots:
         run.Start(KAV_UPDATE_PATH, args, QString());
         QTEST(run.Finish(20), "status");
         QVERIFY2(run.output.contains(says), qPrintable(run.output));
+    }
+
+    // The three programs alike: a usage error is one line that names the program, then a hint, on standard
+    // error only, and exit status 2; -V and --version print the version.
+    void commandLineHabits_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        const QMap<QString, QString> paths{
+            {"kav-update", KAV_UPDATE_PATH}, {"kav-dc-sim", KAV_DC_SIM_PATH}, {"kav-fwr", KAV_FWR_PATH}};
+        // command: what --help is to be asked of, the program or the program and its subcommand.
+        const auto usage = [&paths](const QString& command, const QStringList& args, const QString& problem) {
+            const QString program = command.section(u' ', 0, 0);
+            QTest::addRow("%s", qPrintable((program + ' ' + args.join(' ')).trimmed()))
+                << paths[program] << args << 2 << QString()
+                << program + ": " + problem + "\nTry '" + command + " --help' for more information.\n";
+        };
+        usage("kav-update", {"--no-such-option"}, "unknown option 'no-such-option'");
+        usage("kav-update", {"--cli", "extra"}, "unexpected argument 'extra'");
+        usage("kav-update", {"--port"}, "missing value after '--port'");
+        usage("kav-dc-sim", {"--bogus"}, "unknown option 'bogus'");
+        usage("kav-dc-sim", {"--memory", "3"}, "--memory wants 512 or 1024");
+        usage("kav-fwr", {}, "COMMAND is missing");
+        usage("kav-fwr", {"bogus"}, "unknown command 'bogus'");
+        usage("kav-fwr pack", {"pack", "--out", "x.fwr", "--version", "1B"}, "unknown option 'version'");
+        usage("kav-fwr pack", {"pack", "--demo-image", "2"}, "--out FILE is missing");
+        usage("kav-fwr inspect", {"inspect"}, "FILE is missing");
+        for (const QString& program : paths.keys()) {
+            for (const char* option : {"-V", "--version"})
+                QTest::addRow("%s %s", qPrintable(program), option)
+                    << paths[program] << QStringList{option} << 0 << program + " " KAV_VERSION "\n"
+                    << QString();
+        }
+        QTest::newRow("kav-update -v, as before")
+            << paths["kav-update"] << QStringList{"-v"} << 0 << "kav-update " KAV_VERSION "\n"
+            << QString();
+    }
+    void commandLineHabits() {
+        QFETCH(QString, program);
+        QFETCH(QStringList, args);
+        QProcess process;
+        process.start(program, args);
+        QVERIFY(process.waitForFinished(20000));
+        QTEST(process.exitCode(), "status");
+        QTEST(QString::fromUtf8(process.readAllStandardOutput()), "out");
+        QTEST(QString::fromUtf8(process.readAllStandardError()), "err");
     }
 
     // Installed into a prefix whose bin folder cannot be written: the data comes from ../share/kav-update,
