@@ -54,7 +54,7 @@ struct OptionTable {
         help, version, oldVersion;
 };
 
-// -v, as --version was first spelt: scripts may use it, help no longer shows it.
+// -v, the short form --version had at first: scripts may use it; help shows -V.
 QCommandLineOption HiddenOption(const QString& name) {
     QCommandLineOption option(name);
     option.setFlags(QCommandLineOption::HiddenFromHelp);
