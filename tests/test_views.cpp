@@ -217,7 +217,8 @@ private slots:
         for (const Txt id :
              {Txt::AlreadyCurrent, Txt::BackupFailed, Txt::WriteFailed, Txt::DeviceNotAnswering,
               Txt::DcNotRecognised, Txt::VersionConfirmed, Txt::RestoreNotConfirmed, Txt::UpdateSucceeded,
-              Txt::UpdateNotCompleted, Txt::UpdateRetryHint})
+              Txt::UpdateNotCompleted, Txt::UpdateRetryHint, Txt::FirmwareImages1, Txt::FirmwareImages2,
+              Txt::FirmwareImages1And2})
             rows.push_back({T(id), {}});
         for (const Txt id : {Txt::ReadingFirmwareFile, Txt::CheckingFirmwareFile, Txt::IdentifyingDc,
                              Txt::CheckingNewFirmware})
