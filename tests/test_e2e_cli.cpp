@@ -143,6 +143,10 @@ private slots:
             "] The firmware file /nowhere/A.FWR is missing or hidden.");
         row("Qt's own options", {"-style", "fusion", "--cli", "--firmware", "/nowhere/B"}, 2,
             "/nowhere/B is missing");
+        row("no firmware file in the folder", {"--cli", "--app-dir", "DIR"}, 2,
+            "[Error] There is no firmware file KAV.1F.FWR in this folder: DIR. Give the maker's firmware "
+            "file "
+            "with --firmware FILE.\n");
         row("no display", {}, 2, "no display: use --cli");
         row("simulator refuses",
             {"--cli", "--simulate", "--firmware", KAV_DEMO_FIRMWARE, "--sim-args", "--bogus"}, 2,
@@ -158,6 +162,7 @@ private slots:
         QFETCH(QString, says);
         Run run;
         args.replaceInStrings(QRegularExpression("^DIR$"), run.dir.path());
+        says.replace("DIR", run.dir.path());
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             run.env.remove(name);
         run.Start(KAV_UPDATE_PATH, args, QString());

@@ -113,10 +113,13 @@ private slots:
                  QStringList({"1C", "ABCDEFGHIJ", "XY", "1A"}));
         for (int c = 1; c <= 128; ++c)
             QCOMPARE(fw.CodeBlocks[0][std::size_t(c)], c - 1);
-        QCOMPARE(l.Rows(), QStringList({l.Row(IconStarted, l.T(Txt::ReadingFirmwareFile), l.T(Txt::Done)),
-                                        l.Row(IconStarted, l.T(Txt::CheckingFirmwareFile), l.T(Txt::Done)),
-                                        l.Row(IconInformation,
-                                              "ABCDEFGHIJ, " + l.T(Txt::FirmwareVersion) + ": 1C.07", "")}));
+        QCOMPARE(
+            l.Rows(),
+            QStringList({l.Row(IconStarted, l.T(Txt::ReadingFirmwareFile), l.T(Txt::Done)),
+                         l.Row(IconStarted, l.T(Txt::CheckingFirmwareFile), l.T(Txt::Done)),
+                         l.Row(IconInformation, "ABCDEFGHIJ, " + l.T(Txt::FirmwareVersion) + ": 1C.07", ""),
+                         l.Row(IconInformation, "Firmware file: " + l.path, ""),
+                         l.Row(IconInformation, "Images in the file: 1", "")}));
         QVERIFY(l.view.boxes.empty());
     }
 
@@ -186,8 +189,8 @@ private slots:
         QVERIFY(l.firmware.FwrModelName.isEmpty() && l.firmware.CodeBlocks.empty());
     }
 
-    // The kind, the values it takes and the version row: the sub-version shows unless a first-image-only file
-    // has one outside 1..99. The sum wraps at 65536.
+    // The kind, the values it takes and the rows that name the file: the sub-version shows unless a
+    // first-image-only file has one outside 1..99. The sum wraps at 65536.
     void goodFiles_data() {
         QTest::addColumn<int>("n1");
         QTest::addColumn<int>("n2");
@@ -244,8 +247,15 @@ private slots:
                         fw.CodeChecksum, fw.Code2Checksum, fw.Code2Parameter, fw.Demo}),
             QList<int>({!second, !first, first && second, first ? n1 : 0, second ? n2 : 0,
                         first ? n1 * key % 65536 : 0, second ? n2 * key : 0, second ? 0x0B0C : 0, demo}));
-        QCOMPARE(l.Rows().back(),
-                 l.Row(IconInformation, "KAV 1F, " + l.T(Txt::FirmwareVersion) + ": " + shown, ""));
+        QCOMPARE(
+            l.Rows().mid(2),
+            (QStringList{l.Row(IconInformation, "KAV 1F, " + l.T(Txt::FirmwareVersion) + ": " + shown, ""),
+                         l.Row(IconInformation, "Firmware file: " + l.path, ""),
+                         l.Row(IconInformation,
+                               "Images in the file: " + QString(!second  ? "1"
+                                                                : !first ? "2"
+                                                                         : "1 and 2"),
+                               "")}));
     }
 
     void lowestDeviceVersion_data() {
@@ -304,7 +314,7 @@ private slots:
         const FirmwareImage& fw = l.firmware;
         QCOMPARE(QList<int>({fw.FwrModelNumber, fw.CodeChecksum, fw.Code2Checksum, fw.Code2Parameter}),
                  QList<int>({600, 3 * 9, 9, 4660}));
-        QCOMPARE(l.view.rows.back().event, "Model Ü, " + l.T(Txt::FirmwareVersion) + ": 2C.05");
+        QCOMPARE(l.view.rows[2].event, "Model Ü, " + l.T(Txt::FirmwareVersion) + ": 2C.05");
         QCOMPARE(run(QStringList(pack) << "--bad-checksum"), 0);
         QCOMPARE(run({"inspect", path("t.fwr")}), 1);
         QCOMPARE(run({"pack", "--out", path("x.fwr")}), 2);                       // no image

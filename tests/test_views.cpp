@@ -7,11 +7,14 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QListView>
 #include <QMessageBox>
 #include <QPrinter>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -172,6 +175,59 @@ private slots:
         QVERIFY(Rows(w).isEmpty());
     }
 
+    // No firmware file: the box's button opens a dialog in the folder used last that lists firmware files in
+    // any case; the folder of the file chosen is remembered. The dialog cancelled leads back to the box,
+    // whose Cancel chooses nothing.
+    void firmwareFileChoice() {
+        QStandardPaths::setTestModeEnabled(true);  // the remembered folder goes to a test's own settings
+        QTemporaryDir dir;
+        for (const char* name : {"a.fwr", "B.FWR", "c.txt"})
+            QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
+        WizardWindow w;
+        QStringList steps;  // per box: "choose" or "cancel"; per dialog: a file to choose or "" to cancel
+        QStringList seen;   // the files listed by each dialog that started in that folder
+        const auto next = [&steps] { return steps.isEmpty() ? QString() : steps.takeFirst(); };
+        int waits = 0;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                const bool choose = next() == u"choose"_s;
+                for (QAbstractButton* b : box->buttons())
+                    if ((b->text() == u"Choose firmware file..."_s) == choose)
+                        return b->click();
+            }
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (dialog == nullptr)
+                return;
+            if (dialog->directory() == QDir(dir.path())) {
+                auto* list = dialog->findChild<QListView*>(u"listView"_s);
+                const int rows = list->model()->rowCount(list->rootIndex());
+                if (rows < 2 && ++waits < 300)
+                    return;  // the folder is still being read
+                QStringList listed;
+                for (int row = 0; row < rows; ++row)
+                    listed << list->model()->index(row, 0, list->rootIndex()).data().toString();
+                listed.sort(Qt::CaseInsensitive);
+                seen << listed.join(u' ');
+            }
+            const QString file = next();
+            if (file.isEmpty())
+                return dialog->reject();
+            dialog->selectFile(dir.filePath(file));
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        poll.start(10);
+        FirmwareFileChoice choice;
+        choice.choose = u"Choose firmware file..."_s;
+        steps = QStringList{"choose", "a.fwr"};
+        QCOMPARE(w.ChooseFirmwareFile(choice), std::optional(dir.filePath("a.fwr")));
+        steps = QStringList{"choose", "", "cancel"};
+        QCOMPARE(w.ChooseFirmwareFile(choice), std::nullopt);
+        QCOMPARE(seen, QStringList{u"a.fwr B.FWR"_s});
+        QVERIFY(steps.isEmpty());
+    }
+
     // Closing the window goes through OnClose; it closes only once allowed, by the handler or later.
     void closeEvent() {
         for (const bool handlerAllows : {false, true}) {
@@ -217,7 +273,8 @@ private slots:
         for (const Txt id :
              {Txt::AlreadyCurrent, Txt::BackupFailed, Txt::WriteFailed, Txt::DeviceNotAnswering,
               Txt::DcNotRecognised, Txt::VersionConfirmed, Txt::RestoreNotConfirmed, Txt::UpdateSucceeded,
-              Txt::UpdateNotCompleted, Txt::UpdateRetryHint})
+              Txt::UpdateNotCompleted, Txt::UpdateRetryHint, Txt::FirmwareImages1, Txt::FirmwareImages2,
+              Txt::FirmwareImages1And2})
             rows.push_back({T(id), {}});
         for (const Txt id : {Txt::ReadingFirmwareFile, Txt::CheckingFirmwareFile, Txt::IdentifyingDc,
                              Txt::CheckingNewFirmware})

@@ -2,6 +2,7 @@
 // instruction pages, the task list and the progress figures.
 #include <QtTest>
 
+#include "fakes/wired_wizard.h"
 #include "fakes/wizard_fixture.h"
 #include "support/transfer_rate.h"
 #include "wizard/instruction_pages.h"
@@ -108,6 +109,7 @@ private slots:
 
     // --simulate without a firmware file runs on the demo firmware, looked for where the text database is,
     // and the simulated DC takes it; the maker's file in the application folder and --firmware win over it.
+    // Only without any of them is the user asked to choose a file.
     void simulateFindsTheDemoFirmware_data() {
         QTest::addColumn<bool>("simulate");
         QTest::addColumn<QStringList>("files");  // put into the folders app, exe and data first
@@ -121,7 +123,8 @@ private slots:
         QTest::newRow("maker's file wins") << true << QStringList{real, "app" + demo} << "" << real;
         QTest::newRow("--firmware wins") << true << QStringList{"app" + demo} << "/x/A.FWR"
                                          << "/x/A.FWR";
-        QTest::newRow("without --simulate") << false << QStringList{"app" + demo} << "" << real;
+        QTest::newRow("without --simulate: chosen") << false << QStringList{"app" + demo} << ""
+                                                    << "maker/A.FWR";
     }
     void simulateFindsTheDemoFirmware() {
         QFETCH(bool, simulate);
@@ -140,8 +143,65 @@ private slots:
         f.options.DataDir = root.filePath("data");
         f.options.FirmwareFile = firmware;
         f.options.FindDemoFirmware = f.options.SimulatedDc = f.session.firmware.Demo = simulate;
+        f.view.chosenFiles = {root.filePath("maker/A.FWR")};
         QVERIFY(f.Machine().Load() && f.view.boxes.empty());
         QCOMPARE(f.Machine().FirmwareFilePath(), root.filePath(chosen));
+        QCOMPARE(f.view.choices.size(), size_t(chosen.startsWith("maker/")));
+    }
+
+    // Without a firmware file in the application folder the user chooses one: checked at once and named in
+    // the first rows, or refused with the loader's box and the choice offered again. Cancel ends start-up; a
+    // --firmware file is refused without a choice.
+    void firmwareFileChosen_data() {
+        QTest::addColumn<QStringList>("files");  // chosen in turn; then Cancel
+        QTest::addColumn<bool>("given");         // --firmware names a file that is not there
+        QTest::addColumn<QStringList>("boxes");  // %1: that file
+        const QString damaged = "Firmware file error !";
+        QTest::newRow("chosen") << QStringList{"KAV.FWR"} << false << QStringList{};
+        QTest::newRow("damaged, then chosen")
+            << QStringList{"bad.fwr", "KAV.FWR"} << false << QStringList{damaged};
+        QTest::newRow("damaged, then Cancel") << QStringList{"bad.fwr"} << false << QStringList{damaged};
+        QTest::newRow("Cancel") << QStringList{} << false << QStringList{};
+        QTest::newRow("--firmware wins")
+            << QStringList{"KAV.FWR"} << true << QStringList{"The firmware file %1 is missing or hidden."};
+    }
+    void firmwareFileChosen() {
+        QFETCH(QStringList, files);
+        QFETCH(bool, given);
+        QFETCH(QStringList, boxes);
+        WiredWizard w(DcConfig{});
+        const QDir maker(w.f.appDir.filePath("maker"));
+        QVERIFY(maker.mkpath(".") && QFile::rename(w.f.firmwarePath, maker.filePath("KAV.FWR")));
+        w.f.PlaceFile("damaged", maker.filePath("bad.fwr"));
+        for (const QString& file : files)
+            w.f.view.chosenFiles.push_back(maker.filePath(file));
+        if (given)
+            w.options.FirmwareFile = maker.filePath("gone.FWR");
+        w.Start();
+        const bool loaded = w.machine->Load();
+        QCOMPARE(loaded, !given && files.endsWith("KAV.FWR"));
+        QCOMPARE(w.machine->ExitCode(), int(loaded ? ExitClosedBeforeUpdate : ExitStartupEnded));
+        QStringList shown;
+        for (const auto& box : w.f.view.boxes)
+            shown << box.text;
+        QCOMPARE(shown, boxes.replaceInStrings("%1", maker.filePath("gone.FWR")));
+        const auto& choices = w.f.view.choices;
+        QCOMPARE(choices.size(), size_t(given ? 0 : files.size() + !loaded));
+        if (!given) {
+            QCOMPARE(choices[0].choose, "Choose firmware file...");
+            QVERIFY(choices[0].text.startsWith("There is no firmware file KAV.1F.FWR in this folder:\r\n" +
+                                               w.f.appDir.path()));
+        }
+        if (!loaded)
+            return;
+        QCOMPARE(w.machine->FirmwareFilePath(), maker.filePath("KAV.FWR"));
+        QStringList rows;
+        for (const auto& row : w.f.view.rows)
+            rows << QString::number(row.icon) + ' ' + row.event + '|' + row.status;
+        QCOMPARE(rows, (QStringList{"0 Reading the firmware file|Done", "0 Checking the firmware file|Done",
+                                    "1 KAV 1F, firmware version: 1B.05|",
+                                    "1 Firmware file: " + maker.filePath("KAV.FWR") + '|',
+                                    "1 Images in the file: 1|"}));
     }
 
     void failedStepsOnPage1_data() {

@@ -92,6 +92,17 @@ void InsertFileVersionRow(const FirmwareImage& fw, TaskList& tasks, const TextDa
     tasks.AddRow(IconInformation, version, QString());
 }
 
+// Which file, and which of its images go to the DC: what the diver checks before anything is written.
+void InsertFileRows(const QString& path, const FirmwareImage& fw, TaskList& tasks,
+                    const TextDatabase& texts) {
+    tasks.AddRow(IconInformation, texts.GetText(Txt::FirmwareFileRow).arg(QDir::toNativeSeparators(path)),
+                 QString());
+    const Txt images = fw.CodeAndCode2 ? Txt::FirmwareImages1And2
+                       : fw.Code2Only  ? Txt::FirmwareImages2
+                                       : Txt::FirmwareImages1;
+    tasks.AddRow(IconInformation, texts.GetText(images), QString());
+}
+
 }  // namespace
 
 bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, const TextDatabase& texts,
@@ -134,5 +145,6 @@ bool LoadFirmwareFile(const QString& path, FirmwareImage& fw, TaskList& tasks, c
 
     tasks.SetLastRowStatus(texts.GetText(Txt::Done));
     InsertFileVersionRow(fw, tasks, texts);
+    InsertFileRows(path, fw, tasks, texts);
     return true;
 }

@@ -78,6 +78,15 @@ void LoggedView::ShowStartupError(const QString& text, const QString& title) {
     inner_.ShowStartupError(text, title);
 }
 
+std::optional<QString> LoggedView::ChooseFirmwareFile(const FirmwareFileChoice& choice) {
+    WriteOpenRow();
+    log_.Write(QLatin1Char('[') + choice.errorTitle + QStringLiteral("] ") + OneLine(choice.errorText));
+    log_.Flush();
+    const std::optional<QString> chosen = inner_.ChooseFirmwareFile(choice);
+    log_.Write(QStringLiteral("firmware file chosen: ") + (chosen ? *chosen : QStringLiteral("none")));
+    return chosen;
+}
+
 void LoggedView::Finish() {
     WriteOpenRow();
     log_.Flush();

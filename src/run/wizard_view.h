@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 
 #include "run/transfer_progress.h"
 
@@ -32,6 +33,14 @@ enum class WizardButton { Next, Back, Close, Print };
 
 // Task-list icons.
 enum TaskIcon : int { IconStarted = 0, IconInformation = 1, IconFailure = 2 };
+
+// Start-up found no firmware file where it looked: what a view offers instead, in the user's language.
+struct FirmwareFileChoice {
+    QString title, text;  // the box: what is missing, where it was looked for, what to do
+    QString choose;       // its button that opens the file dialog
+    QString dialogTitle, filterName;
+    QString errorTitle, errorText;  // what a view that cannot offer the choice says as start-up ends
+};
 
 // The window as the stage machine, the update and the recovery see it. WizardWindow draws it; the terminal
 // front end prints it; tests record it.
@@ -69,6 +78,12 @@ public:
     // A problem that ends start-up: a critical box in the window; the terminal writes it to standard error.
     virtual void ShowStartupError(const QString& text, const QString& title) {
         ShowMessageBox(text, title, kBoxOkCritical);
+    }
+    // Modal; the firmware file the user chose, or nothing (start-up ends). Asked again after a file that
+    // was refused.
+    virtual std::optional<QString> ChooseFirmwareFile(const FirmwareFileChoice& choice) {
+        ShowStartupError(choice.errorText, choice.errorTitle);
+        return std::nullopt;
     }
 
     virtual void SetOnTop(bool onTop) = 0;

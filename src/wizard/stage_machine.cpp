@@ -40,16 +40,7 @@ void StageMachine::StartUp() {
     if (!options_.BackupDir.isEmpty())
         QDir().mkpath(options_.BackupDir);  // a failure shows when the backup cannot be written
     const StartupSettings settings = ParseStartupSettings(options_.StartupResource);
-    firmwareFilePath_ = options_.FirmwareFile.isEmpty()
-                            ? QDir(options_.AppDir).filePath(settings.firmwareFile)
-                            : options_.FirmwareFile;
-    if (options_.FindDemoFirmware && options_.FirmwareFile.isEmpty() &&
-        !QFileInfo(firmwareFilePath_).isFile()) {
-        const QString demo = FindFileIn(QString::fromLatin1(kDemoFirmwareName),
-                                        {options_.AppDir, options_.ExeDir, options_.DataDir});
-        if (!demo.isEmpty())
-            firmwareFilePath_ = demo;
-    }
+    firmwareFilePath_ = FirmwarePath(settings.firmwareFile);
     programOnClose_ = settings.programOnClose;
     languageColumn_ =
         options_.LanguageCode ? LanguageColumnForCode(*options_.LanguageCode) : settings.languageColumn;
@@ -63,16 +54,12 @@ void StageMachine::StartUp() {
     view_.ShowTrayIcon(QString::fromLatin1(kDesignCaption));
     view_.SetWindowCaption(QStringLiteral("KAV 1F ") + texts_.GetText(Txt::FirmwareUpdate));
 
-    if (!device_.LoadFirmware(firmwareFilePath_)) {
+    if (!LoadFirmware()) {
         ResetStage();
         CloseSequence();
         return;
     }
-    if (session_.firmware.Demo && !options_.SimulatedDc) {
-        // Its generated image would leave a diver's computer without working firmware.
-        view_.ShowStartupError(
-            texts_.GetText(Txt::DemoFirmwareRefused).arg(QDir::toNativeSeparators(firmwareFilePath_)),
-            QString::fromLatin1(kBoxTitle));
+    if (DemoRefused()) {
         CloseSequence();
         return;
     }
@@ -83,6 +70,60 @@ void StageMachine::StartUp() {
         End(ExitStartupEnded);
         return;
     }
+    ShowPage1();
+    startupOk_ = true;
+}
+
+QString StageMachine::FirmwarePath(const QString& fileName) const {
+    if (!options_.FirmwareFile.isEmpty())
+        return options_.FirmwareFile;
+    const QString inAppDir = QDir(options_.AppDir).filePath(fileName);
+    if (options_.FindDemoFirmware && !QFileInfo(inAppDir).isFile()) {
+        const QString demo = FindFileIn(QString::fromLatin1(kDemoFirmwareName),
+                                        {options_.AppDir, options_.ExeDir, options_.DataDir});
+        if (!demo.isEmpty())
+            return demo;
+    }
+    return inAppDir;
+}
+
+// The file given, or the one found; when there is none the user may choose one, as often as one is refused.
+bool StageMachine::LoadFirmware() {
+    if (!options_.FirmwareFile.isEmpty() || FileExists(firmwareFilePath_))
+        return device_.LoadFirmware(firmwareFilePath_);
+    const QString missing =
+        texts_.GetText(Txt::FirmwareFileNotFound).arg(QFileInfo(firmwareFilePath_).fileName());
+    const QString folder = QDir::toNativeSeparators(options_.AppDir);
+    const FirmwareFileChoice choice{
+        .title = QStringLiteral("KAV 1F ") + texts_.GetText(Txt::FirmwareUpdate),
+        .text = missing + QStringLiteral("\r\n") + folder + QStringLiteral("\r\n\r\n") +
+                texts_.GetText(Txt::FirmwareFileChooseHint),
+        .choose = texts_.GetText(Txt::ChooseFirmwareFile),
+        .dialogTitle = texts_.GetText(Txt::FirmwareFileDialogTitle),
+        .filterName = texts_.GetText(Txt::FirmwareFilesFilter),
+        .errorTitle = texts_.GetText(Txt::Error),
+        .errorText =
+            missing + u' ' + folder + QStringLiteral(". ") + texts_.GetText(Txt::FirmwareFileOption)};
+    while (const std::optional<QString> chosen = view_.ChooseFirmwareFile(choice)) {
+        firmwareFilePath_ = *chosen;
+        if (device_.LoadFirmware(firmwareFilePath_) && !DemoRefused())
+            return true;
+        tasks_.Clear();  // the next file's rows come first
+    }
+    return false;
+}
+
+bool StageMachine::DemoRefused() {
+    if (!session_.firmware.Demo || options_.SimulatedDc)
+        return false;
+    // Its generated image would leave a diver's computer without working firmware.
+    view_.ShowStartupError(
+        texts_.GetText(Txt::DemoFirmwareRefused).arg(QDir::toNativeSeparators(firmwareFilePath_)),
+        QString::fromLatin1(kBoxTitle));
+    return true;
+}
+
+void StageMachine::ShowPage1() {
     LoadStepInstructions(1);
     view_.SetFrameCaption(texts_.GetText(Txt::Instructions).toUpper());
     view_.SetButtonCaption(WizardButton::Back, texts_.GetText(Txt::Back));
@@ -90,7 +131,6 @@ void StageMachine::StartUp() {
     view_.SetButtonCaption(WizardButton::Next, texts_.GetText(Txt::Next));
     view_.SetColumnHeaders(texts_.GetText(Txt::ColumnTime), texts_.GetText(Txt::ColumnEvent),
                            texts_.GetText(Txt::ColumnStatus));
-    startupOk_ = true;
 }
 
 bool StageMachine::OpenTextDatabase() {

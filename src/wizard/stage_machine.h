@@ -73,6 +73,10 @@ private:
     enum class Busy { None, Connecting, Updating, Closing };
 
     void StartUp();
+    QString FirmwarePath(const QString& fileName) const;
+    bool LoadFirmware();
+    bool DemoRefused();  // the demo firmware for a real DC: refused with a box
+    void ShowPage1();
     bool OpenTextDatabase();
     bool ConnectToDc();  // page 1: identify, check the model, enter Deep Sleep
     void RunUpdate();

@@ -63,6 +63,14 @@ public:
         answers.pop_front();
         return a;
     }
+    std::optional<QString> ChooseFirmwareFile(const FirmwareFileChoice& choice) override {
+        choices.push_back(choice);
+        if (chosenFiles.empty())
+            return std::nullopt;
+        const QString path = chosenFiles.front();
+        chosenFiles.pop_front();
+        return path;
+    }
     void SetOnTop(bool t) override { onTop = t; }
     void ShowTrayIcon(const QString&) override { trayShown = true; }
     void RemoveTrayIcon() override { trayShown = false; }
@@ -79,4 +87,6 @@ public:
     std::map<WizardButton, Button> buttons;
     std::deque<BoxAnswer> answers;          // replies to the next boxes, in order
     std::function<void(const Box&)> onBox;  // sees each box before it is answered
+    std::vector<FirmwareFileChoice> choices;
+    std::deque<QString> chosenFiles;  // the files chosen when a choice is offered; none left: Cancel
 };

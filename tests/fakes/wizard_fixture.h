@@ -44,6 +44,8 @@ struct WizardFixture {
             startedPrograms << program;
             return false;
         };
+        // The firmware file the resource names is there (the fake device reads nothing).
+        QFile(appDir.filePath(resource201.section(u'|', 0, 0))).open(QIODevice::WriteOnly);
         session.firmware.FwrModelName = QStringLiteral("KAV 1F");
         session.firmware.FwrModelId = QStringLiteral("KAV1F");
     }

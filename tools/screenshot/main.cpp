@@ -1,9 +1,14 @@
 // kav-screenshot: renders the wizard into PNGs for the documentation: page 1, page 2 in German, an upload in
-// progress and a finished update. Runs without a display (QT_QPA_PLATFORM=offscreen), on the in-process
-// simulated DC.
+// progress, a finished update and the choice of a firmware file. Runs without a display
+// (QT_QPA_PLATFORM=offscreen), on the in-process simulated DC.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 #include <functional>
 
@@ -32,10 +37,9 @@ bool Save(QWidget& window, const QString& path) {
 
 // One window on its own simulated DC, started and shown.
 struct Shot {
-    explicit Shot(int languageCode)
-        : wizard(window,
-                 QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("KAV.1F.demo.FWR")),
-                 QCoreApplication::applicationDirPath(), appDir.path(), languageCode, ThrottledDc()) {
+    Shot(int languageCode, const QString& firmware)
+        : wizard(window, firmware, QCoreApplication::applicationDirPath(), appDir.path(), languageCode,
+                 ThrottledDc()) {
         window.OnNext = [this] { wizard.machine.NextClick(); };
         window.OnBack = [this] { wizard.machine.BackClick(); };
         loaded = wizard.machine.Load();
@@ -53,6 +57,42 @@ struct Shot {
     bool loaded = false;
 };
 
+// The rows name the firmware file: a copy in a folder of the same name everywhere keeps the build's folder
+// out of the pictures.
+struct DemoFirmwareCopy {
+    DemoFirmwareCopy() {
+        const QString demo =
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("KAV.1F.demo.FWR"));
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile::remove(path);
+        copied = QFile::copy(demo, path);
+    }
+    ~DemoFirmwareCopy() {
+        QFile::remove(path);
+        QDir().rmdir(QFileInfo(path).absolutePath());
+    }
+    const QString path = QDir::temp().filePath(QStringLiteral("kav-update/KAV.1F.demo.FWR"));
+    bool copied = false;
+};
+
+// The box an installed program shows when its folder holds no firmware file; Cancel ends start-up.
+bool SaveFirmwareChoice(const QString& path) {
+    WizardWindow window;
+    SimulatedWizard wizard(window, QString(), QCoreApplication::applicationDirPath(),
+                           QStringLiteral("/usr/share/kav-update"), 5000);
+    bool saved = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            poll.stop();
+            saved = Save(*box, path);
+            box->button(QMessageBox::Cancel)->click();
+        }
+    });
+    poll.start(10);
+    return !wizard.machine.Load() && saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,18 +103,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QDir out(args[1]);
-    bool ok = true;
+    const DemoFirmwareCopy demo;
+    bool ok = demo.copied;
     {
-        Shot page1(5000);
+        Shot page1(5000, demo.path);
         ok = page1.loaded && Save(page1.window, out.filePath(QStringLiteral("page1.png"))) && ok;
     }
     {
-        Shot page2(6000);
+        Shot page2(6000, demo.path);
         page2.wizard.machine.NextClick();
         ok = page2.loaded && Save(page2.window, out.filePath(QStringLiteral("page2-de.png"))) && ok;
     }
     {
-        Shot update(5000);
+        Shot update(5000, demo.path);
         bool taken = false;
         update.window.OnProgress = [&](const TransferProgress& progress) {
             const QString writing = update.wizard.run.texts.GetText(Txt::WritingFirmware);
@@ -89,5 +130,6 @@ int main(int argc, char** argv) {
         ok = update.loaded && taken && update.wizard.machine.UpdateHasRun() &&
              Save(update.window, out.filePath(QStringLiteral("finished.png"))) && ok;
     }
+    ok = SaveFirmwareChoice(out.filePath(QStringLiteral("firmware-choice.png"))) && ok;
     return ok ? 0 : 1;
 }

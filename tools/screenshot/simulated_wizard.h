@@ -22,7 +22,8 @@ public:
 // The whole wizard, as the program wires it, on the in-process simulated DC and a virtual clock: an update's
 // restart waits cost no time. Shown through any view: the documentation's screenshots and the keyboard test.
 struct SimulatedWizard {
-    // textsFolder holds FirmwareUpdate.lng; languageCode is 5000 .. 9000.
+    // textsFolder holds FirmwareUpdate.lng; languageCode is 5000 .. 9000. No firmware file: the one in
+    // appDir, or the user's choice.
     SimulatedWizard(WizardView& view, const QString& firmwareFile, const QString& textsFolder,
                     const QString& appDir, int languageCode, DcConfig dc = {})
         : sim(clock, std::move(dc)),
@@ -36,7 +37,7 @@ struct SimulatedWizard {
         StartupOptions o;
         o.AppDir = appDir;
         o.ExeDir = textsFolder;
-        o.FirmwareFile = QDir(firmwareFile).absolutePath();
+        o.FirmwareFile = firmwareFile.isEmpty() ? QString() : QDir(firmwareFile).absolutePath();
         o.LanguageCode = languageCode;
         o.StartupResource = QStringLiteral("KAV.1F.FWR|KAV 1F||5000");
         o.SimulatedDc = true;

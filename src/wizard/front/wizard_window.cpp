@@ -1,13 +1,18 @@
 #include "wizard/front/wizard_window.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStyleOption>
 #include <QSystemTrayIcon>
 #include <QTreeWidget>
@@ -424,6 +429,41 @@ BoxAnswer WizardWindow::ShowMessageBox(const QString& text, const QString& title
     }
     box.exec();
     return MessageBoxAnswerFor(box.standardButton(box.clickedButton()), setup);
+}
+
+std::optional<QString> WizardWindow::ChooseFirmwareFile(const FirmwareFileChoice& choice) {
+    while (true) {
+        QMessageBox box(QMessageBox::Information, choice.title, WithLineBreaks(choice.text),
+                        QMessageBox::Cancel, this);
+        box.setTextFormat(Qt::PlainText);
+        QPushButton* choose = box.addButton(choice.choose, QMessageBox::AcceptRole);
+        box.setDefaultButton(choose);
+        box.setEscapeButton(QMessageBox::Cancel);
+        box.exec();
+        if (box.clickedButton() != choose)
+            return std::nullopt;
+        // The dialog cancelled leads back to the box, where Cancel ends start-up.
+        if (const QString path = AskForFirmwareFile(choice); !path.isEmpty())
+            return path;
+    }
+}
+
+QString WizardWindow::AskForFirmwareFile(const FirmwareFileChoice& choice) {
+    // Not the application's own settings: naming an organization would move the backup folder.
+    QSettings settings(QStringLiteral("kav-update"), QStringLiteral("kav-update"));
+    const QString key = QStringLiteral("firmwareFolder");
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    const QString start =
+        settings.value(key, QDir(downloads).exists() ? downloads : QDir::homePath()).toString();
+    QFileDialog dialog(this, choice.dialogTitle, start, choice.filterName + QStringLiteral(" (*.fwr)"));
+    // Qt's own dialog matches the pattern in any case, on every desktop.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    const QString path = dialog.selectedFiles().constFirst();
+    settings.setValue(key, QFileInfo(path).absolutePath());
+    return path;
 }
 
 void WizardWindow::SetOnTop(bool onTop) {

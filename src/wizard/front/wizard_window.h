@@ -51,6 +51,7 @@ public:
     void SetButtonVisible(WizardButton button, bool visible) override;
 
     BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
+    std::optional<QString> ChooseFirmwareFile(const FirmwareFileChoice& choice) override;
 
     void SetOnTop(bool onTop) override;
     void ShowTrayIcon(const QString& caption) override;
@@ -86,6 +87,7 @@ private:
     void SetNewestStatus(const QString& status, std::optional<int> percent = std::nullopt,
                          const QString& rate = QString());
     void ShowTray();
+    QString AskForFirmwareFile(const FirmwareFileChoice& choice);
     void UpdateMnemonics();
 
     TitleBand* titleBand_ = nullptr;
