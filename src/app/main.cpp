@@ -65,6 +65,8 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
         return ExitStartupEnded;
     }
     QApplication app(argc, argv);
+    // The desktop matches the window to the installed desktop file, and so shows its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kavdive.FirmwareUpdate"));
     QTranslator translator;
     InstallButtonTranslations(app, translator, cl);
     SystemClock clock;
