@@ -50,12 +50,20 @@ bench: build
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
-# The .deb (programs, data, desktop file, icon, metainfo, manual pages, udev rule) into $(BUILD)/.
-package: build
-	@cd $(BUILD) && cpack -G DEB
+# The .deb (programs, data, desktop file, icons, metainfo, manual pages, udev rule, licence, changelog) into
+# $(BUILD)/. Built apart, in $(DEB_BUILD), with the compiler and linker flags Debian builds its packages with
+# (dpkg-buildflags, all hardening on), and without the tests; lintian checks it when it is installed.
+DEB_BUILD ?= build-deb
+DEB_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+package: deps
+	@cmake -S . -B $(DEB_BUILD) $(CMAKE_FLAGS) -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+		-DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CXXFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)" >/dev/null
+	@cmake --build $(DEB_BUILD) -j $(JOBS) --target installed_files
+	@cd $(DEB_BUILD) && cpack -G DEB -B "$(abspath $(BUILD))"
 
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD)
 
 clean:
-	@rm -rf $(BUILD) $(SAN_BUILD)
+	@rm -rf $(BUILD) $(SAN_BUILD) $(DEB_BUILD)

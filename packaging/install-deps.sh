@@ -10,7 +10,7 @@ packages=(
   libgl-dev clang-format strace
   clang-14 libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core qt6-translations-l10n
-  dpkg-dev librsvg2-bin appstream desktop-file-utils
+  dpkg-dev librsvg2-bin appstream desktop-file-utils lintian
 )
 
 missing=()

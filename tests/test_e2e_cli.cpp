@@ -11,7 +11,10 @@
 namespace {
 
 struct Run {
-    Run() { env.insert("XDG_DATA_HOME", dir.path()); }  // the log folder goes in here
+    Run() {  // the user's folders, the log folder among them, go in here
+        env.insert("XDG_DATA_HOME", dir.path());
+        env.insert("XDG_STATE_HOME", dir.path());
+    }
     // kav-update --cli --simulate on the demo firmware, its application folder the run's own.
     void Sim(const QString& simArgs, const QStringList& more = {}, bool terminal = false) {
         Start(KAV_UPDATE_PATH, QStringList{"--app-dir", dir.path(), "--firmware", KAV_DEMO_FIRMWARE} + more,

@@ -1,11 +1,12 @@
-// The support layer: device ids, priorities, logs, languages, and the text database's lookups and damaged
-// files.
+// The support layer: device ids, priorities, logs and their folder, languages, and the text database's
+// lookups and damaged files.
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "support/app_folders.h"
 #include "support/device_id.h"
 #include "support/language.h"
 #include "support/process_priority.h"
@@ -94,6 +95,44 @@ private slots:
         QCOMPARE(left.size(), 20);
         QCOMPARE(left.first() + ' ' + left.last(), "kav-update-20260101-090006-000.log other.log");
     }
+
+#ifndef Q_OS_WIN
+    // The log folder follows XDG_STATE_HOME when it is an absolute path; unset, empty or relative (which the
+    // XDG base-directory convention says to ignore), the state folder in the home folder.
+    void runLogFolder_data() {
+        QTest::addColumn<bool>("set");
+        QTest::addColumn<QString>("stateHome");
+        QTest::addColumn<QString>("folder");
+        const QString fallback = "/home/diver/.local/state/kav-update/logs";
+        QTest::newRow("set") << true << "/var/tmp/state"
+                             << "/var/tmp/state/kav-update/logs";
+        QTest::newRow("set, trailing slash") << true << "/var/tmp/state/"
+                                             << "/var/tmp/state/kav-update/logs";
+        QTest::newRow("unset") << false << "" << fallback;
+        QTest::newRow("empty") << true << "" << fallback;
+        QTest::newRow("relative") << true << "state" << fallback;
+        QTest::newRow("relative, dot") << true << "./state" << fallback;
+    }
+    void runLogFolder() {
+        QFETCH(bool, set);
+        QFETCH(QString, stateHome);
+        const QByteArray home = qgetenv("HOME"), state = qgetenv("XDG_STATE_HOME");
+        const bool stateWasSet = qEnvironmentVariableIsSet("XDG_STATE_HOME");
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", home);
+            if (stateWasSet)
+                qputenv("XDG_STATE_HOME", state);
+            else
+                qunsetenv("XDG_STATE_HOME");
+        });
+        qputenv("HOME", "/home/diver");
+        if (set)
+            qputenv("XDG_STATE_HOME", stateHome.toLocal8Bit());
+        else
+            qunsetenv("XDG_STATE_HOME");
+        QTEST(RunLogFolder(), "folder");
+    }
+#endif
 
     // Codes by the thousand from 5000, rounded to even and cut toward zero; 4000 is the id column.
     void languageColumnFromCode() {

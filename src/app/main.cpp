@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibraryInfo>
-#include <QStandardPaths>
 #include <QTranslator>
 #include <cstdio>
 #include <iostream>
@@ -13,6 +12,7 @@
 #include "app/command_line.h"
 #include "app/terminal_signals.h"
 #include "app/wizard_assembly.h"
+#include "support/app_folders.h"
 #include "support/command_usage.h"
 #include "support/language.h"
 #include "wizard/front/agreement_printer.h"
@@ -37,11 +37,10 @@ void InstallButtonTranslations(QCoreApplication& app, QTranslator& translator, c
 
 // --log FILE, else a new file in the user's log folder. A log that cannot be written stops nothing.
 void OpenRunLog(RunLog& log, const CommandLine& cl) {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    const QString path = !cl.Log.isEmpty() ? QDir::current().absoluteFilePath(cl.Log)
-                         : folder.isEmpty()
-                             ? QString()
-                             : NewLogPath(folder + QStringLiteral("/logs"), QDateTime::currentDateTime());
+    const QString folder = RunLogFolder();
+    const QString path = !cl.Log.isEmpty()  ? QDir::current().absoluteFilePath(cl.Log)
+                         : folder.isEmpty() ? QString()
+                                            : NewLogPath(folder, QDateTime::currentDateTime());
     QString error = QStringLiteral("no folder for logs");
     if (path.isEmpty() || !log.Open(path, &error)) {
         std::fprintf(stderr, "kav-update: no run log (%s: %s)\n", qPrintable(QDir::toNativeSeparators(path)),
@@ -67,6 +66,8 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
         return ExitStartupEnded;
     }
     QApplication app(argc, argv);
+    // The desktop matches the window to the installed desktop file, and so shows its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kavdive.FirmwareUpdate"));
     QTranslator translator;
     InstallButtonTranslations(app, translator, cl);
     SystemClock clock;

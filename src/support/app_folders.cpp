@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include "support/text_database.h"
 
@@ -30,4 +31,16 @@ QString FindFileIn(const QString& name, const QStringList& folders) {
             return path;
     }
     return {};
+}
+
+QString RunLogFolder() {
+#ifdef Q_OS_WIN
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    return data.isEmpty() ? QString() : data + QStringLiteral("/logs");
+#else
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || QDir::isRelativePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return QDir::cleanPath(state + QStringLiteral("/kav-update/logs"));
+#endif
 }

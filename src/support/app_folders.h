@@ -21,3 +21,9 @@ AppFolders ResolveAppFolders(const QString& exeDir, const QString& appDirOption,
 // The file of this name in the first of the folders that holds one (empty names of folders skipped); empty
 // when none does.
 QString FindFileIn(const QString& name, const QStringList& folders);
+
+// The folder of the run logs. On Windows the application's local data folder + "/logs" (empty when there is
+// none). Elsewhere the user's state folder, where the XDG base-directory convention puts logs:
+// $XDG_STATE_HOME/kav-update/logs, or ~/.local/state/kav-update/logs when XDG_STATE_HOME is unset, empty or a
+// relative path (which the convention says to ignore).
+QString RunLogFolder();
