@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "app/command_line.h"
+#include "app/list_ports.h"
 #include "app/terminal_signals.h"
 #include "app/wizard_assembly.h"
 #include "support/language.h"
@@ -145,5 +146,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     QCoreApplication::setApplicationName(QStringLiteral("kav-update"));
+    if (cl.ListPorts)
+        return ListPorts(LinuxPortSystem(), std::cout, std::cerr);
     return cl.Cli ? RunTerminal(argc, argv, cl) : RunWindow(argc, argv, cl);
 }

@@ -4,7 +4,9 @@
 #include "link/serial_port.h"
 
 bool SystemCableFinder::Find(CablePort& device) {
-    return FindInterfacePort(device);
+    found_ = FindInterfaceCables(system_);
+    device = found_.empty() ? CablePort{} : found_.front().port;
+    return !found_.empty();
 }
 
 bool SerialPortOpener::Open(const QString& name, PortOpenError* error) {
