@@ -11,6 +11,7 @@
 #include "support/in_memory_registry.h"
 #include "support/text_database.h"
 #include "wizard/cable_check.h"
+#include "wizard/front/terminal_view.h"
 
 Q_DECLARE_METATYPE(SerialPortRecord)
 
@@ -24,8 +25,10 @@ public:
         device.InterfacePortName = present ? QStringLiteral("/dev/ttyUSB0") : QString();
         return present;
     }
+    std::vector<FoundCable> Found() const override { return found; }
     QList<bool> script;
     qsizetype calls = 0;
+    std::vector<FoundCable> found;
 };
 
 // Refuses the first opens with the system's words given, then opens.
@@ -308,6 +311,59 @@ private slots:
         for (const SerialPortRecord& cable : CablePortsIn(std::span<const SerialPortRecord>(ports)))
             found << cable.systemLocation;
         QTEST(found, "found");
+    }
+
+    // Of several cables the window lets the user pick one; the terminal lists them for --port and gives up.
+    // Either way no box follows: giving up here is Cancel at the cable box.
+    void severalCables_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("chosen");  // the window's answer, -1 Cancel; -2 the terminal's view
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("window: the second") << "" << 1 << "/dev/ttyUSB3";
+        QTest::newRow("window: cancel") << "" << -1 << "";
+        QTest::newRow("terminal") << "" << -2 << "";
+        QTest::newRow("--port wins") << "/dev/ttyUSB9" << -2 << "/dev/ttyUSB9";
+    }
+    void severalCables() {
+        QFETCH(QString, port);
+        QFETCH(int, chosen);
+        QFETCH(QString, opened);
+        const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_KAV_FT01-if00-port0");
+        ScriptedFinder finder;
+        finder.script = {true};
+        finder.found = {{{0, QStringLiteral("/dev/ttyUSB0")}, QStringLiteral("FT01"), byId},
+                        {{0, QStringLiteral("/dev/ttyUSB3")}, QString(), QString()}};
+        ScriptedOpener opener;
+        RecordingView window;
+        if (chosen >= 0)
+            window.chosen = chosen;
+        std::istringstream in("\n\n");
+        std::ostringstream out, err;
+        TerminalSetup setup;
+        setup.errors = &err;
+        TerminalView terminal(in, out, setup);
+        FakePortSystem system;
+        CablePort device;
+        CableCheck cable(device, finder, opener, system,
+                         chosen == -2 ? static_cast<WizardView&>(terminal) : window, texts_, port);
+
+        QCOMPARE(cable.TestInterface(), !opened.isEmpty());
+        QCOMPARE(opener.names, opened.isEmpty() ? QStringList() : QStringList(opened));
+        QVERIFY(window.boxes.empty() && out.str().empty());
+        const QStringList listed{"Serial number FT01: " + byId, "Serial number -: /dev/ttyUSB3"};
+        if (chosen != -2) {
+            QCOMPARE(window.choices.size(), std::size_t(1));
+            QCOMPARE(window.choices[0].cables, listed);
+            QCOMPARE(window.choices[0].question,
+                     "Several USB interface cables are plugged in. Which one shall the wizard use?");
+        } else {
+            QCOMPARE(QString::fromStdString(err.str()),
+                     port.isEmpty()
+                         ? "[Interface cable] Several USB interface cables are plugged in. Name the "
+                           "one to use with --port DEVICE:\n  " +
+                               listed.join("\n  ") + "\n"
+                         : QString());
+        }
     }
 
     // --list-ports: a line per port that could be the cable, from the lookups alone; 0 only for exactly one

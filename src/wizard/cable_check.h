@@ -58,7 +58,8 @@ private:
 
 // The start-up check: finds the cable and opens its port, asking the user to plug it in for as long as they
 // agree to try again. A port that is found but cannot be opened is treated like a missing cable, and the box
-// names the cause (no driver, no access, the program holding the port) and what to do about it.
+// names the cause (no driver, no access, the program holding the port) and what to do about it. Of several
+// cables, the user picks one.
 class CableCheck {
 public:
     // portOverride: a device the user named; it is used as it is, without searching.
@@ -79,7 +80,9 @@ public:
     bool Reconnect();
 
 private:
-    bool FindPort();
+    enum class Search { Found, Missing, GaveUp };
+    Search FindPort();
+    Search Choose(const std::vector<FoundCable>& cables);
     std::optional<CableDiagnosis> TryOpen();
     bool Connect(std::optional<CableDiagnosis> problem, bool atStartup);
     QString BoxText(const CableDiagnosis& d, bool atStartup) const;

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "run/wizard_view.h"
@@ -63,6 +64,10 @@ public:
         answers.pop_front();
         return a;
     }
+    std::optional<int> ChooseCable(const CableChoice& choice) override {
+        choices.push_back(choice);
+        return chosen;
+    }
     void SetOnTop(bool t) override { onTop = t; }
     void ShowTrayIcon(const QString&) override { trayShown = true; }
     void RemoveTrayIcon() override { trayShown = false; }
@@ -77,6 +82,8 @@ public:
     std::vector<Row> rows;
     std::vector<Box> boxes;
     std::map<WizardButton, Button> buttons;
-    std::deque<BoxAnswer> answers;          // replies to the next boxes, in order
+    std::deque<BoxAnswer> answers;  // replies to the next boxes, in order
+    std::vector<CableChoice> choices;
+    std::optional<int> chosen;              // the answer to every choice of a cable
     std::function<void(const Box&)> onBox;  // sees each box before it is answered
 };

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -424,6 +425,14 @@ BoxAnswer WizardWindow::ShowMessageBox(const QString& text, const QString& title
     }
     box.exec();
     return MessageBoxAnswerFor(box.standardButton(box.clickedButton()), setup);
+}
+
+std::optional<int> WizardWindow::ChooseCable(const CableChoice& choice) {
+    bool ok = false;
+    const QString chosen =
+        QInputDialog::getItem(this, choice.title, choice.question, choice.cables, 0, false, &ok);
+    const qsizetype index = choice.cables.indexOf(chosen);
+    return ok && index >= 0 ? std::optional(int(index)) : std::nullopt;
 }
 
 void WizardWindow::SetOnTop(bool onTop) {

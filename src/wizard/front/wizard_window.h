@@ -51,6 +51,7 @@ public:
     void SetButtonVisible(WizardButton button, bool visible) override;
 
     BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
+    std::optional<int> ChooseCable(const CableChoice& choice) override;
 
     void SetOnTop(bool onTop) override;
     void ShowTrayIcon(const QString& caption) override;
