@@ -87,7 +87,14 @@ FakePortSystem FakeSystem(const QString& items) {
 const QString kPlug = QStringLiteral(
     "\r\nPlug the cable into a USB port of the PC and click OK to search again, or click Cancel to quit.");
 const QString kRetry = QStringLiteral("\r\nClick OK to try again, or click Cancel to quit.");
-const QString kNotFound = "The USB interface cable was not found." + kPlug;
+const QString kNotFound =
+    "The USB interface cable was not found.\r\n"
+    "Is the cable plugged in? Then lsusb shows \"ID 0403:f460 ...\".\r\n"
+    "Logged in over SSH? The rule 70-kav-interface.rules gives only the user at the computer access.\r\n"
+    "Other users need the group dialout: sudo usermod -aG dialout $USER, then log in again.\r\n"
+    "--port /dev/serial/by-id/... names the cable's port directly.\r\n"
+    "--simulate tries the wizard without a DC." +
+    kPlug;
 QString NotOpened(const char* port, const char* reason) {
     return QStringLiteral("The cable's port %1 was found but could not be opened: %2.").arg(port, reason) +
            kRetry;

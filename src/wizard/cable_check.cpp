@@ -59,7 +59,7 @@ QString CableCheck::BoxText(const CableDiagnosis& d, bool atStartup) const {
     bool plugIn = false;  // the cable itself is missing: the hint asks to plug it in
     switch (d.cause) {
         case CableCause::Missing:
-            cause = texts_.GetText(Txt::CableNotFound) + QStringLiteral(".");
+            cause = MissingCableText();
             plugIn = true;
             break;
         case CableCause::Vanished:
@@ -95,6 +95,17 @@ QString CableCheck::BoxText(const CableDiagnosis& d, bool atStartup) const {
     const Txt hint = atStartup ? (plugIn ? Txt::CableHint : Txt::CableRetryHint)
                                : (plugIn ? Txt::CableReconnectHint : Txt::CableRetryHintStay);
     return cause + QStringLiteral("\r\n") + texts_.GetText(hint);
+}
+
+// What to look at when no cable shows at all, one step a line.
+QString CableCheck::MissingCableText() const {
+    QStringList lines{texts_.GetText(Txt::CableNotFound) + QStringLiteral(".")};
+#ifndef Q_OS_WIN
+    lines << texts_.GetText(Txt::CableCheckPlugged) << texts_.GetText(Txt::CableCheckSeat)
+          << texts_.GetText(Txt::CableCheckDialout) << texts_.GetText(Txt::CableCheckPortOption);
+#endif
+    lines << texts_.GetText(Txt::CableCheckSimulate);
+    return lines.join(QStringLiteral("\r\n"));
 }
 
 bool CableCheck::Connect(std::optional<CableDiagnosis> problem, bool atStartup) {

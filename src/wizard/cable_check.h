@@ -86,6 +86,7 @@ private:
     std::optional<CableDiagnosis> TryOpen();
     bool Connect(std::optional<CableDiagnosis> problem, bool atStartup);
     QString BoxText(const CableDiagnosis& d, bool atStartup) const;
+    QString MissingCableText() const;
 
     CablePort& device_;
     CableFinder& finder_;
