@@ -82,8 +82,8 @@ public:
     std::vector<Row> rows;
     std::vector<Box> boxes;
     std::map<WizardButton, Button> buttons;
-    std::deque<BoxAnswer> answers;  // replies to the next boxes, in order
-    std::vector<CableChoice> choices;
+    std::deque<BoxAnswer> answers;          // replies to the next boxes, in order
+    std::vector<CableChoice> choices;       // every choice of a cable offered
     std::optional<int> chosen;              // the answer to every choice of a cable
     std::function<void(const Box&)> onBox;  // sees each box before it is answered
 };
