@@ -221,6 +221,37 @@ private slots:
         QTEST(QString::fromUtf8(process.readAllStandardError()), "err");
     }
 
+    // --identify tells who the DC is and that a backup of it waits, and asks it only what the recovery would
+    // before it writes: the identification and block 0.
+    void identify() {
+        Run run;
+        ProfileState waiting;  // an interrupted update's backup of this DC: a profile from unit 256 to 512
+        waiting.ProfileHeader[9] = 0x10;
+        waiting.ProfileHeader[11] = 0x20;
+        for (int i = 0; i < 6; ++i)
+            waiting.SerialDigits[std::size_t(i)] = std::uint8_t(i + 1);
+        const QString backup = BackupFileName(run.dir.path(), 513, 123456);  // 513: the demo firmware's model
+        QVERIFY(WriteBackupFile(backup, waiting, nullptr));
+        const QString wire = run.dir.filePath("wire.log");
+        run.Start(KAV_UPDATE_PATH,
+                  {"--identify", "--simulate", "--app-dir", run.dir.path(), "--firmware", KAV_DEMO_FIRMWARE,
+                   "--sim-args", "--serial 123456 --wire-log " + wire},
+                  QString());
+        QCOMPARE(run.Finish(30), 0);
+        for (const QString& line : {QString("identification: KAV1F V1A 0512KB"), QString("model: KAV 1F"),
+                                    QString("firmware version: 1A"), QString("serial number: 123456"),
+                                    "backup: " + backup + " waits to be restored into this DC"})
+            QVERIFY2(run.output.contains(line + '\n'), qPrintable(run.output));
+        QFile log(wire);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QStringList heard;  // "I <time> <length> <command>" per frame
+        for (const QByteArray& line : log.readAll().split('\n'))
+            if (line.startsWith("I "))
+                heard << QString::fromLatin1(line.split(' ').value(3));
+        QCOMPARE(heard, (QStringList{"84", "B4"}));
+        QVERIFY(QFile::exists(backup));
+    }
+
     // Installed into a prefix whose bin folder cannot be written: the data comes from ../share/kav-update,
     // the backup goes to the user's own folder, and a later run (the first one crashed) finds it there.
     void installedRunKeepsBackupsInUserFolder() {

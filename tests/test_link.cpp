@@ -1,5 +1,5 @@
-// The link: the device link against the simulated DC, the serial port on a real pseudo-terminal, finding and
-// opening the cable's port; and the simulated DC's own promises, which the suites driving it rely on.
+// The link: the device link against the simulated DC, the serial port on a real pseudo-terminal and why it
+// would not open; and the simulated DC's own promises, which the suites driving it rely on.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -11,19 +11,13 @@
 #include <ctime>
 
 #include "fakes/link_fixture.h"
-#include "fakes/recording_view.h"
 #include "link/cable_diagnosis.h"
-#include "link/port_discovery.h"
 #include "link/port_system.h"
 #include "link/qt_event_pump.h"
 #include "link/serial_port.h"
-#include "support/in_memory_registry.h"
-#include "support/text_database.h"
 #include "tools/dcsim/dc_model.h"
-#include "wizard/cable_check.h"
 
 Q_DECLARE_METATYPE(Bytes)
-Q_DECLARE_METATYPE(SerialPortRecord)
 using Frames = std::vector<Bytes>;
 
 namespace {
@@ -67,60 +61,6 @@ bool Run(LinkFixture& f, int routine) {
     };
     return routines[routine]();
 }
-
-// Finds the cable at the searches the script says; no cable once it runs out.
-class ScriptedFinder final : public CableFinder {
-public:
-    bool Find(CablePort& device) override {
-        const bool present = script.value(calls++);
-        device.InterfacePortName = present ? QStringLiteral("/dev/ttyUSB0") : QString();
-        return present;
-    }
-    QList<bool> script;
-    qsizetype calls = 0;
-};
-
-// Refuses the first opens with the system's words given, then opens.
-class ScriptedOpener final : public PortOpener {
-public:
-    bool Open(const QString& name, PortOpenError* error) override {
-        names << name;
-        open = names.size() > refusals.size();
-        if (!open)
-            *error = {code, refusals[names.size() - 1]};
-        return open;
-    }
-    bool IsOpen() const override { return open; }
-    QStringList refusals;
-    QSerialPort::SerialPortError code = QSerialPort::OpenError;
-    QStringList names;
-    bool open = false;
-};
-
-// The system's answers, as a table row gives them.
-class FakePortSystem final : public PortSystem {
-public:
-    std::vector<UsbDeviceRecord> UsbDevices() const override { return usb; }
-    DeviceNodeRecord DeviceNode(const QString&) const override { return node; }
-    std::vector<PortLockRecord> PortLocks(const QString&) const override { return locks; }
-    std::vector<ProcessRecord> Processes(const QString&) const override { return processes; }
-    std::vector<UsbDeviceRecord> usb;
-    DeviceNodeRecord node{true, true, QStringLiteral("dialout")};
-    std::vector<PortLockRecord> locks;
-    std::vector<ProcessRecord> processes;
-};
-
-const QString kPlug = QStringLiteral(
-    "\r\nPlug the cable into a USB port of the PC and click OK to search again, or click Cancel to quit.");
-const QString kRetry = QStringLiteral("\r\nClick OK to try again, or click Cancel to quit.");
-const QString kNotFound = "The USB interface cable was not found." + kPlug;
-QString NotOpened(const char* port, const char* reason) {
-    return QStringLiteral("The cable's port %1 was found but could not be opened: %2.").arg(port, reason) +
-           kRetry;
-}
-
-const QString kCableKey = QStringLiteral("Enum\\FTDIBUS\\VID_0403+PID_F460+20030001A\\0000");
-const QString kSerialComm = QStringLiteral("Hardware\\DeviceMap\\SerialComm");
 
 // Up to count bytes, until the line stays quiet for the time given.
 QByteArray ReadFor(int fd, qsizetype count, int milliseconds) {
@@ -218,7 +158,6 @@ std::string IdOf(DcModel& dc, double now) {
 class TestLink : public QObject {
     Q_OBJECT
 
-    TextDatabase texts_;
     SystemClock clock_;
 
 private slots:
@@ -550,233 +489,6 @@ private slots:
         if (flags >= 0)
             QCOMPARE(RequestLowLatency(driver, -1, QStringLiteral("/dev/ttyUSB3")).timerPath,
                      QStringLiteral("/sys/class/tty/ttyUSB3/device/latency_timer"));
-    }
-
-    void initTestCase() {
-        QCOMPARE(texts_.Open(qEnvironmentVariable("KAV_TEST_LNG"), 1), TextDatabase::OpenResult::Ok);
-    }
-
-    void testInterface_data() {
-        QTest::addColumn<QString>("port");       // named by the user
-        QTest::addColumn<QList<bool>>("found");  // per search
-        QTest::addColumn<QStringList>("refusals");
-        QTest::addColumn<QList<BoxAnswer>>("answers");
-        QTest::addColumn<bool>("result");
-        QTest::addColumn<int>("searches");
-        QTest::addColumn<QStringList>("opened");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<bool>("reconnect");  // the cable pulled while a page waited: two tries to reconnect
-        const QString usb0 = QStringLiteral("/dev/ttyUSB0"), xyz = QStringLiteral("/dev/ttyXYZ");
-        const auto row = [](const char* tag, const char* port, QList<bool> found, const char* refusal,
-                            QList<BoxAnswer> answers, bool result, int searches, QStringList opened,
-                            QStringList boxes, bool reconnect = false) {
-            QTest::newRow(tag) << QString::fromLatin1(port) << found
-                               << (*refusal ? QStringList(QString::fromLatin1(refusal)) : QStringList())
-                               << answers << result << searches << opened << boxes << reconnect;
-        };
-        row("cable present", "", {true}, "", {}, true, 1, {usb0}, {});
-        // Nothing to open while the cable is missing.
-        row("plugged in after the box", "", {false, true}, "", {BoxAnswer::Ok}, true, 2, {usb0}, {kNotFound});
-        // The cable would be there: the user's answer comes first.
-        row("cancel", "", {false, true}, "", {BoxAnswer::Cancel}, false, 1, {}, {kNotFound});
-        row("box closed otherwise", "", {false, true}, "", {BoxAnswer::None}, false, 1, {}, {kNotFound});
-        row("found but refused", "", {true, true}, "Input/output error", {BoxAnswer::Ok}, true, 2,
-            {usb0, usb0}, {NotOpened("/dev/ttyUSB0", "Input/output error")});
-        // The reason names what the user cannot: a "%1" in it stays as it is.
-        row("reason with a percent sign", "", {true}, "error %1 50% done", {BoxAnswer::Cancel}, false, 1,
-            {usb0}, {NotOpened("/dev/ttyUSB0", "error %1 50% done")});
-        row("given port", "/dev/pts/7", {}, "", {}, true, 0, {"/dev/pts/7"}, {});
-        row("given port refused", "/dev/ttyXYZ", {}, "there is no such device", {BoxAnswer::Ok}, true, 0,
-            {xyz, xyz}, {NotOpened("/dev/ttyXYZ", "there is no such device")});
-        // Said before any command is tried; Cancel stays on the page, and the next try asks again.
-        const QString gone =
-            "The interface cable was unplugged while the wizard waited: its port /dev/ttyUSB0 is gone."
-            "\r\nPlug the cable in again and click OK, or click Cancel to stay on this page.";
-        row("unplugged while waiting, OK", "", {true}, "", {BoxAnswer::Ok}, true, 1, {usb0}, {gone}, true);
-        row("unplugged while waiting, Cancel", "", {true}, "", {BoxAnswer::Cancel}, false, 0, {},
-            {gone, gone}, true);
-    }
-    void testInterface() {
-        QFETCH(QString, port);
-        QFETCH(QList<bool>, found);
-        QFETCH(QStringList, refusals);
-        QFETCH(QList<BoxAnswer>, answers);
-        QFETCH(bool, result);
-        QFETCH(QStringList, opened);
-        CablePort device;
-        ScriptedFinder finder;
-        finder.script = found;
-        ScriptedOpener opener;
-        opener.refusals = refusals;
-        RecordingView view;
-        view.answers.assign(answers.begin(), answers.end());
-        FakePortSystem system;
-        CableCheck cable(device, finder, opener, system, view, texts_, port);
-        QFETCH(bool, reconnect);
-        if (reconnect) {
-            device.InterfacePortName = QStringLiteral("/dev/ttyUSB0");
-            QCOMPARE(cable.Reconnect(), result);
-        }
-
-        QCOMPARE(reconnect ? cable.Reconnect() : cable.TestInterface(), result);
-        QTEST(int(finder.calls), "searches");
-        QCOMPARE(opener.names, opened);
-        QStringList boxes;
-        for (const auto& box : view.boxes)
-            boxes << (box.title == "Interface cable" && box.style == kBoxOkCancelCritical
-                          ? box.text
-                          : "(other title or style)");
-        QTEST(boxes, "boxes");
-        if (result)
-            QCOMPARE(device.InterfacePortName, opened.last());
-    }
-
-    // Each cause of an unusable port, as the system lookups show it, named in the box with what to do.
-    void causes_data() {
-        QTest::addColumn<bool>("found");
-        QTest::addColumn<int>("code");        // how the open failed
-        QTest::addColumn<QString>("system");  // "usb" a cable without a port, "usb ttyUSB0" one with,
-                                              // "ro"/"gone" the device file, "lock PID PROGRAM|cable",
-                                              // "proc PID NAME holds|-"; items separated by ";"
-        QTest::addColumn<QString>("says");
-        QTest::addColumn<bool>("plug");  // the hint asks to plug the cable in, else to try again
-        const auto row = [](const char* tag, bool found, QSerialPort::SerialPortError code,
-                            const char* system, const char* says, bool plug = false) {
-            QTest::newRow(tag) << found << int(code) << QString::fromLatin1(system) << QString::fromUtf8(says)
-                               << plug;
-        };
-        const auto denied = QSerialPort::PermissionError;
-        row("no driver", false, {}, "usb", "no serial port appeared for it");
-        row("cable with a port, not listed", false, {}, "usb ttyUSB0", "cable was not found.", true);
-        row("no access", true, denied, "ro", "belongs to the group \"dialout\"");
-        row("no access, root's device", true, denied, "ro root", "could not be opened: busy.");
-        row("second kav-update", true, denied, "lock 4242 x cable;proc 4242 kav-update -",
-            "port /dev/ttyUSB0 is already in use by kav-update (process 4242).");
-        row("stale lock, descriptor owner", true, denied,
-            "lock 4242 x cable;proc 300 ModemManager -;proc 77 minicom holds",
-            "in use by minicom (process 77)");
-        row("lock file by pid only", true, denied, "lock 555;proc 555 screen -",
-            "in use by screen (process 555)");
-        row("ModemManager, descriptors hidden", true, denied, "proc 300 ModemManager -",
-            "ModemManager (process 300)");
-        row("brltty", true, denied, "proc 88 brltty -", "brltty (process 88), the braille");
-        row("holder unknown", true, denied, "proc 12 bash -", "in use by another program");
-        row("vanished before the open", true, QSerialPort::DeviceNotFoundError, "",
-            "unplugged while the wizard waited: its port /dev/ttyUSB0 is gone", true);
-        row("denied, then gone", true, denied, "gone", "its port /dev/ttyUSB0 is gone", true);
-    }
-    void causes() {
-        QFETCH(bool, found);
-        QFETCH(int, code);
-        QFETCH(QString, system);
-        QFETCH(bool, plug);
-        FakePortSystem fake;
-        for (const QString& item : system.split(u';', Qt::SkipEmptyParts)) {
-            const QStringList w = item.split(u' ');
-            if (w[0] == "usb")
-                fake.usb.push_back({0x0403, 0xF460, w.mid(1)});
-            else if (w[0] == "ro" || w[0] == "gone")
-                fake.node = {w[0] == "ro", false, w.value(1, QStringLiteral("dialout"))};
-            else if (w[0] == "lock")
-                fake.locks.push_back({w[1].toLongLong(), {}, w.value(3) == "cable"});
-            else
-                fake.processes.push_back({w[1].toLongLong(), w[2], w[3] == "holds"});
-        }
-        fake.usb.push_back({0x0403, 0x6001, {}});  // another FTDI device does not count
-        ScriptedFinder finder;
-        finder.script = {found};
-        ScriptedOpener opener;
-        opener.code = QSerialPort::SerialPortError(code);
-        opener.refusals = {QStringLiteral("busy")};
-        RecordingView view;
-        CablePort device;
-
-        QVERIFY(!CableCheck(device, finder, opener, fake, view, texts_).TestInterface());
-        QCOMPARE(view.boxes.size(), std::size_t(1));
-        QFETCH(QString, says);
-        QVERIFY2(view.boxes[0].text.contains(says), qPrintable(view.boxes[0].text));
-        QCOMPARE(view.boxes[0].text.split(QStringLiteral("\r\n")).last(), (plug ? kPlug : kRetry).mid(2));
-    }
-
-    void registry_data() {
-        QTest::addColumn<QString>("family");
-        QTest::addColumn<QString>("path");  // where the value is stored
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("data");  // stored as a string value, bytes as given
-        QTest::addColumn<int>("number");       // 0: not found
-
-        const QString portName = QStringLiteral("PortName");
-        const QString vcp0 = QStringLiteral("\\Device\\VCP0");
-        const auto row = [](const char* tag, const char* family, const QString& path, const QString& name,
-                            const QByteArray& data, int number) {
-            QTest::newRow(tag) << QString::fromLatin1(family) << path << name << data << number;
-        };
-        row("98: PortName COM4", "Windows98", kCableKey, portName, QByteArrayLiteral("COM4\0"), 4);
-        row("NT: VCP0 COM12", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM12\0"), 12);
-        row("text after the NUL ignored", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM5\0009\0"),
-            5);
-        row("without a NUL", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM6"), 6);
-        row("highest port", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM255\0"), 255);
-        row("COM256", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM256\0"), 0);
-        row("COM1X", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM1X\0"), 0);
-        // Each family reads its own location only.
-        row("98: cable key missing, SerialComm present", "Windows98", kSerialComm, vcp0,
-            QByteArrayLiteral("COM3\0"), 0);
-        row("NT: only the 98 cable key", "WindowsNT", kCableKey, portName, QByteArrayLiteral("COM4\0"), 0);
-        row("98: key without PortName", "Windows98", kCableKey, QStringLiteral("Other"),
-            QByteArrayLiteral("COM4\0"), 0);
-    }
-    void registry() {
-        QFETCH(QString, family);
-        QFETCH(QString, path);
-        QFETCH(QString, name);
-        QFETCH(QByteArray, data);
-        QFETCH(int, number);
-
-        InMemoryRegistry store;
-        store.RefuseWriteAccess();  // a normal user's rights: the cable is found all the same
-        store.SetValue(path, name, RegistryString, data);
-        CablePort device;
-        device.InterfacePortNumber = 9;  // from an earlier search
-        device.InterfacePortName = QStringLiteral("COM9");
-
-        QCOMPARE(FindInterfacePort(device, store, family), number != 0);
-        QCOMPARE(int(device.InterfacePortNumber), number);
-        QCOMPARE(device.InterfacePortName, number != 0 ? QStringLiteral("COM%1").arg(number) : QString());
-        QCOMPARE(store.OpenKeyCount(), 0);  // closed on every path
-        QCOMPARE(store.AccessRequested(), QList<quint32>{RegistryKeyRead});
-    }
-
-    void usbIds_data() {
-        QTest::addColumn<QList<SerialPortRecord>>("ports");
-        QTest::addColumn<QString>("found");  // empty: none
-
-        const auto port = [](const char* path, bool hasIds = false, quint16 vendor = 0, quint16 product = 0) {
-            return SerialPortRecord{QString::fromLatin1(path), hasIds, vendor, product};
-        };
-        const auto cable = [&port](const char* path) { return port(path, true, 0x0403, 0xF460); };
-        const auto row = [](const char* tag, const QList<SerialPortRecord>& ports, const char* found) {
-            QTest::newRow(tag) << ports << QString::fromLatin1(found);
-        };
-        row("one cable", {port("/dev/ttyS0"), cable("/dev/ttyUSB1")}, "/dev/ttyUSB1");
-        row("other FTDI product", {port("/dev/ttyUSB0", true, 0x0403, 0x6001)}, "");
-        row("other vendor, same product", {port("/dev/ttyUSB0", true, 0x10C4, 0xF460)}, "");
-        row("ids not known, values left over", {port("/dev/ttyUSB0", false, 0x0403, 0xF460)}, "");
-        row("several: first by name", {cable("/dev/ttyUSB4"), cable("/dev/ttyUSB1"), cable("/dev/ttyUSB3")},
-            "/dev/ttyUSB1");
-        row("several: numbers compare as numbers", {cable("/dev/ttyUSB10"), cable("/dev/ttyUSB2")},
-            "/dev/ttyUSB2");
-    }
-    void usbIds() {
-        QFETCH(QList<SerialPortRecord>, ports);
-        QFETCH(QString, found);
-
-        CablePort device;
-        device.InterfacePortName = QStringLiteral("/dev/old");
-        device.InterfacePortNumber = 4;
-        QCOMPARE(FindInterfacePort(device, std::span<const SerialPortRecord>(ports)), !found.isEmpty());
-        QCOMPARE(device.InterfacePortName, found);
-        QCOMPARE(int(device.InterfacePortNumber), 0);
     }
 
     void imageInstallsOnlyWithTheSumOfItsCheckBytes_data() {

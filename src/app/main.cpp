@@ -8,8 +8,11 @@
 #include <QTranslator>
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 
 #include "app/command_line.h"
+#include "app/identify_command.h"
+#include "app/list_ports.h"
 #include "app/terminal_signals.h"
 #include "app/wizard_assembly.h"
 #include "support/app_folders.h"
@@ -126,6 +129,20 @@ int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     return wizard.Finish(RunTerminalWizard(wizard.machine, view, loaded));
 }
 
+// --identify: no window and no questions; a box that offers to try again meets no answer and gives up.
+int RunIdentifyOnly(int argc, char** argv, const CommandLine& cl) {
+    QCoreApplication app(argc, argv);
+    SystemClock clock;
+    RunLog log(clock);
+    OpenRunLog(log, cl);
+    std::istringstream noAnswers;
+    TerminalSetup setup;
+    setup.errors = &std::cerr;
+    TerminalView view(noAnswers, std::cerr, setup);
+    WizardAssembly wizard(view, cl, log);
+    return wizard.Finish(RunIdentify(wizard, cl, std::cout));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,5 +162,9 @@ int main(int argc, char** argv) {
     if (cl.Version)
         return ReportVersion(QStringLiteral("kav-update"));
     QCoreApplication::setApplicationName(QStringLiteral("kav-update"));
+    if (cl.ListPorts)
+        return ListPorts(LinuxPortSystem(), std::cout, std::cerr);
+    if (cl.Identify)
+        return RunIdentifyOnly(argc, argv, cl);
     return cl.Cli ? RunTerminal(argc, argv, cl) : RunWindow(argc, argv, cl);
 }

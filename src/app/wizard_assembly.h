@@ -50,9 +50,9 @@ inline StartupOptions StartupOptionsFrom(const CommandLine& cl, const RunLog& lo
 }
 
 inline std::unique_ptr<CableFinder> CableFinderFor(const CommandLine& cl, const Session& session,
-                                                   const TextDatabase& texts) {
+                                                   const TextDatabase& texts, const PortSystem& system) {
     if (!cl.Simulate)
-        return std::make_unique<SystemCableFinder>();
+        return std::make_unique<SystemCableFinder>(system);
     return std::make_unique<SimulatorCableFinder>(
         session, texts, QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("kav-dc-sim")),
         cl.SimArgs);
@@ -70,7 +70,7 @@ struct WizardAssembly {
           run(view, tracer ? static_cast<Port&>(*tracer) : port, clock, pump, priority),
           session(run.session),
           texts(run.texts),
-          finder(CableFinderFor(cl, session, texts)),
+          finder(CableFinderFor(cl, session, texts, portSystem)),
           opener(port),
           cable(session.cable, *finder, opener, portSystem, view, texts, cl.Port),
           machine(session, view, run.tasks, texts, run.device, priority, StartupOptionsFrom(cl, runLog)),
@@ -128,9 +128,9 @@ struct WizardAssembly {
     RunWiring run;
     Session& session;
     TextDatabase& texts;
+    LinuxPortSystem portSystem;
     std::unique_ptr<CableFinder> finder;
     SerialPortOpener opener;
-    LinuxPortSystem portSystem;
     CableCheck cable;
     StageMachine machine;
     QString portFoundBy;

@@ -20,10 +20,9 @@ void NameHolder(CableDiagnosis& d, const QString& name, qint64 pid) {
     }
 }
 
-// Lock files first (they name the holder even across users), then open descriptors, then the usual
-// suspects, whose descriptors a plain user cannot see.
-void FindHolder(CableDiagnosis& d, const PortSystem& system) {
-    const std::vector<ProcessRecord> processes = system.Processes(d.port);
+// Lock files first (they name the holder even across users), then open descriptors. False: neither tells.
+bool NameSeenHolder(CableDiagnosis& d, const PortSystem& system,
+                    const std::vector<ProcessRecord>& processes) {
     const auto running = [&](qint64 pid) {
         return std::find_if(processes.begin(), processes.end(),
                             [pid](const ProcessRecord& p) { return p.pid == pid; });
@@ -38,14 +37,22 @@ void FindHolder(CableDiagnosis& d, const PortSystem& system) {
         } else {
             NameHolder(d, lock.program.isEmpty() ? process->name : lock.program, lock.pid);
         }
-        return;
+        return true;
     }
     for (const ProcessRecord& p : processes) {
         if (p.holdsPort) {
             NameHolder(d, p.name, p.pid);
-            return;
+            return true;
         }
     }
+    return false;
+}
+
+// Failing those, the usual suspects, whose descriptors a plain user cannot see.
+void FindHolder(CableDiagnosis& d, const PortSystem& system) {
+    const std::vector<ProcessRecord> processes = system.Processes(d.port);
+    if (NameSeenHolder(d, system, processes))
+        return;
     for (const ProcessRecord& p : processes) {
         if (p.name == QLatin1String("ModemManager") || p.name.startsWith(QLatin1String("brltty"))) {
             NameHolder(d, p.name, p.pid);
@@ -60,7 +67,7 @@ void FindHolder(CableDiagnosis& d, const PortSystem& system) {
 CableDiagnosis DiagnoseMissingCable(const PortSystem& system) {
     CableDiagnosis d;
     for (const UsbDeviceRecord& usb : system.UsbDevices()) {
-        if (usb.vendor == kCableVendorId && usb.product == kCableProductId && usb.ttys.isEmpty())
+        if (IsCable(usb.vendor, usb.product) && usb.ttys.isEmpty())
             d.cause = CableCause::NoDriver;
     }
     return d;
@@ -91,5 +98,13 @@ CableDiagnosis DiagnoseOpenFailure(const PortSystem& system, const QString& port
     } else {
         FindHolder(d, system);
     }
+    return d;
+}
+
+std::optional<CableDiagnosis> DiagnoseHeldPort(const PortSystem& system, const QString& port) {
+    CableDiagnosis d;
+    d.port = port;
+    if (!NameSeenHolder(d, system, system.Processes(port)))
+        return std::nullopt;
     return d;
 }

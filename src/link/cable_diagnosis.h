@@ -3,6 +3,7 @@
 #include <QSerialPort>
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 
 #include "link/port_system.h"
 
@@ -40,3 +41,7 @@ CableDiagnosis DiagnoseMissingCable(const PortSystem& system);
 
 // The port was found but would not open: who or what keeps us out.
 CableDiagnosis DiagnoseOpenFailure(const PortSystem& system, const QString& port, const PortOpenError& error);
+
+// Without opening the port: the program that holds it, as its lock files and open descriptors tell; nothing
+// when they name no one.
+std::optional<CableDiagnosis> DiagnoseHeldPort(const PortSystem& system, const QString& port);

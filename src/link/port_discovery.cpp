@@ -1,11 +1,11 @@
 #include "link/port_discovery.h"
 
-#include <QSerialPortInfo>
 #include <QVariant>
 #include <algorithm>
+#include <iterator>
 #include <optional>
 
-// FindInterfacePort(CablePort&), the platform's own way: ports_linux.cpp, ports_windows.cpp.
+// FindInterfaceCables, the platform's own way: ports_linux.cpp, ports_windows.cpp.
 
 namespace {
 
@@ -68,28 +68,13 @@ bool FindInterfacePort(CablePort& device, Registry& registry, const QString& win
     return device.InterfacePortNumber != 0;
 }
 
-bool FindInterfacePort(CablePort& device, std::span<const SerialPortRecord> ports) {
-    device.InterfacePortNumber = 0;
-    device.InterfacePortName.clear();
-    const SerialPortRecord* best = nullptr;
-    for (const SerialPortRecord& port : ports) {
-        if (!port.hasIds || port.vendor != kCableVendorId || port.product != kCableProductId)
-            continue;
-        if (best == nullptr || NameBefore(port.systemLocation, best->systemLocation))
-            best = &port;
-    }
-    if (best == nullptr)
-        return false;
-    device.InterfacePortName = best->systemLocation;
-    return true;
-}
-
-std::vector<SerialPortRecord> AvailableSerialPorts() {
-    std::vector<SerialPortRecord> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const bool hasIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
-        ports.push_back({info.systemLocation(), hasIds, hasIds ? info.vendorIdentifier() : quint16{0},
-                         hasIds ? info.productIdentifier() : quint16{0}});
-    }
-    return ports;
+std::vector<SerialPortRecord> CablePortsIn(std::span<const SerialPortRecord> ports) {
+    std::vector<SerialPortRecord> cables;
+    std::copy_if(ports.begin(), ports.end(), std::back_inserter(cables), [](const SerialPortRecord& port) {
+        return port.hasIds && IsCable(port.vendor, port.product);
+    });
+    std::sort(cables.begin(), cables.end(), [](const SerialPortRecord& a, const SerialPortRecord& b) {
+        return NameBefore(a.systemLocation, b.systemLocation);
+    });
+    return cables;
 }

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSerialPortInfo>
 #include <QSet>
 #include <cstring>
 
@@ -45,6 +47,15 @@ QStringList TtysBelow(const QString& interfaceDir) {
     return ttys;
 }
 
+// The device each /dev/serial/by-id link leads to, by its resolved path.
+QHash<QString, QString> ByIdNames() {
+    QHash<QString, QString> names;
+    const QDir dir(QStringLiteral("/dev/serial/by-id"));
+    for (const QString& entry : dir.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
+        names.insert(Resolved(dir.filePath(entry)), dir.filePath(entry));
+    return names;
+}
+
 }  // namespace
 
 QString DevicePath(const QString& nameOrPath) {
@@ -65,6 +76,18 @@ QString CableLockPath(const QString& path) {
     return dir + QStringLiteral("/kav-update.") + name + QStringLiteral(".lock");
 }
 
+std::vector<SerialPortRecord> LinuxPortSystem::SerialPorts() const {
+    const QHash<QString, QString> byId = ByIdNames();
+    std::vector<SerialPortRecord> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        const bool hasIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
+        ports.push_back({info.systemLocation(), hasIds, hasIds ? info.vendorIdentifier() : quint16{0},
+                         hasIds ? info.productIdentifier() : quint16{0}, info.serialNumber(),
+                         byId.value(Resolved(info.systemLocation()))});
+    }
+    return ports;
+}
+
 std::vector<UsbDeviceRecord> LinuxPortSystem::UsbDevices() const {
     const QDir bus(QStringLiteral("/sys/bus/usb/devices"));
     const QStringList entries = bus.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -82,6 +105,8 @@ std::vector<UsbDeviceRecord> LinuxPortSystem::UsbDevices() const {
                              .toUShort(&productOk, 16);
         if (!vendorOk || !productOk)
             continue;  // a root hub's port or a device that went away
+        record.serialNumber =
+            QString::fromUtf8(ReadSmallFile(bus.filePath(device + QStringLiteral("/serial"))).trimmed());
         for (const QString& interface : entries) {
             if (interface.startsWith(device + u':'))
                 record.ttys << TtysBelow(bus.filePath(interface));

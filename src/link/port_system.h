@@ -5,11 +5,22 @@
 #include <QtGlobal>
 #include <vector>
 
+// A serial port as the system lists it.
+struct SerialPortRecord {
+    QString systemLocation;  // "/dev/ttyUSB0"
+    bool hasIds = false;     // USB vendor and product ids are known
+    quint16 vendor = 0;
+    quint16 product = 0;
+    QString serialNumber;  // the USB device's; empty when it has none
+    QString byId;          // its stable name, "/dev/serial/by-id/usb-..."; empty when there is none
+};
+
 // A USB device as the kernel lists it, with the serial ports its interfaces gave rise to ("ttyUSB0").
 struct UsbDeviceRecord {
     quint16 vendor = 0;
     quint16 product = 0;
     QStringList ttys;
+    QString serialNumber;
 };
 
 // The device file of a port.
@@ -33,20 +44,23 @@ struct ProcessRecord {
     bool holdsPort = false;
 };
 
-// What the system can tell about a serial port and the USB device behind it: everything the cable check needs
-// to name the cause when the port cannot be used.
+// What the system can tell about its serial ports and the USB devices behind them: everything the cable
+// search needs, and the cable check to name the cause when the port cannot be used.
 class PortSystem {
 public:
     virtual ~PortSystem() = default;
+    virtual std::vector<SerialPortRecord> SerialPorts() const = 0;
     virtual std::vector<UsbDeviceRecord> UsbDevices() const = 0;
     virtual DeviceNodeRecord DeviceNode(const QString& path) const = 0;
     virtual std::vector<PortLockRecord> PortLocks(const QString& path) const = 0;
     virtual std::vector<ProcessRecord> Processes(const QString& path) const = 0;
 };
 
-// The lookups on Linux: /sys/bus/usb/devices, the device file, /run/lock and /var/lock, /proc.
+// The lookups on Linux: the ports Qt lists with their /dev/serial/by-id names, /sys/bus/usb/devices, the
+// device file, /run/lock and /var/lock, /proc.
 class LinuxPortSystem final : public PortSystem {
 public:
+    std::vector<SerialPortRecord> SerialPorts() const override;
     std::vector<UsbDeviceRecord> UsbDevices() const override;
     DeviceNodeRecord DeviceNode(const QString& path) const override;
     std::vector<PortLockRecord> PortLocks(const QString& path) const override;

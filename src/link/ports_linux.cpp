@@ -10,9 +10,11 @@
 
 // The cable by its USB ids among the ports Qt lists; the device file for what the cable check asks.
 
-bool FindInterfacePort(CablePort& device) {
-    const std::vector<SerialPortRecord> ports = AvailableSerialPorts();
-    return FindInterfacePort(device, ports);
+std::vector<FoundCable> FindInterfaceCables(const PortSystem& system) {
+    std::vector<FoundCable> found;
+    for (const SerialPortRecord& port : CablePortsIn(system.SerialPorts()))
+        found.push_back({{0, port.systemLocation}, port.serialNumber, port.byId});
+    return found;
 }
 
 bool IsPseudoTerminal(const QString& nameOrPath) {

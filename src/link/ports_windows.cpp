@@ -4,9 +4,13 @@
 
 // The cable's COM port from the registry, without probing any port; a COM port has no device file.
 
-bool FindInterfacePort(CablePort& device) {
+std::vector<FoundCable> FindInterfaceCables(const PortSystem& system) {
+    Q_UNUSED(system);
     WinRegistry registry;
-    return FindInterfacePort(device, registry, GetWindowsVersion());
+    FoundCable cable;
+    if (!FindInterfacePort(cable.port, registry, GetWindowsVersion()))
+        return {};
+    return {cable};
 }
 
 bool IsPseudoTerminal(const QString& nameOrPath) {

@@ -15,11 +15,6 @@ int Bcd(std::uint8_t b) {
     return (b >> 4) * 10 + (b & 15);
 }
 
-// The serial number block 0 holds in BCD at bytes 10..12.
-qint64 SerialNumberOf(const DeviceLink::Block& zero) {
-    return qint64(Bcd(zero[10])) * 10000 + Bcd(zero[11]) * 100 + Bcd(zero[12]);
-}
-
 void TakeSerialDigits(ProfileState& p, const QString& serial) {
     for (int i = 0; i < 6; ++i)
         p.SerialDigits[std::size_t(i)] = std::uint8_t(serial[i].digitValue());
@@ -57,6 +52,10 @@ bool SecondReadingAgrees(UpdateContext& c, const ProfileRange& range) {
 }
 
 }  // namespace
+
+qint64 SerialNumberOf(const DeviceLink::Block& zero) {
+    return qint64(Bcd(zero[10])) * 10000 + Bcd(zero[11]) * 100 + Bcd(zero[12]);
+}
 
 namespace {
 

@@ -10,6 +10,9 @@ enum class BackupLookup {
     Damaged,     // a file of this DC's name that is not a backup (the user has been told); left as it is
 };
 
+// The DC's serial number, which block 0 holds in BCD at bytes 10..12.
+qint64 SerialNumberOf(const DeviceLink::Block& zero);
+
 // Reads block 0 of the connected DC, names its backup file and, when the file exists, loads it. For a damaged
 // file, *damage receives the text of the task row that reported it.
 BackupLookup GetBackupProfile(UpdateContext& c, QString* damage = nullptr);

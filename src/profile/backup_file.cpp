@@ -14,13 +14,26 @@ QString BackupFileName(const QString& appDir, int FwrModelNumber, qint64 DeviceS
                                  QStringLiteral(".bin"));
 }
 
-QStringList WaitingBackupFiles(const QString& folder, int FwrModelNumber) {
+namespace {
+
+QStringList FilesIn(const QString& folder, const QString& pattern) {
     const QDir dir(folder);
     QStringList files;
-    for (const QString& name :
-         dir.entryList({QString::number(FwrModelNumber) + QStringLiteral(".*.bin")}, QDir::Files, QDir::Name))
+    for (const QString& name : dir.entryList({pattern}, QDir::Files, QDir::Name))
         files << dir.filePath(name);
     return files;
+}
+
+}  // namespace
+
+QStringList WaitingBackupFiles(const QString& folder, int FwrModelNumber) {
+    return FilesIn(folder, QString::number(FwrModelNumber) + QStringLiteral(".*.bin"));
+}
+
+QStringList BackupFilesOfSerial(const QString& folder, qint64 DeviceSerialNumber) {
+    // The name's serial part, as BackupFileName writes it.
+    const QString name = QFileInfo(BackupFileName(folder, 0, DeviceSerialNumber)).fileName();
+    return FilesIn(folder, QStringLiteral("*") + name.mid(name.indexOf(u'.')));
 }
 
 namespace {

@@ -15,6 +15,8 @@ QString BackupFileName(const QString& appDir, int FwrModelNumber, qint64 DeviceS
 
 // The backup files of this model in the folder, by path: each one a profile that waits for its DC.
 QStringList WaitingBackupFiles(const QString& folder, int FwrModelNumber);
+// The backup files of one DC in the folder, of whatever model.
+QStringList BackupFilesOfSerial(const QString& folder, qint64 DeviceSerialNumber);
 
 QByteArray EncodeBackup(const ProfileState& profile);
 

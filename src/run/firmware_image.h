@@ -27,4 +27,8 @@ struct FirmwareImage {
     bool Demo = false;  // the generated demo firmware: for the simulated DC only
     QString MinDeviceVersion;
     std::uint8_t VersionSuffix = 0;
+
+    bool Loaded() const { return CodeOnly || Code2Only || CodeAndCode2; }
+    // The DC's sub-version decides too, and is read from its status.
+    bool SubVersionInUse() const { return VersionSuffix >= 1 && VersionSuffix <= 99; }
 };

@@ -91,3 +91,13 @@ void LoggedView::Finish() {
     WriteOpenRow();
     log_.Flush();
 }
+
+std::optional<int> LoggedView::ChooseCable(const CableChoice& choice) {
+    WriteOpenRow();
+    log_.Write(QLatin1Char('[') + choice.title + QStringLiteral("] ") + OneLine(choice.question) +
+               QLatin1Char(' ') + choice.cables.join(QStringLiteral(" | ")));
+    log_.Flush();
+    const std::optional<int> chosen = inner_.ChooseCable(choice);
+    log_.Write(QStringLiteral("answer: ") + (chosen ? choice.cables.value(*chosen) : QStringLiteral("0")));
+    return chosen;
+}

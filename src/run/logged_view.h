@@ -42,6 +42,7 @@ public:
     BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
     void ShowStartupError(const QString& text, const QString& title) override;
     std::optional<QString> ChooseFirmwareFile(const FirmwareFileChoice& choice) override;
+    std::optional<int> ChooseCable(const CableChoice& choice) override;
 
     void SetOnTop(bool onTop) override { inner_.SetOnTop(onTop); }
     void ShowTrayIcon(const QString& caption) override { inner_.ShowTrayIcon(caption); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <optional>
 
@@ -30,6 +31,14 @@ inline constexpr BoxStyle kBoxOkCancelInformation{BoxButtons::OkCancel, BoxIcon:
 enum class BoxAnswer { None, Ok, Cancel, Yes, No };
 
 enum class WizardButton { Next, Back, Close, Print };
+
+// Several interface cables are plugged in: which one to use.
+struct CableChoice {
+    QString title;
+    QString question;    // asked above the list
+    QString refusal;     // said instead by a view that cannot ask (the terminal): how to name one with --port
+    QStringList cables;  // one line each
+};
 
 // Task-list icons.
 enum TaskIcon : int { IconStarted = 0, IconInformation = 1, IconFailure = 2 };
@@ -83,6 +92,12 @@ public:
     // was refused.
     virtual std::optional<QString> ChooseFirmwareFile(const FirmwareFileChoice& choice) {
         ShowStartupError(choice.errorText, choice.errorTitle);
+        return std::nullopt;
+    }
+
+    // The index of the cable chosen; nothing when the user gave up, or the view cannot ask.
+    virtual std::optional<int> ChooseCable(const CableChoice& choice) {
+        Q_UNUSED(choice);
         return std::nullopt;
     }
 

@@ -10,10 +10,6 @@
 
 namespace {
 
-bool SuffixInUse(const FirmwareImage& fw) {
-    return fw.VersionSuffix >= 1 && fw.VersionSuffix <= 99;
-}
-
 enum class VersionDecision { Write, AlreadyCurrent, BelowMinimum, DcIsNewer };
 
 // What the DC's version and sub-version ask for, by the file's kind.
@@ -126,7 +122,7 @@ void UpdateRoad::InsertVersionRow(const QString& version, std::uint8_t subVersio
     const FirmwareImage& fw = c.session.firmware;
     QString versionRow = fw.FwrModelName + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
                          QStringLiteral(": ") + version;
-    if (SuffixInUse(fw))
+    if (fw.SubVersionInUse())
         versionRow += QLatin1Char('.') + QString::number(subVersion).rightJustified(2, '0');
     c.tasks.AddRow(IconInformation, versionRow, QString());
 }
@@ -146,7 +142,7 @@ bool UpdateRoad::Run() {
     if (!version)
         return Refuse(IconFailure, wrongModel + QLatin1Char('!'), false);
     std::uint8_t subVersion = 0;
-    if (SuffixInUse(fw)) {
+    if (fw.SubVersionInUse()) {
         subVersion = c.link.ReadStatus().value_or(0);
         if (c.link.Stopped())  // the decision needs the sub-version that the stop may have cut off
             return Refuse(IconFailure, c.Text(Txt::StoppedByClose), true);

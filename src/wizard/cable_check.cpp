@@ -4,7 +4,9 @@
 #include "link/serial_port.h"
 
 bool SystemCableFinder::Find(CablePort& device) {
-    return FindInterfacePort(device);
+    found_ = FindInterfaceCables(system_);
+    device = found_.empty() ? CablePort{} : found_.front().port;
+    return !found_.empty();
 }
 
 bool SerialPortOpener::Open(const QString& name, PortOpenError* error) {
@@ -15,16 +17,36 @@ bool SerialPortOpener::IsOpen() const {
     return port_.IsOpen();
 }
 
-bool CableCheck::FindPort() {
-    if (portOverride_.isEmpty())
-        return finder_.Find(device_);
-    device_.InterfacePortName = portOverride_;
-    return true;
+CableCheck::Search CableCheck::FindPort() {
+    if (!portOverride_.isEmpty()) {
+        device_.InterfacePortName = portOverride_;
+        return Search::Found;
+    }
+    if (!finder_.Find(device_))
+        return Search::Missing;
+    const std::vector<FoundCable> cables = finder_.Found();
+    return cables.size() > 1 ? Choose(cables) : Search::Found;
+}
+
+// Taking the first of several silently could update another diver's DC.
+CableCheck::Search CableCheck::Choose(const std::vector<FoundCable>& cables) {
+    CableChoice choice{texts_.GetText(Txt::InterfaceCable),
+                       texts_.GetText(Txt::SeveralCables),
+                       texts_.GetText(Txt::SeveralCablesNamePort),
+                       {}};
+    for (const FoundCable& cable : cables) {
+        choice.cables << texts_.GetText(Txt::CableListEntry)
+                             .arg(cable.serialNumber.isEmpty() ? QStringLiteral("-") : cable.serialNumber,
+                                  cable.byId.isEmpty() ? cable.port.InterfacePortName : cable.byId);
+    }
+    const std::optional<int> chosen = view_.ChooseCable(choice);
+    if (!chosen || *chosen < 0 || std::size_t(*chosen) >= cables.size())
+        return Search::GaveUp;
+    device_ = cables[std::size_t(*chosen)].port;
+    return Search::Found;
 }
 
 std::optional<CableDiagnosis> CableCheck::TryOpen() {
-    if (!FindPort())
-        return DiagnoseMissingCable(system_);
     PortOpenError error;
     if (opener_.Open(device_.InterfacePortName, &error))
         return std::nullopt;
@@ -37,7 +59,7 @@ QString CableCheck::BoxText(const CableDiagnosis& d, bool atStartup) const {
     bool plugIn = false;  // the cable itself is missing: the hint asks to plug it in
     switch (d.cause) {
         case CableCause::Missing:
-            cause = texts_.GetText(Txt::CableNotFound) + QStringLiteral(".");
+            cause = MissingCableText();
             plugIn = true;
             break;
         case CableCause::Vanished:
@@ -75,10 +97,27 @@ QString CableCheck::BoxText(const CableDiagnosis& d, bool atStartup) const {
     return cause + QStringLiteral("\r\n") + texts_.GetText(hint);
 }
 
+// What to look at when no cable shows at all, one step a line.
+QString CableCheck::MissingCableText() const {
+    QStringList lines{texts_.GetText(Txt::CableNotFound) + QStringLiteral(".")};
+#ifndef Q_OS_WIN
+    lines << texts_.GetText(Txt::CableCheckPlugged) << texts_.GetText(Txt::CableCheckSeat)
+          << texts_.GetText(Txt::CableCheckDialout) << texts_.GetText(Txt::CableCheckPortOption);
+#endif
+    lines << texts_.GetText(Txt::CableCheckSimulate);
+    return lines.join(QStringLiteral("\r\n"));
+}
+
 bool CableCheck::Connect(std::optional<CableDiagnosis> problem, bool atStartup) {
     for (;;) {
-        if (!problem && !(problem = TryOpen()))
-            return true;
+        if (!problem) {
+            const Search search = FindPort();
+            if (search == Search::GaveUp)  // as Cancel at the box
+                return false;
+            problem = search == Search::Missing ? DiagnoseMissingCable(system_) : TryOpen();
+            if (!problem)
+                return true;
+        }
         // A finder that could not even look (a simulated DC that did not start) says why in its own words.
         const QString text = finder_.Failure().isEmpty() ? BoxText(*problem, atStartup)
                                                          : finder_.Failure() + QStringLiteral("\r\n") +

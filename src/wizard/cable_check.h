@@ -3,8 +3,10 @@
 #include <QString>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "link/cable_diagnosis.h"
+#include "link/port_discovery.h"
 #include "run/session.h"
 #include "run/wizard_view.h"
 #include "support/text_database.h"
@@ -19,6 +21,8 @@ public:
     virtual bool Find(CablePort& device) = 0;
     // Why the last search could not even look (a simulated DC that did not start); empty for a plain miss.
     virtual QString Failure() const { return {}; }
+    // Every cable the last search found, Find's first; empty where cables cannot be told apart.
+    virtual std::vector<FoundCable> Found() const { return {}; }
 };
 
 // Opens the port at the DC's settings. False: *error says how it failed.
@@ -33,7 +37,13 @@ public:
 // The platform's search: the registry on Windows, the cable's USB ids elsewhere.
 class SystemCableFinder final : public CableFinder {
 public:
+    explicit SystemCableFinder(const PortSystem& system) : system_(system) {}
     bool Find(CablePort& device) override;
+    std::vector<FoundCable> Found() const override { return found_; }
+
+private:
+    const PortSystem& system_;
+    std::vector<FoundCable> found_;
 };
 
 class SerialPortOpener final : public PortOpener {
@@ -48,7 +58,8 @@ private:
 
 // The start-up check: finds the cable and opens its port, asking the user to plug it in for as long as they
 // agree to try again. A port that is found but cannot be opened is treated like a missing cable, and the box
-// names the cause (no driver, no access, the program holding the port) and what to do about it.
+// names the cause (no driver, no access, the program holding the port) and what to do about it. Of several
+// cables, the user picks one.
 class CableCheck {
 public:
     // portOverride: a device the user named; it is used as it is, without searching.
@@ -69,10 +80,13 @@ public:
     bool Reconnect();
 
 private:
-    bool FindPort();
+    enum class Search { Found, Missing, GaveUp };
+    Search FindPort();
+    Search Choose(const std::vector<FoundCable>& cables);
     std::optional<CableDiagnosis> TryOpen();
     bool Connect(std::optional<CableDiagnosis> problem, bool atStartup);
     QString BoxText(const CableDiagnosis& d, bool atStartup) const;
+    QString MissingCableText() const;
 
     CablePort& device_;
     CableFinder& finder_;

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "run/wizard_view.h"
@@ -71,6 +72,10 @@ public:
         chosenFiles.pop_front();
         return path;
     }
+    std::optional<int> ChooseCable(const CableChoice& choice) override {
+        cableChoices.push_back(choice);
+        return chosenCable;
+    }
     void SetOnTop(bool t) override { onTop = t; }
     void ShowTrayIcon(const QString&) override { trayShown = true; }
     void RemoveTrayIcon() override { trayShown = false; }
@@ -85,8 +90,10 @@ public:
     std::vector<Row> rows;
     std::vector<Box> boxes;
     std::map<WizardButton, Button> buttons;
-    std::deque<BoxAnswer> answers;          // replies to the next boxes, in order
-    std::function<void(const Box&)> onBox;  // sees each box before it is answered
-    std::vector<FirmwareFileChoice> choices;
-    std::deque<QString> chosenFiles;  // the files chosen when a choice is offered; none left: Cancel
+    std::deque<BoxAnswer> answers;            // replies to the next boxes, in order
+    std::vector<CableChoice> cableChoices;    // every choice of a cable offered
+    std::optional<int> chosenCable;           // the answer to every choice of a cable
+    std::function<void(const Box&)> onBox;    // sees each box before it is answered
+    std::vector<FirmwareFileChoice> choices;  // every choice of a firmware file offered
+    std::deque<QString> chosenFiles;          // the files chosen when a choice is offered; none left: Cancel
 };

@@ -181,14 +181,26 @@ BoxAnswer TerminalView::ShowMessageBox(const QString& text, const QString& title
     return BoxAnswer::Ok;
 }
 
-void TerminalView::ShowStartupError(const QString& text, const QString& title) {
-    FlushRow();
+void TerminalView::PrintError(const QString& line) {
     if (setup_.errors == nullptr) {
-        Print(QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text));
+        Print(line);
         return;
     }
-    *setup_.errors << (QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text)).toStdString() << '\n';
+    *setup_.errors << line.toStdString() << '\n';
     setup_.errors->flush();
+}
+
+void TerminalView::ShowStartupError(const QString& text, const QString& title) {
+    FlushRow();
+    PrintError(QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text));
+}
+
+std::optional<int> TerminalView::ChooseCable(const CableChoice& choice) {
+    FlushRow();
+    PrintError(QLatin1Char('[') + choice.title + QStringLiteral("] ") + OneLine(choice.refusal));
+    for (const QString& cable : choice.cables)  // one a line, ready to be copied into the command line
+        PrintError(QStringLiteral("  ") + cable);
+    return std::nullopt;
 }
 
 TerminalView::Command TerminalView::ReadCommand() {

@@ -43,6 +43,8 @@ public:
     void SetButtonVisible(WizardButton, bool) override {}
     BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
     void ShowStartupError(const QString& text, const QString& title) override;
+    // No list to pick from here: says how to name one with --port, and gives up.
+    std::optional<int> ChooseCable(const CableChoice& choice) override;
     void SetOnTop(bool) override {}
     void ShowTrayIcon(const QString&) override {}
     void RemoveTrayIcon() override {}
@@ -67,6 +69,7 @@ private:
     void PrintPageIfChanged();
     void PrintLive(const QString& shown);
     void Print(const QString& line);
+    void PrintError(const QString& line);  // on the error stream when there is one
     std::optional<QString> ReadLine(const QString& prompt);
 
     std::istream& in_;

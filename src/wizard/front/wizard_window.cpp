@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -464,6 +465,14 @@ QString WizardWindow::AskForFirmwareFile(const FirmwareFileChoice& choice) {
     const QString path = dialog.selectedFiles().constFirst();
     settings.setValue(key, QFileInfo(path).absolutePath());
     return path;
+}
+
+std::optional<int> WizardWindow::ChooseCable(const CableChoice& choice) {
+    bool ok = false;
+    const QString chosen =
+        QInputDialog::getItem(this, choice.title, choice.question, choice.cables, 0, false, &ok);
+    const qsizetype index = choice.cables.indexOf(chosen);
+    return ok && index >= 0 ? std::optional(int(index)) : std::nullopt;
 }
 
 void WizardWindow::SetOnTop(bool onTop) {

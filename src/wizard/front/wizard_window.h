@@ -52,6 +52,7 @@ public:
 
     BoxAnswer ShowMessageBox(const QString& text, const QString& title, BoxStyle style) override;
     std::optional<QString> ChooseFirmwareFile(const FirmwareFileChoice& choice) override;
+    std::optional<int> ChooseCable(const CableChoice& choice) override;
 
     void SetOnTop(bool onTop) override;
     void ShowTrayIcon(const QString& caption) override;
