@@ -26,18 +26,6 @@ private:
     RunLog& log_;
 };
 
-// The file an update would write: --firmware, else the one string resource 201 names, else with --simulate
-// the demo firmware.
-QString FirmwareFileFor(const StartupOptions& o) {
-    const QString path = o.FirmwareFile.isEmpty()
-                             ? QDir(o.AppDir).filePath(ParseStartupSettings(o.StartupResource).firmwareFile)
-                             : o.FirmwareFile;
-    if (!o.FindDemoFirmware || !o.FirmwareFile.isEmpty() || QFileInfo(path).isFile())
-        return path;
-    const QString demo = FindFileIn(QString::fromLatin1(kDemoFirmwareName), {o.AppDir, o.ExeDir, o.DataDir});
-    return demo.isEmpty() ? path : demo;
-}
-
 bool OpenTexts(TextDatabase& texts, const StartupOptions& o) {
     const int column = o.LanguageCode ? LanguageColumnForCode(*o.LanguageCode)
                                       : ParseStartupSettings(o.StartupResource).languageColumn;

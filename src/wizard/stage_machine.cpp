@@ -40,7 +40,7 @@ void StageMachine::StartUp() {
     if (!options_.BackupDir.isEmpty())
         QDir().mkpath(options_.BackupDir);  // a failure shows when the backup cannot be written
     const StartupSettings settings = ParseStartupSettings(options_.StartupResource);
-    firmwareFilePath_ = FirmwarePath(settings.firmwareFile);
+    firmwareFilePath_ = FirmwareFileFor(options_);
     programOnClose_ = settings.programOnClose;
     languageColumn_ =
         options_.LanguageCode ? LanguageColumnForCode(*options_.LanguageCode) : settings.languageColumn;
@@ -74,13 +74,14 @@ void StageMachine::StartUp() {
     startupOk_ = true;
 }
 
-QString StageMachine::FirmwarePath(const QString& fileName) const {
-    if (!options_.FirmwareFile.isEmpty())
-        return options_.FirmwareFile;
-    const QString inAppDir = QDir(options_.AppDir).filePath(fileName);
-    if (options_.FindDemoFirmware && !QFileInfo(inAppDir).isFile()) {
+QString FirmwareFileFor(const StartupOptions& options) {
+    if (!options.FirmwareFile.isEmpty())
+        return options.FirmwareFile;
+    const QString inAppDir =
+        QDir(options.AppDir).filePath(ParseStartupSettings(options.StartupResource).firmwareFile);
+    if (options.FindDemoFirmware && !QFileInfo(inAppDir).isFile()) {
         const QString demo = FindFileIn(QString::fromLatin1(kDemoFirmwareName),
-                                        {options_.AppDir, options_.ExeDir, options_.DataDir});
+                                        {options.AppDir, options.ExeDir, options.DataDir});
         if (!demo.isEmpty())
             return demo;
     }

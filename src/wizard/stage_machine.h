@@ -28,6 +28,11 @@ struct StartupOptions {
     bool FindDemoFirmware = false;
 };
 
+// The firmware file an update writes: --firmware, else the file the start-up resource names in the
+// application folder, else with --simulate the demo firmware. The path is returned whether the file is there
+// or not.
+QString FirmwareFileFor(const StartupOptions& options);
+
 // Exit statuses of the program: the public contract of terminal mode.
 enum ExitStatus : int {
     ExitUpdateSucceeded = 0,
@@ -73,7 +78,6 @@ private:
     enum class Busy { None, Connecting, Updating, Closing };
 
     void StartUp();
-    QString FirmwarePath(const QString& fileName) const;
     bool LoadFirmware();
     bool DemoRefused();  // the demo firmware for a real DC: refused with a box
     void ShowPage1();
