@@ -193,6 +193,8 @@ private slots:
         usage("kav-update", {"--no-such-option"}, "unknown option 'no-such-option'");
         usage("kav-update", {"--cli", "extra"}, "unexpected argument 'extra'");
         usage("kav-update", {"--port"}, "missing value after '--port'");
+        usage("kav-update", {"--json"}, "--json needs --history");
+        usage("kav-update", {"--history", "123456", "654321"}, "unexpected argument '654321'");
         usage("kav-dc-sim", {"--bogus"}, "unknown option 'bogus'");
         usage("kav-dc-sim", {"--memory", "3"}, "--memory wants 512 or 1024");
         usage("kav-fwr", {}, "COMMAND is missing");

@@ -1,11 +1,14 @@
 // The support layer: device ids, priorities, logs and their folder, languages, and the text database's
-// lookups and damaged files.
+// lookups and damaged files; the update history's record and file.
+#include <QJsonDocument>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <thread>
 
+#include "run/update_history.h"
 #include "support/app_folders.h"
 #include "support/device_id.h"
 #include "support/language.h"
@@ -46,6 +49,67 @@ class TestSupport : public QObject {
     Q_OBJECT
 
 private slots:
+    // Every field survives the line; what is not known is null, and a record without its time or outcome
+    // is no record.
+    void historyRecordRoundTrip() {
+        UpdateAttempt a;
+        a.time = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), Qt::OffsetFromUTC, 3600);
+        a.port = "/dev/ttyUSB0", a.model = "KAV 1F", a.serial = 12345;
+        a.versionBefore = "1A", a.subVersionBefore = 3, a.versionAfter = "1B", a.subVersionAfter = 5;
+        a.firmwareName = "KAV.1F.FWR", a.firmwareSha256 = QString(64, 'a');
+        a.outcome = UpdateAttempt::Outcome::Closed, a.failedStep = "upload";
+        a.backup = UpdateAttempt::BackupFate::KeptForRecovery, a.backupFile = "/b/513.012345.bin";
+        a.logFile = "/l/x.log", a.seconds = 81.25;
+        const QJsonObject json = a.ToJson();
+        QCOMPARE(json["time"].toString(), "2026-03-04T05:06:07+01:00");
+        QCOMPARE(json["serial"].toString(), "012345");
+        QCOMPARE(json["outcome"].toString(), "closed by the user");
+        QCOMPARE(json["backup"].toString(), "kept for recovery");
+        const auto back = UpdateAttempt::FromJson(json);
+        QVERIFY(back);
+        QCOMPARE(back->ToJson(), json);
+        QCOMPARE(back->time, a.time);
+        UpdateAttempt bare;
+        bare.time = a.time;
+        const QJsonObject unknown = bare.ToJson();
+        QVERIFY(UpdateAttempt::FromJson(unknown).has_value());
+        for (const char* key :
+             {"serial", "version_after", "sub_version_before", "failed_step", "backup_file"})
+            QVERIFY2(unknown[key].isNull(), key);
+        for (const char* key : {"time", "outcome", "backup"}) {
+            QJsonObject broken = json;
+            broken[key] = "bogus";
+            QVERIFY2(!UpdateAttempt::FromJson(broken), key);
+        }
+    }
+
+    // Two writers at once: every line stays whole and every attempt is there.
+    void historyAppendsNeverInterleave() {
+        QTemporaryDir dir;
+        const QString path = HistoryFileIn(dir.filePath("new folder"));
+        constexpr int kLines = 200;
+        const auto writer = [&path](const QString& port) {
+            UpdateAttempt a;
+            a.time = QDateTime::currentDateTime();
+            a.port = port.repeated(2000);  // lines of several kilobytes
+            for (int i = 0; i < kLines; ++i) {
+                QString why;
+                if (!AppendToHistory(path, a, &why))
+                    qWarning() << why;
+            }
+        };
+        std::thread first(writer, QStringLiteral("a")), second(writer, QStringLiteral("b"));
+        first.join();
+        second.join();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 2 * kLines + 1);  // and the empty rest after the last line end
+        for (int i = 0; i < 2 * kLines; ++i)
+            QVERIFY2(QJsonDocument::fromJson(lines[i]).isObject(), qPrintable(QString::number(i)));
+        QCOMPARE(int(ReadHistory(path).size()), 2 * kLines);
+    }
+
     void firmwareVersionOf_data() {
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("model");

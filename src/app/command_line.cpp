@@ -51,7 +51,7 @@ QStringList WithoutQtOptions(const QStringList& arguments, QString* platform) {
 // The program's options; --help lists them in this order.
 struct OptionTable {
     QCommandLineOption cli, port, appDir, firmware, simulate, simArgs, lang, log, trace, listPorts, identify,
-        help, version, oldVersion;
+        history, json, help, version, oldVersion;
 };
 
 // -v, the short form --version had at first: scripts may use it; help shows -V.
@@ -106,6 +106,13 @@ OptionTable MakeOptionTable() {
             QStringLiteral("identify"),
             QStringLiteral("Identify the DC on the cable and say whether a backup of it waits to "
                            "be restored; nothing is written to the DC.")),
+        QCommandLineOption(
+            QStringLiteral("history"),
+            QStringLiteral(
+                "Print the update history, newest first, and end; a SERIAL argument keeps one DC's "
+                "updates.")),
+        QCommandLineOption(QStringLiteral("json"),
+                           QStringLiteral("With --history: print it as a JSON array instead of a table.")),
         HelpOption(),
         VersionOption(),
         HiddenOption(QStringLiteral("v"))};
@@ -126,8 +133,13 @@ std::optional<int> LanguageCodeIn(const QString& text) {
 
 // The first misuse among the parsed options; empty when there is none.
 QString UsageError(const QCommandLineParser& parser, const OptionTable& o) {
-    if (!parser.positionalArguments().isEmpty())
-        return QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+    const QStringList positional = parser.positionalArguments();
+    if (!positional.isEmpty() && !parser.isSet(o.history))
+        return QStringLiteral("unexpected argument '%1'").arg(positional[0]);
+    if (positional.size() > 1)
+        return QStringLiteral("unexpected argument '%1'").arg(positional[1]);
+    if (parser.isSet(o.json) && !parser.isSet(o.history))
+        return QStringLiteral("--json needs --history");
     if (parser.isSet(o.simulate) && !parser.value(o.port).isEmpty())
         return QStringLiteral("--simulate and --port exclude each other");
     if (parser.isSet(o.lang) && !LanguageCodeIn(parser.value(o.lang)))
@@ -148,6 +160,9 @@ CommandLine OptionsFrom(const QCommandLineParser& parser, const OptionTable& o, 
     options.QtPlatform = platform;
     options.ListPorts = parser.isSet(o.listPorts);
     options.Identify = parser.isSet(o.identify);
+    options.History = parser.isSet(o.history);
+    options.Json = parser.isSet(o.json);
+    options.HistorySerial = parser.positionalArguments().value(0);
     options.Help = parser.isSet(o.help);
     options.Version = parser.isSet(o.version) || parser.isSet(o.oldVersion);
     if (parser.isSet(o.lang))
@@ -163,7 +178,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Updates the firmware of a KAV 1F dive computer and keeps its profile safe."));
     const OptionTable o = MakeOptionTable();
     parser.addOptions({o.cli, o.port, o.appDir, o.firmware, o.simulate, o.simArgs, o.lang, o.log, o.trace,
-                       o.listPorts, o.identify, o.help, o.version, o.oldVersion});
+                       o.listPorts, o.identify, o.history, o.json, o.help, o.version, o.oldVersion});
 
     ParsedCommandLine result;
     // Without an application object the parser knows no program name.

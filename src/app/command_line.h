@@ -18,6 +18,9 @@ struct CommandLine {
     QString QtPlatform;      // Qt's own -platform option, when given
     bool ListPorts = false;  // list the serial ports that could be the cable, then end
     bool Identify = false;   // identify the DC on the cable, write nothing, then end
+    bool History = false;    // print the update history, then end
+    bool Json = false;       // ... as JSON
+    QString HistorySerial;   // ... of this DC only
     bool Help = false;
     bool Version = false;
 };

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "app/command_line.h"
+#include "app/history_command.h"
 #include "app/identify_command.h"
 #include "app/list_ports.h"
 #include "app/terminal_signals.h"
@@ -82,6 +83,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
     window.OnNext = [&machine] { machine.NextClick(); };
     window.OnBack = [&machine] { machine.BackClick(); };
     window.OnClose = [&machine] { machine.CloseClick(); };
+    window.OnAgain = [&machine] { machine.AgainClick(); };
     window.OnPrint = [&] { PrintAgreement(&window, wizard.session.AppDir, wizard.texts); };
     machine.OnEnded = [&] {
         window.AllowClose();
@@ -166,5 +168,10 @@ int main(int argc, char** argv) {
         return ListPorts(LinuxPortSystem(), std::cout, std::cerr);
     if (cl.Identify)
         return RunIdentifyOnly(argc, argv, cl);
+    if (cl.History) {
+        QCoreApplication app(argc, argv);
+        return PrintHistory(HistoryFileIn(UserFoldersFor(cl).UserDir), cl.HistorySerial, cl.Json, std::cout,
+                            std::cerr);
+    }
     return cl.Cli ? RunTerminal(argc, argv, cl) : RunWindow(argc, argv, cl);
 }

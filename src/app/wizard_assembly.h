@@ -20,6 +20,7 @@
 #include "run/session.h"
 #include "run/task_list.h"
 #include "run/update_context.h"
+#include "run/update_history.h"
 #include "support/app_folders.h"
 #include "support/clock.h"
 #include "support/process_priority.h"
@@ -29,15 +30,19 @@
 #include "wizard/run_wiring.h"
 #include "wizard/stage_machine.h"
 
+inline AppFolders UserFoldersFor(const CommandLine& cl) {
+    return ResolveAppFolders(QCoreApplication::applicationDirPath(), cl.AppDir,
+                             QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+}
+
 inline StartupOptions StartupOptionsFrom(const CommandLine& cl, const RunLog& log) {
     StartupOptions o;
-    const AppFolders folders =
-        ResolveAppFolders(QCoreApplication::applicationDirPath(), cl.AppDir,
-                          QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    const AppFolders folders = UserFoldersFor(cl);
     o.ExeDir = folders.ExeDir;
     o.AppDir = folders.AppDir;
     o.BackupDir = folders.BackupDir;
     o.DataDir = folders.DataDir;
+    o.HistoryFile = HistoryFileIn(folders.UserDir);
     o.FirmwareFile = cl.Firmware.isEmpty() ? QString() : QDir::current().absoluteFilePath(cl.Firmware);
     o.LanguageCode = cl.LanguageCode;
     o.StartupResource = LoadStringResource(ResourceStartup);

@@ -24,4 +24,12 @@ struct ProfileState {
     // False while the backup at BackupFilePath waits for the recovery at Close: only a confirmed restore or
     // the user's giving it up sets it again.
     bool Restored = true;
+
+    // The next DC of the run starts from nothing of this one's; only the files of the run stay, so that one
+    // still waiting is named at Close.
+    ProfileState ForNextDc() const {
+        ProfileState next;
+        next.BackupFilesOfThisRun = BackupFilesOfThisRun;
+        return next;
+    }
 };

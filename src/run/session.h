@@ -12,6 +12,7 @@ struct Session {
     QString AppDir;     // the application folder: firmware file, agreement file
     QString BackupDir;  // the profile backup files; empty: the application folder
     const QString& BackupFolder() const { return BackupDir.isEmpty() ? AppDir : BackupDir; }
+    QString HistoryFile;  // the update history; empty: none kept
     CablePort cable;
     FirmwareImage firmware;
     ProfileState profile;

@@ -30,7 +30,8 @@ inline constexpr BoxStyle kBoxOkCancelInformation{BoxButtons::OkCancel, BoxIcon:
 // None: a box with a choice was closed, escaped or met the end of input without a button chosen.
 enum class BoxAnswer { None, Ok, Cancel, Yes, No };
 
-enum class WizardButton { Next, Back, Close, Print };
+// Again: after an update, "Update another DC" in the place of Next.
+enum class WizardButton { Next, Back, Close, Print, Again };
 
 // Several interface cables are plugged in: which one to use.
 struct CableChoice {

@@ -11,13 +11,14 @@ AppFolders ResolveAppFolders(const QString& exeDir, const QString& appDirOption,
     f.ExeDir = exeDir;
     f.DataDir = QDir::cleanPath(QDir(exeDir).filePath(QStringLiteral("../share/kav-update")));
     if (!appDirOption.isEmpty()) {
-        f.AppDir = f.BackupDir = QDir(appDirOption).absolutePath();
+        f.AppDir = f.BackupDir = f.UserDir = QDir(appDirOption).absolutePath();
         return f;
     }
     const QString database = QString::fromLatin1(kTextDatabaseName);
     const bool installed = !QFileInfo::exists(QDir(exeDir).filePath(database)) &&
                            QFileInfo::exists(QDir(f.DataDir).filePath(database));
     f.AppDir = installed ? f.DataDir : exeDir;
+    f.UserDir = userDataDir;
     f.BackupDir = installed || !QFileInfo(exeDir).isWritable() ? userDataDir : exeDir;
     return f;
 }

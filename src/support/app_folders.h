@@ -9,6 +9,7 @@ struct AppFolders {
     QString BackupDir;  // the profile backup files
     QString ExeDir;     // the executable's folder
     QString DataDir;    // the installed data folder, <prefix>/share/kav-update beside <prefix>/bin
+    QString UserDir;    // the update history: the user's own data folder, or the folder --app-dir names
 };
 
 // appDirOption: the folder the user named (--app-dir), which then holds everything. Otherwise the

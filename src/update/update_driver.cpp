@@ -35,10 +35,18 @@ class UpdateRoad {
 public:
     explicit UpdateRoad(UpdateContext& context) : c(context) {}
     bool Run();
+    UpdateAttempt Attempt(bool succeeded);
 
 private:
-    bool Refuse(int icon, const QString& text, bool leaveDeepSleep);
-    bool NotAnswering();
+    bool Refuse(int icon, const QString& text, bool leaveDeepSleep, const char* step);
+    bool NotAnswering(const char* step);
+    // ok, after noting the step as where the attempt failed when it is the first that did.
+    bool Noted(const char* step, bool ok) {
+        if (!ok && failedStep_ == nullptr)
+            failedStep_ = step;
+        return ok;
+    }
+    void SayWhenLastUpdatedHere();
     bool EndAsCurrent();
     void InsertVersionRow(const QString& version, std::uint8_t subVersion);
     bool Write();
@@ -47,10 +55,16 @@ private:
 
     UpdateContext& c;
     bool aborted_ = false;
+    UpdateAttempt attempt_;
+    double startedAt_ = 0;
+    const char* failedStep_ = nullptr;
+    bool alreadyCurrent_ = false;
+    bool backedUp_ = false;  // the profile is in its file: restored or left for the recovery
 };
 
 // Ends the update at a step that refused or failed before anything was written.
-bool UpdateRoad::Refuse(int icon, const QString& text, bool leaveDeepSleep) {
+bool UpdateRoad::Refuse(int icon, const QString& text, bool leaveDeepSleep, const char* step) {
+    Noted(step, false);
     c.tasks.AddRow(icon, text, QString());
     if (leaveDeepSleep)
         c.link.LeaveDeepSleep();
@@ -58,7 +72,8 @@ bool UpdateRoad::Refuse(int icon, const QString& text, bool leaveDeepSleep) {
     return false;
 }
 
-bool UpdateRoad::NotAnswering() {
+bool UpdateRoad::NotAnswering(const char* step) {
+    Noted(step, false);
     c.tasks.SetLastRowStatus(c.Text(Txt::Error));
     c.tasks.AddRow(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
     aborted_ = true;
@@ -71,10 +86,11 @@ bool UpdateRoad::Verify() {
         case Verification::Confirmed:
             return true;
         case Verification::NotConfirmed:
-            return false;
+            return Noted("verification", false);
         case Verification::Failed:
             break;
     }
+    Noted("verification", false);
     aborted_ = true;
     return false;
 }
@@ -84,15 +100,16 @@ bool UpdateRoad::Verify() {
 bool UpdateRoad::Write() {
     const FirmwareImage& fw = c.session.firmware;
     if (fw.CodeOnly || fw.CodeAndCode2) {
-        aborted_ = !UploadCode(c) || !WaitForReset(c, fw.CodeOnly ? kWaitCodeOnly : kWaitBetweenImages);
+        aborted_ = !Noted("upload", UploadCode(c)) ||
+                   !Noted("restart wait", WaitForReset(c, fw.CodeOnly ? kWaitCodeOnly : kWaitBetweenImages));
         if (aborted_)
             return false;
         if (fw.CodeOnly)
             return Verify();
         if (!c.link.Identify())
-            return NotAnswering();
+            return NotAnswering("restart wait");
     }
-    aborted_ = !UploadCode2(c) || !WaitForReset(c, kWaitCode2);
+    aborted_ = !Noted("upload", UploadCode2(c)) || !Noted("restart wait", WaitForReset(c, kWaitCode2));
     return !aborted_ && Verify();
 }
 
@@ -100,11 +117,15 @@ bool UpdateRoad::Write() {
 bool UpdateRoad::EndAsCurrent() {
     const FirmwareImage& fw = c.session.firmware;
     ProfileState& p = c.session.profile;
+    alreadyCurrent_ = true;
     c.tasks.AddRow(IconInformation, c.Text(Txt::AlreadyCurrent), QString());
     // A profile left behind by an earlier, interrupted update of this DC is written back now.
     const BackupLookup earlier = p.ProfileBackupActive ? GetBackupProfile(c) : BackupLookup::NotUsable;
+    SayWhenLastUpdatedHere();
+    backedUp_ = earlier == BackupLookup::Usable;
     if (earlier != BackupLookup::Usable) {
         if (earlier == BackupLookup::ReadFailed) {
+            Noted("backup", false);
             // Without block 0 no one can tell whose profile waits: the user hears of every one that does.
             c.tasks.AddRow(IconFailure, c.FailureText(Txt::DeviceNotAnswering), QString());
             for (const QString& file : WaitingBackupFiles(c.session.BackupFolder(), fw.FwrModelNumber))
@@ -131,22 +152,29 @@ bool UpdateRoad::Run() {
     const FirmwareImage& fw = c.session.firmware;
     ProfileState& p = c.session.profile;
 
+    attempt_.time = c.clock.LocalNow();
+    startedAt_ = c.clock.Now();
+    // Whose profile this is comes from block 0, read again by this attempt: an earlier DC's number must not
+    // pass for this one's.
+    p.DeviceSerialNumber = -1;
     c.priority.SetProcessPriority(0, 0, PriorityRealtime);
     c.tasks.AddRow(IconStarted, c.Text(Txt::IdentifyingDc), QStringLiteral("..."));
     const std::optional<QString> id = c.link.Identify();
     if (!id)
-        return NotAnswering();
+        return NotAnswering("identification");
     c.tasks.SetLastRowStatus(c.Text(Txt::Done));
     const QString wrongModel = c.Text(Txt::UpdateOnlyFor) + QLatin1Char(' ') + fw.FwrModelName;
     const std::optional<QString> version = FirmwareVersionOf(*id, fw.FwrModelId);
     if (!version)
-        return Refuse(IconFailure, wrongModel + QLatin1Char('!'), false);
+        return Refuse(IconFailure, wrongModel + QLatin1Char('!'), false, "identification");
     std::uint8_t subVersion = 0;
     if (fw.SubVersionInUse()) {
         subVersion = c.link.ReadStatus().value_or(0);
         if (c.link.Stopped())  // the decision needs the sub-version that the stop may have cut off
-            return Refuse(IconFailure, c.Text(Txt::StoppedByClose), true);
+            return Refuse(IconFailure, c.Text(Txt::StoppedByClose), true, "version check");
     }
+    attempt_.versionBefore = *version;
+    attempt_.subVersionBefore = fw.SubVersionInUse() ? subVersion : -1;
 
     switch (DecideOnVersion(fw, *version, subVersion)) {
         case VersionDecision::BelowMinimum:
@@ -154,9 +182,10 @@ bool UpdateRoad::Run() {
                           wrongModel + QStringLiteral(", ") + c.Text(Txt::FirmwareVersion) +
                               QLatin1Char(' ') + fw.MinDeviceVersion + QLatin1Char(' ') +
                               c.Text(Txt::AndLater),
-                          true);
+                          true, "version check");
         case VersionDecision::DcIsNewer:
-            return Refuse(IconInformation, c.Text(Txt::AlreadyCurrent), true);
+            alreadyCurrent_ = true;
+            return Refuse(IconInformation, c.Text(Txt::AlreadyCurrent), true, nullptr);
         case VersionDecision::AlreadyCurrent:
             return EndAsCurrent();
         case VersionDecision::Write:
@@ -166,10 +195,15 @@ bool UpdateRoad::Run() {
     InsertVersionRow(*version, subVersion);
 
     // No firmware byte goes to a DC whose profile is not safely on disk; its profile is then untouched.
-    if (p.ProfileBackupActive && !BackupProfile(c)) {
-        aborted_ = true;
-        p.ProfileBackupActive = false;
-        return Finish(true);
+    if (p.ProfileBackupActive) {
+        const bool backedUp = Noted("backup", BackupProfile(c));
+        SayWhenLastUpdatedHere();
+        if (!backedUp) {
+            aborted_ = true;
+            p.ProfileBackupActive = false;
+            return Finish(true);
+        }
+        backedUp_ = p.ProfileBackupActive;
     }
     return Finish(!Write());
 }
@@ -182,6 +216,7 @@ bool UpdateRoad::Finish(bool failed) {
     if (p.ProfileBackupActive) {
         if (!aborted_ && !c.link.Stopped()) {
             aborted_ = !RestoreProfile(c).allAnswered;
+            Noted("restore", !aborted_ && p.Restored);
         } else {
             if (!aborted_)  // Close came as the last step ended: no restore now
                 c.tasks.AddRow(IconFailure, c.Text(Txt::StoppedByClose), QString());
@@ -193,7 +228,7 @@ bool UpdateRoad::Finish(bool failed) {
     if (failed || aborted_ || !p.Restored)
         c.link.Settle(DeviceLink::kSettleSeconds);
     c.SetDeviceClockNow();
-    const bool succeeded = c.link.LeaveDeepSleep() && !failed && p.Restored;
+    const bool succeeded = Noted("leaving Deep Sleep", c.link.LeaveDeepSleep()) && !failed && p.Restored;
     if (succeeded) {
         c.tasks.AddRow(IconInformation, c.Text(Txt::UpdateSucceeded), QString());
     } else {
@@ -204,8 +239,59 @@ bool UpdateRoad::Finish(bool failed) {
     return succeeded;
 }
 
+// The DC's number is known once block 0 was read: the history says when it was last updated here.
+void UpdateRoad::SayWhenLastUpdatedHere() {
+    const ProfileState& p = c.session.profile;
+    if (c.session.HistoryFile.isEmpty() || p.DeviceSerialNumber < 0)
+        return;
+    const auto last = LastSuccessOf(ReadHistory(c.session.HistoryFile), c.session.firmware.FwrModelName,
+                                    p.DeviceSerialNumber);
+    if (last) {
+        c.tasks.AddRow(IconInformation,
+                       c.Text(Txt::LastUpdatedHere)
+                           .arg(last->time.date().toString(Qt::ISODate),
+                                VersionText(last->versionAfter, last->subVersionAfter)),
+                       QString());
+    }
+}
+
+UpdateAttempt UpdateRoad::Attempt(bool succeeded) {
+    const FirmwareImage& fw = c.session.firmware;
+    const ProfileState& p = c.session.profile;
+    using Outcome = UpdateAttempt::Outcome;
+    UpdateAttempt a = attempt_;
+    a.port = c.session.cable.InterfacePortName;
+    a.model = fw.FwrModelName;
+    a.serial = p.DeviceSerialNumber;
+    a.seconds = c.clock.Now() - startedAt_;
+    a.outcome = c.link.Stopped() && !succeeded ? Outcome::Closed
+                : failedStep_ != nullptr       ? Outcome::Failed
+                : alreadyCurrent_              ? Outcome::AlreadyCurrent
+                : succeeded                    ? Outcome::Succeeded
+                                               : Outcome::Failed;
+    if (a.outcome == Outcome::Failed || a.outcome == Outcome::Closed)
+        a.failedStep = QLatin1String(failedStep_ != nullptr ? failedStep_ : "restore");
+    if (a.outcome == Outcome::Succeeded) {
+        a.versionAfter = fw.FwrVersion;
+        a.subVersionAfter = fw.SubVersionInUse() ? fw.FwrSubVersion : -1;
+    } else if (a.outcome == Outcome::AlreadyCurrent) {
+        a.versionAfter = a.versionBefore;
+        a.subVersionAfter = a.subVersionBefore;
+    }
+    if (backedUp_) {
+        a.backup =
+            p.Restored ? UpdateAttempt::BackupFate::Restored : UpdateAttempt::BackupFate::KeptForRecovery;
+        a.backupFile = p.BackupFilePath;
+    }
+    return a;
+}
+
 }  // namespace
 
-bool UpdateFirmware(UpdateContext& c) {
-    return UpdateRoad(c).Run();
+bool UpdateFirmware(UpdateContext& c, UpdateAttempt* attempt) {
+    UpdateRoad road(c);
+    const bool succeeded = road.Run();
+    if (attempt != nullptr)
+        *attempt = road.Attempt(succeeded);
+    return succeeded;
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <optional>
 
+#include "run/update_history.h"
+
 // What the stage machine asks of the device link, the firmware loader, the update and the recovery. Each
 // implementation writes its own task-list rows and boxes through the wizard view.
 class DeviceOperations {
@@ -18,8 +20,8 @@ public:
     // The DC's identification text; nothing when the DC did not answer.
     virtual std::optional<QString> IdentifyDc() = 0;
     virtual bool EnterDeepSleep() = 0;
-    // The whole update. True when it ended with the success row.
-    virtual bool UpdateFirmware() = 0;
+    // The whole update. True when it ended with the success row. *attempt: what the road knows of it.
+    virtual bool UpdateFirmware(UpdateAttempt& attempt) = 0;
     // Offers to write back a profile left unrestored; runs at Close while the profile waits for it.
     virtual void ProfileRecovering() = 0;
     // At Close, after any recovery: names each backup file of this run that still waits for its DC.

@@ -1,6 +1,8 @@
 #include "wizard/stage_machine.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include "firmware/firmware_loader.h"
@@ -24,6 +26,7 @@ StageMachine::StageMachine(Session& session, WizardView& view, TaskList& tasks, 
 bool StageMachine::Load() {
     currentStage_ = 1;
     view_.SetButtonVisible(WizardButton::Print, false);
+    view_.SetButtonVisible(WizardButton::Again, false);
     view_.SetButtonVisible(WizardButton::Next, true);
     view_.SetButtonVisible(WizardButton::Back, true);
     view_.SetButtonVisible(WizardButton::Close, true);
@@ -37,6 +40,7 @@ bool StageMachine::Load() {
 void StageMachine::StartUp() {
     session_.AppDir = options_.AppDir;
     session_.BackupDir = options_.BackupDir;
+    session_.HistoryFile = options_.HistoryFile;
     if (!options_.BackupDir.isEmpty())
         QDir().mkpath(options_.BackupDir);  // a failure shows when the backup cannot be written
     const StartupSettings settings = ParseStartupSettings(options_.StartupResource);
@@ -130,6 +134,7 @@ void StageMachine::ShowPage1() {
     view_.SetButtonCaption(WizardButton::Back, texts_.GetText(Txt::Back));
     view_.SetButtonCaption(WizardButton::Close, texts_.GetText(Txt::Close));
     view_.SetButtonCaption(WizardButton::Next, texts_.GetText(Txt::Next));
+    view_.SetButtonCaption(WizardButton::Again, texts_.GetText(Txt::UpdateAnotherDc));
     view_.SetColumnHeaders(texts_.GetText(Txt::ColumnTime), texts_.GetText(Txt::ColumnEvent),
                            texts_.GetText(Txt::ColumnStatus));
 }
@@ -217,7 +222,9 @@ void StageMachine::RunUpdate() {
     // Back would re-enter the stage machine under a running upload: it waits until the update has ended.
     SetBusy(Busy::Updating);
     updateRan_ = true;
-    lastUpdateSucceeded_ = device_.UpdateFirmware();
+    UpdateAttempt attempt;
+    lastUpdateSucceeded_ = device_.UpdateFirmware(attempt);
+    RecordAttempt(std::move(attempt));
     if (!lastUpdateSucceeded_ && !options_.LogPath.isEmpty()) {
         tasks_.AddRow(IconInformation,
                       texts_.GetText(Txt::LogLocation).arg(QDir::toNativeSeparators(options_.LogPath)),
@@ -225,8 +232,34 @@ void StageMachine::RunUpdate() {
     }
     busy_ = Busy::None;
     view_.SetButtonEnabled(WizardButton::Back, true);
-    if (closeRequested_)
+    if (closeRequested_) {
         CloseAfterStop();
+        return;
+    }
+    view_.SetButtonVisible(WizardButton::Next, false);
+    view_.SetButtonVisible(WizardButton::Again, true);
+}
+
+// The history is the shop's record, not part of the update: a failure to keep it is one row, no more.
+void StageMachine::RecordAttempt(UpdateAttempt attempt) {
+    if (session_.HistoryFile.isEmpty())
+        return;
+    if (firmwareSha256_.isEmpty()) {
+        QFile file(firmwareFilePath_);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        if (file.open(QIODevice::ReadOnly) && hash.addData(&file))
+            firmwareSha256_ = QString::fromLatin1(hash.result().toHex());
+    }
+    attempt.firmwareName = QFileInfo(firmwareFilePath_).fileName();
+    attempt.firmwareSha256 = firmwareSha256_;
+    attempt.logFile = options_.LogPath;
+    QString why;
+    if (!AppendToHistory(session_.HistoryFile, attempt, &why)) {
+        tasks_.AddRow(
+            IconInformation,
+            texts_.GetText(Txt::HistoryNotWritten).arg(QDir::toNativeSeparators(session_.HistoryFile), why),
+            QString());
+    }
 }
 
 // Close came while the DC was busy: the stop has ended the exchange, and the recovery that Close may run
@@ -247,7 +280,20 @@ void StageMachine::BackClick() {
     LoadStepInstructions(currentStage_);
 }
 
+void StageMachine::AgainClick() {
+    if (ended_ || busy_ != Busy::None || currentStage_ < 3)
+        return;
+    // Nothing of the DC just updated may pass for the next one's; a backup of it that still waits stays one
+    // of the run's files, named at Close.
+    session_.profile = session_.profile.ForNextDc();
+    currentStage_ = 1;
+    GoBack();
+    LoadStepInstructions(1);
+}
+
 void StageMachine::GoBack() {
+    view_.SetButtonVisible(WizardButton::Again, false);
+    view_.SetButtonVisible(WizardButton::Next, true);
     view_.SetButtonEnabled(WizardButton::Next, true);
     view_.SetButtonEnabled(WizardButton::Back, false);
     view_.SetFrameVisible(true);

@@ -21,7 +21,8 @@ struct StartupOptions {
     std::optional<double> LanguageCode;  // overrides the language code of string resource 201
     QString StartupResource;             // string resource 201 (the user's language variant)
     std::function<bool(const QString& program)> StartProgram;  // starts the program named for Close, detached
-    QString LogPath;  // the run log, named in the task list after a failed update; empty: none
+    QString LogPath;      // the run log, named in the task list after a failed update; empty: none
+    QString HistoryFile;  // every attempt is appended to it; empty: no history kept
     // The DC on the line is the simulated one, the only one the demo firmware may be written to.
     bool SimulatedDc = false;
     // --simulate: without a firmware file of its own the wizard runs on the demo firmware.
@@ -52,6 +53,7 @@ public:
 
     void NextClick();
     void BackClick();
+    void AgainClick();      // after an update: page 1 for the next DC, in the same run
     void CloseClick();      // also what closing the window from its title bar does
     void CloseConfirmed();  // Close with its question already answered Yes (a signal in terminal mode)
 
@@ -84,6 +86,7 @@ private:
     bool OpenTextDatabase();
     bool ConnectToDc();  // page 1: identify, check the model, enter Deep Sleep
     void RunUpdate();
+    void RecordAttempt(UpdateAttempt attempt);
     void SetBusy(Busy busy);
     void CloseAfterStop();
     void CloseSequence();
@@ -106,6 +109,7 @@ private:
     bool startupOk_ = false;
     int currentStage_ = 1;
     QString firmwareFilePath_;
+    QString firmwareSha256_;  // of the file at firmwareFilePath_, once an attempt has needed it
     QString programOnClose_;  // started at Close
     int languageColumn_ = 1;
 };

@@ -15,8 +15,8 @@ std::optional<QString> WizardDevice::IdentifyDc() {
     return c_.link.Identify();
 }
 
-bool WizardDevice::UpdateFirmware() {
-    return ::UpdateFirmware(c_);
+bool WizardDevice::UpdateFirmware(UpdateAttempt& attempt) {
+    return ::UpdateFirmware(c_, &attempt);
 }
 
 void WizardDevice::ProfileRecovering() {

@@ -17,7 +17,7 @@ public:
     bool TestInterface() override { return cable_ == nullptr || cable_->TestInterface(); }
     std::optional<QString> IdentifyDc() override;
     bool EnterDeepSleep() override { return c_.link.EnterDeepSleep(); }
-    bool UpdateFirmware() override;
+    bool UpdateFirmware(UpdateAttempt& attempt) override;
     void ProfileRecovering() override;
     void NameWaitingBackups(bool afterRecovery) override;
     void RequestStop() override { c_.link.Stop(); }

@@ -15,7 +15,7 @@ public:
         return dcAnswers ? std::optional(deviceId) : std::nullopt;
     }
     bool EnterDeepSleep() override { return Count(deepSleepRequests, deepSleepOk); }
-    bool UpdateFirmware() override { return Count(updateCalls, duringUpdate), updateOk; }
+    bool UpdateFirmware(UpdateAttempt&) override { return Count(updateCalls, duringUpdate), updateOk; }
     void ProfileRecovering() override { Count(recoveries, duringRecovery); }
     void NameWaitingBackups(bool) override {}
     void RequestStop() override { stopRequested = true; }

@@ -120,6 +120,8 @@ void TerminalView::SetButtonCaption(WizardButton button, const QString& caption)
         backCaption_ = caption;
     if (button == WizardButton::Close)
         closeCaption_ = caption;
+    if (button == WizardButton::Again)
+        againCaption_ = caption;
 }
 
 void TerminalView::PrintPageIfChanged() {
@@ -221,7 +223,8 @@ TerminalView::Command TerminalView::ReadCommand() {
             Print(QStringLiteral("Please answer next, back or close."));
         }
     }
-    const QString prompt = QStringLiteral("(back = %1, Enter = %2) > ").arg(backCaption_, closeCaption_);
+    const QString prompt = QStringLiteral("(back = %1, again = %2, Enter = %3) > ")
+                               .arg(backCaption_, againCaption_, closeCaption_);
     while (true) {
         const std::optional<QString> line = ReadLine(prompt);
         const QString answer = Answer(line);
@@ -229,7 +232,9 @@ TerminalView::Command TerminalView::ReadCommand() {
             return Command::Close;
         if (answer == QLatin1String("back"))
             return Command::Back;
-        Print(QStringLiteral("Please answer back or close."));
+        if (answer == QLatin1String("again"))
+            return Command::Again;
+        Print(QStringLiteral("Please answer back, again or close."));
     }
 }
 
@@ -254,6 +259,9 @@ int RunTerminalWizard(StageMachine& machine, TerminalView& view, bool loaded) {
                     break;
                 case TerminalView::Command::Close:
                     machine.CloseClick();
+                    break;
+                case TerminalView::Command::Again:
+                    machine.AgainClick();
                     break;
             }
         }

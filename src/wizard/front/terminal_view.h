@@ -49,7 +49,7 @@ public:
     void ShowTrayIcon(const QString&) override {}
     void RemoveTrayIcon() override {}
 
-    enum class Command { Next, Back, Close };
+    enum class Command { Next, Back, Close, Again };
     // Reads the next decision: on a page (frame shown) or after an update (task list shown).
     Command ReadCommand();
     // Prints what is still pending (the newest row) before the program ends.
@@ -81,7 +81,7 @@ private:
     QString frameCaption_;
     QString pageText_;
     QString nextCaption_ = QStringLiteral("Next"), backCaption_ = QStringLiteral("Back"),
-            closeCaption_ = QStringLiteral("Close");
+            closeCaption_ = QStringLiteral("Close"), againCaption_ = QStringLiteral("Update another DC");
     std::optional<PendingRow> pending_;
     QString timeLeftFormat_ = kEnglishTimeLeft;
 };

@@ -46,6 +46,8 @@ constexpr QRect kPrintButtonArea{16, 424, 73, 25};
 constexpr QRect kBackButtonArea{280, 424, 97, 25};
 constexpr QRect kNextButtonArea{400, 424, 97, 25};
 constexpr QRect kCloseButtonArea{576, 424, 97, 25};
+// In the place of Next, which it replaces after an update, reaching towards Close for its longer caption.
+constexpr QRect kAgainButtonArea{400, 424, 160, 25};
 
 enum TaskColumn : int { ColIcon = 0, ColTime = 1, ColEvent = 2, ColStatus = 3 };
 
@@ -226,14 +228,19 @@ void WizardWindow::BuildButtons() {
     nextButton_ = MakeButton("NextButton", QStringLiteral("Next"), kNextButtonArea, &WizardWindow::OnNext);
     closeButton_ =
         MakeButton("CloseButton", QStringLiteral("Close"), kCloseButtonArea, &WizardWindow::OnClose);
+    againButton_ = MakeButton("AgainButton", QStringLiteral("Update another DC"), kAgainButtonArea,
+                              &WizardWindow::OnAgain);
+    againButton_->hide();
     backButton_->setEnabled(false);
     // Enter is Next unless another button has the focus; Escape is Close.
     nextButton_->setDefault(true);
-    captions_ = {nextButton_->text(), backButton_->text(), closeButton_->text(), printButton_->text()};
+    captions_ = {nextButton_->text(), backButton_->text(), closeButton_->text(), printButton_->text(),
+                 againButton_->text()};
     UpdateMnemonics();
     setTabOrder(printButton_, backButton_);
     setTabOrder(backButton_, nextButton_);
-    setTabOrder(nextButton_, closeButton_);
+    setTabOrder(nextButton_, againButton_);
+    setTabOrder(againButton_, closeButton_);
     nextButton_->setFocus();
 }
 
@@ -267,6 +274,8 @@ QPushButton* WizardWindow::Button(WizardButton button) const {
             return closeButton_;
         case WizardButton::Print:
             return printButton_;
+        case WizardButton::Again:
+            return againButton_;
     }
     return nextButton_;
 }
@@ -384,8 +393,8 @@ void WizardWindow::SetButtonCaption(WizardButton button, const QString& caption)
 void WizardWindow::UpdateMnemonics() {
     // Each button underlines the first letter of its caption that no button before it has taken.
     QString taken;
-    for (const WizardButton button :
-         {WizardButton::Next, WizardButton::Back, WizardButton::Close, WizardButton::Print}) {
+    for (const WizardButton button : {WizardButton::Next, WizardButton::Back, WizardButton::Close,
+                                      WizardButton::Print, WizardButton::Again}) {
         QString caption = captions_[static_cast<std::size_t>(button)];
         caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
         for (qsizetype i = 0; i < caption.size(); ++i) {

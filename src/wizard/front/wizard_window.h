@@ -63,7 +63,7 @@ public:
     // What assistive technology calls the task list, in the wizard's language.
     void SetTaskListName(const QString& name);
 
-    std::function<void()> OnNext, OnBack, OnClose, OnPrint;
+    std::function<void()> OnNext, OnBack, OnClose, OnPrint, OnAgain;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -101,11 +101,12 @@ private:
     QPushButton* backButton_ = nullptr;
     QPushButton* nextButton_ = nullptr;
     QPushButton* closeButton_ = nullptr;
+    QPushButton* againButton_ = nullptr;
     std::array<QIcon, 3> taskIcons_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     QString trayCaption_;  // the tray icon is wanted with this caption; it shows while the window does
     bool trayWanted_ = false;
     QString timeLeftFormat_ = kEnglishTimeLeft;
-    std::array<QString, 4> captions_;  // Next, Back, Close, Print without their mnemonics
+    std::array<QString, 5> captions_;  // Next, Back, Close, Print, Again without their mnemonics
     bool closeAllowed_ = false;
 };
