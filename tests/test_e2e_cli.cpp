@@ -1,12 +1,15 @@
 // kav-update --cli --simulate as a script would run it: the real program, a real pseudo-terminal, the
 // simulated DC behind it, real time.
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "profile/backup_file.h"
+#include "run/update_history.h"
 
 namespace {
 
@@ -221,6 +224,47 @@ private slots:
         QTEST(process.exitCode(), "status");
         QTEST(QString::fromUtf8(process.readAllStandardOutput()), "out");
         QTEST(QString::fromUtf8(process.readAllStandardError()), "err");
+    }
+
+    // --history: newest first, one DC's with its serial number, as a table or a JSON array; none is no error.
+    void history_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("serials");  // in the order printed
+        QTest::newRow("table") << QStringList{} << QStringList{"000042", "123456", "000042"};
+        QTest::newRow("one DC") << QStringList{"42"} << QStringList{"000042", "000042"};
+        QTest::newRow("JSON") << QStringList{"--json"} << QStringList{"000042", "123456", "000042"};
+        QTest::newRow("JSON, one DC") << QStringList{"--json", "123456"} << QStringList{"123456"};
+        QTest::newRow("no such DC") << QStringList{"7"} << QStringList{};
+    }
+    void history() {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, serials);
+        QTemporaryDir dir;
+        QString why;
+        for (const qint64 serial : {42, 123456, 42}) {
+            UpdateAttempt a;
+            a.time = QDateTime::currentDateTime();
+            a.serial = serial, a.model = "KAV 1F", a.outcome = UpdateAttempt::Outcome::Succeeded;
+            QVERIFY2(AppendToHistory(dir.filePath("history.jsonl"), a, &why), qPrintable(why));
+        }
+        QProcess process;
+        process.start(KAV_UPDATE_PATH, QStringList{"--history", "--app-dir", dir.path()} + args);
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitCode(), 0);
+        const QByteArray out = process.readAllStandardOutput();
+        QStringList printed;
+        if (args.contains("--json")) {
+            for (const QJsonValue& v : QJsonDocument::fromJson(out).array())
+                printed << v["serial"].toString();
+        } else {
+            static const QRegularExpression serial("^\\S+\\s+(\\d{6})\\s",
+                                                   QRegularExpression::MultilineOption);
+            for (auto m = serial.globalMatch(QString::fromUtf8(out)); m.hasNext();)
+                printed << m.next().captured(1);
+        }
+        QCOMPARE(printed, serials);
+        const QByteArray none = args.contains("--json") ? process.readAllStandardError() : out;
+        QCOMPARE(none.contains("No update of the DC"), serials.isEmpty());
     }
 
     // --identify tells who the DC is and that a backup of it waits, and asks it only what the recovery would

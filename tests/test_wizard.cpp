@@ -1,5 +1,6 @@
 // The wizard's stages (start-up, Next, Back, Close, with fakes for the device and the window), its
-// instruction pages, the task list and the progress figures.
+// instruction pages, the task list and the progress figures; several DCs in one run, and their history.
+#include <QCryptographicHash>
 #include <QtTest>
 
 #include "fakes/wired_wizard.h"
@@ -473,6 +474,102 @@ private slots:
         TransferRate rate(10.0, count, 128.0);
         rate.Record(10.0 + elapsed, done);
         QTEST((TransferProgress{9, 20, rate.BytesPerSecond(), rate.SecondsLeft()}.Text(timeLeft)), "shown");
+    }
+
+    // A drawer of DCs on one cable: each update starts from nothing of the DC before it, and Close names the
+    // one backup that still waits, by its file.
+    void anotherDcInTheSameRun() {
+        WiredWizard w(ProfileDc(256, 287));
+        w.options.HistoryFile = w.f.appDir.filePath("history.jsonl");
+        w.Start();
+        w.options.HistoryFile = w.f.appDir.filePath("history.jsonl");
+        w.Start();
+        const auto update = [&w] {
+            w.machine->NextClick();
+            w.machine->NextClick();
+            QVERIFY(w.f.view.buttons[WizardButton::Again].visible &&
+                    !w.f.view.buttons[WizardButton::Next].visible);
+        };
+        QVERIFY(w.machine->Load());
+        update();
+        DcConfig failing = ProfileDc(256, 287, 2, 111111);
+        failing.faults.refusals = {{0xB6, DcPhase::Command, 100}};
+        const QString waiting = w.f.appDir.filePath("513.111111.bin");
+        for (const DcConfig& next : {failing, ProfileDc(256, 287, 3, 222222)}) {
+            w.f.sim.SwapDevice(next);
+            w.machine->AgainClick();
+            const ProfileState& p = w.f.session.profile;
+            QVERIFY(p.Restored && !p.ProfileBackupActive && p.BackupFilePath.isEmpty() &&
+                    p.DeviceSerialNumber == 0);
+            QVERIFY(w.f.tasks.Rows().empty() && w.f.view.buttons[WizardButton::Next].visible);
+            QCOMPARE(w.machine->CurrentStage(), 1);
+            update();
+        }
+        QVERIFY(!QFile::exists(w.f.BackupPath()) && !QFile::exists(w.f.appDir.filePath("513.222222.bin")));
+        w.f.view.boxes.clear();
+        const QString named = w.f.Text(Txt::BackupWaits).arg(waiting);
+        w.machine->CloseClick();
+        QCOMPARE(w.machine->ExitCode(), int(ExitUpdateSucceeded));
+        QCOMPARE(w.f.view.boxes.size(), std::size_t(1));
+        QCOMPARE(w.f.view.boxes[0].text, named);
+        QCOMPARE(FileBytes(waiting),
+                 ExpectedBackupFile(DcModel(ProfileDc(256, 287, 2, 111111)).Memory(), 512));
+        // One line each, in the order of the attempts.
+        QStringList lines;
+        for (const UpdateAttempt& a : ReadHistory(w.options.HistoryFile)) {
+            lines << QString("%1 %2->%3 %4 %5 %6 %7")
+                         .arg(a.serial)
+                         .arg(a.versionBefore, a.versionAfter, OutcomeName(a.outcome), a.failedStep,
+                              BackupFateName(a.backup), QFileInfo(a.backupFile).fileName());
+            QCOMPARE(a.firmwareSha256,
+                     QString(QCryptographicHash::hash(FileBytes(w.f.firmwarePath), QCryptographicHash::Sha256)
+                                 .toHex()));
+        }
+        QCOMPARE(lines, QStringList({"210417 1A->1B succeeded  restored 513.210417.bin",
+                                     "111111 1A-> failed upload kept for recovery 513.111111.bin",
+                                     "222222 1A->1B succeeded  restored 513.222222.bin"}));
+    }
+
+    // After the DC's block 0 is read, the history says when it was last updated here: its latest success.
+    void lastUpdatedHere_data() {
+        QTest::addColumn<QStringList>("history");  // serial outcome date version, oldest first
+        QTest::addColumn<QString>("row");          // empty: none
+        QTest::newRow("none") << QStringList{} << QString();
+        QTest::newRow("latest success of two")
+            << QStringList{"210417 0 2025-03-02 1A", "210417 0 2025-04-07 1B", "210417 2 2025-05-01 1A"}
+            << "2025-04-07 1B";
+        QTest::newRow("only failed here") << QStringList{"210417 2 2025-05-01 1A"} << QString();
+        QTest::newRow("another DC") << QStringList{"210418 0 2025-05-01 1B"} << QString();
+    }
+    void lastUpdatedHere() {
+        QFETCH(QStringList, history);
+        QFETCH(QString, row);
+        WiredWizard w(ProfileDc(256, 287));
+        w.options.HistoryFile = w.f.appDir.filePath("history.jsonl");
+        QString why;
+        for (const QString& entry : history) {
+            const QStringList f = entry.split(' ');
+            UpdateAttempt a;
+            a.serial = f[0].toLongLong(), a.outcome = UpdateAttempt::Outcome(f[1].toInt());
+            a.time = QDateTime(QDate::fromString(f[2], Qt::ISODate), QTime(10, 0));
+            a.model = "KAV 1F", a.versionAfter = f[3];
+            QVERIFY2(AppendToHistory(w.options.HistoryFile, a, &why), qPrintable(why));
+        }
+        w.Start();
+        QVERIFY(w.machine->Load());
+        w.machine->NextClick();
+        w.machine->NextClick();
+        QStringList said;
+        for (const auto& r : w.f.view.rows) {
+            if (r.event.startsWith(w.f.Text(Txt::LastUpdatedHere).section('%', 0, 0)))
+                said << r.event;
+        }
+        QCOMPARE(said,
+                 row.isEmpty()
+                     ? QStringList()
+                     : QStringList{
+                           w.f.Text(Txt::LastUpdatedHere).arg(row.section(' ', 0, 0), row.section(' ', 1))});
+        QCOMPARE(int(ReadHistory(w.options.HistoryFile).size()), history.size() + 1);
     }
 };
 
