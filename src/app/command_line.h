@@ -18,6 +18,7 @@ struct CommandLine {
     QString QtPlatform;      // Qt's own -platform option, when given
     bool ListPorts = false;  // list the serial ports that could be the cable, then end
     bool Identify = false;   // identify the DC on the cable, write nothing, then end
+    QString RestoreProfile;  // a backup file to write into its DC, then end
     bool Help = false;
     bool Version = false;
 };
