@@ -298,6 +298,71 @@ private slots:
         QVERIFY(QFile::exists(backup));
     }
 
+    // --restore-profile refuses another DC's file having only read, then writes the DC's own back, its
+    // present profile kept in the archive first; the file stays.
+    void restoreProfile() {
+        Run run;
+        ProfileState own;  // units 256 to 512 of DC 123456, as its backup file holds them
+        own.ProfileHeader[9] = 0x10, own.ProfileHeader[11] = 0x20, own.ProfileHeader[16] = 0x30;
+        for (int row = 0; row < 33; ++row) {
+            auto& r = own.ProfileBlocks[std::size_t(row)];
+            r[0] = std::int16_t(row * 8);
+            for (int k = 1; k <= 128; ++k)
+                r[std::size_t(k)] = std::int16_t((row * 31 + k * 7) % 256), r[129] += r[std::size_t(k)];
+            r[129] %= 256;
+        }
+        ProfileState foreign = own;
+        for (int i = 0; i < 6; ++i) {
+            own.SerialDigits[std::size_t(i)] = std::uint8_t(i + 1);
+            foreign.SerialDigits[std::size_t(i)] = std::uint8_t(6 - i);
+        }
+        const QString ownFile = BackupFileName(run.dir.path(), 513, 123456),
+                      foreignFile = BackupFileName(run.dir.path(), 513, 654321);
+        QVERIFY(WriteBackupFile(ownFile, own, nullptr) && WriteBackupFile(foreignFile, foreign, nullptr));
+        const QString wire = run.dir.filePath("wire.log"), dump = run.dir.filePath("memory");
+        const auto restore = [&](const QString& file, const QString& simArgs) {
+            run.output.clear();
+            run.Start(KAV_UPDATE_PATH,
+                      {"--restore-profile", file, "--simulate", "--app-dir", run.dir.path(), "--firmware",
+                       KAV_DEMO_FIRMWARE, "--sim-args", "--serial 123456 " + simArgs},
+                      QString());
+            run.Say("yes\n");
+            return run.Finish(60);
+        };
+        QCOMPARE(restore(foreignFile, "--wire-log " + wire), 2);
+        QVERIFY2(run.output.contains("holds the profile of the DC with serial number 654321, not of this one "
+                                     "(123456): nothing was written"),
+                 qPrintable(run.output));
+        QFile log(wire);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QStringList heard;  // "I <time> <length> <command>" per frame
+        for (const QByteArray& line : log.readAll().split('\n'))
+            if (line.startsWith("I "))
+                heard << QString::fromLatin1(line.split(' ').value(3));
+        QCOMPARE(heard, (QStringList{"84", "B4"}));
+
+        const QByteArray file = [&] {
+            QFile f(ownFile);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        QCOMPARE(restore(ownFile, "--dump " + dump), 0);
+        QVERIFY2(run.output.contains("> Restoring the DC profile : Done"), qPrintable(run.output));
+        QFile memory(dump);
+        QVERIFY(memory.open(QIODevice::ReadOnly));
+        const QByteArray m = memory.readAll();
+        ProfileState back = own;
+        for (int row = 0; row < 33; ++row)
+            for (int k = 1; k <= 128; ++k)
+                back.ProfileBlocks[std::size_t(row)][std::size_t(k)] =
+                    std::uint8_t(m[(256 + row * 8) * 16 + k - 1]);
+        std::copy_n(m.begin() + 64, 16, back.ProfileHeader.begin());
+        QVERIFY(EncodeBackup(back) == file);  // the DC holds the file's profile
+        QCOMPARE(run.Backups().size(), 2);    // the file stays
+        const QStringList kept =
+            QDir(ArchiveFolder(run.dir.path())).entryList({"513.123456.*.before-restore.bin"}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+    }
+
     // Installed into a prefix whose bin folder cannot be written: the data comes from ../share/kav-update,
     // the backup goes to the user's own folder, and a later run (the first one crashed) finds it there.
     void installedRunKeepsBackupsInUserFolder() {

@@ -692,6 +692,9 @@ private slots:
         QCOMPARE(FileBytes(f.BackupPath()),
                  dc.serialNumber != 210417 || noAnswer ? ExpectedBackupFile(saved, 512) : QByteArray());
         QVERIFY(!QFile::exists(otherPath));
+        // Only a confirmed restore keeps the file, in the archive; No gives it up.
+        QCOMPARE(ArchivedFiles(f.appDir.path(), "513.210417", kRestoredSuffix).size(),
+                 rows.endsWith("796:777"));
         const auto& now = f.sim.Device().Memory();
         QVERIFY(rows.endsWith("796:777") ? Units(now, 256, 287) == Units(saved, 256, 287) : now == before);
         QTEST(f.priority.classes, "priorities");

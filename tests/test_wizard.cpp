@@ -520,14 +520,16 @@ private slots:
             lines << QString("%1 %2->%3 %4 %5 %6 %7")
                          .arg(a.serial)
                          .arg(a.versionBefore, a.versionAfter, OutcomeName(a.outcome), a.failedStep,
-                              BackupFateName(a.backup), QFileInfo(a.backupFile).fileName());
+                              BackupFateName(a.backup),
+                              QFileInfo(a.backupFile).fileName().section('.', 0, 1));
             QCOMPARE(a.firmwareSha256,
                      QString(QCryptographicHash::hash(FileBytes(w.f.firmwarePath), QCryptographicHash::Sha256)
                                  .toHex()));
         }
-        QCOMPARE(lines, QStringList({"210417 1A->1B succeeded  restored 513.210417.bin",
-                                     "111111 1A-> failed upload kept for recovery 513.111111.bin",
-                                     "222222 1A->1B succeeded  restored 513.222222.bin"}));
+        // A confirmed profile's file goes to the archive under a name with the time: model and serial stay.
+        QCOMPARE(lines, QStringList({"210417 1A->1B succeeded  archived 513.210417",
+                                     "111111 1A-> failed upload kept for recovery 513.111111",
+                                     "222222 1A->1B succeeded  archived 513.222222"}));
     }
 
     // After the DC's block 0 is read, the history says when it was last updated here: its latest success.

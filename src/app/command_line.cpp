@@ -51,7 +51,7 @@ QStringList WithoutQtOptions(const QStringList& arguments, QString* platform) {
 // The program's options; --help lists them in this order.
 struct OptionTable {
     QCommandLineOption cli, port, appDir, firmware, simulate, simArgs, lang, log, trace, listPorts, identify,
-        history, json, help, version, oldVersion;
+        history, json, restoreProfile, help, version, oldVersion;
 };
 
 // -v, the short form --version had at first: scripts may use it; help shows -V.
@@ -113,6 +113,12 @@ OptionTable MakeOptionTable() {
                 "updates.")),
         QCommandLineOption(QStringLiteral("json"),
                            QStringLiteral("With --history: print it as a JSON array instead of a table.")),
+        QCommandLineOption(
+            QStringLiteral("restore-profile"),
+            QStringLiteral("Write the profile in this backup file back into the DC it was taken from, in "
+                           "the terminal, after a yes; the DC's present profile is kept in restored/ in the "
+                           "backup folder first."),
+            QStringLiteral("FILE")),
         HelpOption(),
         VersionOption(),
         HiddenOption(QStringLiteral("v"))};
@@ -142,6 +148,8 @@ QString UsageError(const QCommandLineParser& parser, const OptionTable& o) {
         return QStringLiteral("--json needs --history");
     if (parser.isSet(o.simulate) && !parser.value(o.port).isEmpty())
         return QStringLiteral("--simulate and --port exclude each other");
+    if (parser.isSet(o.restoreProfile) && (parser.isSet(o.identify) || parser.isSet(o.listPorts)))
+        return QStringLiteral("--restore-profile excludes --identify and --list-ports");
     if (parser.isSet(o.lang) && !LanguageCodeIn(parser.value(o.lang)))
         return QStringLiteral("--lang takes en, de, fr, it or es, or 5000, 6000, 7000, 8000 or 9000");
     return QString();
@@ -163,6 +171,7 @@ CommandLine OptionsFrom(const QCommandLineParser& parser, const OptionTable& o, 
     options.History = parser.isSet(o.history);
     options.Json = parser.isSet(o.json);
     options.HistorySerial = parser.positionalArguments().value(0);
+    options.RestoreProfile = parser.value(o.restoreProfile);
     options.Help = parser.isSet(o.help);
     options.Version = parser.isSet(o.version) || parser.isSet(o.oldVersion);
     if (parser.isSet(o.lang))
@@ -178,7 +187,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Updates the firmware of a KAV 1F dive computer and keeps its profile safe."));
     const OptionTable o = MakeOptionTable();
     parser.addOptions({o.cli, o.port, o.appDir, o.firmware, o.simulate, o.simArgs, o.lang, o.log, o.trace,
-                       o.listPorts, o.identify, o.history, o.json, o.help, o.version, o.oldVersion});
+                       o.listPorts, o.identify, o.history, o.json, o.restoreProfile, o.help, o.version,
+                       o.oldVersion});
 
     ParsedCommandLine result;
     // Without an application object the parser knows no program name.

@@ -21,6 +21,7 @@ struct CommandLine {
     bool History = false;    // print the update history, then end
     bool Json = false;       // ... as JSON
     QString HistorySerial;   // ... of this DC only
+    QString RestoreProfile;  // a backup file to write into its DC, then end
     bool Help = false;
     bool Version = false;
 };

@@ -26,14 +26,6 @@ private:
     RunLog& log_;
 };
 
-bool OpenTexts(TextDatabase& texts, const StartupOptions& o) {
-    const int column = o.LanguageCode ? LanguageColumnForCode(*o.LanguageCode)
-                                      : ParseStartupSettings(o.StartupResource).languageColumn;
-    return texts.Open(FindTextDatabase(o.AppDir, o.ExeDir, o.DataDir), column) ==
-               TextDatabase::OpenResult::Ok ||
-           !texts.GetText(Txt::Error).isEmpty();
-}
-
 // False: the file is there and was rejected (the loader has said why).
 bool LoadFirmwareIfThere(WizardAssembly& w, const QString& path, Teller& tell) {
     const QString shown = QDir::toNativeSeparators(path);
@@ -91,12 +83,20 @@ void TellIdentity(const DcIdentity& dc, const FirmwareImage& fw, Teller& tell) {
 
 }  // namespace
 
+bool OpenCommandTexts(TextDatabase& texts, const StartupOptions& o) {
+    const int column = o.LanguageCode ? LanguageColumnForCode(*o.LanguageCode)
+                                      : ParseStartupSettings(o.StartupResource).languageColumn;
+    return texts.Open(FindTextDatabase(o.AppDir, o.ExeDir, o.DataDir), column) ==
+               TextDatabase::OpenResult::Ok ||
+           !texts.GetText(Txt::Error).isEmpty();
+}
+
 int RunIdentify(WizardAssembly& w, const CommandLine& cl, std::ostream& out) {
     Teller tell(out, w.log);
     const StartupOptions o = StartupOptionsFrom(cl, w.log);
     w.session.AppDir = o.AppDir;
     w.session.BackupDir = o.BackupDir;
-    if (!OpenTexts(w.texts, o)) {
+    if (!OpenCommandTexts(w.texts, o)) {
         std::fprintf(stderr, "kav-update: %s\n", kTextDatabaseFallback);
         return ExitStartupEnded;
     }

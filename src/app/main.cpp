@@ -14,6 +14,7 @@
 #include "app/history_command.h"
 #include "app/identify_command.h"
 #include "app/list_ports.h"
+#include "app/restore_profile_command.h"
 #include "app/terminal_signals.h"
 #include "app/wizard_assembly.h"
 #include "support/app_folders.h"
@@ -104,6 +105,18 @@ int TerminalColumns() {
     return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
+// Questions follow the input: a person answers them even while the output goes into a pipe.
+TerminalSetup StandardTerminal() {
+    const bool outputIsTerminal = isatty(STDOUT_FILENO) != 0;
+    TerminalSetup setup;
+    setup.prompts = isatty(STDIN_FILENO) ? (outputIsTerminal ? &std::cout : &std::cerr) : nullptr;
+    setup.errors = &std::cerr;
+    setup.live = outputIsTerminal;
+    setup.columns = TerminalColumns;
+    setup.terminalInput = isatty(STDIN_FILENO) ? STDIN_FILENO : -1;
+    return setup;
+}
+
 int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     // Qt's own event dispatcher rather than GLib's, unless the user chose: each reply reaches the link some
     // microseconds sooner. The window keeps GLib's, which desktop integrations may rely on.
@@ -113,15 +126,7 @@ int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     SystemClock clock;
     RunLog log(clock);
     OpenRunLog(log, cl);
-    // Questions follow the input: a person answers them even while the output goes into a pipe.
-    const bool outputIsTerminal = isatty(STDOUT_FILENO) != 0;
-    TerminalSetup setup;
-    setup.prompts = isatty(STDIN_FILENO) ? (outputIsTerminal ? &std::cout : &std::cerr) : nullptr;
-    setup.errors = &std::cerr;
-    setup.live = outputIsTerminal;
-    setup.columns = TerminalColumns;
-    setup.terminalInput = isatty(STDIN_FILENO) ? STDIN_FILENO : -1;
-    TerminalView view(std::cin, std::cout, setup);
+    TerminalView view(std::cin, std::cout, StandardTerminal());
     WizardAssembly wizard(view, cl, log);
     // The person at the terminal hears it too: a cable that holds replies back makes every transfer slow.
     wizard.OnPortLatency = [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
@@ -129,6 +134,18 @@ int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     view.AwaitInput = [&stopSignals] { return stopSignals.AwaitInput(STDIN_FILENO); };
     const bool loaded = wizard.Load();
     return wizard.Finish(RunTerminalWizard(wizard.machine, view, loaded));
+}
+
+// --restore-profile: in the terminal, window mode or not; its one question is a Yes/No box.
+int RunRestoreProfileOnly(int argc, char** argv, const CommandLine& cl) {
+    QCoreApplication app(argc, argv);
+    SystemClock clock;
+    RunLog log(clock);
+    OpenRunLog(log, cl);
+    TerminalView view(std::cin, std::cout, StandardTerminal());
+    WizardAssembly wizard(view, cl, log);
+    wizard.OnPortLatency = [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
+    return wizard.Finish(RunRestoreProfile(wizard, cl));
 }
 
 // --identify: no window and no questions; a box that offers to try again meets no answer and gives up.
@@ -173,5 +190,7 @@ int main(int argc, char** argv) {
         return PrintHistory(HistoryFileIn(UserFoldersFor(cl).UserDir), cl.HistorySerial, cl.Json, std::cout,
                             std::cerr);
     }
+    if (!cl.RestoreProfile.isEmpty())
+        return RunRestoreProfileOnly(argc, argv, cl);
     return cl.Cli ? RunTerminal(argc, argv, cl) : RunWindow(argc, argv, cl);
 }

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <numeric>
 
@@ -57,6 +58,36 @@ qint64 SerialNumberOf(const DeviceLink::Block& zero) {
     return qint64(Bcd(zero[10])) * 10000 + Bcd(zero[11]) * 100 + Bcd(zero[12]);
 }
 
+BackupFileLoad LoadBackupFile(const QString& path, int FwrMemorySize, ProfileState& into, QString* why) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = file.errorString();
+        return BackupFileLoad::Damaged;
+    }
+    ProfileState loaded = into;
+    if (!DecodeBackup(file.readAll(), loaded, why))
+        return BackupFileLoad::Damaged;
+    const int start = DecodeProfilePointer(loaded.ProfileHeader[8], loaded.ProfileHeader[9], FwrMemorySize);
+    const int end = DecodeProfilePointer(loaded.ProfileHeader[10], loaded.ProfileHeader[11], FwrMemorySize);
+    if (end == start) {
+        into = std::move(loaded);
+        into.ProfileStart = start;
+        into.ProfileEnd = end;
+        into.ProfileBlockCount = 0;
+        return BackupFileLoad::Empty;
+    }
+    const ProfileRange range = NormaliseProfileRange(start, end, FwrMemorySize);
+    if (range.blockCount > kMaxProfileBlocks) {
+        *why = QStringLiteral("%1 blocks").arg(range.blockCount);
+        return BackupFileLoad::Damaged;
+    }
+    into = std::move(loaded);
+    into.ProfileStart = range.start;
+    into.ProfileEnd = range.end;
+    into.ProfileBlockCount = std::int16_t(range.blockCount);
+    return BackupFileLoad::Loaded;
+}
+
 namespace {
 
 BackupLookup LookUpBackup(UpdateContext& c, const std::optional<DeviceLink::Block>& zero, QString* damage) {
@@ -68,43 +99,28 @@ BackupLookup LookUpBackup(UpdateContext& c, const std::optional<DeviceLink::Bloc
     const QString serial = QString::number(p.DeviceSerialNumber).rightJustified(6, QLatin1Char('0'));
     p.BackupFilePath =
         BackupFileName(c.session.BackupFolder(), c.session.firmware.FwrModelNumber, p.DeviceSerialNumber);
+    p.ArchivedAs.clear();
 
     if (!FileExists(p.BackupFilePath)) {
         TakeSerialDigits(p, serial);
         return BackupLookup::NotUsable;
     }
-    QFile file(p.BackupFilePath);
-    QString why;
-    if (!file.open(QIODevice::ReadOnly)) {
-        ReportDamaged(c, file.errorString(), damage);
-        return BackupLookup::Damaged;
-    }
     ProfileState loaded = p;
-    if (!DecodeBackup(file.readAll(), loaded, &why)) {
-        ReportDamaged(c, why, damage);
-        return BackupLookup::Damaged;
-    }
-    const int memory = c.session.firmware.FwrMemorySize;
-    const int start = DecodeProfilePointer(loaded.ProfileHeader[8], loaded.ProfileHeader[9], memory);
-    const int end = DecodeProfilePointer(loaded.ProfileHeader[10], loaded.ProfileHeader[11], memory);
-    if (end == start) {
-        p = std::move(loaded);
-        p.ProfileStart = start;
-        p.ProfileEnd = end;
-        // A fresh backup made now must carry this DC's digits, or the recovery would take it for another
-        // DC's.
-        TakeSerialDigits(p, serial);
-        return BackupLookup::NotUsable;
-    }
-    const ProfileRange range = NormaliseProfileRange(start, end, memory);
-    if (range.blockCount > kMaxProfileBlocks) {
-        ReportDamaged(c, QStringLiteral("%1 blocks").arg(range.blockCount), damage);
-        return BackupLookup::Damaged;
+    QString why;
+    switch (LoadBackupFile(p.BackupFilePath, c.session.firmware.FwrMemorySize, loaded, &why)) {
+        case BackupFileLoad::Damaged:
+            ReportDamaged(c, why, damage);
+            return BackupLookup::Damaged;
+        case BackupFileLoad::Empty:
+            p = std::move(loaded);
+            // A fresh backup made now must carry this DC's digits, or the recovery would take it for another
+            // DC's.
+            TakeSerialDigits(p, serial);
+            return BackupLookup::NotUsable;
+        case BackupFileLoad::Loaded:
+            break;
     }
     p = std::move(loaded);
-    p.ProfileStart = range.start;
-    p.ProfileEnd = range.end;
-    p.ProfileBlockCount = std::int16_t(range.blockCount);
     for (int i = 0; i < 6; ++i) {
         if (serial[i].digitValue() != p.SerialDigits[std::size_t(i)]) {
             TakeSerialDigits(p, serial);  // a fresh backup carries the connected DC's digits
@@ -154,14 +170,15 @@ bool Finish(UpdateContext& c, bool ok) {
     return false;
 }
 
-// Writes the backup file; a failure gets its rows, with where the file should have gone.
-bool WriteFile(UpdateContext& c) {
+// Writes the backup file; a failure gets its rows, with where the file should have gone. A file that waits
+// for its DC is remembered for Close.
+bool WriteFile(UpdateContext& c, const QString& path, bool waits) {
     ProfileState& p = c.session.profile;
-    const Session& s = c.session;
-    p.BackupFilePath = BackupFileName(s.BackupFolder(), s.firmware.FwrModelNumber, p.DeviceSerialNumber);
+    p.BackupFilePath = path;
     QString error;
     if (WriteBackupFile(p.BackupFilePath, p, &error)) {
-        RememberBackupFile(p);
+        if (waits)
+            RememberBackupFile(p);
         return true;
     }
     Finish(c, false);
@@ -169,28 +186,17 @@ bool WriteFile(UpdateContext& c) {
                    c.Text(Txt::BackupFileNotWritten)
                        .arg(p.BackupFilePath, error.isEmpty() ? QStringLiteral("?") : error),
                    QString());
-    c.tasks.AddRow(IconInformation,
-                   c.Text(Txt::BackupFolderHint)
-                       .arg(QDir::toNativeSeparators(s.BackupFolder()), QString::number(kBackupFileSize)),
-                   QString());
+    c.tasks.AddRow(
+        IconInformation,
+        c.Text(Txt::BackupFolderHint)
+            .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath()), QString::number(kBackupFileSize)),
+        QString());
     return false;
 }
 
-}  // namespace
-
-bool BackupProfile(UpdateContext& c) {
+// The profile that block 0 points to, read into the tables and written to `path`.
+bool ReadAndSave(UpdateContext& c, const DeviceLink::Block& header, const QString& path, bool waits) {
     ProfileState& p = c.session.profile;
-    const auto zero = c.link.ReadBlock(0);
-    switch (LookUpBackup(c, zero, nullptr)) {
-        case BackupLookup::Usable:  // the backup of an earlier, interrupted update stays in force
-            return Finish(c, true);
-        case BackupLookup::ReadFailed:
-        case BackupLookup::Damaged:  // never overwrite what may be the only copy of a profile
-            return Finish(c, false);
-        case BackupLookup::NotUsable:
-            break;
-    }
-    const DeviceLink::Block& header = *zero;
     std::copy(header.begin() + 64, header.begin() + 80, p.ProfileHeader.begin());
     p.ProfileHeader[16] = std::uint8_t(std::accumulate(header.begin() + 64, header.begin() + 80, 0) % 256);
     const int memory = c.session.firmware.FwrMemorySize;
@@ -210,5 +216,35 @@ bool BackupProfile(UpdateContext& c) {
                    QString());
     if (!ReadProfileBlocks(c, range))
         return Finish(c, false);
-    return WriteFile(c) && Finish(c, true);
+    return WriteFile(c, path, waits) && Finish(c, true);
+}
+
+}  // namespace
+
+bool BackupProfile(UpdateContext& c) {
+    const auto zero = c.link.ReadBlock(0);
+    switch (LookUpBackup(c, zero, nullptr)) {
+        case BackupLookup::Usable:  // the backup of an earlier, interrupted update stays in force
+            return Finish(c, true);
+        case BackupLookup::ReadFailed:
+        case BackupLookup::Damaged:  // never overwrite what may be the only copy of a profile
+            return Finish(c, false);
+        case BackupLookup::NotUsable:
+            break;
+    }
+    const Session& s = c.session;
+    return ReadAndSave(
+        c, *zero, BackupFileName(s.BackupFolder(), s.firmware.FwrModelNumber, s.profile.DeviceSerialNumber),
+        true);
+}
+
+bool BackupProfileInto(UpdateContext& c, const QString& path) {
+    ProfileState& p = c.session.profile;
+    const auto zero = c.link.ReadBlock(0);
+    if (!zero)
+        return Finish(c, false);
+    p.DeviceSerialNumber = SerialNumberOf(*zero);
+    p.SerialDigits.fill(0);
+    TakeSerialDigits(p, QString::number(p.DeviceSerialNumber).rightJustified(6, QLatin1Char('0')));
+    return ReadAndSave(c, *zero, path, false);
 }

@@ -23,4 +23,13 @@ BackupLookup GetBackupProfile(UpdateContext& c, QString* damage = nullptr);
 // time once it has, and only a second reading that agrees makes a backup.
 bool BackupProfile(UpdateContext& c);
 
+// Reads the DC's profile into the tables and writes it to `path`, whatever waits for the DC elsewhere: a copy
+// of what a restore is about to replace. The file does not wait for the DC. False: the backup failed.
+bool BackupProfileInto(UpdateContext& c, const QString& path);
+
+// A backup file's profile put into `into`, its range normalised for the memory size. Damaged, *why said, and
+// `into` unchanged, for a file that cannot be read, is no backup, or holds more blocks than the table.
+enum class BackupFileLoad { Loaded, Empty, Damaged };
+BackupFileLoad LoadBackupFile(const QString& path, int FwrMemorySize, ProfileState& into, QString* why);
+
 inline constexpr const char* kBackupTaskText = "Backup dive computer profile";

@@ -2,11 +2,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QtEndian>
 #include <algorithm>
 
 #include "support/durable_file.h"
+#include "support/file_exists.h"
 
 QString BackupFileName(const QString& appDir, int FwrModelNumber, qint64 DeviceSerialNumber) {
     const QString serial = QString::number(DeviceSerialNumber).rightJustified(6, QLatin1Char('0'));
@@ -99,4 +101,59 @@ bool WriteBackupFile(const QString& path, const ProfileState& profile, QString* 
         return false;
     }
     return SyncFolder(QFileInfo(path).absolutePath(), why);
+}
+
+QString ArchiveFolder(const QString& backupFolder) {
+    return QDir(backupFolder).filePath(QStringLiteral("restored"));
+}
+
+QString NewArchivePath(const QString& backupFolder, const QString& stem, const QDateTime& when,
+                       const char* suffix, QString* why) {
+    const QString folder = ArchiveFolder(backupFolder);
+    if (!QFileInfo(folder).isDir()) {
+        if (!QDir().mkpath(folder)) {
+            if (why)
+                *why = QStringLiteral("the folder %1 cannot be made").arg(QDir::toNativeSeparators(folder));
+            return QString();
+        }
+        if (!SyncFolder(QFileInfo(folder).absolutePath(), why))
+            return QString();
+    }
+    const QString base =
+        QDir(folder).filePath(stem + u'.' + when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    QString path = base + QLatin1String(suffix);
+    for (int n = 2; FileExists(path); ++n)  // two in one second
+        path = base + u'-' + QString::number(n) + QLatin1String(suffix);
+    return path;
+}
+
+QStringList ArchivedFiles(const QString& backupFolder, const QString& stem, const char* suffix) {
+    const QRegularExpression name(
+        QStringLiteral("^%1\\.\\d{8}-\\d{6}(-\\d+)?%2$")
+            .arg(QRegularExpression::escape(stem), QRegularExpression::escape(QLatin1String(suffix))));
+    QStringList files;
+    for (const QString& file : FilesIn(ArchiveFolder(backupFolder), stem + QStringLiteral(".*"))) {
+        if (name.match(QFileInfo(file).fileName()).hasMatch())
+            files << file;
+    }
+    return files;  // by name: by time
+}
+
+void PruneArchive(const QString& backupFolder, const QString& stem, const char* suffix) {
+    const QStringList files = ArchivedFiles(backupFolder, stem, suffix);
+    for (qsizetype i = 0; i + kArchiveKept < files.size(); ++i)
+        QFile::remove(files[i]);
+}
+
+bool ArchiveRestoredBackup(const QString& path, const QDateTime& when, QString* why, QString* archivedAs) {
+    const QFileInfo file(path);
+    const QString folder = file.absolutePath(), stem = file.completeBaseName();
+    const QString target = NewArchivePath(folder, stem, when, kRestoredSuffix, why);
+    // Moved but not synced is still moved: the file must not be deleted as if it had stayed.
+    if (target.isEmpty() || (!MoveDurably(path, target, why) && FileExists(path)))
+        return false;
+    PruneArchive(folder, stem, kRestoredSuffix);
+    if (archivedAs != nullptr)
+        *archivedAs = target;
+    return true;
 }

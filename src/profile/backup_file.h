@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -26,3 +27,23 @@ bool DecodeBackup(const QByteArray& bytes, ProfileState& profile, QString* why);
 
 // Writes the file so that a crash or a full disk leaves the earlier file or none, never a part of one.
 bool WriteBackupFile(const QString& path, const ProfileState& profile, QString* why);
+
+// The archive: restored/ in the backup folder holds the files of profiles confirmed back in their DC (".bin")
+// and of profiles a restore replaced (".before-restore.bin"), as <model>.<serial>.<yyyyMMdd-HHmmss><suffix>.
+// No lookup of waiting backups looks into it. Of each DC and kind the newest kArchiveKept stay.
+inline constexpr int kArchiveKept = 10;
+inline constexpr const char* kRestoredSuffix = ".bin";
+inline constexpr const char* kBeforeRestoreSuffix = ".before-restore.bin";
+QString ArchiveFolder(const QString& backupFolder);
+// A free name in the archive; stem: <model>.<serial>. The archive folder is made, durably, when missing.
+// Empty, with *why, when it cannot be.
+QString NewArchivePath(const QString& backupFolder, const QString& stem, const QDateTime& when,
+                       const char* suffix, QString* why);
+// The archive's files of one DC and kind, oldest first.
+QStringList ArchivedFiles(const QString& backupFolder, const QString& stem, const char* suffix);
+// Deletes all but the newest kArchiveKept of them.
+void PruneArchive(const QString& backupFolder, const QString& stem, const char* suffix);
+// Moves a backup file whose profile is confirmed in its DC into the archive, durably, then prunes. False, the
+// file left where it was: *why. *archivedAs: where it went.
+bool ArchiveRestoredBackup(const QString& path, const QDateTime& when, QString* why,
+                           QString* archivedAs = nullptr);

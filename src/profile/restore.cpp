@@ -1,10 +1,13 @@
 #include "profile/restore.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <numeric>
 
+#include "profile/backup_file.h"
 #include "profile/profile_range.h"
+#include "support/file_exists.h"
 
 namespace {
 
@@ -99,9 +102,25 @@ bool HeaderConfirmed(UpdateContext& c, bool& allAnswered) {
     return zero && std::equal(p.ProfileHeader.begin(), p.ProfileHeader.begin() + 16, zero->begin() + 64);
 }
 
+// The profile is in the DC, so its file is given up only when the archive cannot take it, and the task list
+// and the log say so.
+void ArchiveBackup(UpdateContext& c) {
+    ProfileState& p = c.session.profile;
+    const QString& path = p.BackupFilePath;
+    QString why;
+    if (!FileExists(path) || ArchiveRestoredBackup(path, c.clock.LocalNow(), &why, &p.ArchivedAs))
+        return;
+    QFile::remove(path);
+    c.tasks.AddRow(IconInformation,
+                   c.Text(Txt::ArchiveFailed)
+                       .arg(path, ArchiveFolder(QFileInfo(path).absolutePath()),
+                            why.isEmpty() ? QStringLiteral("?") : why),
+                   QString());
+}
+
 }  // namespace
 
-RestoreResult RestoreProfile(UpdateContext& c) {
+RestoreResult RestoreProfile(UpdateContext& c, RestoredFile file) {
     ProfileState& p = c.session.profile;
     RestoreResult result;
     c.tasks.AddRow(IconStarted, c.Text(Txt::RestoringProfile), QString());
@@ -124,7 +143,8 @@ RestoreResult RestoreProfile(UpdateContext& c) {
         result.confirmed = true;
         c.tasks.SetLastRowStatus(c.Text(Txt::Done));
         p.Restored = true;
-        QFile::remove(p.BackupFilePath);  // already gone is no failure
+        if (file == RestoredFile::Archive)
+            ArchiveBackup(c);  // already gone is no failure
     }
     if (!c.SetDeviceClockNow())
         result.allAnswered = false;

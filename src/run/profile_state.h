@@ -19,6 +19,8 @@ struct ProfileState {
     std::int16_t ProfileBlockCount = 0;
     std::int64_t DeviceSerialNumber = 0;
     QString BackupFilePath;
+    QString
+        ArchivedAs;  // where the backup went once its profile was confirmed in the DC; empty: not archived
     bool ProfileBackupActive = false;
     QStringList BackupFilesOfThisRun;  // written or loaded as usable: at Close, each one left is named
     // False while the backup at BackupFilePath waits for the recovery at Close: only a confirmed restore or

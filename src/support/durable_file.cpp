@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -29,4 +31,11 @@ bool SyncFolder(const QString& folder, QString* why) {
     const bool synced = ::fsync(fd) == 0 || Failed(why);
     ::close(fd);
     return synced;
+}
+
+bool MoveDurably(const QString& from, const QString& to, QString* why) {
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return Failed(why);
+    const QString target = QFileInfo(to).absolutePath(), source = QFileInfo(from).absolutePath();
+    return SyncFolder(target, why) && (source == target || SyncFolder(source, why));
 }

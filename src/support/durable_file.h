@@ -6,3 +6,7 @@
 // data is on the disk before the rename and the folder's entry after it.
 bool SyncFileData(int fd, QString* why);               // the file's data and size
 bool SyncFolder(const QString& folder, QString* why);  // the folder's entries
+
+// Gives a file a new name in the same file system, then syncs the folders: after a power cut of the PC the
+// file is under one name or the other, never under none.
+bool MoveDurably(const QString& from, const QString& to, QString* why);

@@ -279,9 +279,10 @@ UpdateAttempt UpdateRoad::Attempt(bool succeeded) {
         a.subVersionAfter = a.subVersionBefore;
     }
     if (backedUp_) {
-        a.backup =
-            p.Restored ? UpdateAttempt::BackupFate::Restored : UpdateAttempt::BackupFate::KeptForRecovery;
-        a.backupFile = p.BackupFilePath;
+        a.backup = !p.Restored              ? UpdateAttempt::BackupFate::KeptForRecovery
+                   : p.ArchivedAs.isEmpty() ? UpdateAttempt::BackupFate::Restored
+                                            : UpdateAttempt::BackupFate::Archived;
+        a.backupFile = p.ArchivedAs.isEmpty() ? p.BackupFilePath : p.ArchivedAs;
     }
     return a;
 }
