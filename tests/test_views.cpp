@@ -317,6 +317,16 @@ private slots:
             if (label->heightForWidth(label->width()) > label->height())
                 cut << QStringLiteral("page %1").arg(page);
         }
+        // The buttons' captions fit their buttons.
+        for (const auto& [button, id] :
+             {std::pair{WizardButton::Back, Txt::Back}, std::pair{WizardButton::Next, Txt::Next},
+              std::pair{WizardButton::Close, Txt::Close},
+              std::pair{WizardButton::Again, Txt::UpdateAnotherDc}})
+            w.SetButtonCaption(button, T(id));
+        for (const QPushButton* button : w.findChildren<QPushButton*>())
+            if (button->sizeHint().width() > button->width())
+                cut << button->text() +
+                           QString(" %1 > %2").arg(button->sizeHint().width()).arg(button->width());
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("\n"))));
     }
 

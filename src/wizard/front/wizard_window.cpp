@@ -46,8 +46,9 @@ constexpr QRect kPrintButtonArea{16, 424, 73, 25};
 constexpr QRect kBackButtonArea{280, 424, 97, 25};
 constexpr QRect kNextButtonArea{400, 424, 97, 25};
 constexpr QRect kCloseButtonArea{576, 424, 97, 25};
-// In the place of Next, which it replaces after an update, reaching towards Close for its longer caption.
-constexpr QRect kAgainButtonArea{400, 424, 160, 25};
+// In the place of Next, which it replaces after an update, widened towards Back and Close for its longer
+// caption.
+constexpr QRect kAgainButtonArea{388, 424, 180, 25};
 
 enum TaskColumn : int { ColIcon = 0, ColTime = 1, ColEvent = 2, ColStatus = 3 };
 
