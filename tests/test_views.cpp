@@ -269,7 +269,8 @@ private slots:
             {T(Txt::UpdateOnlyFor) + " KAV 1F!", {}},
             {T(Txt::UpdateOnlyFor) + " KAV 1F, " + T(Txt::FirmwareVersion) + " 1A " + T(Txt::AndLater), {}},
             {texts.Localised(Txt::BackupTask, kBackupTaskText), done + QStringList{progress}},
-            {T(Txt::WaitingForRestart), done + QStringList{T(Txt::WaitSeconds).arg(55).arg(55)}}};
+            {T(Txt::WaitingForRestart), done + QStringList{T(Txt::WaitSeconds).arg(55).arg(55)}},
+            {T(Txt::LastUpdatedHere).arg(QStringLiteral("2026-12-08"), QStringLiteral("1B.05")), {}}};
         for (const Txt id :
              {Txt::AlreadyCurrent, Txt::BackupFailed, Txt::WriteFailed, Txt::DeviceNotAnswering,
               Txt::DcNotRecognised, Txt::VersionConfirmed, Txt::RestoreNotConfirmed, Txt::UpdateSucceeded,
