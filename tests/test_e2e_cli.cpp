@@ -197,6 +197,7 @@ private slots:
         usage("kav-update", {"--cli", "extra"}, "unexpected argument 'extra'");
         usage("kav-update", {"--port"}, "missing value after '--port'");
         usage("kav-update", {"--json"}, "--json needs --history");
+        usage("kav-update", {"--cli", "--port", "a", "--port", "b"}, "several DCs need --yes");
         usage("kav-update", {"--history", "123456", "654321"}, "unexpected argument '654321'");
         usage("kav-dc-sim", {"--bogus"}, "unknown option 'bogus'");
         usage("kav-dc-sim", {"--memory", "3"}, "--memory wants 512 or 1024");
@@ -361,6 +362,67 @@ private slots:
         const QStringList kept =
             QDir(ArchiveFolder(run.dir.path())).entryList({"513.123456.*.before-restore.bin"}, QDir::Files);
         QCOMPARE(kept.size(), 1);
+    }
+
+    // A service station: every DC updated at once by a run of its own, each line behind its port, one summary
+    // row a DC, one history line a DC; a DC that refuses the upload fails alone and keeps its backup.
+    void serviceStation_data() {
+        QTest::addColumn<QStringList>("refusingDc");  // a separate simulator's options; empty: none
+        QTest::addColumn<int>("status");
+        QTest::newRow("four succeed") << QStringList() << 0;
+        QTest::newRow("one refuses") << QStringList{"--serial", "300199", "--refuse", "B6:5"} << 1;
+    }
+    void serviceStation() {
+        QFETCH(QStringList, refusingDc);
+        const auto simulate = [](QProcess& sim, const QStringList& args, int count) {
+            sim.start(KAV_DC_SIM_PATH,
+                      args + QStringList{"--restart-seconds", "1", "--count", QString::number(count)});
+            QStringList paths;
+            while (paths.size() < count && sim.waitForReadyRead(10000))
+                while (sim.canReadLine())
+                    paths << QString::fromUtf8(sim.readLine()).trimmed();
+            return paths;
+        };
+        QProcess four, refusing;
+        const QStringList ports = simulate(four, {"--serial", "300100"}, 4) +
+                                  (refusingDc.isEmpty() ? QStringList() : simulate(refusing, refusingDc, 1));
+        QCOMPARE(ports.size(), refusingDc.isEmpty() ? 4 : 5);
+        QCOMPARE(QSet<QString>(ports.begin(), ports.end()).size(), ports.size());
+        Run run;
+        QStringList args{"--cli", "--yes"};
+        for (const QString& port : ports)
+            args << "--port" << port;
+        run.Sim(QString(), args);
+        QTEST(run.Finish(120), "status");
+        const QStringList lines = run.output.split('\n', Qt::SkipEmptyParts);
+        const qsizetype table =
+            lines.indexOf(QRegularExpression("port +serial +version +outcome +seconds +backup file"));
+        QVERIFY2(table > 0, qPrintable(run.output));
+        for (const QString& line : lines.first(table))
+            QVERIFY2(std::any_of(ports.begin(), ports.end(),
+                                 [&](const QString& p) { return line.startsWith(p + ": "); }),
+                     qPrintable(line));
+        const QStringList rows = lines.mid(table + 1);
+        QCOMPARE(rows.size(), ports.size());
+        for (int i = 0; i < 4; ++i) {
+            const auto row = QRegularExpression(
+                QRegularExpression::escape(ports[i]) +
+                QString(" +3001%1 +\\S+ -> \\S+ +succeeded +[\\d.]+ +\\S+/restored/\\S+\\.bin$")
+                    .arg(i, 2, 10, QChar('0')));
+            QVERIFY2(rows[i].contains(row), qPrintable(rows[i]));
+        }
+        const auto history = ReadHistory(run.dir.filePath("history.jsonl"));
+        QCOMPARE(qsizetype(history.size()), ports.size());
+        if (!refusingDc.isEmpty()) {
+            QVERIFY2(
+                rows[4].contains(QRegularExpression(
+                    " 300199 .* failed .*" + QRegularExpression::escape(run.dir.path()) + "/[^/]+\\.bin$")),
+                qPrintable(rows[4]));
+            QCOMPARE(run.Backups().size(), 1);
+        }
+        four.closeWriteChannel();
+        refusing.closeWriteChannel();
+        QVERIFY(four.waitForFinished(10000));
     }
 
     // Installed into a prefix whose bin folder cannot be written: the data comes from ../share/kav-update,

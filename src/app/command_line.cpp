@@ -50,13 +50,13 @@ QStringList WithoutQtOptions(const QStringList& arguments, QString* platform) {
 
 // The program's options; --help lists them in this order.
 struct OptionTable {
-    QCommandLineOption cli, port, appDir, firmware, simulate, simArgs, lang, log, trace, listPorts, identify,
-        history, json, restoreProfile, help, version, oldVersion;
+    QCommandLineOption cli, port, allCables, yes, appDir, firmware, simulate, simArgs, lang, log, trace,
+        listPorts, identify, history, json, restoreProfile, help, version, oldVersion, attemptFile;
 };
 
 // -v, the short form --version had at first: scripts may use it; help shows -V.
-QCommandLineOption HiddenOption(const QString& name) {
-    QCommandLineOption option(name);
+QCommandLineOption HiddenOption(const QString& name, const QString& valueName = {}) {
+    QCommandLineOption option(name, QString(), valueName);
     option.setFlags(QCommandLineOption::HiddenFromHelp);
     return option;
 }
@@ -65,8 +65,16 @@ OptionTable MakeOptionTable() {
     return {
         QCommandLineOption(QStringLiteral("cli"), QStringLiteral("Run in the terminal instead of a window.")),
         QCommandLineOption(QStringLiteral("port"),
-                           QStringLiteral("Use this serial device instead of searching for the cable."),
+                           QStringLiteral("Use this serial device instead of searching for the cable; given "
+                                          "several times (with --cli --yes), update the DCs on all at once."),
                            QStringLiteral("DEVICE")),
+        QCommandLineOption(QStringLiteral("all-cables"),
+                           QStringLiteral("With --cli --yes: update the DCs on every interface cable found, "
+                                          "all at once, and print a summary.")),
+        QCommandLineOption(
+            QStringLiteral("yes"),
+            QStringLiteral("With --cli: ask nothing. Next on the pages, Close after the update; a question "
+                           "gets no answer (a profile backup that waits is kept for a later run).")),
         QCommandLineOption(
             QStringLiteral("app-dir"),
             QStringLiteral(
@@ -121,7 +129,8 @@ OptionTable MakeOptionTable() {
             QStringLiteral("FILE")),
         HelpOption(),
         VersionOption(),
-        HiddenOption(QStringLiteral("v"))};
+        HiddenOption(QStringLiteral("v")),
+        HiddenOption(QStringLiteral("attempt-file"), QStringLiteral("FILE"))};
 }
 
 // 5000, 6000, 7000, 8000 or 9000, or the language's two letters in any case; nothing for any other text.
@@ -148,6 +157,13 @@ QString UsageError(const QCommandLineParser& parser, const OptionTable& o) {
         return QStringLiteral("--json needs --history");
     if (parser.isSet(o.simulate) && !parser.value(o.port).isEmpty())
         return QStringLiteral("--simulate and --port exclude each other");
+    if (parser.isSet(o.allCables) && (parser.isSet(o.port) || parser.isSet(o.simulate)))
+        return QStringLiteral("--all-cables excludes --port and --simulate");
+    const bool several = parser.isSet(o.allCables) || parser.values(o.port).size() > 1;
+    if (several && !parser.isSet(o.yes))
+        return QStringLiteral("several DCs need --yes");
+    if ((several || parser.isSet(o.yes)) && !parser.isSet(o.cli))
+        return QStringLiteral("--yes, --all-cables and several --port need --cli");
     if (parser.isSet(o.restoreProfile) && (parser.isSet(o.identify) || parser.isSet(o.listPorts)))
         return QStringLiteral("--restore-profile excludes --identify and --list-ports");
     if (parser.isSet(o.lang) && !LanguageCodeIn(parser.value(o.lang)))
@@ -159,6 +175,10 @@ CommandLine OptionsFrom(const QCommandLineParser& parser, const OptionTable& o, 
     CommandLine options;
     options.Cli = parser.isSet(o.cli);
     options.Port = parser.value(o.port);
+    options.Ports = parser.values(o.port);
+    options.AllCables = parser.isSet(o.allCables);
+    options.Yes = parser.isSet(o.yes);
+    options.AttemptFile = parser.value(o.attemptFile);
     options.AppDir = parser.value(o.appDir);
     options.Firmware = parser.value(o.firmware);
     options.Simulate = parser.isSet(o.simulate);
@@ -186,9 +206,10 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     parser.setApplicationDescription(
         QStringLiteral("Updates the firmware of a KAV 1F dive computer and keeps its profile safe."));
     const OptionTable o = MakeOptionTable();
-    parser.addOptions({o.cli, o.port, o.appDir, o.firmware, o.simulate, o.simArgs, o.lang, o.log, o.trace,
-                       o.listPorts, o.identify, o.history, o.json, o.restoreProfile, o.help, o.version,
-                       o.oldVersion});
+    parser.addOptions(
+        {o.cli,     o.port,           o.allCables, o.yes,     o.appDir,     o.firmware,   o.simulate,
+         o.simArgs, o.lang,           o.log,       o.trace,   o.listPorts,  o.identify,   o.history,
+         o.json,    o.restoreProfile, o.help,      o.version, o.oldVersion, o.attemptFile});
 
     ParsedCommandLine result;
     // Without an application object the parser knows no program name.

@@ -7,11 +7,15 @@
 // The command line of kav-update: the program's public interface for scripts and service stations.
 struct CommandLine {
     bool Cli = false;
-    QString Port;           // a serial device to use instead of searching for the cable
-    QString AppDir;         // empty: the executable's folder
-    QString Firmware;       // empty: the file named by string resource 201, in the application folder
-    bool Simulate = false;  // talk to the simulated DC (kav-dc-sim) instead of a cable
-    QString SimArgs;        // extra options for the simulated DC
+    QString Port;            // a serial device to use instead of searching for the cable: the first --port
+    QStringList Ports;       // every --port, for a station that updates several DCs at once
+    bool AllCables = false;  // update the DC on every interface cable found, at once
+    bool Yes = false;        // decide alone: Next on the pages, Close at the end, no answer to a box
+    QString AttemptFile;     // hidden: the update attempt as JSON, for the parent of a several-DC run
+    QString AppDir;          // empty: the executable's folder
+    QString Firmware;        // empty: the file named by string resource 201, in the application folder
+    bool Simulate = false;   // talk to the simulated DC (kav-dc-sim) instead of a cable
+    QString SimArgs;         // extra options for the simulated DC
     std::optional<double> LanguageCode;
     QString Log;             // the run log's file; empty: a new file in the user's log folder
     bool Trace = false;      // the bytes on the wire go into the log too
@@ -25,6 +29,11 @@ struct CommandLine {
     bool Help = false;
     bool Version = false;
 };
+
+// More than one DC in this run: each gets a kav-update of its own.
+inline bool SeveralDcs(const CommandLine& cl) {
+    return cl.AllCables || cl.Ports.size() > 1;
+}
 
 struct ParsedCommandLine {
     std::optional<CommandLine> options;  // empty on a usage error

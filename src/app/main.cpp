@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QJsonDocument>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "app/history_command.h"
 #include "app/identify_command.h"
 #include "app/list_ports.h"
+#include "app/parallel_update.h"
 #include "app/restore_profile_command.h"
 #include "app/terminal_signals.h"
 #include "app/wizard_assembly.h"
@@ -117,6 +120,16 @@ TerminalSetup StandardTerminal() {
     return setup;
 }
 
+// --attempt-file: what the parent of a several-DC run shows of this one in its summary.
+void WriteAttemptFile(const CommandLine& cl, const StageMachine& machine) {
+    if (cl.AttemptFile.isEmpty() || !machine.LastAttempt())
+        return;
+    QFile file(cl.AttemptFile);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(QJsonDocument(machine.LastAttempt()->ToJson()).toJson(QJsonDocument::Compact)) < 0)
+        std::fprintf(stderr, "kav-update: cannot write %s\n", qPrintable(cl.AttemptFile));
+}
+
 int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     // Qt's own event dispatcher rather than GLib's, unless the user chose: each reply reaches the link some
     // microseconds sooner. The window keeps GLib's, which desktop integrations may rely on.
@@ -126,14 +139,22 @@ int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     SystemClock clock;
     RunLog log(clock);
     OpenRunLog(log, cl);
-    TerminalView view(std::cin, std::cout, StandardTerminal());
+    TerminalSetup setup = StandardTerminal();
+    if (cl.Yes) {
+        setup.prompts = nullptr;
+        setup.terminalInput = -1;
+        setup.decideAlone = true;
+    }
+    TerminalView view(std::cin, std::cout, setup);
     WizardAssembly wizard(view, cl, log);
     // The person at the terminal hears it too: a cable that holds replies back makes every transfer slow.
     wizard.OnPortLatency = [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
     TerminalSignals stopSignals(wizard);
     view.AwaitInput = [&stopSignals] { return stopSignals.AwaitInput(STDIN_FILENO); };
     const bool loaded = wizard.Load();
-    return wizard.Finish(RunTerminalWizard(wizard.machine, view, loaded));
+    const int status = RunTerminalWizard(wizard.machine, view, loaded);
+    WriteAttemptFile(cl, wizard.machine);
+    return wizard.Finish(status);
 }
 
 // --restore-profile: in the terminal, window mode or not; its one question is a Yes/No box.
@@ -192,5 +213,9 @@ int main(int argc, char** argv) {
     }
     if (!cl.RestoreProfile.isEmpty())
         return RunRestoreProfileOnly(argc, argv, cl);
+    if (SeveralDcs(cl)) {
+        QCoreApplication app(argc, argv);
+        return RunParallelUpdate(cl, std::cout, std::cerr);
+    }
     return cl.Cli ? RunTerminal(argc, argv, cl) : RunWindow(argc, argv, cl);
 }

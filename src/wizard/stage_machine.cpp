@@ -242,8 +242,6 @@ void StageMachine::RunUpdate() {
 
 // The history is the shop's record, not part of the update: a failure to keep it is one row, no more.
 void StageMachine::RecordAttempt(UpdateAttempt attempt) {
-    if (session_.HistoryFile.isEmpty())
-        return;
     if (firmwareSha256_.isEmpty()) {
         QFile file(firmwareFilePath_);
         QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -253,6 +251,9 @@ void StageMachine::RecordAttempt(UpdateAttempt attempt) {
     attempt.firmwareName = QFileInfo(firmwareFilePath_).fileName();
     attempt.firmwareSha256 = firmwareSha256_;
     attempt.logFile = options_.LogPath;
+    lastAttempt_ = attempt;
+    if (session_.HistoryFile.isEmpty())
+        return;
     QString why;
     if (!AppendToHistory(session_.HistoryFile, attempt, &why)) {
         tasks_.AddRow(

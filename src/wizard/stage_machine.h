@@ -6,6 +6,7 @@
 
 #include "run/session.h"
 #include "run/task_list.h"
+#include "run/update_history.h"
 #include "run/wizard_view.h"
 #include "support/process_priority.h"
 #include "support/text_database.h"
@@ -64,6 +65,8 @@ public:
 
     bool Ended() const { return ended_; }
     int ExitCode() const { return exitStatus_; }
+    // The newest update attempt of this run, as the history keeps it.
+    const std::optional<UpdateAttempt>& LastAttempt() const { return lastAttempt_; }
     bool UpdateRunning() const { return busy_ == Busy::Updating; }
     bool UpdateHasRun() const { return updateRan_; }
     bool TalkingToDc() const { return busy_ == Busy::Connecting || busy_ == Busy::Updating; }
@@ -110,6 +113,7 @@ private:
     int currentStage_ = 1;
     QString firmwareFilePath_;
     QString firmwareSha256_;  // of the file at firmwareFilePath_, once an attempt has needed it
+    std::optional<UpdateAttempt> lastAttempt_;
     QString programOnClose_;  // started at Close
     int languageColumn_ = 1;
 };

@@ -1,4 +1,6 @@
 // kav-dc-sim: a simulated DC on a pseudo-terminal, for demos and end-to-end tests of the wizard.
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -7,6 +9,8 @@
 #include <QFile>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -57,6 +61,7 @@ bool ParseRefusal(const QString& text, DcRefusal& refusal) {
 
 struct Parsed {
     DcConfig config;
+    int count = 1;  // simulated DCs, each on its own pseudo-terminal
     bool verbose = false;
     bool watchStdin = true;
     QString wireLog;
@@ -96,6 +101,10 @@ struct SimOptions {
                                "file"};
     QCommandLineOption noStdin{"no-stdin", "Do not end when standard input closes."};
     QCommandLineOption dump{"dump", "At the end, write the DC's memory into this file.", "file"};
+    QCommandLineOption count{"count",
+                             "Simulate n DCs, serial numbers --serial, +1, +2...; one device path a line, "
+                             "and --dump and --wire-log files get the suffix .1, .2...",
+                             "n"};
     QCommandLineOption help = HelpOption();
     QCommandLineOption version = VersionOption();
 };
@@ -176,7 +185,7 @@ Parsed ParseOptions(const QStringList& arguments) {
     p.addOptions({o.id,         o.sub,     o.memory,  o.serial,  o.profile,  o.seed,        o.newVersion,
                   o.newId,      o.newSub,  o.restart, o.latency, o.throttle, o.asleep,      o.relative,
                   o.silentFrom, o.silence, o.refuse,  o.split,   o.stray,    o.strayBefore, o.chatter,
-                  o.verbose,    o.noStdin, o.wireLog, o.dump,    o.help,     o.version});
+                  o.verbose,    o.noStdin, o.wireLog, o.dump,    o.count,    o.help,        o.version});
     Parsed r;
     if (!p.parse(arguments)) {
         r.error = ParserProblem(p);
@@ -193,6 +202,12 @@ Parsed ParseOptions(const QStringList& arguments) {
     r.wireLog = p.value(o.wireLog);
     r.watchStdin = !p.isSet(o.noStdin);
     r.dumpPath = p.value(o.dump);
+    if (p.isSet(o.count)) {
+        bool good = false;
+        r.count = p.value(o.count).toInt(&good);
+        if ((!good || r.count < 1 || r.count > 64) && r.error.isEmpty())
+            r.error = QStringLiteral("--count wants a number from 1 to 64");
+    }
     const DcConfig& c = r.config;
     if (!(deviceNumbers && faultNumbers) && r.error.isEmpty())
         r.error = QStringLiteral("a numeric option has a value that is not a number");
@@ -201,6 +216,100 @@ Parsed ParseOptions(const QStringList& arguments) {
     if (c.memoryCode != 512 && c.memoryCode != 1024 && r.error.isEmpty())
         r.error = QStringLiteral("--memory wants 512 or 1024");
     return r;
+}
+
+// A file of one DC among several: FILE.1, FILE.2 ...; FILE itself when there is one DC.
+QString FileOf(const QString& path, int index, int count) {
+    return path.isEmpty() || count == 1 ? path : path + QStringLiteral(".%1").arg(index + 1);
+}
+
+// One simulated DC: its pseudo-terminal, its wire log, its server thread.
+struct SimulatedDc {
+    PseudoTerminal pty;
+    std::vector<char> logBuffer =
+        std::vector<char>(std::size_t{1} << 16);  // read once the simulator has ended
+    std::FILE* wireLog = nullptr;
+    QString dumpPath;
+    std::unique_ptr<DcServer> server;
+    std::thread thread;
+
+    ~SimulatedDc() {
+        if (wireLog != nullptr)
+            std::fclose(wireLog);
+    }
+
+    bool Open(const Parsed& options, int index, std::string& error) {
+        if (!pty.Open(error))
+            return false;
+        const QString logPath = FileOf(options.wireLog, index, options.count);
+        if (!logPath.isEmpty()) {
+            wireLog = std::fopen(QFile::encodeName(logPath).constData(), "w");
+            if (wireLog == nullptr) {
+                error = "cannot write " + logPath.toStdString();
+                return false;
+            }
+            std::setvbuf(wireLog, logBuffer.data(), _IOFBF, logBuffer.size());
+        }
+        dumpPath = FileOf(options.dumpPath, index, options.count);
+        DcConfig config = options.config;
+        config.serialNumber += index;
+        server =
+            std::make_unique<DcServer>(config, pty.MasterFd(), DcServer::Options{options.verbose, wireLog});
+        return true;
+    }
+
+    void WriteDump() const {
+        QFile dump(dumpPath);
+        const auto& memory = server->Model().Memory();
+        if (!dumpPath.isEmpty() &&
+            (!dump.open(QIODevice::WriteOnly) || dump.write(reinterpret_cast<const char*>(memory.data()),
+                                                            qint64(memory.size())) != qint64(memory.size())))
+            std::fprintf(stderr, "kav-dc-sim: cannot write %s\n", qPrintable(dumpPath));
+    }
+};
+
+// Until a signal, or the end of standard input when it is watched.
+void AwaitStop(int signalFd, bool watchStdin) {
+    pollfd fds[] = {{signalFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    char buffer[256];
+    while (true) {
+        if (::poll(fds, watchStdin ? 2 : 1, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[0].revents != 0 || (fds[1].revents != 0 && ::read(STDIN_FILENO, buffer, sizeof buffer) <= 0))
+            return;
+    }
+}
+
+// Each DC is served on a thread of its own; the stop is one event that every server sees.
+int Serve(const Parsed& options, int signalFd) {
+    std::vector<std::unique_ptr<SimulatedDc>> dcs;
+    for (int i = 0; i < options.count; ++i) {
+        auto dc = std::make_unique<SimulatedDc>();
+        std::string error;
+        if (!dc->Open(options, i, error)) {
+            std::fprintf(stderr, "kav-dc-sim: %s\n", error.c_str());
+            return 1;
+        }
+        dcs.push_back(std::move(dc));
+    }
+    for (const auto& dc : dcs)
+        std::printf("%s\n", dc->pty.SlavePath().c_str());
+    std::fflush(stdout);
+    const int stopFd = ::eventfd(0, EFD_CLOEXEC);
+    for (const auto& dc : dcs)
+        dc->thread = std::thread([&dc, stopFd] { dc->server->Run(stopFd, -1); });
+    AwaitStop(signalFd, options.watchStdin);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(stopFd, &one, sizeof one);
+    for (const auto& dc : dcs) {
+        dc->thread.join();
+        dc->WriteDump();
+    }
+    ::close(stopFd);
+    return 0;
 }
 
 }  // namespace
@@ -226,37 +335,7 @@ int main(int argc, char* argv[]) {
     }
     if (options.version)
         return ReportVersion(QStringLiteral("kav-dc-sim"));
-    PseudoTerminal pty;
-    std::string error;
-    if (!pty.Open(error)) {
-        std::fprintf(stderr, "kav-dc-sim: %s\n", error.c_str());
-        return 1;
-    }
-    std::vector<char> logBuffer(std::size_t{1} << 16);  // the log is read once the simulator has ended
-    std::FILE* wireLog = nullptr;
-    if (!options.wireLog.isEmpty()) {
-        wireLog = std::fopen(QFile::encodeName(options.wireLog).constData(), "w");
-        if (wireLog == nullptr) {
-            std::fprintf(stderr, "kav-dc-sim: cannot write %s\n", qPrintable(options.wireLog));
-            return 1;
-        }
-        std::setvbuf(wireLog, logBuffer.data(), _IOFBF, logBuffer.size());
-    }
-    std::printf("%s\n", pty.SlavePath().c_str());
-    std::fflush(stdout);
-
-    {
-        DcServer server(options.config, pty.MasterFd(), {options.verbose, wireLog});
-        server.Run(signalFd, options.watchStdin ? STDIN_FILENO : -1);
-        QFile dump(options.dumpPath);
-        const auto& memory = server.Model().Memory();
-        if (!options.dumpPath.isEmpty() &&
-            (!dump.open(QIODevice::WriteOnly) || dump.write(reinterpret_cast<const char*>(memory.data()),
-                                                            qint64(memory.size())) != qint64(memory.size())))
-            std::fprintf(stderr, "kav-dc-sim: cannot write %s\n", qPrintable(options.dumpPath));
-    }
-    if (wireLog != nullptr)
-        std::fclose(wireLog);
+    const int status = Serve(options, signalFd);
     ::close(signalFd);
-    return 0;
+    return status;
 }

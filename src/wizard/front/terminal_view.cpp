@@ -152,6 +152,8 @@ std::optional<QString> TerminalView::ReadLine(const QString& prompt) {
 BoxAnswer TerminalView::ShowMessageBox(const QString& text, const QString& title, BoxStyle style) {
     FlushRow();
     Print(QLatin1Char('[') + title + QStringLiteral("] ") + OneLine(text));
+    if (setup_.decideAlone && style.buttons != BoxButtons::Ok)
+        return BoxAnswer::None;
     switch (style.buttons) {
         case BoxButtons::YesNo:  // only a plain yes or no is an answer
             while (true) {
@@ -207,8 +209,17 @@ std::optional<int> TerminalView::ChooseCable(const CableChoice& choice) {
 
 TerminalView::Command TerminalView::ReadCommand() {
     FlushRow();
-    if (frameVisible_) {
+    if (frameVisible_)
         PrintPageIfChanged();
+    if (setup_.decideAlone) {
+        // Two pages lead to the update; a third Next would only loop on a page that cannot go on.
+        if (frameVisible_ && nextsDecided_ < 2) {
+            ++nextsDecided_;
+            return Command::Next;
+        }
+        return Command::Close;
+    }
+    if (frameVisible_) {
         const QString prompt = QStringLiteral("(Enter = %1, back = %2, close = %3) > ")
                                    .arg(nextCaption_, backCaption_, closeCaption_);
         while (true) {

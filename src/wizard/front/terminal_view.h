@@ -17,6 +17,9 @@ struct TerminalSetup {
     // The input's descriptor when it is a terminal, else -1. Lines typed there while the DC was busy are
     // discarded before each question, and a Yes/No box asks again until it gets an answer.
     int terminalInput = -1;
+    // --yes: nothing is read. The first two pages get Next, everything after them Close, and a box that asks
+    // gets no answer, as at the end of input.
+    bool decideAlone = false;
 };
 
 // Terminal mode: the wizard's window as lines of text. Pages are printed when a decision is asked for, task
@@ -78,6 +81,7 @@ private:
     bool frameVisible_ = true;
     bool pagePrinted_ = true;
     bool liveLineOpen_ = false;
+    int nextsDecided_ = 0;  // with decideAlone
     QString frameCaption_;
     QString pageText_;
     QString nextCaption_ = QStringLiteral("Next"), backCaption_ = QStringLiteral("Back"),
