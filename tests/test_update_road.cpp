@@ -591,33 +591,6 @@ private slots:
         QVERIFY(confirmed > 20);  // where the late one misled no block, the restore is confirmed
     }
 
-    // DC A's update fails with its profile saved, then DC B is updated in the same run: Close still names A's
-    // file, which stays as it was, and ends with B's success.
-    void closeNamesAnotherDcsWaitingBackup() {
-        DcConfig a = ProfileDc(256, 287);
-        a.faults.refusals = {{0xB5, DcPhase::Data, 100}};
-        WiredWizard w(a);
-        const QString fileA = w.f.BackupPath();
-        QVERIFY(w.machine->Load());
-        w.machine->NextClick();
-        w.machine->NextClick();
-        QVERIFY(QFile::exists(fileA) && !w.f.session.profile.Restored);
-        w.machine->BackClick();
-        w.f.sim.SwapDevice(ProfileDc(256, 287, 3, 654321));
-        w.machine->NextClick();
-        w.machine->NextClick();
-        QVERIFY(w.f.session.profile.Restored && !QFile::exists(w.f.appDir.filePath("513.654321.bin")));
-        w.f.view.boxes.clear();
-        const QString named = w.f.Text(Txt::BackupWaits).arg(fileA);
-        w.machine->CloseClick();
-        QCOMPARE(w.machine->ExitCode(), int(ExitUpdateSucceeded));
-        QCOMPARE(w.f.view.rows.back().event, named);
-        QCOMPARE(w.f.view.boxes.size(), std::size_t(1));
-        QCOMPARE(w.f.view.boxes[0].text, named);
-        QCOMPARE(w.f.view.boxes[0].style, kBoxOkInformation);
-        QCOMPARE(FileBytes(fileA), ExpectedBackupFile(DcModel(ProfileDc(256, 287)).Memory(), 512));
-    }
-
     // The recovery at Close after an interrupted update, driven by the answers to its boxes.
     void recoveryAnswers_data() {
         QTest::addColumn<DcConfig>("dc");  // another DC has a file of its own, with an empty range

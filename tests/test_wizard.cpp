@@ -482,8 +482,6 @@ private slots:
         WiredWizard w(ProfileDc(256, 287));
         w.options.HistoryFile = w.f.appDir.filePath("history.jsonl");
         w.Start();
-        w.options.HistoryFile = w.f.appDir.filePath("history.jsonl");
-        w.Start();
         const auto update = [&w] {
             w.machine->NextClick();
             w.machine->NextClick();
@@ -510,8 +508,10 @@ private slots:
         const QString named = w.f.Text(Txt::BackupWaits).arg(waiting);
         w.machine->CloseClick();
         QCOMPARE(w.machine->ExitCode(), int(ExitUpdateSucceeded));
+        QCOMPARE(w.f.view.rows.back().event, named);
         QCOMPARE(w.f.view.boxes.size(), std::size_t(1));
         QCOMPARE(w.f.view.boxes[0].text, named);
+        QCOMPARE(w.f.view.boxes[0].style, kBoxOkInformation);
         QCOMPARE(FileBytes(waiting),
                  ExpectedBackupFile(DcModel(ProfileDc(256, 287, 2, 111111)).Memory(), 512));
         // One line each, in the order of the attempts.
