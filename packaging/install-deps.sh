@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the window need. Safe to run again:
 # only packages that are missing are installed.
+# --windows: what the Windows build and its tests under Wine need instead.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,12 @@ packages=(
   xvfb xauth fonts-dejavu-core qt6-translations-l10n
   dpkg-dev librsvg2-bin appstream desktop-file-utils lintian
 )
+if [ "${1:-}" = --windows ]; then
+  packages=(
+    cmake make xz-utils g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools
+    wine wine64 unzip xvfb xauth x11-apps imagemagick xdotool fonts-dejavu-core
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

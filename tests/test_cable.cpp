@@ -43,7 +43,7 @@ public:
     }
     bool IsOpen() const override { return open; }
     QStringList refusals;
-    QSerialPort::SerialPortError code = QSerialPort::OpenError;
+    PortOpenFailure code = PortOpenFailure::Other;
     QStringList names;
     bool open = false;
 };
@@ -197,12 +197,12 @@ private slots:
         QTest::addColumn<QString>("system");  // as FakeSystem reads it
         QTest::addColumn<QString>("says");
         QTest::addColumn<bool>("plug");  // the hint asks to plug the cable in, else to try again
-        const auto row = [](const char* tag, bool found, QSerialPort::SerialPortError code,
+        const auto row = [](const char* tag, bool found, PortOpenFailure code,
                             const char* system, const char* says, bool plug = false) {
             QTest::newRow(tag) << found << int(code) << QString::fromLatin1(system) << QString::fromUtf8(says)
                                << plug;
         };
-        const auto denied = QSerialPort::PermissionError;
+        const auto denied = PortOpenFailure::NoPermission;
         row("no driver", false, {}, "usb", "no serial port appeared for it");
         row("cable with a port, not listed", false, {}, "usb ttyUSB0", "cable was not found.", true);
         row("no access", true, denied, "ro", "belongs to the group \"dialout\"");
@@ -218,7 +218,7 @@ private slots:
             "ModemManager (process 300)");
         row("brltty", true, denied, "proc 88 brltty -", "brltty (process 88), the braille");
         row("holder unknown", true, denied, "proc 12 bash -", "in use by another program");
-        row("vanished before the open", true, QSerialPort::DeviceNotFoundError, "",
+        row("vanished before the open", true, PortOpenFailure::NotFound, "",
             "unplugged while the wizard waited: its port /dev/ttyUSB0 is gone", true);
         row("denied, then gone", true, denied, "gone", "its port /dev/ttyUSB0 is gone", true);
     }
@@ -231,7 +231,7 @@ private slots:
         ScriptedFinder finder;
         finder.script = {found};
         ScriptedOpener opener;
-        opener.code = QSerialPort::SerialPortError(code);
+        opener.code = PortOpenFailure(code);
         opener.refusals = {QStringLiteral("busy")};
         RecordingView view;
         CablePort device;

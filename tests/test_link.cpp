@@ -402,7 +402,7 @@ private slots:
         SerialPort missing;
         PortOpenError error;
         QVERIFY(!missing.Open(QStringLiteral("/dev/kav-no-such-device"), &error));
-        QCOMPARE(error.code, QSerialPort::DeviceNotFoundError);
+        QCOMPARE(error.code, PortOpenFailure::NotFound);
 
         Pty pty;
         QVERIFY(pty.IsOpen());
@@ -410,9 +410,9 @@ private slots:
         QVERIFY2(first.Open(pty.slave, &error), qPrintable(error.systemText));
         SerialPort second;
         QVERIFY(!second.Open(pty.slave, &error));
-        QCOMPARE(error.code, QSerialPort::PermissionError);
+        QCOMPARE(error.code, PortOpenFailure::NoPermission);
 
-        const LinuxPortSystem system;
+        const OsPortSystem system;
         const qint64 self = QCoreApplication::applicationPid();
         const DeviceNodeRecord node = system.DeviceNode(pty.slave);
         QVERIFY(node.exists && node.readWrite && !node.group.isEmpty());

@@ -6,6 +6,14 @@
 
 namespace {
 
+// Windows cannot start the simulated DC, which answers on a Linux pseudo-terminal: there --simulate goes with
+// the port a running one answers on (under Wine, a COM port linked to its terminal).
+#ifdef Q_OS_WIN
+constexpr bool kSimulatorOnGivenPort = true;
+#else
+constexpr bool kSimulatorOnGivenPort = false;
+#endif
+
 // Qt's own options: they reach QApplication unchanged and are no business of ours.
 const QStringList kQtOptionsWithValue = {
     QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
@@ -89,9 +97,12 @@ OptionTable MakeOptionTable() {
             QStringLiteral("FILE")),
         QCommandLineOption(
             QStringLiteral("simulate"),
-            QStringLiteral(
-                "Talk to the simulated DC (kav-dc-sim) instead of a cable; the demo firmware is written "
-                "to no other DC.")),
+            QString::fromLatin1(
+                kSimulatorOnGivenPort
+                    ? "Talk to the simulated DC (kav-dc-sim) that answers on the port --port names; the demo "
+                      "firmware is written to no other DC."
+                    : "Talk to the simulated DC (kav-dc-sim) instead of a cable; the demo firmware is written "
+                      "to no other DC.")),
         QCommandLineOption(
             QStringLiteral("sim-args"),
             QStringLiteral("Extra options for the simulated DC, such as faults (see kav-dc-sim --help)."),
@@ -155,8 +166,11 @@ QString UsageError(const QCommandLineParser& parser, const OptionTable& o) {
         return QStringLiteral("unexpected argument '%1'").arg(positional[1]);
     if (parser.isSet(o.json) && !parser.isSet(o.history))
         return QStringLiteral("--json needs --history");
-    if (parser.isSet(o.simulate) && !parser.value(o.port).isEmpty())
+    if (parser.isSet(o.simulate) && !parser.value(o.port).isEmpty() && !kSimulatorOnGivenPort)
         return QStringLiteral("--simulate and --port exclude each other");
+    if (parser.isSet(o.simulate) && parser.value(o.port).isEmpty() && kSimulatorOnGivenPort)
+        return QStringLiteral("--simulate needs --port COMn: the port the simulated DC (kav-dc-sim, run on "
+                              "Linux) answers on");
     if (parser.isSet(o.allCables) && (parser.isSet(o.port) || parser.isSet(o.simulate)))
         return QStringLiteral("--all-cables excludes --port and --simulate");
     const bool several = parser.isSet(o.allCables) || parser.values(o.port).size() > 1;

@@ -1,6 +1,4 @@
 // kav-update: the firmware update wizard, in a window or (--cli) in the terminal.
-#include <sys/ioctl.h>
-#include <unistd.h>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +11,7 @@
 #include <sstream>
 
 #include "app/command_line.h"
+#include "support/console.h"
 #include "app/history_command.h"
 #include "app/identify_command.h"
 #include "app/list_ports.h"
@@ -73,6 +72,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
         std::fputs("kav-update: no display: use --cli\n", stderr);
         return ExitStartupEnded;
     }
+    LeaveOwnConsole();
     QApplication app(argc, argv);
     // The desktop matches the window to the installed desktop file, and so shows its name and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.kavdive.FirmwareUpdate"));
@@ -103,20 +103,15 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
     return wizard.Finish(machine.ExitCode());
 }
 
-int TerminalColumns() {
-    winsize size{};
-    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
-}
-
 // Questions follow the input: a person answers them even while the output goes into a pipe.
 TerminalSetup StandardTerminal() {
-    const bool outputIsTerminal = isatty(STDOUT_FILENO) != 0;
+    const bool outputIsTerminal = OutputIsTerminal();
     TerminalSetup setup;
-    setup.prompts = isatty(STDIN_FILENO) ? (outputIsTerminal ? &std::cout : &std::cerr) : nullptr;
+    setup.prompts = InputIsTerminal() ? (outputIsTerminal ? &std::cout : &std::cerr) : nullptr;
     setup.errors = &std::cerr;
     setup.live = outputIsTerminal;
     setup.columns = TerminalColumns;
-    setup.terminalInput = isatty(STDIN_FILENO) ? STDIN_FILENO : -1;
+    setup.terminalInput = InputIsTerminal() ? kStandardInput : -1;
     return setup;
 }
 
@@ -150,7 +145,7 @@ int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     // The person at the terminal hears it too: a cable that holds replies back makes every transfer slow.
     wizard.OnPortLatency = [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
     TerminalSignals stopSignals(wizard);
-    view.AwaitInput = [&stopSignals] { return stopSignals.AwaitInput(STDIN_FILENO); };
+    view.AwaitInput = [&stopSignals] { return stopSignals.AwaitInput(kStandardInput); };
     const bool loaded = wizard.Load();
     const int status = RunTerminalWizard(wizard.machine, view, loaded);
     WriteAttemptFile(cl, wizard.machine);
@@ -203,7 +198,7 @@ int main(int argc, char** argv) {
         return ReportVersion(QStringLiteral("kav-update"));
     QCoreApplication::setApplicationName(QStringLiteral("kav-update"));
     if (cl.ListPorts)
-        return ListPorts(LinuxPortSystem(), std::cout, std::cerr);
+        return ListPorts(OsPortSystem(), std::cout, std::cerr);
     if (cl.Identify)
         return RunIdentifyOnly(argc, argv, cl);
     if (cl.History) {

@@ -1,17 +1,12 @@
 #include "app/parallel_update.h"
 
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
-#include <csignal>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,6 +14,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/signal_relay.h"
 #include "link/port_discovery.h"
 #include "link/port_system.h"
 #include "run/update_history.h"
@@ -72,7 +68,7 @@ QStringList PortsToUpdate(const CommandLine& cl) {
     if (!cl.AllCables)
         return cl.Ports;
     QStringList ports;
-    for (const FoundCable& cable : FindInterfaceCables(LinuxPortSystem()))
+    for (const FoundCable& cable : FindInterfaceCables(OsPortSystem()))
         ports << cable.port.InterfacePortName;
     return ports;
 }
@@ -123,52 +119,10 @@ void PrintTable(const std::vector<QStringList>& rows, std::ostream& out) {
     out.flush();
 }
 
-// Ctrl-C and its kin reach this process alone (the children have a process group of their own) and are
-// passed on to every child, which closes as it would at a terminal; a second one ends them at once.
-class SignalRelay {
-public:
-    explicit SignalRelay(const std::vector<std::unique_ptr<Child>>& children) {
-        sigemptyset(&signals_);
-        for (const int s : {SIGINT, SIGTERM, SIGHUP})
-            sigaddset(&signals_, s);
-        sigprocmask(SIG_BLOCK, &signals_, &before_);
-        fd_ = signalfd(-1, &signals_, SFD_CLOEXEC | SFD_NONBLOCK);
-        notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, &children] {
-            signalfd_siginfo info{};
-            while (::read(fd_, &info, sizeof info) == ssize_t(sizeof info)) {
-                for (const auto& child : children)
-                    if (child->process.state() == QProcess::Running)
-                        ::kill(pid_t(child->process.processId()), SIGINT);
-            }
-        });
-    }
-    ~SignalRelay() {
-        notifier_.reset();
-        ::close(fd_);
-        sigprocmask(SIG_SETMASK, &before_, nullptr);
-    }
-    SignalRelay(const SignalRelay&) = delete;
-    SignalRelay& operator=(const SignalRelay&) = delete;
-
-    // For the child between fork and exec: the parent's mask undone, a process group of its own.
-    std::function<void()> ChildSetup() const {
-        return [before = before_] {
-            ::setpgid(0, 0);
-            sigprocmask(SIG_SETMASK, &before, nullptr);
-        };
-    }
-
-private:
-    sigset_t signals_{}, before_{};
-    int fd_ = -1;
-    std::unique_ptr<QSocketNotifier> notifier_;
-};
-
 void StartChild(Child& child, const CommandLine& cl, int index, const SignalRelay& relay, std::ostream& out,
                 std::ostream& err, int& running, QEventLoop& loop) {
     QProcess& p = child.process;
-    p.setChildProcessModifier(relay.ChildSetup());
+    relay.Prepare(p);
     QObject::connect(&p, &QProcess::readyReadStandardOutput,
                      [&] { PassLines(child.out, p.readAllStandardOutput(), child.port, out, false); });
     QObject::connect(&p, &QProcess::readyReadStandardError,
@@ -211,7 +165,10 @@ int RunParallelUpdate(const CommandLine& cl, std::ostream& out, std::ostream& er
     QEventLoop loop;
     int running = 0;
     {
-        const SignalRelay relay(children);
+        const SignalRelay relay([&children] {
+            for (const auto& child : children)
+                SignalRelay::Interrupt(child->process);
+        });
         for (std::size_t i = 0; i < children.size(); ++i)
             StartChild(*children[i], cl, int(i), relay, out, err, running, loop);
         if (running > 0)

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <QProcess>
 #include <QString>
 
+#include "app/signal_relay.h"
 #include "run/session.h"
 #include "wizard/cable_check.h"
 
@@ -17,7 +16,7 @@ public:
                          QString extraArgs)
         : session_(session), texts_(texts), program_(std::move(program)), extraArgs_(std::move(extraArgs)) {
         // Out of the terminal's process group: Ctrl-C is the wizard's to handle, the DC stays on the line.
-        process_.setChildProcessModifier([] { ::setpgid(0, 0); });
+        KeepFromTerminalSignals(process_);
     }
     ~SimulatorCableFinder() override;
 

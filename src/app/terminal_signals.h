@@ -20,10 +20,11 @@ public:
     // For a prompt: waits until the descriptor has input (or its end) and returns true, or returns false when
     // a signal asks to close instead.
     bool AwaitInput(int fd);
+    // A stop signal that has arrived, in the event loop's thread.
+    void Handle(int signal);
 
 private:
     void Take();  // the signals that have arrived
-    void Handle(int signal);
 
     WizardAssembly& wizard_;
     int readFd_ = -1;

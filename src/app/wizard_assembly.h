@@ -56,7 +56,7 @@ inline StartupOptions StartupOptionsFrom(const CommandLine& cl, const RunLog& lo
 
 inline std::unique_ptr<CableFinder> CableFinderFor(const CommandLine& cl, const Session& session,
                                                    const TextDatabase& texts, const PortSystem& system) {
-    if (!cl.Simulate)
+    if (!cl.Simulate || !cl.Port.isEmpty())  // a simulated DC on a given port is already running
         return std::make_unique<SystemCableFinder>(system);
     return std::make_unique<SimulatorCableFinder>(
         session, texts, QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("kav-dc-sim")),
@@ -133,7 +133,7 @@ struct WizardAssembly {
     RunWiring run;
     Session& session;
     TextDatabase& texts;
-    LinuxPortSystem portSystem;
+    OsPortSystem portSystem;
     std::unique_ptr<CableFinder> finder;
     SerialPortOpener opener;
     CableCheck cable;

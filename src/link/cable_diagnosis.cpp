@@ -79,12 +79,12 @@ CableDiagnosis DiagnoseOpenFailure(const PortSystem& system, const QString& port
     d.port = port;
     d.systemText = error.systemText;
     d.cause = CableCause::Other;
-    if (error.code == QSerialPort::DeviceNotFoundError) {
+    if (error.code == PortOpenFailure::NotFound) {
         d.cause = CableCause::Vanished;
         return d;
     }
     // The system says "permission" both for a device we may not touch and for one that is busy.
-    if (error.code != QSerialPort::PermissionError)
+    if (error.code != PortOpenFailure::NoPermission)
         return d;
     const DeviceNodeRecord node = system.DeviceNode(port);
     if (!node.exists) {

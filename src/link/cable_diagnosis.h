@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QSerialPort>
 #include <QString>
 #include <QtGlobal>
 #include <optional>
@@ -31,8 +30,13 @@ struct CableDiagnosis {
 };
 
 // How an open failed, as the port reported it.
+enum class PortOpenFailure {
+    NotFound,      // no such port (any more)
+    NoPermission,  // refused: no access, or held by another program
+    Other,
+};
 struct PortOpenError {
-    QSerialPort::SerialPortError code = QSerialPort::UnknownError;
+    PortOpenFailure code = PortOpenFailure::Other;
     QString systemText;
 };
 

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <optional>
 
-// FindInterfaceCables, the platform's own way: ports_linux.cpp, ports_windows.cpp.
+// FindInterfaceCables, the platform's own way: port_system_linux.cpp, port_system_windows.cpp.
 
 namespace {
 
@@ -38,7 +38,102 @@ bool NameBefore(const QString& a, const QString& b) {
     return split(a) < split(b);
 }
 
+// A string value cut at its first NUL; empty when it is missing or not a string.
+QString StringValue(Registry& registry, quintptr key, const QString& name) {
+    QVariant value;
+    if (QueryRegistryValue(registry, key, name, value) != RegistryOk || value.typeId() != QMetaType::QString)
+        return {};
+    QString text = value.toString();
+    if (const qsizetype nul = text.indexOf(QChar(u'\0')); nul >= 0)
+        text.truncate(nul);
+    return text;
+}
+
+template <typename Visit>
+void ForEachName(Registry& registry, const QString& path, bool subkeys, Visit visit) {
+    quintptr key = 0;
+    if (registry.OpenKey(path, RegistryKeyRead, &key) != RegistryOk)
+        return;
+    QString name;
+    for (quint32 i = 0; (subkeys ? registry.EnumSubKey(key, i, &name) : registry.EnumValue(key, i, &name)) ==
+                        RegistryOk;
+         ++i)
+        visit(key, name);
+    registry.CloseKey(key);
+}
+
+// The ports present now, as SerialComm lists them: "COM3", ...
+QStringList PresentPorts(Registry& registry) {
+    QStringList ports;
+    ForEachName(registry, QString::fromLatin1(kSerialCommKey), false, [&](quintptr key, const QString& name) {
+        const QString port = StringValue(registry, key, name);
+        if (!port.isEmpty())
+            ports << port;
+    });
+    return ports;
+}
+
+// The driver's devices with the cable's ids: "VID_0403+PID_F460+<serial number><interface letter>".
+struct DriverDevice {
+    QString port;
+    QString serialNumber;
+};
+std::vector<DriverDevice> CableDevicesOfDriver(Registry& registry) {
+    const QString prefix = QStringLiteral("VID_%1+PID_%2+")
+                               .arg(kCableVendorId, 4, 16, QLatin1Char('0'))
+                               .arg(kCableProductId, 4, 16, QLatin1Char('0'));
+    const QString devices = QString::fromLatin1(kUsbSerialDevicesKey);
+    std::vector<DriverDevice> found;
+    ForEachName(registry, devices, true, [&](quintptr, const QString& device) {
+        if (!device.startsWith(prefix, Qt::CaseInsensitive))
+            return;
+        quintptr parameters = 0;
+        const QString path = devices + u'\\' + device + QStringLiteral("\\0000\\Device Parameters");
+        if (registry.OpenKey(path, RegistryKeyRead, &parameters) != RegistryOk)
+            return;
+        const QString port = StringValue(registry, parameters, QStringLiteral("PortName"));
+        registry.CloseKey(parameters);
+        if (!port.isEmpty())
+            found.push_back({port, device.mid(prefix.size()).chopped(device.size() > prefix.size() ? 1 : 0)});
+    });
+    return found;
+}
+
 }  // namespace
+
+std::vector<FoundCable> FindCablesInRegistry(Registry& registry) {
+    const QStringList present = PresentPorts(registry);
+    std::vector<FoundCable> cables;
+    for (const DriverDevice& device : CableDevicesOfDriver(registry)) {
+        const auto number = ComPortNumber(device.port);
+        if (!number || !present.contains(device.port, Qt::CaseInsensitive))
+            continue;  // a cable seen once and unplugged since
+        cables.push_back({{*number, QStringLiteral("COM%1").arg(*number)}, device.serialNumber, {}});
+    }
+    std::sort(cables.begin(), cables.end(), [](const FoundCable& a, const FoundCable& b) {
+        return a.port.InterfacePortNumber < b.port.InterfacePortNumber;
+    });
+    return cables;
+}
+
+std::vector<SerialPortRecord> SerialPortsInRegistry(Registry& registry) {
+    const std::vector<DriverDevice> cables = CableDevicesOfDriver(registry);
+    std::vector<SerialPortRecord> ports;
+    for (const QString& name : PresentPorts(registry)) {
+        SerialPortRecord port;
+        port.systemLocation = name;
+        for (const DriverDevice& cable : cables) {
+            if (cable.port.compare(name, Qt::CaseInsensitive) == 0) {
+                port.hasIds = true;
+                port.vendor = kCableVendorId;
+                port.product = kCableProductId;
+                port.serialNumber = cable.serialNumber;
+            }
+        }
+        ports.push_back(port);
+    }
+    return ports;
+}
 
 bool FindInterfacePort(CablePort& device, Registry& registry, const QString& windowsFamily) {
     device.InterfacePortNumber = 0;

@@ -56,9 +56,8 @@ public:
     virtual std::vector<ProcessRecord> Processes(const QString& path) const = 0;
 };
 
-// The lookups on Linux: the ports Qt lists with their /dev/serial/by-id names, /sys/bus/usb/devices, the
-// device file, /run/lock and /var/lock, /proc.
-class LinuxPortSystem final : public PortSystem {
+// The lookups of the system the program runs on: port_system_linux.cpp, port_system_windows.cpp.
+class OsPortSystem final : public PortSystem {
 public:
     std::vector<SerialPortRecord> SerialPorts() const override;
     std::vector<UsbDeviceRecord> UsbDevices() const override;
@@ -71,7 +70,7 @@ public:
 // resolved, so that every name of one cable shares one lock).
 QString CableLockPath(const QString& path);
 
-// "/dev/ttyUSB0" for "ttyUSB0" and for "/dev/ttyUSB0".
+// "/dev/ttyUSB0" for "ttyUSB0" and for "/dev/ttyUSB0"; on Windows the name as it is.
 QString DevicePath(const QString& nameOrPath);
 
 // Whether the port (symbolic links followed) is the slave side of a pseudo-terminal: the simulated DC's line,

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QTimerEvent>
 #include <algorithm>
 #include <chrono>
@@ -52,10 +53,29 @@ void QtEventPump::YieldUntil(double deadline) {
     ++yields_;
     while (remaining > 0.0 && wakes_ == wakesAtStart) {
         ArmTimer(deadline);
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        WaitForEvents();
         remaining = deadline - clock_.Now();
     }
     --yields_;
+}
+
+void QtEventPump::WaitForEvents() {
+#ifdef Q_OS_WIN
+    // Qt's Windows event dispatcher, called through processEvents() from outside a running loop, may return
+    // for an event posted from another thread without delivering it: the round ends at the timer. Inside a
+    // loop of its own it delivers at once; a wake or the timer ends that loop.
+    QEventLoop loop;
+    loops_.push_back(&loop);
+    loop.exec();
+    loops_.pop_back();
+#else
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+#endif
+}
+
+void QtEventPump::EndLoops() {
+    for (QEventLoop* loop : loops_)
+        loop->quit();
 }
 
 void QtEventPump::ArmTimer(double deadline) {
@@ -77,6 +97,7 @@ void QtEventPump::timerEvent(QTimerEvent* event) {
     if (event->timerId() == timerId_) {
         killTimer(timerId_);
         timerId_ = 0;
+        EndLoops();
     }
 }
 
@@ -88,6 +109,7 @@ void QtEventPump::SleepUntil(double deadline) {
 void QtEventPump::Wake() {
     // A yield nested in another (a click handler that waits itself) ends the outer one as well.
     ++wakes_;
+    EndLoops();
 }
 
 bool QtEventPump::eventFilter(QObject* watched, QEvent* event) {

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QObject>
+#include <vector>
 
 #include "link/event_pump.h"
 #include "support/clock.h"
+
+class QEventLoop;
 
 // The event pump of the window's thread. YieldUntil runs the Qt event loop, so received bytes and button
 // clicks are delivered, and comes back as soon as one of them has been, or at the deadline. The clock must
@@ -28,6 +31,10 @@ protected:
 
 private:
     void ArmTimer(double deadline);
+    void WaitForEvents();  // one round of the event loop, until something has been delivered
+    void EndLoops();
+
+    std::vector<QEventLoop*> loops_;  // the rounds now waiting in a loop of their own
 
     Clock& clock_;
     int timerId_ = 0;

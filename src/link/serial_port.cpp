@@ -6,11 +6,23 @@
 
 #include "link/qt_event_pump.h"
 
-// The parts that differ by system are in serial_port_linux.cpp and serial_port_windows.cpp.
+// Through QSerialPort, with the descriptor-level parts in serial_port_linux.cpp. Windows has a port of its
+// own: serial_port_windows.cpp.
 
 namespace {
 
 constexpr qint32 kBaudRate = 38400;
+
+PortOpenFailure FailureOf(QSerialPort::SerialPortError error) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return PortOpenFailure::NotFound;
+    case QSerialPort::PermissionError:
+        return PortOpenFailure::NoPermission;
+    default:
+        return PortOpenFailure::Other;
+    }
+}
 
 }  // namespace
 
@@ -29,7 +41,7 @@ bool SerialPort::Open(const QString& nameOrPath, PortOpenError* error) {
     Close();
     if (!LockCable(nameOrPath)) {
         if (error != nullptr)
-            *error = {QSerialPort::PermissionError,
+            *error = {PortOpenFailure::NoPermission,
                       QStringLiteral("the cable is locked by another kav-update")};
         return false;
     }
@@ -41,7 +53,7 @@ bool SerialPort::Open(const QString& nameOrPath, PortOpenError* error) {
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite)) {
         if (error != nullptr)
-            *error = {port_.error(), port_.errorString()};
+            *error = {FailureOf(port_.error()), port_.errorString()};
         port_.clearError();
         cableLock_.reset();
         return false;

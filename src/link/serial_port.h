@@ -1,7 +1,10 @@
 #pragma once
 
-#include <QSerialPort>
 #include <QString>
+#include <QtGlobal>
+#ifndef Q_OS_WIN
+#include <QSerialPort>
+#endif
 #include <memory>
 
 #include "link/cable_diagnosis.h"
@@ -37,27 +40,38 @@ public:
     std::function<void(const LowLatency&)> OnOpened;
 
 private:
-    // The system-specific parts: serial_port_linux.cpp, serial_port_windows.cpp.
-    int Descriptor();
-    // What the driver took at once is cut off the front; the rest goes Qt's way.
-    std::span<const std::uint8_t> TransmitDirect(std::span<const std::uint8_t> bytes);
-    void DeliverReceived();
     void Deliver(std::span<const std::uint8_t> data);
-    void HandleError(QSerialPort::SerialPortError error);
     void Vanish();
-    void WatchReceived();
-    void ReadReceived();
-    void StopWatchingReceived();
-    bool LockCable(const QString& nameOrPath);
 
     QtEventPump* pump_;
     SystemSerialDriver systemDriver_;
     SerialDriver& driver_;
     LowLatency latency_;
+    bool vanished_ = false;
+    quint64 opened_ = 0;  // counts opens, so a close meant for a vanished port spares its successor
+
+#ifdef Q_OS_WIN
+    // Windows has no QSerialPort here: the port's handle, with one overlapped read always waiting, whose
+    // completion the event loop hears (serial_port_windows.cpp).
+    struct Line;
+    bool StartRead();
+    void ReadCompleted();
+    std::unique_ptr<Line> line_;
+#else
+    // Through QSerialPort; the descriptor-level parts are in serial_port_linux.cpp.
+    int Descriptor();
+    // What the driver took at once is cut off the front; the rest goes Qt's way.
+    std::span<const std::uint8_t> TransmitDirect(std::span<const std::uint8_t> bytes);
+    void DeliverReceived();
+    void HandleError(QSerialPort::SerialPortError error);
+    void WatchReceived();
+    void ReadReceived();
+    void StopWatchingReceived();
+    bool LockCable(const QString& nameOrPath);
+
     QSerialPort port_;
     std::unique_ptr<QLockFile> cableLock_;
     std::unique_ptr<QSocketNotifier> receivedWatch_;
     int receivedFd_ = -1;
-    bool vanished_ = false;
-    quint64 opened_ = 0;  // counts opens, so a close meant for a vanished port spares its successor
+#endif
 };

@@ -1,33 +1,262 @@
 #include "link/serial_port.h"
 
-#include <QSocketNotifier>
+#include <QTimer>
+#include <QWinEventNotifier>
+#include <windows.h>
 
-// Windows: Qt's own read and write paths, and no lock file.
+#include "link/qt_event_pump.h"
 
-bool SerialPort::LockCable(const QString& nameOrPath) {
-    Q_UNUSED(nameOrPath);
+// The COM port through Win32: opened exclusively (a second program, or a second kav-update, is refused by
+// the system), with overlapped I/O so that a read can always wait while the event loop runs.
+
+namespace {
+
+constexpr DWORD kBaudRate = 38400;
+constexpr DWORD kReadRoom = 4096;
+
+QString DeviceName(const QString& nameOrPath) {
+    // COM10 and above are reachable only by their device name; the short form works for every number.
+    return nameOrPath.startsWith(QLatin1String("\\\\.\\")) ? nameOrPath
+                                                           : QStringLiteral("\\\\.\\") + nameOrPath;
+}
+
+PortOpenFailure FailureOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return PortOpenFailure::NotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return PortOpenFailure::NoPermission;
+    default:
+        return PortOpenFailure::Other;
+    }
+}
+
+// Ends a Win32 call that failed: the system's words for it.
+QString SystemText(DWORD error) {
+    return qt_error_string(static_cast<int>(error));
+}
+
+bool ApplyLineSettings(HANDLE handle) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle, &dcb))
+        return false;
+    dcb.BaudRate = kBaudRate;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    return SetCommState(handle, &dcb) != 0;
+}
+
+}  // namespace
+
+struct SerialPort::Line {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    QString name;
+    OVERLAPPED read{};
+    std::uint8_t received[kReadRoom]{};
+    bool readPending = false;
+    // Both may be in the middle of a call of theirs when the port closes: they go later.
+    QWinEventNotifier* readDone = nullptr;
+    QObject* context = new QObject;  // of the deferred close
+
+    ~Line() {
+        if (handle != INVALID_HANDLE_VALUE) {
+            // The waiting read must be over before its buffer and event go.
+            CancelIoEx(handle, &read);
+            DWORD ignored = 0;
+            if (readPending)
+                GetOverlappedResult(handle, &read, &ignored, TRUE);
+            CloseHandle(handle);
+        }
+        if (readDone != nullptr) {
+            readDone->setEnabled(false);
+            readDone->deleteLater();
+        }
+        context->deleteLater();
+        if (read.hEvent != nullptr)
+            CloseHandle(read.hEvent);
+    }
+};
+
+SerialPort::SerialPort(QtEventPump* pump, SerialDriver* driver)
+    : pump_(pump), driver_(driver != nullptr ? *driver : systemDriver_) {}
+
+SerialPort::~SerialPort() {
+    Close();
+}
+
+bool SerialPort::Open(const QString& nameOrPath, PortOpenError* error) {
+    Close();
+    auto line = std::make_unique<Line>();
+    line->name = nameOrPath;
+    line->handle = CreateFileW(reinterpret_cast<LPCWSTR>(DeviceName(nameOrPath).utf16()),
+                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (line->handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (error != nullptr)
+            *error = {FailureOf(code), SystemText(code)};
+        return false;
+    }
+    // A port without modem lines or settings (Wine's view of a pseudo-terminal) may refuse some of this; the
+    // DC does not need them to answer, and a reply that does not come is the command's time-out.
+    if (!ApplyLineSettings(line->handle))
+        qWarning("Serial port %s: the line settings were refused: %s", qPrintable(nameOrPath),
+                 qPrintable(SystemText(GetLastError())));
+    SetupComm(line->handle, kReadRoom, kReadRoom);
+    // A read waits for the first byte without limit and ends at the first pause after it: a reply is
+    // delivered whole, a millisecond after its last byte. (The documented "return at once with what has
+    // arrived" setting keeps Wine's read waiting for a full buffer.) A write the line cannot take in time
+    // gives up.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = 1;
+    timeouts.WriteTotalTimeoutMultiplier = 1;
+    timeouts.WriteTotalTimeoutConstant = 2000;
+    SetCommTimeouts(line->handle, &timeouts);
+    PurgeComm(line->handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+
+    line->read.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (line->read.hEvent == nullptr) {
+        const DWORD code = GetLastError();
+        if (error != nullptr)
+            *error = {PortOpenFailure::Other, SystemText(code)};
+        return false;
+    }
+    line->readDone = new QWinEventNotifier(line->read.hEvent);
+    QObject::connect(line->readDone, &QWinEventNotifier::activated, line->context,
+                     [this] { ReadCompleted(); });
+    line_ = std::move(line);
+    vanished_ = false;
+    ++opened_;
+    latency_ = RequestLowLatency(driver_, -1, nameOrPath);
+    if (!StartRead())
+        return IsOpen();
+    if (OnOpened)
+        OnOpened(latency_);
     return true;
+}
+
+bool SerialPort::IsOpen() const {
+    return line_ != nullptr && !vanished_;
+}
+
+void SerialPort::Close() {
+    line_.reset();
+    latency_.restoreFlags.reset();
 }
 
 void SerialPort::Discard() {
     if (!IsOpen())
         return;
-    port_.clear(QSerialPort::AllDirections);
+    PurgeComm(line_->handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    // Bytes the waiting read already holds, not yet delivered, are as old as those the driver dropped.
+    DWORD got = 0;
+    if (line_->readPending && GetOverlappedResult(line_->handle, &line_->read, &got, FALSE)) {
+        line_->readPending = false;
+        StartRead();
+    }
 }
 
-std::span<const std::uint8_t> SerialPort::TransmitDirect(std::span<const std::uint8_t> bytes) {
-    return bytes;
+void SerialPort::Transmit(std::span<const std::uint8_t> bytes) {
+    if (!IsOpen() || bytes.empty())
+        return;
+    OVERLAPPED write{};
+    write.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD sent = 0;
+    // Handed to the driver before returning: the caller may go on without running the event loop.
+    BOOL ok = WriteFile(line_->handle, bytes.data(), static_cast<DWORD>(bytes.size()), &sent, &write);
+    if (!ok && GetLastError() == ERROR_IO_PENDING)
+        ok = GetOverlappedResult(line_->handle, &write, &sent, TRUE);
+    const DWORD code = ok ? 0 : GetLastError();
+    if (write.hEvent != nullptr)
+        CloseHandle(write.hEvent);
+    if (ok && sent == bytes.size())
+        return;
+    qWarning("Serial port %s: %lu of %llu bytes could not be sent: %s", qPrintable(line_->name),
+             static_cast<unsigned long>(bytes.size() - sent), static_cast<unsigned long long>(bytes.size()),
+             ok ? "the line's time-out" : qPrintable(SystemText(code)));
+    if (code == ERROR_DEVICE_REMOVED || code == ERROR_BAD_COMMAND || code == ERROR_GEN_FAILURE ||
+        code == ERROR_INVALID_HANDLE)
+        Vanish();
 }
 
-int SerialPort::Descriptor() {
-    return -1;  // the driver's latency setting is the user's on Windows
+// Issues reads until one has to wait; what completes at once is delivered on the way. False when the port
+// failed (it is then closing).
+bool SerialPort::StartRead() {
+    while (IsOpen()) {
+        DWORD got = 0;
+        if (ReadFile(line_->handle, line_->received, kReadRoom, &got, &line_->read)) {
+            Deliver(std::span(line_->received, got));
+            continue;
+        }
+        const DWORD code = GetLastError();
+        if (code == ERROR_IO_PENDING) {
+            line_->readPending = true;
+            return true;
+        }
+        qInfo("Serial port %s: reading failed: %s", qPrintable(line_->name), qPrintable(SystemText(code)));
+        Vanish();
+        return false;
+    }
+    return false;
 }
 
-void SerialPort::WatchReceived() {}
+void SerialPort::ReadCompleted() {
+    if (!IsOpen() || !line_->readPending)
+        return;
+    DWORD got = 0;
+    if (!GetOverlappedResult(line_->handle, &line_->read, &got, FALSE)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_IO_INCOMPLETE)
+            return;
+        line_->readPending = false;
+        if (code == ERROR_OPERATION_ABORTED) {
+            StartRead();
+            return;
+        }
+        qInfo("Serial port %s: reading failed: %s", qPrintable(line_->name), qPrintable(SystemText(code)));
+        Vanish();
+        return;
+    }
+    line_->readPending = false;
+    const quint64 which = opened_;
+    Deliver(std::span(line_->received, got));
+    // OnData may have closed or reopened the port.
+    if (opened_ == which)
+        StartRead();
+}
 
-void SerialPort::ReadReceived() {}
+void SerialPort::Deliver(std::span<const std::uint8_t> data) {
+    if (!data.empty() && OnData)
+        OnData(data);
+    if (pump_ != nullptr)
+        pump_->Wake();
+}
 
-void SerialPort::StopWatchingReceived() {
-    receivedWatch_.reset();
-    receivedFd_ = -1;
+void SerialPort::Vanish() {
+    if (vanished_ || line_ == nullptr)
+        return;
+    vanished_ = true;
+    qInfo("Serial port %s is gone; closing it", qPrintable(line_->name));
+    // Not from inside the read's own notification, which is still running.
+    QTimer::singleShot(0, line_->context, [this, which = opened_] {
+        if (opened_ == which)
+            Close();
+    });
+    if (pump_ != nullptr)
+        pump_->Wake();
 }

@@ -4,10 +4,14 @@
 
 void InMemoryRegistry::AddKey(const QString& path) {
     keys_[path.toLower()];
+    keyNames_.insert(path.toLower(), path);
 }
 
 InMemoryRegistry::Value& InMemoryRegistry::ValueAt(const QString& path, const QString& name) {
-    return keys_[path.toLower()][name.toLower()];
+    AddKey(path);
+    Value& value = keys_[path.toLower()][name.toLower()];
+    value.name = name;
+    return value;
 }
 
 void InMemoryRegistry::SetValue(const QString& path, const QString& name, quint32 type,
@@ -68,4 +72,39 @@ long InMemoryRegistry::QueryValue(quintptr key, const QString& name, quint32* ty
 
 void InMemoryRegistry::CloseKey(quintptr key) {
     open_.remove(key);
+}
+
+long InMemoryRegistry::EnumSubKey(quintptr key, quint32 index, QString* name) {
+    const auto path = open_.constFind(key);
+    if (path == open_.constEnd())
+        return RegistryInvalidHandle;
+    // Every key added below this one gives its first step a subkey, in the order of their names.
+    QStringList below;
+    const QString prefix = *path + u'\\';
+    for (auto it = keyNames_.constBegin(); it != keyNames_.constEnd(); ++it) {
+        if (!it.key().startsWith(prefix))
+            continue;
+        const QString step = it.value().mid(prefix.size()).section(u'\\', 0, 0);
+        if (!below.contains(step, Qt::CaseInsensitive))
+            below << step;
+    }
+    below.sort(Qt::CaseInsensitive);
+    if (index >= static_cast<quint32>(below.size()))
+        return RegistryNoMoreItems;
+    *name = below.at(index);
+    return RegistryOk;
+}
+
+long InMemoryRegistry::EnumValue(quintptr key, quint32 index, QString* name) {
+    const auto path = open_.constFind(key);
+    if (path == open_.constEnd())
+        return RegistryInvalidHandle;
+    QStringList names;
+    for (const Value& value : keys_.value(*path))
+        names << value.name;
+    names.sort(Qt::CaseInsensitive);
+    if (index >= static_cast<quint32>(names.size()))
+        return RegistryNoMoreItems;
+    *name = names.at(index);
+    return RegistryOk;
 }

@@ -24,9 +24,12 @@ public:
     long QueryValue(quintptr key, const QString& name, quint32* type, QByteArray* data,
                     quint32* size) override;
     void CloseKey(quintptr key) override;
+    long EnumSubKey(quintptr key, quint32 index, QString* name) override;
+    long EnumValue(quintptr key, quint32 index, QString* name) override;
 
 private:
     struct Value {
+        QString name;  // as it was set
         quint32 type = 0;
         QByteArray data;
         long readStatus = RegistryOk;
@@ -36,6 +39,7 @@ private:
     Value& ValueAt(const QString& path, const QString& name);
 
     QHash<QString, Key> keys_;
+    QHash<QString, QString> keyNames_;  // as they were added
     QHash<quintptr, QString> open_;
     quintptr nextHandle_ = 0x1000;
     bool readOnly_ = false;

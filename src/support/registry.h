@@ -14,6 +14,7 @@ constexpr long RegistryNotFound = 2;
 constexpr long RegistryInvalidHandle = 6;
 constexpr long RegistryMoreData = 234;
 constexpr long RegistryAccessDenied = 5;
+constexpr long RegistryNoMoreItems = 259;
 // Access rights asked for when a key is opened. A normal user may read the system's keys, not write them.
 constexpr quint32 RegistryKeyRead = 0x20019;
 constexpr quint32 RegistryKeyAllAccess = 0xF003F;
@@ -30,6 +31,9 @@ public:
     virtual long QueryValue(quintptr key, const QString& name, quint32* type, QByteArray* data,
                             quint32* size) = 0;
     virtual void CloseKey(quintptr key) = 0;
+    // The name of an open key's index-th subkey, or of its index-th value; RegistryNoMoreItems past the last.
+    virtual long EnumSubKey(quintptr key, quint32 index, QString* name) = 0;
+    virtual long EnumValue(quintptr key, quint32 index, QString* name) = 0;
 };
 
 // Returns 0, a registry error code, or -1 for a type other than string, byte data or 32-bit number. A string
@@ -44,4 +48,6 @@ public:
     long QueryValue(quintptr key, const QString& name, quint32* type, QByteArray* data,
                     quint32* size) override;
     void CloseKey(quintptr key) override;
+    long EnumSubKey(quintptr key, quint32 index, QString* name) override;
+    long EnumValue(quintptr key, quint32 index, QString* name) override;
 };

@@ -1,5 +1,7 @@
 #include "support/registry.h"
 
+#include <iterator>
+
 #include <windows.h>
 
 long WinRegistry::OpenKey(const QString& path, quint32 access, quintptr* key) {
@@ -28,4 +30,24 @@ long WinRegistry::QueryValue(quintptr key, const QString& name, quint32* type, Q
 
 void WinRegistry::CloseKey(quintptr key) {
     RegCloseKey(reinterpret_cast<HKEY>(key));
+}
+
+long WinRegistry::EnumSubKey(quintptr key, quint32 index, QString* name) {
+    wchar_t buffer[256];
+    DWORD length = static_cast<DWORD>(std::size(buffer));
+    const LONG status = RegEnumKeyExW(reinterpret_cast<HKEY>(key), index, buffer, &length, nullptr, nullptr,
+                                      nullptr, nullptr);
+    if (status == ERROR_SUCCESS)
+        *name = QString::fromWCharArray(buffer, static_cast<qsizetype>(length));
+    return status;
+}
+
+long WinRegistry::EnumValue(quintptr key, quint32 index, QString* name) {
+    wchar_t buffer[16384];  // the longest value name the registry allows
+    DWORD length = static_cast<DWORD>(std::size(buffer));
+    const LONG status =
+        RegEnumValueW(reinterpret_cast<HKEY>(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS)
+        *name = QString::fromWCharArray(buffer, static_cast<qsizetype>(length));
+    return status;
 }

@@ -1,12 +1,12 @@
 #include "wizard/front/terminal_view.h"
 
-#include <termios.h>
 
 #include <istream>
 #include <ostream>
 #include <string>
 
 #include "run/task_list.h"
+#include "support/console.h"
 #include "wizard/stage_machine.h"
 
 namespace {
@@ -138,7 +138,7 @@ void TerminalView::PrintPageIfChanged() {
 std::optional<QString> TerminalView::ReadLine(const QString& prompt) {
     // An anxious Enter during a long upload must not answer the question that follows it.
     if (setup_.terminalInput >= 0)
-        ::tcflush(setup_.terminalInput, TCIFLUSH);
+        DiscardTypedAhead(setup_.terminalInput);
     if (setup_.prompts != nullptr) {
         *setup_.prompts << prompt.toStdString();
         setup_.prompts->flush();

@@ -8,7 +8,14 @@
 #include <QSet>
 #include <cstring>
 
-// IsPseudoTerminal and LinuxPortSystem::DeviceNode differ by system: ports_linux.cpp, ports_windows.cpp.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include "link/port_discovery.h"
+
+// On Linux: the ports Qt lists with their /dev/serial/by-id names, /sys/bus/usb/devices, the device file,
+// /run/lock and /var/lock, /proc.
 
 namespace {
 
@@ -76,7 +83,7 @@ QString CableLockPath(const QString& path) {
     return dir + QStringLiteral("/kav-update.") + name + QStringLiteral(".lock");
 }
 
-std::vector<SerialPortRecord> LinuxPortSystem::SerialPorts() const {
+std::vector<SerialPortRecord> OsPortSystem::SerialPorts() const {
     const QHash<QString, QString> byId = ByIdNames();
     std::vector<SerialPortRecord> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
@@ -88,7 +95,7 @@ std::vector<SerialPortRecord> LinuxPortSystem::SerialPorts() const {
     return ports;
 }
 
-std::vector<UsbDeviceRecord> LinuxPortSystem::UsbDevices() const {
+std::vector<UsbDeviceRecord> OsPortSystem::UsbDevices() const {
     const QDir bus(QStringLiteral("/sys/bus/usb/devices"));
     const QStringList entries = bus.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     std::vector<UsbDeviceRecord> devices;
@@ -116,7 +123,7 @@ std::vector<UsbDeviceRecord> LinuxPortSystem::UsbDevices() const {
     return devices;
 }
 
-std::vector<PortLockRecord> LinuxPortSystem::PortLocks(const QString& path) const {
+std::vector<PortLockRecord> OsPortSystem::PortLocks(const QString& path) const {
     std::vector<PortLockRecord> locks;
     const QByteArray cable = ReadSmallFile(CableLockPath(path));
     if (!cable.isEmpty()) {
@@ -140,7 +147,7 @@ std::vector<PortLockRecord> LinuxPortSystem::PortLocks(const QString& path) cons
     return locks;
 }
 
-std::vector<ProcessRecord> LinuxPortSystem::Processes(const QString& path) const {
+std::vector<ProcessRecord> OsPortSystem::Processes(const QString& path) const {
     std::vector<ProcessRecord> processes;
     const QString target = Resolved(DevicePath(path));
     const QDir proc(QStringLiteral("/proc"));
@@ -165,4 +172,32 @@ std::vector<ProcessRecord> LinuxPortSystem::Processes(const QString& path) const
         processes.push_back(process);
     }
     return processes;
+}
+
+std::vector<FoundCable> FindInterfaceCables(const PortSystem& system) {
+    std::vector<FoundCable> found;
+    for (const SerialPortRecord& port : CablePortsIn(system.SerialPorts()))
+        found.push_back({{0, port.systemLocation}, port.serialNumber, port.byId});
+    return found;
+}
+
+bool IsPseudoTerminal(const QString& nameOrPath) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(DevicePath(nameOrPath)).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    // Unix98 pty slaves: major 136 and the seven after it.
+    const unsigned number = major(info.st_rdev);
+    return number >= 136 && number <= 143;
+}
+
+DeviceNodeRecord OsPortSystem::DeviceNode(const QString& path) const {
+    DeviceNodeRecord node;
+    const QFileInfo info(DevicePath(path));
+    node.exists = info.exists();
+    if (node.exists) {
+        node.group = info.group();
+        // access() honours ACLs, which is how the user at the seat gets the device.
+        node.readWrite = ::access(QFile::encodeName(info.filePath()).constData(), R_OK | W_OK) == 0;
+    }
+    return node;
 }

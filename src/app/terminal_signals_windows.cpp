@@ -1,0 +1,73 @@
+#include "app/terminal_signals.h"
+
+#include <windows.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <atomic>
+#include <cstdio>
+#include <utility>
+
+#include "app/wizard_assembly.h"
+
+// The console's Ctrl-C, Ctrl-Break and its closing come in on a thread of their own; the first is handed to
+// the event loop, a second one ends the program at once, as on a Unix terminal.
+
+namespace {
+
+// All the console's handler thread may touch. Process-wide by nature.
+std::atomic<TerminalSignals*> listener{nullptr};
+std::atomic<bool> signalled{false};
+
+BOOL WINAPI OnConsoleStop(DWORD event) {
+    if (signalled.exchange(true)) {
+        std::fputs("\nkav-update: stopped at once; a profile backup file stays for a later run\n", stderr);
+        ExitProcess(STATUS_CONTROL_C_EXIT);
+    }
+    TerminalSignals* to = listener.load();
+    if (to == nullptr)
+        return FALSE;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [to, event] { to->Handle(static_cast<int>(event)); },
+        Qt::QueuedConnection);
+    return TRUE;
+}
+
+}  // namespace
+
+TerminalSignals::TerminalSignals(WizardAssembly& wizard) : wizard_(wizard) {
+    listener = this;
+    SetConsoleCtrlHandler(OnConsoleStop, TRUE);
+}
+
+TerminalSignals::~TerminalSignals() {
+    SetConsoleCtrlHandler(OnConsoleStop, FALSE);
+    listener = nullptr;
+}
+
+void TerminalSignals::Take() {
+    QCoreApplication::processEvents();
+}
+
+void TerminalSignals::Handle(int signal) {
+    StageMachine& machine = wizard_.machine;
+    if (machine.Ended())
+        return;
+    if (machine.Closing()) {
+        std::fputs("\nkav-update: stopped at once; a profile backup file stays for a later run\n", stderr);
+        ExitProcess(STATUS_CONTROL_C_EXIT);
+    }
+    Q_UNUSED(signal);
+    if (machine.TalkingToDc())
+        machine.CloseConfirmed();  // the exchange stops; Close follows when it has returned
+    else
+        closeAsked_ = true;  // the next prompt reads Close
+    wizard_.pump.Wake();
+}
+
+bool TerminalSignals::AwaitInput(int fd) {
+    Q_UNUSED(fd);
+    // A Ctrl-C during the read itself ends the read; the line it leaves is taken as the end of the input.
+    Take();
+    return !std::exchange(closeAsked_, false);
+}

@@ -1,0 +1,167 @@
+// The Windows program (kav-update.exe, as its zip unpacks) under Wine, against the simulated DC: Wine maps a
+// COM port to the simulated DC's pseudo-terminal through a link in the prefix's dosdevices folder.
+// KAV_WINE_PROGRAM names the program and WINEPREFIX a prefix made for the run (scripts/test-windows.sh).
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "fakes/simulated_dc_process.h"
+#include "fakes/update_fixture.h"
+
+namespace {
+
+QString WindowsPath(const QString& path) {
+    return "Z:" + QDir::toNativeSeparators(path).replace('/', '\\');
+}
+
+// Wine's name for a Unix path is its drive Z:.
+struct WineProgram {
+    explicit WineProgram(const QStringList& args) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("WINEDEBUG", "-all");
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start("wine", QStringList{qEnvironmentVariable("KAV_WINE_PROGRAM")} + args);
+    }
+    int Finish(int seconds) {
+        process.closeWriteChannel();
+        if (!process.waitForFinished(seconds * 1000))
+            process.kill();
+        output += QString::fromUtf8(process.readAll()).remove('\r');
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    QProcess process;
+    QString output;
+};
+
+// COMn of the prefix leads to the pseudo-terminal.
+bool LinkComPort(int n, const QString& pty) {
+    const QString link = qEnvironmentVariable("WINEPREFIX") + QString("/dosdevices/com%1").arg(n);
+    QFile::remove(link);
+    return QFile::link(pty, link);
+}
+
+// Every Wine process of the prefix gone, before the pseudo-terminal closes: a hang-up under a running
+// wineserver floods its output.
+void WaitForWine() {
+    QProcess::execute("wineserver", {"-w"});
+}
+
+int Reg(const QStringList& args) {
+    QProcess reg;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("WINEDEBUG", "-all");
+    reg.setProcessEnvironment(env);
+    reg.start("wine", QStringList{"reg"} + args + QStringList{"/f"});
+    reg.waitForFinished(60000);
+    return reg.exitCode();
+}
+
+}  // namespace
+
+class WineTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(QFileInfo(qEnvironmentVariable("KAV_WINE_PROGRAM")).isFile(), "KAV_WINE_PROGRAM");
+        QVERIFY2(QFileInfo(qEnvironmentVariable("WINEPREFIX") + "/dosdevices").isDir(), "WINEPREFIX");
+    }
+
+    // A whole update, then one whose upload is refused at its end: the recovery at Close puts the profile
+    // back. Either way the DC ends with the clock record and out of Deep Sleep, its profile byte for byte as
+    // it was, and no backup file stays.
+    void updateOnComPort_data() {
+        QTest::addColumn<QStringList>("dc");
+        QTest::addColumn<QByteArray>("answers");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<int>("finishes");  // the update's, then the recovery's
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("whole update") << QStringList{} << QByteArray("\n\n") << 0 << 1
+                                      << QStringList{"> Backup dive computer profile : Done",
+                                                     "> Writing the new firmware : Done",
+                                                     "> Waiting for the DC to restart : Done",
+                                                     "+ The DC reports the new firmware version.",
+                                                     "> Restoring the DC profile : Done",
+                                                     "+ The firmware update has been completed successfully."};
+        QTest::newRow("upload refused, recovered")
+            << QStringList{"--refuse", "B6:5"} << QByteArray("\n\n\ny\n\n") << 1 << 2
+            << QStringList{"> Backup dive computer profile : Done", "> Writing the new firmware : Error",
+                           "! The firmware update was not completed.",
+                           "[Profile recovery] The profile of the DC has not been written back yet."};
+    }
+    void updateOnComPort() {
+        QFETCH(QStringList, dc);
+        QFETCH(QByteArray, answers);
+        QFETCH(QStringList, rows);
+        QTemporaryDir dir;
+        SimulatedDc sim(dir.filePath("dc"), QStringList{"--profile", "256:700"} + dc);
+        QVERIFY(sim.port.size() == 2 && LinkComPort(5, sim.port[1]));
+        const QString log = dir.filePath("run.log");
+        WineProgram run({"--cli", "--simulate", "--port", "COM5", "--app-dir", WindowsPath(dir.path()),
+                         "--firmware", WindowsPath(KAV_DEMO_FIRMWARE), "--log", WindowsPath(log)});
+        run.process.write(answers);
+        QTEST(run.Finish(180), "exit");
+        WaitForWine();
+        qsizetype from = 0;
+        for (const QString& row : rows) {  // in this order
+            from = run.output.indexOf(row, from);
+            QVERIFY2(from >= 0, qPrintable(row + "\n" + run.output));
+        }
+        QVERIFY2(QDir(dir.path()).entryList({"*.bin"}, QDir::Files).isEmpty(), qPrintable(run.output));
+        QVERIFY(QString::fromUtf8(FileBytes(log)).contains("port: COM5, named by --port"));
+        QTEST(Finishes(sim.Heard()), "finishes");
+        QVERIFY(sim.End());
+        const auto original = DcModel(ProfileDc(256, 700)).Memory();
+        QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, 256, 703));
+    }
+
+    // No --port: the cable is found in the registry by its USB ids, as its driver records it, and only while
+    // its port is present.
+    void cableFoundInRegistry_data() {
+        QTest::addColumn<bool>("present");  // the port listed under SerialComm
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("plugged in") << true << 0 << "port: COM7, found by searching for the interface cable";
+        QTest::newRow("seen once, unplugged since") << false << 1 << "The USB interface cable was not found";
+    }
+    void cableFoundInRegistry() {
+        QFETCH(bool, present);
+        QTemporaryDir dir;
+        SimulatedDc sim(dir.filePath("dc"), {"--serial", "123456"});
+        QVERIFY(sim.port.size() == 2 && LinkComPort(7, sim.port[1]));
+        const QString device =
+            R"(HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_F460+KAV00042A\0000\Device Parameters)";
+        const QString serialComm = R"(HKLM\HARDWARE\DEVICEMAP\SERIALCOMM)";
+        QCOMPARE(Reg({"add", device, "/v", "PortName", "/t", "REG_SZ", "/d", "COM7"}), 0);
+        if (present)
+            QCOMPARE(Reg({"add", serialComm, "/v", R"(\Device\VCP3)", "/t", "REG_SZ", "/d", "COM7"}), 0);
+
+        WineProgram list({"--list-ports"});
+        const int listed = list.Finish(60);
+        WineProgram identify({"--identify", "--app-dir", WindowsPath(dir.path()), "--firmware",
+                              WindowsPath(KAV_DEMO_FIRMWARE)});
+        QTEST(identify.Finish(60), "exit");
+
+        Reg({"delete", R"(HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS)"});
+        Reg({"delete", serialComm, "/v", R"(\Device\VCP3)"});
+        WaitForWine();
+        QVERIFY(sim.End());
+        QFETCH(QString, says);
+        QVERIFY2(identify.output.contains(says), qPrintable(identify.output));
+        if (present) {
+            QVERIFY2(identify.output.contains("serial number: 123456"), qPrintable(identify.output));
+            QCOMPARE(listed, 0);
+            QVERIFY2(list.output.contains(QRegularExpression("^COM7\t.*0403:f460\tKAV00042\tusable$",
+                                                             QRegularExpression::MultilineOption)),
+                     qPrintable(list.output));
+        } else {
+            QCOMPARE(listed, 1);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(WineTest)
+#include "test_wine.moc"
