@@ -7,7 +7,7 @@ SAN_BUILD ?= build-san
 SANITIZE ?= 1
 
 .PHONY: deps configure build app run test sanitize fuzz soak bench format screenshot package clean \
-	windows package-windows test-windows
+	windows package-windows test-windows screenshot-windows
 
 deps:
 	@bash packaging/install-deps.sh
@@ -78,6 +78,10 @@ package-windows: windows
 
 test-windows: deps
 	@JOBS=$(JOBS) BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) bash scripts/test-windows.sh $(WINDOWS_QT)
+
+# The window under Wine, page 1 and a finished update, as the Windows tests take them.
+screenshot-windows: test-windows
+	@cp $(WIN_BUILD)/windows-page1.png $(WIN_BUILD)/windows-finished.png docs/
 
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD)

@@ -31,8 +31,14 @@ trap cleanup EXIT
 unset WINEPATH
 (cd "$work" && unzip -q "$repo/$zip")
 wineboot -i >/dev/null 2>&1
+# Windows' interface fonts, which a fresh prefix lacks, drawn with DejaVu Sans.
+for font in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI"; do
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d "DejaVu Sans" /f >/dev/null 2>&1
+done
 wineserver -w
 export KAV_WINE_PROGRAM
 KAV_WINE_PROGRAM="$(echo "$work"/kav-update-*-windows-x64/kav-update.exe)"
 echo "Windows tests: $(basename "$zip") under $(wine --version) in a fresh prefix"
-"$build/tests/test_wine"
+# The window's pictures go beside the zip; `make screenshot-windows` puts them into docs/.
+export KAV_SCREENSHOTS="$repo/$win_build"
+xvfb-run -a -s "-screen 0 1024x768x24" "$build/tests/test_wine"

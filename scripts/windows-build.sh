@@ -15,6 +15,10 @@ cache="${KAV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kav-update}"
 qt="$cache/qt6-win"
 prebuilt="${KAV_WINDOWS_QT_ARCHIVE:-$repo/../shared/windows/qt6.4.2-mingw-x86_64.tar.xz}"
 
+if [ ! -f "$prebuilt" ] && [ ! -f "$qt/lib/cmake/Qt6/Qt6Config.cmake" ] && [ "$mode" = prebuilt-only ]; then
+  echo "Windows build and tests skipped: no prebuilt Qt for Windows at $prebuilt"
+  exit 3
+fi
 bash "$repo/packaging/install-deps.sh" --windows
 
 if [ -f "$prebuilt" ]; then
@@ -30,10 +34,6 @@ if [ -f "$prebuilt" ]; then
     echo "$sum" > "$qt/.archive-sha256"
   fi
 elif [ ! -f "$qt/lib/cmake/Qt6/Qt6Config.cmake" ]; then
-  if [ "$mode" = prebuilt-only ]; then
-    echo "Windows build skipped: no prebuilt Qt for Windows at $prebuilt"
-    exit 3
-  fi
   echo "No prebuilt Qt for Windows at $prebuilt: building it from Debian's sources (about 30 minutes, once)"
   bash "$repo/scripts/build-windows-qt.sh" "$qt"
 fi

@@ -292,6 +292,50 @@ private slots:
         QCOMPARE(store.AccessRequested(), QList<quint32>{RegistryKeyRead});
     }
 
+    // Windows: the driver's key of each device with the cable's USB ids names its port; SerialComm lists the
+    // ports present now. Entries: "device=PORT" under the driver's key, "+PORT" in SerialComm.
+    void cablesInRegistry_data() {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("found");  // "COMn serial", lowest port first
+        QTest::addColumn<QStringList>("listed");  // --list-ports: "COMn" or "COMn serial" for a cable's
+        const QString cable = "VID_0403+PID_F460+";
+        QTest::newRow("one cable") << QStringList{cable + "KAV00042A=COM7", "+COM7", "+COM1"}
+                                   << QStringList{"COM7 KAV00042"} << QStringList{"COM7 KAV00042", "COM1"};
+        QTest::newRow("unplugged since") << QStringList{cable + "KAV00042A=COM7", "+COM1"} << QStringList{}
+                                         << QStringList{"COM1"};
+        QTest::newRow("two, by port number")
+            << QStringList{cable + "A1A=COM12", cable + "B2A=COM3", "+COM12", "+COM3"}
+            << QStringList{"COM3 B2", "COM12 A1"} << QStringList{"COM12 A1", "COM3 B2"};
+        QTest::newRow("other FTDI product, lower case ids")
+            << QStringList{"VID_0403+PID_6001+X9A=COM4", "vid_0403+pid_f460+K1A=COM5", "+COM4", "+COM5"}
+            << QStringList{"COM5 K1"} << QStringList{"COM4", "COM5 K1"};
+    }
+    void cablesInRegistry() {
+        QFETCH(QStringList, entries);
+        InMemoryRegistry store;
+        store.RefuseWriteAccess();
+        store.AddKey(QString::fromLatin1(kSerialCommKey));
+        int value = 0;
+        for (const QString& entry : entries) {
+            if (entry.startsWith('+'))
+                store.SetString(kSerialCommKey, QString("\\Device\\VCP%1").arg(value++), entry.mid(1));
+            else
+                store.SetString(QString(kUsbSerialDevicesKey) + '\\' + entry.section('=', 0, 0) +
+                                    "\\0000\\Device Parameters",
+                                "PortName", entry.section('=', 1));
+        }
+        QStringList found, listed;
+        for (const FoundCable& c : FindCablesInRegistry(store))
+            found << c.port.InterfacePortName + ' ' + c.serialNumber;
+        for (const SerialPortRecord& port : SerialPortsInRegistry(store))
+            listed << (port.hasIds && IsCable(port.vendor, port.product)
+                           ? port.systemLocation + ' ' + port.serialNumber
+                           : port.systemLocation);
+        QTEST(found, "found");
+        QTEST(listed, "listed");
+        QCOMPARE(store.OpenKeyCount(), 0);
+    }
+
     void usbIds_data() {
         QTest::addColumn<QList<SerialPortRecord>>("ports");
         QTest::addColumn<QStringList>("found");

@@ -49,6 +49,26 @@ void WaitForWine() {
     QProcess::execute("wineserver", {"-w"});
 }
 
+// An X tool's standard output, trimmed; empty when it failed.
+QString Run(const QString& program, const QStringList& args) {
+    QProcess tool;
+    tool.start(program, args);
+    tool.waitForFinished(30000);
+    return tool.exitCode() == 0 ? QString::fromUtf8(tool.readAllStandardOutput()).trimmed() : QString();
+}
+
+// The window as the screen shows it, into a PNG file.
+bool Screenshot(const QString& window, const QString& png) {
+    return QProcess::execute("sh", {"-c", "xwd -silent -id " + window + " | convert xwd:- '" + png + "'"}) == 0 &&
+           QFileInfo(png).size() > 0;
+}
+
+// A real click (XTEST) at a point of the window: Wine takes no synthetic events.
+void Click(const QString& window, int x, int y) {
+    QProcess::execute("xdotool", {"mousemove", "--window", window, QString::number(x), QString::number(y),
+                                  "click", "1"});
+}
+
 int Reg(const QStringList& args) {
     QProcess reg;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -160,6 +180,41 @@ private slots:
         } else {
             QCOMPARE(listed, 1);
         }
+    }
+
+    // The window under Xvfb: page 1, Next twice, the update to its end, Close. KAV_SCREENSHOTS names the folder
+    // its pictures go to.
+    void windowThroughAnUpdate() {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("no X display");
+        QTemporaryDir dir;
+        SimulatedDc sim(dir.filePath("dc"), {"--profile", "256:700"});
+        QVERIFY(sim.port.size() == 2 && LinkComPort(5, sim.port[1]));
+        WineProgram run({"--simulate", "--port", "COM5", "--app-dir", WindowsPath(dir.path())});
+        QString window;
+        QDeadlineTimer deadline(60000);
+        while ((window = Run("xdotool", {"search", "--name", "^KAV 1F Firmware Update$"})).isEmpty() &&
+               !deadline.hasExpired())
+            QTest::qWait(250);
+        QVERIFY2(!window.isEmpty(), qPrintable(run.output));
+        window = window.section('\n', 0, 0);
+        QTest::qWait(2000);  // drawn
+        const QDir pictures(qEnvironmentVariable("KAV_SCREENSHOTS", dir.path()));
+        QVERIFY(Screenshot(window, pictures.filePath("windows-page1.png")));
+        // The buttons' places in the fixed-size window: Next, then Close.
+        Click(window, 448, 436);
+        QTest::qWait(1500);
+        Click(window, 448, 436);
+        const auto finished = [&] { return Finishes(sim.Heard()) == 1; };
+        QTRY_VERIFY_WITH_TIMEOUT(finished(), 120000);
+        QTest::qWait(3000);  // the last row and the buttons drawn
+        QVERIFY(Screenshot(window, pictures.filePath("windows-finished.png")));
+        Click(window, 624, 436);
+        QCOMPARE(run.Finish(60), 0);
+        WaitForWine();
+        QVERIFY2(QDir(dir.path()).entryList({"*.bin"}, QDir::Files).isEmpty(), qPrintable(run.output));
+        QVERIFY(sim.End());
+        QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), DcModel(ProfileDc(256, 700)).Memory(), 256, 703));
     }
 };
 

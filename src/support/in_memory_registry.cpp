@@ -3,6 +3,11 @@
 #include <QtEndian>
 
 void InMemoryRegistry::AddKey(const QString& path) {
+    // With every key above it, as in the real registry.
+    for (qsizetype end = path.indexOf(u'\\'); end >= 0; end = path.indexOf(u'\\', end + 1)) {
+        keys_[path.left(end).toLower()];
+        keyNames_.insert(path.left(end).toLower(), path.left(end));
+    }
     keys_[path.toLower()];
     keyNames_.insert(path.toLower(), path);
 }
