@@ -197,8 +197,8 @@ private slots:
         QTest::addColumn<QString>("system");  // as FakeSystem reads it
         QTest::addColumn<QString>("says");
         QTest::addColumn<bool>("plug");  // the hint asks to plug the cable in, else to try again
-        const auto row = [](const char* tag, bool found, PortOpenFailure code,
-                            const char* system, const char* says, bool plug = false) {
+        const auto row = [](const char* tag, bool found, PortOpenFailure code, const char* system,
+                            const char* says, bool plug = false) {
             QTest::newRow(tag) << found << int(code) << QString::fromLatin1(system) << QString::fromUtf8(says)
                                << plug;
         };
@@ -296,13 +296,13 @@ private slots:
     // ports present now. Entries: "device=PORT" under the driver's key, "+PORT" in SerialComm.
     void cablesInRegistry_data() {
         QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QStringList>("found");  // "COMn serial", lowest port first
+        QTest::addColumn<QStringList>("found");   // "COMn serial", lowest port first
         QTest::addColumn<QStringList>("listed");  // --list-ports: "COMn" or "COMn serial" for a cable's
         const QString cable = "VID_0403+PID_F460+";
         QTest::newRow("one cable") << QStringList{cable + "KAV00042A=COM7", "+COM7", "+COM1"}
                                    << QStringList{"COM7 KAV00042"} << QStringList{"COM7 KAV00042", "COM1"};
-        QTest::newRow("unplugged since") << QStringList{cable + "KAV00042A=COM7", "+COM1"} << QStringList{}
-                                         << QStringList{"COM1"};
+        QTest::newRow("unplugged since")
+            << QStringList{cable + "KAV00042A=COM7", "+COM1"} << QStringList{} << QStringList{"COM1"};
         QTest::newRow("two, by port number")
             << QStringList{cable + "A1A=COM12", cable + "B2A=COM3", "+COM12", "+COM3"}
             << QStringList{"COM3 B2", "COM12 A1"} << QStringList{"COM12 A1", "COM3 B2"};
@@ -325,8 +325,13 @@ private slots:
                                 "PortName", entry.section('=', 1));
         }
         QStringList found, listed;
-        for (const FoundCable& c : FindCablesInRegistry(store))
+        for (const FoundCable& c : FindCablesInRegistry(store)) {
             found << c.port.InterfacePortName + ' ' + c.serialNumber;
+            // Where its latency timer is kept.
+            QVERIFY(DriverKeyOfPort(store, c.port.InterfacePortName)
+                        .endsWith(c.serialNumber + "A\\0000\\Device Parameters", Qt::CaseInsensitive));
+        }
+        QVERIFY(DriverKeyOfPort(store, "COM1").isEmpty());
         for (const SerialPortRecord& port : SerialPortsInRegistry(store))
             listed << (port.hasIds && IsCable(port.vendor, port.product)
                            ? port.systemLocation + ' ' + port.serialNumber

@@ -59,14 +59,15 @@ QString Run(const QString& program, const QStringList& args) {
 
 // The window as the screen shows it, into a PNG file.
 bool Screenshot(const QString& window, const QString& png) {
-    return QProcess::execute("sh", {"-c", "xwd -silent -id " + window + " | convert xwd:- '" + png + "'"}) == 0 &&
+    return QProcess::execute("sh", {"-c", "xwd -silent -id " + window + " | convert xwd:- '" + png + "'"}) ==
+               0 &&
            QFileInfo(png).size() > 0;
 }
 
 // A real click (XTEST) at a point of the window: Wine takes no synthetic events.
 void Click(const QString& window, int x, int y) {
-    QProcess::execute("xdotool", {"mousemove", "--window", window, QString::number(x), QString::number(y),
-                                  "click", "1"});
+    QProcess::execute(
+        "xdotool", {"mousemove", "--window", window, QString::number(x), QString::number(y), "click", "1"});
 }
 
 int Reg(const QStringList& args) {
@@ -99,13 +100,14 @@ private slots:
         QTest::addColumn<int>("exit");
         QTest::addColumn<int>("finishes");  // the update's, then the recovery's
         QTest::addColumn<QStringList>("rows");
-        QTest::newRow("whole update") << QStringList{} << QByteArray("\n\n") << 0 << 1
-                                      << QStringList{"> Backup dive computer profile : Done",
-                                                     "> Writing the new firmware : Done",
-                                                     "> Waiting for the DC to restart : Done",
-                                                     "+ The DC reports the new firmware version.",
-                                                     "> Restoring the DC profile : Done",
-                                                     "+ The firmware update has been completed successfully."};
+        QTest::newRow("whole update")
+            << QStringList{} << QByteArray("\n\n") << 0 << 1
+            << QStringList{"> Backup dive computer profile : Done",
+                           "> Writing the new firmware : Done",
+                           "> Waiting for the DC to restart : Done",
+                           "+ The DC reports the new firmware version.",
+                           "> Restoring the DC profile : Done",
+                           "+ The firmware update has been completed successfully."};
         QTest::newRow("upload refused, recovered")
             << QStringList{"--refuse", "B6:5"} << QByteArray("\n\n\ny\n\n") << 1 << 2
             << QStringList{"> Backup dive computer profile : Done", "> Writing the new firmware : Error",
@@ -156,6 +158,7 @@ private slots:
             R"(HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_F460+KAV00042A\0000\Device Parameters)";
         const QString serialComm = R"(HKLM\HARDWARE\DEVICEMAP\SERIALCOMM)";
         QCOMPARE(Reg({"add", device, "/v", "PortName", "/t", "REG_SZ", "/d", "COM7"}), 0);
+        QCOMPARE(Reg({"add", device, "/v", "LatencyTimer", "/t", "REG_DWORD", "/d", "16"}), 0);
         if (present)
             QCOMPARE(Reg({"add", serialComm, "/v", R"(\Device\VCP3)", "/t", "REG_SZ", "/d", "COM7"}), 0);
 
@@ -173,6 +176,11 @@ private slots:
         QVERIFY2(identify.output.contains(says), qPrintable(identify.output));
         if (present) {
             QVERIFY2(identify.output.contains("serial number: 123456"), qPrintable(identify.output));
+            // The driver's default timer, with the way to shorten it.
+            QVERIFY2(
+                identify.output.contains("Serial port COM7: latency timer 16 ms; each reply waits up to 16 "
+                                         "ms. To fix it, open Device Manager"),
+                qPrintable(identify.output));
             QCOMPARE(listed, 0);
             QVERIFY2(list.output.contains(QRegularExpression("^COM7\t.*0403:f460\tKAV00042\tusable$",
                                                              QRegularExpression::MultilineOption)),
@@ -182,8 +190,8 @@ private slots:
         }
     }
 
-    // The window under Xvfb: page 1, Next twice, the update to its end, Close. KAV_SCREENSHOTS names the folder
-    // its pictures go to.
+    // The window under Xvfb: page 1, Next twice, the update to its end, Close. KAV_SCREENSHOTS names the
+    // folder its pictures go to.
     void windowThroughAnUpdate() {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("no X display");
@@ -214,7 +222,8 @@ private slots:
         WaitForWine();
         QVERIFY2(QDir(dir.path()).entryList({"*.bin"}, QDir::Files).isEmpty(), qPrintable(run.output));
         QVERIFY(sim.End());
-        QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), DcModel(ProfileDc(256, 700)).Memory(), 256, 703));
+        QVERIFY(
+            ProfileIntact(FileBytes(dir.filePath("dc")), DcModel(ProfileDc(256, 700)).Memory(), 256, 703));
     }
 };
 

@@ -101,7 +101,8 @@ OptionTable MakeOptionTable() {
                 kSimulatorOnGivenPort
                     ? "Talk to the simulated DC (kav-dc-sim) that answers on the port --port names; the demo "
                       "firmware is written to no other DC."
-                    : "Talk to the simulated DC (kav-dc-sim) instead of a cable; the demo firmware is written "
+                    : "Talk to the simulated DC (kav-dc-sim) instead of a cable; the demo firmware is "
+                      "written "
                       "to no other DC.")),
         QCommandLineOption(
             QStringLiteral("sim-args"),
@@ -169,8 +170,9 @@ QString UsageError(const QCommandLineParser& parser, const OptionTable& o) {
     if (parser.isSet(o.simulate) && !parser.value(o.port).isEmpty() && !kSimulatorOnGivenPort)
         return QStringLiteral("--simulate and --port exclude each other");
     if (parser.isSet(o.simulate) && parser.value(o.port).isEmpty() && kSimulatorOnGivenPort)
-        return QStringLiteral("--simulate needs --port COMn: the port the simulated DC (kav-dc-sim, run on "
-                              "Linux) answers on");
+        return QStringLiteral(
+            "--simulate needs --port COMn: the port the simulated DC (kav-dc-sim, run on "
+            "Linux) answers on");
     if (parser.isSet(o.allCables) && (parser.isSet(o.port) || parser.isSet(o.simulate)))
         return QStringLiteral("--all-cables excludes --port and --simulate");
     const bool several = parser.isSet(o.allCables) || parser.values(o.port).size() > 1;

@@ -11,7 +11,6 @@
 #include <sstream>
 
 #include "app/command_line.h"
-#include "support/console.h"
 #include "app/history_command.h"
 #include "app/identify_command.h"
 #include "app/list_ports.h"
@@ -21,6 +20,7 @@
 #include "app/wizard_assembly.h"
 #include "support/app_folders.h"
 #include "support/command_usage.h"
+#include "support/console.h"
 #include "support/language.h"
 #include "wizard/front/agreement_printer.h"
 #include "wizard/front/terminal_view.h"
@@ -175,6 +175,7 @@ int RunIdentifyOnly(int argc, char** argv, const CommandLine& cl) {
     setup.errors = &std::cerr;
     TerminalView view(noAnswers, std::cerr, setup);
     WizardAssembly wizard(view, cl, log);
+    wizard.OnPortLatency = [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
     return wizard.Finish(RunIdentify(wizard, cl, std::cout));
 }
 

@@ -11,11 +11,13 @@ public:
     virtual ~SerialDriver() = default;
     virtual std::optional<int> Flags(
         int fd) = 0;  // none: the device has no serial settings (a pseudo-terminal)
-    virtual bool SetFlags(int fd, int flags) = 0;                           // false: refused
-    virtual std::optional<QString> ReadAttribute(const QString& path) = 0;  // a sysfs file; none when missing
+    virtual bool SetFlags(int fd, int flags) = 0;  // false: refused
+    // The text of a sysfs file, or of a registry value on Windows; none when missing.
+    virtual std::optional<QString> ReadAttribute(const QString& path) = 0;
 };
 
-// Linux: TIOCGSERIAL / TIOCSSERIAL and /sys/class/tty. Elsewhere nothing is offered.
+// Linux: TIOCGSERIAL / TIOCSSERIAL and /sys/class/tty. Windows: no flag, the timer from the driver's registry
+// key.
 class SystemSerialDriver final : public SerialDriver {
 public:
     std::optional<int> Flags(int fd) override;
@@ -36,6 +38,11 @@ struct LowLatency {
     bool TimerTooSlow() const { return timerMs && *timerMs > 1; }
     QString Summary() const;  // one line for the run log and the terminal
 };
+
+// Where the adapter's latency timer is kept: a sysfs file on Linux, "<registry key>\\<value>" on Windows.
+QString LatencyTimerPath(const QString& devicePath);
+// How the user shortens a slow timer.
+QString SlowTimerAdvice(const LowLatency& state);
 
 // Asks for low latency on an open port and reads the latency timer back.
 LowLatency RequestLowLatency(SerialDriver& driver, int fd, const QString& devicePath);

@@ -55,8 +55,8 @@ void ForEachName(Registry& registry, const QString& path, bool subkeys, Visit vi
     if (registry.OpenKey(path, RegistryKeyRead, &key) != RegistryOk)
         return;
     QString name;
-    for (quint32 i = 0; (subkeys ? registry.EnumSubKey(key, i, &name) : registry.EnumValue(key, i, &name)) ==
-                        RegistryOk;
+    for (quint32 i = 0;
+         (subkeys ? registry.EnumSubKey(key, i, &name) : registry.EnumValue(key, i, &name)) == RegistryOk;
          ++i)
         visit(key, name);
     registry.CloseKey(key);
@@ -77,6 +77,7 @@ QStringList PresentPorts(Registry& registry) {
 struct DriverDevice {
     QString port;
     QString serialNumber;
+    QString parameters;  // its key of settings
 };
 std::vector<DriverDevice> CableDevicesOfDriver(Registry& registry) {
     const QString prefix = QStringLiteral("VID_%1+PID_%2+")
@@ -94,7 +95,8 @@ std::vector<DriverDevice> CableDevicesOfDriver(Registry& registry) {
         const QString port = StringValue(registry, parameters, QStringLiteral("PortName"));
         registry.CloseKey(parameters);
         if (!port.isEmpty())
-            found.push_back({port, device.mid(prefix.size()).chopped(device.size() > prefix.size() ? 1 : 0)});
+            found.push_back(
+                {port, device.mid(prefix.size()).chopped(device.size() > prefix.size() ? 1 : 0), path});
     });
     return found;
 }
@@ -114,6 +116,13 @@ std::vector<FoundCable> FindCablesInRegistry(Registry& registry) {
         return a.port.InterfacePortNumber < b.port.InterfacePortNumber;
     });
     return cables;
+}
+
+QString DriverKeyOfPort(Registry& registry, const QString& port) {
+    for (const DriverDevice& device : CableDevicesOfDriver(registry))
+        if (device.port.compare(port, Qt::CaseInsensitive) == 0)
+            return device.parameters;
+    return {};
 }
 
 std::vector<SerialPortRecord> SerialPortsInRegistry(Registry& registry) {

@@ -47,5 +47,8 @@ std::vector<FoundCable> FindInterfaceCables(const PortSystem& system);
 // cable's ids name their ports, and SerialComm lists the ports present. The lowest port first.
 std::vector<FoundCable> FindCablesInRegistry(Registry& registry);
 
+// Windows: the key of the cable's settings (latency timer) whose port this is; empty for any other port.
+QString DriverKeyOfPort(Registry& registry, const QString& port);
+
 // Windows: the ports present now (SerialComm), with the cable's USB ids on those the driver's keys tie to it.
 std::vector<SerialPortRecord> SerialPortsInRegistry(Registry& registry);

@@ -15,12 +15,12 @@ constexpr qint32 kBaudRate = 38400;
 
 PortOpenFailure FailureOf(QSerialPort::SerialPortError error) {
     switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return PortOpenFailure::NotFound;
-    case QSerialPort::PermissionError:
-        return PortOpenFailure::NoPermission;
-    default:
-        return PortOpenFailure::Other;
+        case QSerialPort::DeviceNotFoundError:
+            return PortOpenFailure::NotFound;
+        case QSerialPort::PermissionError:
+            return PortOpenFailure::NoPermission;
+        default:
+            return PortOpenFailure::Other;
     }
 }
 

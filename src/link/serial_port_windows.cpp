@@ -1,8 +1,8 @@
 #include "link/serial_port.h"
 
+#include <windows.h>
 #include <QTimer>
 #include <QWinEventNotifier>
-#include <windows.h>
 
 #include "link/qt_event_pump.h"
 
@@ -22,14 +22,14 @@ QString DeviceName(const QString& nameOrPath) {
 
 PortOpenFailure FailureOf(DWORD error) {
     switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return PortOpenFailure::NotFound;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        return PortOpenFailure::NoPermission;
-    default:
-        return PortOpenFailure::Other;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return PortOpenFailure::NotFound;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return PortOpenFailure::NoPermission;
+        default:
+            return PortOpenFailure::Other;
     }
 }
 
@@ -103,9 +103,9 @@ bool SerialPort::Open(const QString& nameOrPath, PortOpenError* error) {
     Close();
     auto line = std::make_unique<Line>();
     line->name = nameOrPath;
-    line->handle = CreateFileW(reinterpret_cast<LPCWSTR>(DeviceName(nameOrPath).utf16()),
-                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    line->handle =
+        CreateFileW(reinterpret_cast<LPCWSTR>(DeviceName(nameOrPath).utf16()), GENERIC_READ | GENERIC_WRITE,
+                    0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (line->handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         if (error != nullptr)

@@ -45,8 +45,8 @@ long WinRegistry::EnumSubKey(quintptr key, quint32 index, QString* name) {
 long WinRegistry::EnumValue(quintptr key, quint32 index, QString* name) {
     wchar_t buffer[16384];  // the longest value name the registry allows
     DWORD length = static_cast<DWORD>(std::size(buffer));
-    const LONG status =
-        RegEnumValueW(reinterpret_cast<HKEY>(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    const LONG status = RegEnumValueW(reinterpret_cast<HKEY>(key), index, buffer, &length, nullptr, nullptr,
+                                      nullptr, nullptr);
     if (status == ERROR_SUCCESS)
         *name = QString::fromWCharArray(buffer, static_cast<qsizetype>(length));
     return status;

@@ -55,7 +55,8 @@ inline int Finishes(const std::vector<std::pair<Bytes, int>>& frames) {
     return n;
 }
 
-inline bool ProfileIntact(const QByteArray& dc, const std::vector<std::uint8_t>& original, int first, int last) {
+inline bool ProfileIntact(const QByteArray& dc, const std::vector<std::uint8_t>& original, int first,
+                          int last) {
     const auto units = [&](int from, int to) {
         return QByteArray(reinterpret_cast<const char*>(&original[std::size_t(from) * 16]),
                           (to - from + 1) * 16);

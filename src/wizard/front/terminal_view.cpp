@@ -1,6 +1,5 @@
 #include "wizard/front/terminal_view.h"
 
-
 #include <istream>
 #include <ostream>
 #include <string>
