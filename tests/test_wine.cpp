@@ -140,6 +140,29 @@ private slots:
         QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, 256, 703));
     }
 
+    // A second kav-update on the cable in use is refused and told who holds it; Wine, unlike Windows, would
+    // let both open the port.
+    void secondProgramOnTheCable() {
+        QTemporaryDir dir;
+        SimulatedDc sim(dir.filePath("dc"), {"--profile", "256:700", "--throttle"});
+        QVERIFY(sim.port.size() == 2 && LinkComPort(5, sim.port[1]));
+        WineProgram first({"--cli", "--simulate", "--port", "COM5", "--app-dir", WindowsPath(dir.path()),
+                           "--firmware", WindowsPath(KAV_DEMO_FIRMWARE)});
+        first.process.write("\n\n");
+        QDeadlineTimer deadline(60000);
+        while (!first.output.contains("> Writing the new firmware") && !deadline.hasExpired()) {
+            first.process.waitForReadyRead(200);
+            first.output += QString::fromUtf8(first.process.readAll());
+        }
+        WineProgram second({"--identify", "--port", "com5", "--firmware", WindowsPath(KAV_DEMO_FIRMWARE)});
+        QCOMPARE(second.Finish(60), 1);
+        QVERIFY2(second.output.contains("The cable's port com5 is already in use by kav-update (process "),
+                 qPrintable(second.output));
+        QCOMPARE(first.Finish(180), 0);
+        WaitForWine();
+        QVERIFY(sim.End());
+    }
+
     // No --port: the cable is found in the registry by its USB ids, as its driver records it, and only while
     // its port is present.
     void cableFoundInRegistry_data() {

@@ -1,11 +1,37 @@
 #include <QDir>
+#include <QLockFile>
+#include <optional>
+
+#include <windows.h>
 
 #include "link/port_discovery.h"
 #include "link/port_system.h"
 #include "support/windows_version.h"
 
-// On Windows the registry names the ports and the cable's; a COM port has no device file, no lock files and
-// no list of who holds it: the system's exclusive open is the lock, and a refused open says "busy" alone.
+// On Windows the registry names the ports and the cable's; a COM port has no device file and no list of who
+// holds it: the system's exclusive open keeps other programs out, and only kav-update's own lock file names a
+// holder.
+
+namespace {
+
+// The kav-update that holds the cable's lock, while it runs.
+std::optional<PortLockRecord> RunningLockHolder(const QString& path) {
+    QLockFile lock(CableLockPath(path));
+    PortLockRecord holder;
+    QString host;
+    if (!lock.getLockInfo(&holder.pid, &host, &holder.program) || holder.pid <= 0)
+        return std::nullopt;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(holder.pid));
+    if (process == nullptr)
+        return std::nullopt;
+    DWORD code = 0;
+    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    holder.cableLock = true;
+    return running ? std::optional(holder) : std::nullopt;
+}
+
+}  // namespace
 
 std::vector<FoundCable> FindInterfaceCables(const PortSystem& system) {
     Q_UNUSED(system);
@@ -30,7 +56,11 @@ QString DevicePath(const QString& nameOrPath) {
 }
 
 QString CableLockPath(const QString& path) {
-    return QDir::temp().filePath(QStringLiteral("kav-update.%1.lock").arg(path));
+    // "COM5", "com5" and "\\.\COM5" are one port.
+    QString name = path.toUpper();
+    if (name.startsWith(QLatin1String("\\\\.\\")))
+        name = name.mid(4);
+    return QDir::temp().filePath(QStringLiteral("kav-update.%1.lock").arg(name));
 }
 
 std::vector<SerialPortRecord> OsPortSystem::SerialPorts() const {
@@ -50,11 +80,13 @@ DeviceNodeRecord OsPortSystem::DeviceNode(const QString& path) const {
 }
 
 std::vector<PortLockRecord> OsPortSystem::PortLocks(const QString& path) const {
-    Q_UNUSED(path);
+    if (const auto holder = RunningLockHolder(path))
+        return {*holder};
     return {};
 }
 
 std::vector<ProcessRecord> OsPortSystem::Processes(const QString& path) const {
-    Q_UNUSED(path);
+    if (const auto holder = RunningLockHolder(path))
+        return {{holder->pid, holder->program, false}};
     return {};
 }

@@ -1,13 +1,16 @@
 #include "link/serial_port.h"
 
 #include <windows.h>
+#include <QLockFile>
 #include <QTimer>
 #include <QWinEventNotifier>
 
+#include "link/port_system.h"
 #include "link/qt_event_pump.h"
 
-// The COM port through Win32: opened exclusively (a second program, or a second kav-update, is refused by
-// the system), with overlapped I/O so that a read can always wait while the event loop runs.
+// The COM port through Win32: opened exclusively (a second program is refused by the system), with overlapped
+// I/O so that a read can always wait while the event loop runs. The cable's lock file keeps a second
+// kav-update off it as on Linux, also where a driver (or Wine) lets a port be opened twice.
 
 namespace {
 
@@ -64,6 +67,7 @@ bool ApplyLineSettings(HANDLE handle) {
 }  // namespace
 
 struct SerialPort::Line {
+    std::unique_ptr<QLockFile> lock;
     HANDLE handle = INVALID_HANDLE_VALUE;
     QString name;
     OVERLAPPED read{};
@@ -103,6 +107,17 @@ bool SerialPort::Open(const QString& nameOrPath, PortOpenError* error) {
     Close();
     auto line = std::make_unique<Line>();
     line->name = nameOrPath;
+    line->lock = std::make_unique<QLockFile>(CableLockPath(nameOrPath));
+    line->lock->setStaleLockTime(0);  // stale only when its program is gone, however long the update takes
+    if (!line->lock->tryLock(0)) {
+        if (line->lock->error() == QLockFile::LockFailedError) {
+            if (error != nullptr)
+                *error = {PortOpenFailure::NoPermission,
+                          QStringLiteral("the cable is locked by another kav-update")};
+            return false;
+        }
+        line->lock.reset();  // a lock that cannot be written must not keep the cable from us
+    }
     line->handle =
         CreateFileW(reinterpret_cast<LPCWSTR>(DeviceName(nameOrPath).utf16()), GENERIC_READ | GENERIC_WRITE,
                     0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
