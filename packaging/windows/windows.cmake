@@ -7,6 +7,24 @@
 set_target_properties(kav-update PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_dependencies(kav-update text_database)
 
+# The program's icon in Explorer and on its shortcuts, rendered from the scalable one in all the sizes Windows
+# asks for.
+enable_language(RC)
+find_program(RSVG_CONVERT rsvg-convert REQUIRED)
+find_program(IMAGE_CONVERT convert REQUIRED)
+set(KAV_ICON ${CMAKE_BINARY_DIR}/kav-update.ico)
+add_custom_command(
+    OUTPUT ${KAV_ICON}
+    COMMAND ${RSVG_CONVERT} -w 256 -h 256 -o ${CMAKE_BINARY_DIR}/kav-update-256.png
+            ${CMAKE_SOURCE_DIR}/packaging/org.kavdive.FirmwareUpdate.svg
+    COMMAND ${IMAGE_CONVERT} ${CMAKE_BINARY_DIR}/kav-update-256.png -define icon:auto-resize=256,48,32,16
+            ${KAV_ICON}
+    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/org.kavdive.FirmwareUpdate.svg
+    VERBATIM)
+file(WRITE ${CMAKE_BINARY_DIR}/kav-update.rc "IDI_ICON1 ICON \"${KAV_ICON}\"\n")
+target_sources(kav-update PRIVATE ${CMAKE_BINARY_DIR}/kav-update.rc)
+set_source_files_properties(${CMAKE_BINARY_DIR}/kav-update.rc PROPERTIES OBJECT_DEPENDS ${KAV_ICON})
+
 install(TARGETS kav-update RUNTIME DESTINATION .)
 foreach(library Core Gui Widgets Sql PrintSupport)
     install(FILES $<TARGET_FILE:Qt6::${library}> DESTINATION .)
@@ -20,6 +38,12 @@ foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     find_file(KAV_RUNTIME_${runtime} ${runtime} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
               PATHS /usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib REQUIRED)
     install(FILES ${KAV_RUNTIME_${runtime}} DESTINATION .)
+endforeach()
+
+# The standard buttons (OK, Cancel, Yes, No) in the wizard's other four languages: Qt's own translations, the
+# same files on every system. Qt looks for them in translations/ beside its libraries.
+foreach(language de fr it es)
+    install(FILES /usr/share/qt6/translations/qtbase_${language}.qm DESTINATION translations)
 endforeach()
 
 install(FILES ${CMAKE_BINARY_DIR}/FirmwareUpdate.lng ${KAV_HOST_BUILD}/KAV.1F.demo.FWR DESTINATION .)

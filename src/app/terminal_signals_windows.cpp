@@ -19,11 +19,14 @@ namespace {
 std::atomic<TerminalSignals*> listener{nullptr};
 std::atomic<bool> signalled{false};
 
+[[noreturn]] void EndNow() {
+    std::fputs("\nkav-update: stopped at once; a profile backup file stays for a later run\n", stderr);
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
 BOOL WINAPI OnConsoleStop(DWORD event) {
-    if (signalled.exchange(true)) {
-        std::fputs("\nkav-update: stopped at once; a profile backup file stays for a later run\n", stderr);
-        ExitProcess(STATUS_CONTROL_C_EXIT);
-    }
+    if (signalled.exchange(true))
+        EndNow();
     TerminalSignals* to = listener.load();
     if (to == nullptr)
         return FALSE;
@@ -46,17 +49,15 @@ TerminalSignals::~TerminalSignals() {
 }
 
 void TerminalSignals::Take() {
-    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();  // the handler's, delivered now
 }
 
 void TerminalSignals::Handle(int signal) {
     StageMachine& machine = wizard_.machine;
     if (machine.Ended())
         return;
-    if (machine.Closing()) {
-        std::fputs("\nkav-update: stopped at once; a profile backup file stays for a later run\n", stderr);
-        ExitProcess(STATUS_CONTROL_C_EXIT);
-    }
+    if (machine.Closing())
+        EndNow();
     Q_UNUSED(signal);
     if (machine.TalkingToDc())
         machine.CloseConfirmed();  // the exchange stops; Close follows when it has returned

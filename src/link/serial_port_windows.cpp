@@ -36,7 +36,7 @@ PortOpenFailure FailureOf(DWORD error) {
     }
 }
 
-// Ends a Win32 call that failed: the system's words for it.
+// The system's words for a Win32 error.
 QString SystemText(DWORD error) {
     return qt_error_string(static_cast<int>(error));
 }
@@ -133,10 +133,9 @@ bool SerialPort::Open(const QString& nameOrPath, PortOpenError* error) {
         qWarning("Serial port %s: the line settings were refused: %s", qPrintable(nameOrPath),
                  qPrintable(SystemText(GetLastError())));
     SetupComm(line->handle, kReadRoom, kReadRoom);
-    // A read waits for the first byte without limit and ends at the first pause after it: a reply is
-    // delivered whole, a millisecond after its last byte. (The documented "return at once with what has
-    // arrived" setting keeps Wine's read waiting for a full buffer.) A write the line cannot take in time
-    // gives up.
+    // A read waits for the first byte without limit and ends at the first pause after it, a millisecond after
+    // the last byte of a reply. (The documented "return at once with what has arrived" setting keeps Wine's
+    // read waiting for a full buffer.) A write the line cannot take in time gives up.
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = 1;
     timeouts.WriteTotalTimeoutMultiplier = 1;
