@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the window need. Safe to run again:
 # only packages that are missing are installed.
-# --windows: what the Windows build and its tests under Wine need instead.
+# --windows: what the Windows build and its tests under Wine need instead; --windows-qt: what building Qt for
+# Windows from Debian's sources needs.
 set -euo pipefail
 
 packages=(
@@ -17,6 +18,13 @@ if [ "${1:-}" = --windows ]; then
   packages=(
     cmake make xz-utils g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
     librsvg2-bin wine wine64 unzip xvfb xauth x11-apps imagemagick xdotool fonts-dejavu-core
+  )
+fi
+if [ "${1:-}" = --windows-qt ]; then
+  # tcl: the SQLite amalgamation is put together by Tcl scripts; gcc and make build its generators.
+  packages=(
+    dpkg-dev xz-utils perl gcc make tcl g++-mingw-w64-x86-64-posix ninja-build cmake qt6-base-dev
+    qt6-base-dev-tools
   )
 fi
 

@@ -63,21 +63,8 @@ run_logged() {
   fi
 }
 
-# tcl: the SQLite amalgamation is put together by Tcl scripts; gcc and make build its generators.
 begin "checking packages"
-packages=(dpkg-dev xz-utils perl gcc make tcl g++-mingw-w64-x86-64-posix ninja-build cmake qt6-base-dev qt6-base-dev-tools)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
-  $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash "$repo/packaging/install-deps.sh" --windows-qt
 done_step
 
 # A marker says the sources are unpacked and complete; without it whatever is there is a broken start.

@@ -24,7 +24,8 @@ public:
     void Handle(int signal);
 
 private:
-    void Take();  // the signals that have arrived
+    void Take();                        // the signals that have arrived
+    static void EndAtOnce(int signal);  // a note, then the end the signal asks for
 
     WizardAssembly& wizard_;
     int readFd_ = -1;

@@ -80,17 +80,8 @@ void TerminalSignals::Take() {
         Handle(byte);
 }
 
-void TerminalSignals::Handle(int signal) {
-    StageMachine& machine = wizard_.machine;
-    if (machine.Ended())
-        return;
-    if (machine.Closing())
-        EndNow(signal);
-    if (machine.TalkingToDc())
-        machine.CloseConfirmed();  // the exchange stops; Close follows when it has returned
-    else
-        closeAsked_ = true;  // the next prompt reads Close
-    wizard_.pump.Wake();
+void TerminalSignals::EndAtOnce(int signal) {
+    EndNow(signal);
 }
 
 bool TerminalSignals::AwaitInput(int fd) {

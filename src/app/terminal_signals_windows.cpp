@@ -19,7 +19,7 @@ namespace {
 std::atomic<TerminalSignals*> listener{nullptr};
 std::atomic<bool> signalled{false};
 
-[[noreturn]] void EndNow() {
+void EndNow() {
     std::fputs("\nkav-update: stopped at once; a profile backup file stays for a later run\n", stderr);
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
@@ -52,18 +52,9 @@ void TerminalSignals::Take() {
     QCoreApplication::sendPostedEvents();  // the handler's, delivered now
 }
 
-void TerminalSignals::Handle(int signal) {
-    StageMachine& machine = wizard_.machine;
-    if (machine.Ended())
-        return;
-    if (machine.Closing())
-        EndNow();
+void TerminalSignals::EndAtOnce(int signal) {
     Q_UNUSED(signal);
-    if (machine.TalkingToDc())
-        machine.CloseConfirmed();  // the exchange stops; Close follows when it has returned
-    else
-        closeAsked_ = true;  // the next prompt reads Close
-    wizard_.pump.Wake();
+    EndNow();
 }
 
 bool TerminalSignals::AwaitInput(int fd) {
