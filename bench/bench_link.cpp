@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
         DcConfig silent;
         silent.faults.silentFromFrame = 1;
         SimulatedLink sim(clock, silent);
-        DeviceLink link(sim.Serial(), clock, sim.Pump());
+        const StopRequest stop;
+        DeviceLink link(sim.Serial(), clock, sim.Pump(), stop);
         const auto start = std::chrono::steady_clock::now();
         link.Identify();
         std::printf("silent identification: %.1f s of virtual time in %.3f ms real, %zu requests\n",
@@ -43,7 +44,8 @@ int main(int argc, char** argv) {
     {  // a profile's worth of block reads (128 blocks), on the virtual clock
         VirtualClock clock;
         SimulatedLink sim(clock);
-        DeviceLink link(sim.Serial(), clock, sim.Pump());
+        const StopRequest stop;
+        DeviceLink link(sim.Serial(), clock, sim.Pump(), stop);
         const auto start = std::chrono::steady_clock::now();
         for (int unit = 256; unit < 256 + 128 * 8; unit += 8)
             link.ReadBlock(unit);

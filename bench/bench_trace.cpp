@@ -23,7 +23,8 @@ double Upload(int blocks, RunLog* log, std::size_t* frames) {
     SimulatedLink sim(clock);
     std::unique_ptr<TracingPort> tracer = log ? std::make_unique<TracingPort>(sim.Serial(), *log) : nullptr;
     Port& port = tracer ? static_cast<Port&>(*tracer) : sim.Serial();
-    DeviceLink link(port, clock, sim.Pump());
+    const StopRequest stop;
+    DeviceLink link(port, clock, sim.Pump(), stop);
     link.EnterDeepSleep();  // the DC takes image blocks in Deep Sleep only
     const auto start = std::chrono::steady_clock::now();
     bool aborted = false;

@@ -169,6 +169,8 @@ QString Run(const Phase& phase, Fault fault, std::size_t frame, std::vector<Byte
                                          w.machine->UpdateHasRun());
         if (framesAtClose == 0 || !wrong.isEmpty())
             return framesAtClose == 0 ? QStringLiteral("NO CLOSE") : wrong;
+        if (w.f.sim.Device().DataPhasesCut() > 0)
+            return QStringLiteral("DATA AFTER ADDRESS LEFT OUT");
     }
     recovering = false;
     if (sent)
@@ -236,7 +238,8 @@ Plan Draw(std::uint64_t seed) {
     const int frames = 2 + 3 + blocks + images * (2 * p.fw.blocks + 4) + 2 * blocks + 8;
     p.frame = std::size_t(pick(1, frames));
     p.size = p.fault == Refusals ? pick(1, 30) : p.fault == LostFrames ? pick(1, 15) : pick(1, 5);
-    p.seconds = pick(100, 3000) / 1000.0;
+    // Late, yet within the time the link allows a reply that went unanswered: whatever comes later is lost.
+    p.seconds = pick(100, int(DeviceLink::kLateReplySeconds * 1000) - 100) / 1000.0;
     return p;
 }
 
@@ -260,6 +263,7 @@ QString Run(const Plan& p) {
     };
     if (!w.machine->Load())
         return QStringLiteral("START-UP FAILED");
+    const QString success = w.f.Text(Txt::UpdateSucceeded);  // Close closes the texts
     w.machine->NextClick();
     w.machine->NextClick();
     w.f.sim.Device().Faults() = DcFaults{};  // the DC back, as it was
@@ -270,6 +274,23 @@ QString Run(const Plan& p) {
     w.machine->CloseClick();
     if (!w.machine->Ended() || w.f.clock.Now() > 3600)
         return QStringLiteral("DID NOT END");
+    if (p.fault == CloseYes && w.f.sim.Device().DataPhasesCut() > 0)
+        return QStringLiteral("DATA AFTER ADDRESS LEFT OUT");
+    // The rows, the exit status and the history tell one story.
+    if (const auto& attempt = w.machine->LastAttempt()) {
+        using Outcome = UpdateAttempt::Outcome;
+        const bool rows =
+            std::ranges::any_of(w.f.view.rows, [&](const auto& r) { return r.event == success; });
+        const bool history = attempt->outcome == Outcome::Succeeded;
+        const bool failed = attempt->outcome == Outcome::Failed || attempt->outcome == Outcome::Closed;
+        if (rows != (w.machine->ExitCode() == ExitUpdateSucceeded) || rows != history ||
+            failed == attempt->failedStep.isEmpty() ||
+            (history && attempt->backup == UpdateAttempt::BackupFate::KeptForRecovery))
+            return QStringLiteral("ROWS, STATUS AND HISTORY DISAGREE: %1 %2 %3 %4")
+                .arg(rows)
+                .arg(w.machine->ExitCode())
+                .arg(OutcomeName(attempt->outcome), attempt->failedStep);
+    }
 
     const DcModel& dc = w.f.sim.Device();
     const int first = p.dc.profileStart / 8 * 8, last = p.dc.profileEnd / 8 * 8 + 7;

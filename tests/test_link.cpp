@@ -212,7 +212,7 @@ private slots:
         f.clock.SetWallClock(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)));
         QFETCH(bool, close);
         if (close)
-            f.sim.ScheduleAt(0.05, [&] { f.link.Stop(); });
+            f.sim.ScheduleAt(0.05, [&] { f.stop.Ask(); });
         QVERIFY(!Run(f, routine));
         QTEST(int(f.Sent().size()), "sends");
         const auto& at = f.sim.SentTimes();
@@ -227,7 +227,7 @@ private slots:
         f.sim.Serial().ClearRecord();
         QCOMPARE(Run(f, routine), !held);
         QCOMPARE(f.Sent().empty(), held);
-        f.link.Resume();
+        f.stop.Clear();
         QVERIFY(Run(f, routine));
     }
 
@@ -288,6 +288,66 @@ private slots:
         QTEST(Run(f, routine), "ok");
         QTEST(int(f.Sent().size()), "sends");
         QVERIFY(seconds < 0 ? f.clock.Now() > -seconds : f.clock.Now() < seconds);
+    }
+
+    // Only a send left unanswered may still be answered: the next command waits until that answer can no
+    // longer come, drops whatever came, and takes its own reply. A refusal, or an answer that came in time,
+    // holds nothing up.
+    void lateAnswersNeverPassForTheNextCommand_data() {
+        QTest::addColumn<int>("lateMs");  // the first read's reply this late; -1: the read is lost
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<int>("sends");
+        QTest::addColumn<double>("next");  // the next command goes this long after the first send
+        QTest::newRow("refused once") << 0 << true << 3 << 0.0;
+        QTest::newRow("answered within its time-out") << 150 << false << 2 << 0.15;
+        QTest::newRow("lost once") << -1 << false << 3 << DeviceLink::kLateReplySeconds;
+        QTest::newRow("answered 0.5 s late") << 500 << false << 3 << DeviceLink::kLateReplySeconds;
+        QTest::newRow("answered 2.3 s late") << 2300 << false << 3 << DeviceLink::kLateReplySeconds;
+    }
+    void lateAnswersNeverPassForTheNextCommand() {
+        QFETCH(int, lateMs);
+        QFETCH(bool, refused);
+        QFETCH(double, next);
+        LinkFixture f(WithFaults([&](DcFaults& x) {
+            if (refused)
+                x.refusals = {{0xB4, DcPhase::Command, 1}};
+            else if (lateMs < 0)
+                x.silenceStartFrame = 1, x.silenceFrameCount = 1;
+            else
+                x.lateFrame = 1, x.lateBy = lateMs / 1000.0;
+        }));
+        const auto& m = f.sim.Device().Memory();
+        const auto block = [&](int unit) {
+            return Bytes(m.begin() + unit * 16, m.begin() + unit * 16 + 128);
+        };
+        const auto first = f.link.ReadBlock(3072), second = f.link.ReadBlock(0);
+        QVERIFY(first && second);
+        QCOMPARE(Bytes(first->begin(), first->end()), block(3072));
+        QCOMPARE(Bytes(second->begin(), second->end()), block(0));
+        QTEST(int(f.Sent().size()), "sends");
+        const double after = f.sim.SentTimes().back() - f.sim.SentTimes().front();
+        QVERIFY2(after >= next && after < next + 0.02, qPrintable(QString::number(after)));
+    }
+
+    // A whole identification or status reply that opens with A5 is a refusal, on the last send as well.
+    void wholeRefusalOnTheLastSend_data() {
+        QTest::addColumn<int>("routine");
+        QTest::addColumn<double>("at");  // after the last send
+        QTest::addColumn<Bytes>("reply");
+        Bytes id(18, 0x41);
+        id[0] = 0xA5;
+        QTest::newRow("identification") << int(Identify) << 22.5 << id;
+        QTest::newRow("status byte") << int(Status) << 11.5 << Bytes{0xA5, 0x07};
+    }
+    void wholeRefusalOnTheLastSend() {
+        QFETCH(int, routine);
+        QFETCH(double, at);
+        QFETCH(Bytes, reply);
+        LinkFixture f(SilentDc());
+        f.sim.InjectAt(at, reply);
+        QVERIFY(!Run(f, routine));
+        QCOMPARE(f.Sent().size(), std::size_t(12));
+        QVERIFY(f.sim.SentTimes().back() < at);
     }
 
     // Midnight is hour 0, noon hour 12 with the afternoon bit.
@@ -431,27 +491,35 @@ private slots:
         QVERIFY2(second.Open(pty.slave, &error), qPrintable(error.systemText));
     }
 
-    // What --port names decides whether the demo firmware may be written.
-    void pseudoTerminalIsTheSimulatedDc_data() {
+    // What --port names decides whether the demo firmware may be written: only kav-dc-sim's line takes it.
+    void simulatedDcLine_data() {
         QTest::addColumn<QString>("what");
         QTest::addColumn<bool>("simulated");
-        QTest::newRow("pty slave") << "pty" << true;
-        QTest::newRow("symlink to a pty slave") << "link" << true;
+        QTest::newRow("kav-dc-sim's pty") << "sim" << true;
+        QTest::newRow("symlink to it") << "link" << true;
+        QTest::newRow("a pty another program holds (a bridge)") << "pty" << false;
         QTest::newRow("pty master side") << "/dev/ptmx" << false;
         QTest::newRow("/dev/null") << "/dev/null" << false;
         QTest::newRow("regular file") << "file" << false;
         QTest::newRow("missing") << "/dev/kav-no-such-device" << false;
     }
-    void pseudoTerminalIsTheSimulatedDc() {
+    void simulatedDcLine() {
         QFETCH(QString, what);
         Pty pty;
+        QProcess sim;
+        sim.start(QStringLiteral(KAV_DC_SIM_PATH), {});
+        QVERIFY(sim.waitForReadyRead(5000));
+        const QString line = QString::fromLocal8Bit(sim.readLine()).trimmed();
         QTemporaryDir dir;
-        QVERIFY(pty.IsOpen() && QFile::link(pty.slave, dir.filePath("link")) &&
+        QVERIFY(pty.IsOpen() && QFile::link(line, dir.filePath("link")) &&
                 QFile(dir.filePath("file")).open(QIODevice::WriteOnly));
-        QTEST(IsPseudoTerminal(what == "pty"          ? pty.slave
-                               : what.startsWith('/') ? what
-                                                      : dir.filePath(what)),
+        QTEST(HeldBySimulatedDc(what == "pty"          ? pty.slave
+                                : what == "sim"        ? line
+                                : what.startsWith('/') ? what
+                                                       : dir.filePath(what)),
               "simulated");
+        sim.closeWriteChannel();
+        QVERIFY(sim.waitForFinished(5000));
     }
 
     void lowLatency_data() {

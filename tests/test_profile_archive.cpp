@@ -33,7 +33,7 @@ private slots:
         for (int i = 0; i < (blocked ? 1 : kArchiveKept + 1); ++i) {
             f.PlaceFile(saved);
             QCOMPARE(GetBackupProfile(*f.context), BackupLookup::Usable);
-            QVERIFY(RestoreProfile(*f.context).confirmed);
+            QVERIFY(RestoreProfile(*f.context));
             QVERIFY(f.session.profile.Restored && !QFile::exists(f.BackupPath()));
             const QStringList now = ArchivedFiles(folder, "513.210417", kRestoredSuffix);
             if (!now.isEmpty())

@@ -48,8 +48,8 @@ inline StartupOptions StartupOptionsFrom(const CommandLine& cl, const RunLog& lo
     o.StartupResource = LoadStringResource(ResourceStartup);
     o.StartProgram = [](const QString& program) { return QProcess::startDetached(program, {}); };
     o.LogPath = log.IsOpen() ? log.Path() : QString();
-    // kav-dc-sim answers on a pseudo-terminal, which no cable ever is.
-    o.SimulatedDc = cl.Simulate || (!cl.Port.isEmpty() && IsPseudoTerminal(cl.Port));
+    // Only our own simulated DC may take the demo firmware: a real DC may sit behind a pseudo-terminal too.
+    o.SimulatedDc = cl.Simulate || (!cl.Port.isEmpty() && HeldBySimulatedDc(cl.Port));
     o.FindDemoFirmware = cl.Simulate;
     return o;
 }

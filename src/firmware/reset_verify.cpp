@@ -20,7 +20,7 @@ bool WaitForReset(UpdateContext& c, double seconds) {
     const double start = c.clock.Now();
     int shown = -1;
     while (c.clock.Now() - start <= seconds) {
-        if (c.link.Stopped()) {  // Close: the DC is not asked anything more
+        if (c.stop.Asked()) {  // Close: the DC is not asked anything more
             c.tasks.SetLastRowStatus(c.Text(Txt::Error));
             Stopped(c);
             return false;
@@ -62,7 +62,7 @@ Verification VerifyNewCode(UpdateContext& c) {
         confirmed = !VersionOlder(*version, fw.FwrVersion);
     } else {
         const std::uint8_t subVersion = c.link.ReadStatus().value_or(0);
-        if (c.link.Stopped()) {  // no sub-version came: nothing is confirmed
+        if (c.stop.Asked()) {  // no sub-version came: nothing is confirmed
             Stopped(c);
             return Verification::Failed;
         }

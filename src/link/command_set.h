@@ -44,7 +44,8 @@ struct Transaction {
     double timeout;
     int sends;
     bool refusalResends;       // an A5 sends the frame again at once
-    bool resendsAnsweredLate;  // a time-out sends again even when the answer came with it
+    bool resendsAnsweredLate;  // a time-out sends again even when the answer came with it (the answer came:
+                               // nothing of the first send is left on its way)
     Discards discards;         // where the line is cleared of what came before
     bool stoppable;            // a stop request holds it back
 };
@@ -61,9 +62,9 @@ inline constexpr Transaction kBlockAddress   {Reply::WriteAcknowledgement, 0.2, 
 // acknowledged the data goes, stop or not.
 inline constexpr Transaction kBlockData      {Reply::WriteAcknowledgement, 1.0,  1, false, false, Discards::BeforeFirstSend, false};
 inline constexpr Transaction kValue          {Reply::WriteAcknowledgement, 1.0,  5, true,  true,  Discards::BeforeEachSend,  true};
-// A refused record address skips the record.
+// A refused record address skips the record. Once its address is acknowledged the data goes, stop or not.
 inline constexpr Transaction kRecordAddress  {Reply::WriteAcknowledgement, 0.1, 12, false, false, Discards::BeforeFirstSend, true};
-inline constexpr Transaction kRecordData     {Reply::WriteAcknowledgement, 0.2, 12, true,  false, Discards::Never,           true};
+inline constexpr Transaction kRecordData     {Reply::WriteAcknowledgement, 0.2, 12, true,  false, Discards::Never,           false};
 // The clock goes out on every road, a stop or not; a refused clock record counts as taken.
 inline constexpr Transaction kClockStart     {Reply::WriteAcknowledgement, 0.1,  5, true,  false, Discards::BeforeEachSend,  false};
 inline constexpr Transaction kClockRecord    {Reply::WriteAcknowledgement, 1.0,  5, false, false, Discards::BeforeEachSend,  false};

@@ -68,8 +68,7 @@ bool DeviceLink::WriteBlock(int unit, dc::Code command, const BlockFrame& data) 
             return false;
         if (Run(dc::kBlockData, data).Acknowledged())
             return true;
-        ++repeatedSinceSettled_;
-        if (tries == dc::kBlockTries || stopped_)
+        if (tries == dc::kBlockTries || stop_.Asked())
             return false;
     }
 }
@@ -84,10 +83,11 @@ DeviceLink::RecordWrite DeviceLink::WriteRecord(int unit, const RecordFrame& rec
     if (!IsUnit(unit))
         return RecordWrite::Skipped;
     const Result address = Run(dc::kRecordAddress, Addressed(dc::RecordAddress, unit));
-    if (address.outcome == Outcome::Stopped || (!address.Acknowledged() && stopped_))
+    if (address.outcome == Outcome::Stopped || (!address.Acknowledged() && stop_.Asked()))
         return RecordWrite::Failed;  // not skipped by the DC: never sent, or left unanswered
     if (!address.Acknowledged())
         return RecordWrite::Skipped;
+    // The DC now waits for 17 bytes: whatever came next would be taken for them, a stop's finish too.
     return Run(dc::kRecordData, record).Acknowledged() ? RecordWrite::Taken : RecordWrite::Failed;
 }
 

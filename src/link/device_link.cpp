@@ -1,7 +1,9 @@
 #include "link/device_link.h"
 
-DeviceLink::DeviceLink(Port& port, const Clock& clock, EventPump& pump)
-    : port_(port), clock_(clock), pump_(pump) {
+#include <algorithm>
+
+DeviceLink::DeviceLink(Port& port, const Clock& clock, EventPump& pump, const StopRequest& stop)
+    : port_(port), clock_(clock), pump_(pump), stop_(stop) {
     port_.OnData = [this](std::span<const std::uint8_t> data) { Receive(data); };
 }
 
@@ -51,9 +53,27 @@ void DeviceLink::Receive(std::span<const std::uint8_t> data) {
         expected_.reset();
 }
 
+void DeviceLink::GaveUpOn(double sentAt) {
+    lateReplyMayCome_ = true;
+    quietAt_ = std::max(quietAt_, sentAt + kLateReplySeconds);
+}
+
+// A wait that already lasted as long (a page, the restart wait) costs nothing more here; what came meanwhile
+// without being taken is thrown away all the same.
+void DeviceLink::SettleIfAnswerMayCome() {
+    if (!lateReplyMayCome_)
+        return;
+    expected_.reset();
+    while (clock_.Now() <= quietAt_)
+        pump_.YieldUntil(quietAt_ + 0.0005);
+    port_.Discard();
+    lateReplyMayCome_ = false;
+}
+
 DeviceLink::Result DeviceLink::Run(const dc::Transaction& t, std::span<const std::uint8_t> frame) {
-    if (t.stoppable && stopped_)
+    if (t.stoppable && stop_.Asked())
         return {Outcome::Stopped, {}};
+    SettleIfAnswerMayCome();
     int sends = 0;
     const auto send = [&] {
         if (t.discards == dc::Discards::BeforeEachSend ||
@@ -69,10 +89,13 @@ DeviceLink::Result DeviceLink::Run(const dc::Transaction& t, std::span<const std
     while (true) {
         RunWhileWaiting();
         pump_.YieldUntil(started_ + t.timeout);
-        holding = t.stoppable && stopped_;
-        const bool late = Elapsed() > t.timeout && (t.resendsAnsweredLate || !complete_);
-        if (sends < t.sends && !holding && (late || (refused_ && t.refusalResends))) {
-            ++repeatedSinceSettled_;
+        holding = t.stoppable && stop_.Asked();
+        const bool timedOut = Elapsed() > t.timeout;
+        const bool unanswered = timedOut && !complete_ && !refused_;
+        if (sends < t.sends && !holding &&
+            ((timedOut && (t.resendsAnsweredLate || !complete_)) || (refused_ && t.refusalResends))) {
+            if (unanswered)
+                GaveUpOn(started_);
             send();
         }
         // The last send is waited for as well: an answer left on its way would pass for the next command's.
@@ -82,19 +105,13 @@ DeviceLink::Result DeviceLink::Run(const dc::Transaction& t, std::span<const std
     }
     const std::span<const std::uint8_t> reply(reply_.data(), static_cast<std::size_t>(received_));
     if (complete_) {
-        const bool writeRefused = t.reply == dc::Reply::WriteAcknowledgement && refused_;
-        return {writeRefused ? Outcome::Refused : Outcome::Acknowledged, reply};
+        // A whole reply that opens with a refusal is one, on the last send as on every other.
+        const bool judgedWhole = t.reply != dc::Reply::Acknowledgement && t.reply != dc::Reply::Block;
+        return {judgedWhole && refused_ ? Outcome::Refused : Outcome::Acknowledged, reply};
     }
+    if (!refused_)
+        GaveUpOn(started_);
     return {holding ? Outcome::Stopped : refused_ ? Outcome::Refused : Outcome::TimedOut, reply};
-}
-
-void DeviceLink::Settle(double seconds) {
-    expected_.reset();
-    const double until = clock_.Now() + seconds;
-    while (clock_.Now() <= until)
-        pump_.YieldUntil(until + 0.0005);
-    port_.Discard();
-    repeatedSinceSettled_ = 0;
 }
 
 void DeviceLink::WaitSeconds(double seconds) {

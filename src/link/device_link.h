@@ -13,6 +13,7 @@
 #include "link/event_pump.h"
 #include "link/port.h"
 #include "support/clock.h"
+#include "support/stop_request.h"
 
 // The link to the DC: runs one transaction at a time from its description in the command set, and the DC's
 // commands on top of it. Every wait blocks in the event loop until a reply or the next time-out.
@@ -30,24 +31,15 @@ public:
     using RecordFrame = std::array<std::uint8_t, dc::kRecordBytes + 2>;
     enum class RecordWrite { Taken, Skipped, Failed };  // Skipped: the DC refused or ignored its address
 
-    DeviceLink(Port& port, const Clock& clock, EventPump& pump);
+    DeviceLink(Port& port, const Clock& clock, EventPump& pump, const StopRequest& stop);
     DeviceLink(const DeviceLink&) = delete;
     DeviceLink& operator=(const DeviceLink&) = delete;
 
-    // Sends `frame`, the 0x00 that ends every frame included, and waits as the transaction says.
+    // Sends `frame`, the 0x00 that ends every frame included, and waits as the transaction says. While a stop
+    // is asked the transaction in flight ends with its reply or its time-out, nothing is sent again, and no
+    // stoppable transaction starts.
     Result Run(const dc::Transaction& transaction, std::span<const std::uint8_t> frame);
 
-    // Close while the DC is busy: the transaction in flight ends with its reply or its time-out, nothing is
-    // sent again, and no stoppable transaction starts, until the asker resumes.
-    void Stop() { stopped_ = true; }
-    void Resume() { stopped_ = false; }
-    bool Stopped() const { return stopped_; }
-
-    // Something was sent again since the line last settled: a late reply to it may still come and put the
-    // replies one behind their commands. A caller that cannot afford that checks what it read or wrote.
-    bool MayBeBehind() const { return repeatedSinceSettled_ > 0; }
-    // Lets every reply still on its way come, taking it for nothing, then clears the line.
-    void Settle(double seconds);
     void WaitSeconds(double seconds);  // lets time pass without handling any received data
 
     // Work that need not hold up the next command (the progress shown for a block): ReadBlock and WriteBlock
@@ -67,10 +59,17 @@ public:
     // Not held back by a stop. A refused record counts as taken.
     bool SetClock(const std::array<std::uint8_t, 9>& record);
 
-    static constexpr double kSettleSeconds = 1.0;  // beyond any reply that is merely slow
+    // A send given up on for want of an answer may still be answered this long after it went: the longest
+    // time-out and 0.4 s more. Until then the next command waits, so that no late reply passes for its own.
+    // Refusals and answers in time leave nothing on the way, and cost nothing.
+    static constexpr double kLateReplySeconds = 2.4;
 
 private:
     void Receive(std::span<const std::uint8_t> data);
+    // The send of `sentAt` went unanswered: its reply may yet come.
+    void GaveUpOn(double sentAt);
+    // Lets every reply that may still be on its way come, taking it for nothing, then clears the line.
+    void SettleIfAnswerMayCome();
     void Expect(dc::Reply reply);
     double Elapsed() const { return clock_.Now() - started_; }
     void RunWhileWaiting() {
@@ -82,8 +81,9 @@ private:
     const Clock& clock_;
     EventPump& pump_;
     std::function<void()> whileWaiting_;
-    bool stopped_ = false;
-    int repeatedSinceSettled_ = 0;
+    const StopRequest& stop_;
+    bool lateReplyMayCome_ = false;
+    double quietAt_ = 0.0;  // no reply to an earlier send can come after this time
 
     // The reply being collected.
     std::optional<dc::Reply> expected_;

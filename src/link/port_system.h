@@ -73,6 +73,8 @@ QString CableLockPath(const QString& path);
 // "/dev/ttyUSB0" for "ttyUSB0" and for "/dev/ttyUSB0"; on Windows the name as it is.
 QString DevicePath(const QString& nameOrPath);
 
-// Whether the port (symbolic links followed) is the slave side of a pseudo-terminal: the simulated DC's line,
-// never a cable's. A serial device, any other file or a missing one is not.
-bool IsPseudoTerminal(const QString& nameOrPath);
+// Whether the port (symbolic links followed) is the line of our own simulated DC: a pseudo-terminal whose
+// other side kav-dc-sim holds. A real DC behind a pty bridge (socat, a remote serial server) is not, nor is a
+// serial device, any other file or a missing one. Never on Windows, where the simulated DC is told by
+// --simulate.
+bool HeldBySimulatedDc(const QString& nameOrPath);

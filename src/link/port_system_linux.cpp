@@ -7,6 +7,8 @@
 #include <QSerialPortInfo>
 #include <QSet>
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -181,13 +183,48 @@ std::vector<FoundCable> FindInterfaceCables(const PortSystem& system) {
     return found;
 }
 
-bool IsPseudoTerminal(const QString& nameOrPath) {
+namespace {
+
+// The number of a Unix98 pty slave (majors 136 to 143, 256 each), symbolic links followed.
+std::optional<unsigned> PtyIndex(const QString& path) {
     struct stat info {};
-    if (::stat(QFile::encodeName(DevicePath(nameOrPath)).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
-        return false;
-    // Unix98 pty slaves: major 136 and the seven after it.
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return std::nullopt;
     const unsigned number = major(info.st_rdev);
-    return number >= 136 && number <= 143;
+    if (number < 136 || number > 143)
+        return std::nullopt;
+    return (number - 136) * 256 + minor(info.st_rdev);
+}
+
+// The name of the process that holds the master side of pty `index`: its /dev/ptmx descriptor names the pty
+// in its fdinfo.
+QString PtyMasterHolder(unsigned index) {
+    const QByteArray wanted = "tty-index:\t" + QByteArray::number(index) + '\n';
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString& pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (!pid.front().isDigit())
+            continue;
+        const QDir fds(proc.filePath(pid + QStringLiteral("/fd")));
+        for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            char target[64] = {};
+            const ssize_t n =
+                ::readlink(QFile::encodeName(fds.filePath(fd)).constData(), target, sizeof target - 1);
+            const std::string_view link(target, n > 0 ? std::size_t(n) : 0);
+            if (link != "/dev/ptmx" && link != "/dev/pts/ptmx")
+                continue;
+            if (ReadSmallFile(proc.filePath(pid + QStringLiteral("/fdinfo/") + fd)).contains(wanted))
+                return QString::fromLocal8Bit(ReadSmallFile(proc.filePath(pid + QStringLiteral("/comm"))))
+                    .trimmed();
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+bool HeldBySimulatedDc(const QString& nameOrPath) {
+    const std::optional<unsigned> index = PtyIndex(DevicePath(nameOrPath));
+    return index && PtyMasterHolder(*index) == QLatin1String("kav-dc-sim");
 }
 
 DeviceNodeRecord OsPortSystem::DeviceNode(const QString& path) const {

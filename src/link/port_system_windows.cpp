@@ -46,7 +46,7 @@ std::vector<FoundCable> FindInterfaceCables(const PortSystem& system) {
     return cables;
 }
 
-bool IsPseudoTerminal(const QString& nameOrPath) {
+bool HeldBySimulatedDc(const QString& nameOrPath) {
     Q_UNUSED(nameOrPath);
     return false;
 }

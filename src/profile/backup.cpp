@@ -33,25 +33,6 @@ void ReportDamaged(UpdateContext& c, const QString& why, QString* damage) {
         *damage = text;
 }
 
-// Block 0's serial number and header, then every block of the range, as read once the line has settled;
-// each read discards what came before it.
-bool SecondReadingAgrees(UpdateContext& c, const ProfileRange& range) {
-    const ProfileState& p = c.session.profile;
-    c.link.Settle(kReadBackSettleSeconds);
-    const auto zero = c.link.ReadBlock(0);
-    if (!zero || !std::equal(p.ProfileHeader.begin(), p.ProfileHeader.begin() + 16, zero->begin() + 64) ||
-        SerialNumberOf(*zero) != p.DeviceSerialNumber)
-        return false;
-    int unit = range.FirstUnit();
-    for (int j = 1; j <= range.blockCount; ++j, unit += 8) {
-        const auto block = c.link.ReadBlock(unit);
-        const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
-        if (!block || !std::equal(row.begin() + 1, row.begin() + 129, block->begin()))
-            return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 qint64 SerialNumberOf(const DeviceLink::Block& zero) {
@@ -153,13 +134,11 @@ bool ReadProfileBlocks(UpdateContext& c, const ProfileRange& range) {
         std::copy(block->begin(), block->end(), row.begin() + 1);
         row[129] = std::int16_t(std::accumulate(block->begin(), block->end(), 0) % 256);
     }
-    // A late reply may have put every later read one behind its request, and the file would hold the wrong
-    // blocks.
-    return !c.link.MayBeBehind() || SecondReadingAgrees(c, range);
+    return true;
 }
 
 // The step's end: its status, and on failure the row that says so.
-bool Finish(UpdateContext& c, bool ok) {
+bool EndStep(UpdateContext& c, bool ok) {
     if (ok) {
         c.tasks.SetLastRowStatus(c.Text(Txt::Done));
         return true;
@@ -181,7 +160,7 @@ bool WriteFile(UpdateContext& c, const QString& path, bool waits) {
             RememberBackupFile(p);
         return true;
     }
-    Finish(c, false);
+    EndStep(c, false);
     c.tasks.AddRow(IconFailure,
                    c.Text(Txt::BackupFileNotWritten)
                        .arg(p.BackupFilePath, error.isEmpty() ? QStringLiteral("?") : error),
@@ -207,7 +186,7 @@ bool ReadAndSave(UpdateContext& c, const DeviceLink::Block& header, const QStrin
         return true;
     const ProfileRange range = NormaliseProfileRange(p.ProfileStart, p.ProfileEnd, memory);
     if (range.blockCount > kMaxProfileBlocks)  // cannot be held: refuse rather than overrun the table
-        return Finish(c, false);
+        return EndStep(c, false);
     p.ProfileStart = range.start;
     p.ProfileEnd = range.end;
     p.ProfileBlockCount = std::int16_t(range.blockCount);
@@ -215,8 +194,8 @@ bool ReadAndSave(UpdateContext& c, const DeviceLink::Block& header, const QStrin
     c.tasks.AddRow(IconStarted, c.texts.Localised(Txt::BackupTask, QString::fromLatin1(kBackupTaskText)),
                    QString());
     if (!ReadProfileBlocks(c, range))
-        return Finish(c, false);
-    return WriteFile(c, path, waits) && Finish(c, true);
+        return EndStep(c, false);
+    return WriteFile(c, path, waits) && EndStep(c, true);
 }
 
 }  // namespace
@@ -225,10 +204,10 @@ bool BackupProfile(UpdateContext& c) {
     const auto zero = c.link.ReadBlock(0);
     switch (LookUpBackup(c, zero, nullptr)) {
         case BackupLookup::Usable:  // the backup of an earlier, interrupted update stays in force
-            return Finish(c, true);
+            return EndStep(c, true);
         case BackupLookup::ReadFailed:
         case BackupLookup::Damaged:  // never overwrite what may be the only copy of a profile
-            return Finish(c, false);
+            return EndStep(c, false);
         case BackupLookup::NotUsable:
             break;
     }
@@ -242,7 +221,7 @@ bool BackupProfileInto(UpdateContext& c, const QString& path) {
     ProfileState& p = c.session.profile;
     const auto zero = c.link.ReadBlock(0);
     if (!zero)
-        return Finish(c, false);
+        return EndStep(c, false);
     p.DeviceSerialNumber = SerialNumberOf(*zero);
     p.SerialDigits.fill(0);
     TakeSerialDigits(p, QString::number(p.DeviceSerialNumber).rightJustified(6, QLatin1Char('0')));

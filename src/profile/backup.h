@@ -18,9 +18,7 @@ qint64 SerialNumberOf(const DeviceLink::Block& zero);
 BackupLookup GetBackupProfile(UpdateContext& c, QString* damage = nullptr);
 
 // Reads the DC's profile into the tables and the backup file, unless a usable backup of this DC is already
-// there. False: the backup failed. When the replies may have fallen one behind their requests
-// (something was sent again, and the line has not settled since), block 0 and the profile are read a second
-// time once it has, and only a second reading that agrees makes a backup.
+// there. False: the backup failed.
 bool BackupProfile(UpdateContext& c);
 
 // Reads the DC's profile into the tables and writes it to `path`, whatever waits for the DC elsewhere: a copy

@@ -18,5 +18,3 @@ ProfileRange NormaliseProfileRange(int start, int end, int FwrMemorySize);
 
 inline constexpr int kRingStart = 256;          // the first unit of the profile ring
 inline constexpr int kMaxProfileBlocks = 1024;  // rows of the profile table
-// Quiet before blocks are read back, as long as the header's read-back waits: any late reply has come.
-inline constexpr double kReadBackSettleSeconds = 2.0;

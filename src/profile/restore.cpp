@@ -16,9 +16,8 @@ bool RetriedRecordWise(int storedAddress) {
     return storedAddress == 3072 || storedAddress == 3080;
 }
 
-// failing: the block whose write failed. unsure: the first block written while something sent again, here or
-// before, was not settled: a late acknowledgement of it may have passed for this block's or a later one's.
-void WriteBlocks(UpdateContext& c, int& failing, int& unsure) {
+// The block whose write failed, or 0 when every block was acknowledged.
+int WriteBlocks(UpdateContext& c) {
     const ProfileState& p = c.session.profile;
     const int count = p.ProfileBlockCount;
     for (int j = 1; j <= count; ++j) {
@@ -27,14 +26,10 @@ void WriteBlocks(UpdateContext& c, int& failing, int& unsure) {
         DeviceLink::BlockFrame data{};
         for (int i = 1; i <= 129; ++i)
             data[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
-        const bool written = c.link.WriteBlock(row[0], dc::WriteBlock, data);
-        if (unsure == 0 && c.link.MayBeBehind())
-            unsure = j;
-        if (!written) {
-            failing = j;
-            return;
-        }
+        if (!c.link.WriteBlock(row[0], dc::WriteBlock, data))
+            return j;
     }
+    return 0;
 }
 
 // False when any record was not taken: its address was refused or never acknowledged, so it was skipped.
@@ -63,12 +58,10 @@ bool WriteRecords(UpdateContext& c, int from) {
 }
 
 // Reads the blocks from `from` on back at their own units. Records name the block's stored address, which a
-// DC may read as the block's own unit or 256 units lower, and a block written after a late acknowledgement
-// may not have been taken: only reading it back shows that it is in place. False: a read failed or differed.
+// DC may read as the block's own unit or 256 units lower: only reading it back shows that it is in place.
+// False: a read failed or differed.
 bool ReadBackBlocks(UpdateContext& c, int from) {
     const ProfileState& p = c.session.profile;
-    // A late reply may have put every later reply one behind its command.
-    c.link.Settle(kReadBackSettleSeconds);
     for (int v = from; v <= p.ProfileBlockCount; ++v) {
         const auto& row = p.ProfileBlocks[std::size_t(v - 1)];
         const auto block = c.link.ReadBlock(row[0] + kRingStart);
@@ -87,17 +80,14 @@ void Failed(UpdateContext& c, Txt why) {
 }
 
 // Writes the header record, then reads block 0 back: true when it holds the header.
-bool HeaderConfirmed(UpdateContext& c, bool& allAnswered) {
+bool HeaderConfirmed(UpdateContext& c) {
     const ProfileState& p = c.session.profile;
     DeviceLink::RecordFrame header{};
     std::copy(p.ProfileHeader.begin(), p.ProfileHeader.end(), header.begin());
-    if (c.link.WriteRecord(4, header) == DeviceLink::RecordWrite::Failed)
-        allAnswered = false;
+    c.link.WriteRecord(4, header);
     c.link.WaitSeconds(2.0);
     // Judge the header by a read that came, never by what an earlier read left behind.
     const auto zero = c.link.ReadBlock(0);
-    if (!zero)
-        allAnswered = false;
     c.link.WaitSeconds(1.0);
     return zero && std::equal(p.ProfileHeader.begin(), p.ProfileHeader.begin() + 16, zero->begin() + 64);
 }
@@ -120,33 +110,27 @@ void ArchiveBackup(UpdateContext& c) {
 
 }  // namespace
 
-RestoreResult RestoreProfile(UpdateContext& c, RestoredFile file) {
+bool RestoreProfile(UpdateContext& c, RestoredFile file) {
     ProfileState& p = c.session.profile;
-    RestoreResult result;
     c.tasks.AddRow(IconStarted, c.Text(Txt::RestoringProfile), QString());
-    int failing = 0, unsure = 0;
-    WriteBlocks(c, failing, unsure);
+    const int failing = WriteBlocks(c);
     bool written = failing == 0;
-    if (failing > 0 && RetriedRecordWise(p.ProfileBlocks[std::size_t(failing - 1)][0]) && !c.link.Stopped()) {
-        written = WriteRecords(c, failing);
-        unsure = unsure > 0 ? std::min(unsure, failing) : failing;
+    if (failing > 0 && RetriedRecordWise(p.ProfileBlocks[std::size_t(failing - 1)][0]) && !c.stop.Asked()) {
+        // A skipped record leaves a hole that the header cannot show: the restore is not confirmed.
+        written = WriteRecords(c, failing) && ReadBackBlocks(c, failing);
     }
-    if (written && unsure > 0)
-        written = ReadBackBlocks(c, unsure);  // before the header: a header confirms nothing of them
+    bool confirmed = false;
     if (!written) {
-        result.allAnswered = false;
         Failed(c, Txt::WriteFailed);
-        c.link.Settle(DeviceLink::kSettleSeconds);  // before the clock
-    } else if (!HeaderConfirmed(c, result.allAnswered)) {
+    } else if (!HeaderConfirmed(c)) {
         Failed(c, Txt::RestoreNotConfirmed);
     } else {
-        result.confirmed = true;
+        confirmed = true;
         c.tasks.SetLastRowStatus(c.Text(Txt::Done));
         p.Restored = true;
         if (file == RestoredFile::Archive)
             ArchiveBackup(c);  // already gone is no failure
     }
-    if (!c.SetDeviceClockNow())
-        result.allAnswered = false;
-    return result;
+    c.SetDeviceClockNow();  // in every outcome
+    return confirmed;
 }

@@ -7,6 +7,7 @@
 #include "run/wizard_view.h"
 #include "support/clock.h"
 #include "support/process_priority.h"
+#include "support/stop_request.h"
 #include "support/text_database.h"
 
 // What the update's steps work with: the run's folders, firmware and profile, the link to the DC, and the
@@ -20,10 +21,11 @@ struct UpdateContext {
     const Clock& clock;
     EventPump& pump;
     PriorityControl& priority;
+    const StopRequest& stop;  // Close or a signal: asked by the wizard, honoured by every wait
 
     QString Text(Txt id) const { return texts.GetText(id); }
     // A step's own failure text, unless Close stopped the link: then that is why the step failed.
-    QString FailureText(Txt own) const { return Text(link.Stopped() ? Txt::StoppedByClose : own); }
+    QString FailureText(Txt own) const { return Text(stop.Asked() ? Txt::StoppedByClose : own); }
     bool SetDeviceClockNow() { return link.SetClock(ClockRecordFor(clock.LocalNow())); }
     // A step that failed gives the PC back its normal pace at once.
     void NormalPriority() { priority.SetProcessPriority(0, 0, PriorityNormal); }

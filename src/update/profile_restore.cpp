@@ -107,9 +107,8 @@ FileRestoreEnd RestoreProfileFromFile(UpdateContext& c, const ProfileState& from
         ProfileState& p = c.session.profile;
         p = fromFile;
         p.BackupFilePath = file;
-        confirmed = RestoreProfile(c, RestoredFile::Keep).confirmed;
+        confirmed = RestoreProfile(c, RestoredFile::Keep);
     } else {
-        c.link.Settle(DeviceLink::kSettleSeconds);  // a late reply must not pass for the clock's
         c.SetDeviceClockNow();
     }
     const bool left = c.link.LeaveDeepSleep();

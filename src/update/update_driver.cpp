@@ -51,7 +51,7 @@ private:
     void InsertVersionRow(const QString& version, std::uint8_t subVersion);
     bool Write();
     bool Verify();
-    bool Finish(bool failed);
+    bool EndRoad(bool failed);
 
     UpdateContext& c;
     bool aborted_ = false;
@@ -59,7 +59,8 @@ private:
     double startedAt_ = 0;
     const char* failedStep_ = nullptr;
     bool alreadyCurrent_ = false;
-    bool backedUp_ = false;  // the profile is in its file: restored or left for the recovery
+    bool backedUp_ = false;          // this DC's profile is in its file: restored or left for the recovery
+    bool restoreConfirmed_ = false;  // and it is back in the DC
 };
 
 // Ends the update at a step that refused or failed before anything was written.
@@ -136,7 +137,7 @@ bool UpdateRoad::EndAsCurrent() {
         c.link.LeaveDeepSleep();
         return false;
     }
-    return Finish(false);
+    return EndRoad(false);
 }
 
 void UpdateRoad::InsertVersionRow(const QString& version, std::uint8_t subVersion) {
@@ -170,7 +171,7 @@ bool UpdateRoad::Run() {
     std::uint8_t subVersion = 0;
     if (fw.SubVersionInUse()) {
         subVersion = c.link.ReadStatus().value_or(0);
-        if (c.link.Stopped())  // the decision needs the sub-version that the stop may have cut off
+        if (c.stop.Asked())  // the decision needs the sub-version that the stop may have cut off
             return Refuse(IconFailure, c.Text(Txt::StoppedByClose), true, "version check");
     }
     attempt_.versionBefore = *version;
@@ -201,34 +202,34 @@ bool UpdateRoad::Run() {
         if (!backedUp) {
             aborted_ = true;
             p.ProfileBackupActive = false;
-            return Finish(true);
+            return EndRoad(true);
         }
         backedUp_ = p.ProfileBackupActive;
     }
-    return Finish(!Write());
+    return EndRoad(!Write());
 }
 
-// The restore, then the clock and leaving Deep Sleep, on every road that reached the DC's profile.
-bool UpdateRoad::Finish(bool failed) {
+// The restore, then the clock and leaving Deep Sleep, on every road that reached the DC's profile. failed: no
+// new firmware was confirmed. The rows, the result and the history all follow from what the DC now holds:
+// the firmware, this DC's profile (never taken, or confirmed back), and whether it left Deep Sleep. A backup
+// of another DC that waits for the recovery at Close is not this update's.
+bool UpdateRoad::EndRoad(bool failed) {
     ProfileState& p = c.session.profile;
-    // Without a backup of its own the update leaves the profile's Restored as it began: True, unless a backup
-    // of an earlier attempt in this run still waits for the recovery at Close.
     if (p.ProfileBackupActive) {
-        if (!aborted_ && !c.link.Stopped()) {
-            aborted_ = !RestoreProfile(c).allAnswered;
-            Noted("restore", !aborted_ && p.Restored);
+        if (!aborted_ && !c.stop.Asked()) {
+            restoreConfirmed_ = Noted("restore", RestoreProfile(c));
         } else {
             if (!aborted_)  // Close came as the last step ended: no restore now
                 c.tasks.AddRow(IconFailure, c.Text(Txt::StoppedByClose), QString());
             LeaveForRecovery(p);
         }
     }
-    // Every road ends here, a profile waiting for the recovery or not: the recovery takes it back on the
-    // DC's PC screen. A reply that comes late to a step that gave up must not pass for the clock's.
-    if (failed || aborted_ || !p.Restored)
-        c.link.Settle(DeviceLink::kSettleSeconds);
+    // Every road that got this far ends here, a profile waiting for the recovery or not: the recovery takes
+    // it back on the DC's PC screen.
     c.SetDeviceClockNow();
-    const bool succeeded = Noted("leaving Deep Sleep", c.link.LeaveDeepSleep()) && !failed && p.Restored;
+    const bool left = Noted("leaving Deep Sleep", c.link.LeaveDeepSleep());
+    const bool profileInDc = !backedUp_ || restoreConfirmed_;
+    const bool succeeded = !failed && profileInDc && left;
     if (succeeded) {
         c.tasks.AddRow(IconInformation, c.Text(Txt::UpdateSucceeded), QString());
     } else {
@@ -264,11 +265,12 @@ UpdateAttempt UpdateRoad::Attempt(bool succeeded) {
     a.model = fw.FwrModelName;
     a.serial = p.DeviceSerialNumber;
     a.seconds = c.clock.Now() - startedAt_;
-    a.outcome = c.link.Stopped() && !succeeded ? Outcome::Closed
-                : failedStep_ != nullptr       ? Outcome::Failed
-                : alreadyCurrent_              ? Outcome::AlreadyCurrent
-                : succeeded                    ? Outcome::Succeeded
-                                               : Outcome::Failed;
+    // The same decision as the rows': a success is one whatever step noted a trouble on the way (the clock).
+    a.outcome = succeeded && alreadyCurrent_      ? Outcome::AlreadyCurrent
+                : succeeded                       ? Outcome::Succeeded
+                : c.stop.Asked()                  ? Outcome::Closed
+                : alreadyCurrent_ && !failedStep_ ? Outcome::AlreadyCurrent
+                                                  : Outcome::Failed;
     if (a.outcome == Outcome::Failed || a.outcome == Outcome::Closed)
         a.failedStep = QLatin1String(failedStep_ != nullptr ? failedStep_ : "restore");
     if (a.outcome == Outcome::Succeeded) {
@@ -279,7 +281,7 @@ UpdateAttempt UpdateRoad::Attempt(bool succeeded) {
         a.subVersionAfter = a.subVersionBefore;
     }
     if (backedUp_) {
-        a.backup = !p.Restored              ? UpdateAttempt::BackupFate::KeptForRecovery
+        a.backup = !restoreConfirmed_       ? UpdateAttempt::BackupFate::KeptForRecovery
                    : p.ArchivedAs.isEmpty() ? UpdateAttempt::BackupFate::Restored
                                             : UpdateAttempt::BackupFate::Archived;
         a.backupFile = p.ArchivedAs.isEmpty() ? p.BackupFilePath : p.ArchivedAs;

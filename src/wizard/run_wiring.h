@@ -14,12 +14,13 @@
 struct RunWiring {
     RunWiring(WizardView& view, Port& port, const Clock& clock, EventPump& pump, PriorityControl& priority,
               CableCheck* cable = nullptr)
-        : link(port, clock, pump),
+        : link(port, clock, pump, stop),
           tasks(view, clock),
-          context{session, link, tasks, texts, view, clock, pump, priority},
-          device(context, cable) {}
+          context{session, link, tasks, texts, view, clock, pump, priority, stop},
+          device(context, stop, cable) {}
 
     Session session;
+    StopRequest stop;
     DeviceLink link;
     TaskList tasks;
     TextDatabase texts;

@@ -28,7 +28,7 @@ void WizardDevice::NameWaitingBackups(bool afterRecovery) {
 }
 
 void WizardDevice::StopLink() {
-    c_.link.Stop();
+    stop_.Ask();
     c_.link.WaitSeconds(1.0);
 }
 

@@ -11,7 +11,8 @@
 class WizardDevice final : public DeviceOperations {
 public:
     // cable: the start-up check; none when the link is already there (the in-process simulated DC).
-    WizardDevice(UpdateContext& context, CableCheck* cable) : c_(context), cable_(cable) {}
+    WizardDevice(UpdateContext& context, StopRequest& stop, CableCheck* cable)
+        : c_(context), stop_(stop), cable_(cable) {}
 
     bool LoadFirmware(const QString& path) override;
     bool TestInterface() override { return cable_ == nullptr || cable_->TestInterface(); }
@@ -20,8 +21,8 @@ public:
     bool UpdateFirmware(UpdateAttempt& attempt) override;
     void ProfileRecovering() override;
     void NameWaitingBackups(bool afterRecovery) override;
-    void RequestStop() override { c_.link.Stop(); }
-    void ClearStop() override { c_.link.Resume(); }
+    void RequestStop() override { stop_.Ask(); }
+    void ClearStop() override { stop_.Clear(); }
     void StopLink() override;
     void ReleaseLink() override;
 
@@ -31,5 +32,6 @@ public:
 
 private:
     UpdateContext& c_;
+    StopRequest& stop_;
     CableCheck* cable_;
 };

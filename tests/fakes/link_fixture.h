@@ -24,7 +24,8 @@ struct LinkFixture {
 
     VirtualClock clock;
     SimulatedLink sim;
-    DeviceLink link{sim.Serial(), clock, sim.Pump()};
+    StopRequest stop;
+    DeviceLink link{sim.Serial(), clock, sim.Pump(), stop};
 };
 
 // A DC of the default kind, or the one given, with the faults `set` gives it.

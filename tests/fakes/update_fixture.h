@@ -113,6 +113,7 @@ struct UpdateFixture {
     TaskList& tasks = run.tasks;
     TextDatabase& texts = run.texts;
     DeviceLink& link = run.link;
+    StopRequest& stop = run.stop;
     UpdateContext* context = &run.context;
     QString firmwarePath;
     int resets = 0;

@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ScriptedLine line(data, size);
     const std::uint8_t routine = line.Next();
     const int argument = line.Next() * 256 + line.Next() - 256;  // a few below 0, most valid units
-    DeviceLink link(line, line.clock, line);
+    const StopRequest stop;
+    DeviceLink link(line, line.clock, line, stop);
     const DeviceLink::BlockFrame block{};
     const DeviceLink::RecordFrame record{};
     const std::function<bool()> routines[] = {

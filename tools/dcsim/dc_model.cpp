@@ -199,8 +199,11 @@ std::vector<std::uint8_t> DcModel::Receive(std::span<const std::uint8_t> frame, 
         return {};
     const bool data = phase_ != Phase::Idle && frame.size() == ExpectedFrameLength(frame);
     const std::uint8_t command = data ? phaseCommand_ : frame[0];
-    if (!data)
+    if (!data) {
+        if (phase_ != Phase::Idle && !dataHeard_ && command != phaseCommand_)  // the same again: a resend
+            ++dataPhasesCut_;
         phase_ = Phase::Idle;
+    }
     auto reply = data ? Data(frame) : Command(frame, now);
     if (!reply.empty())
         lastCommand_ = command;
@@ -209,6 +212,7 @@ std::vector<std::uint8_t> DcModel::Receive(std::span<const std::uint8_t> frame, 
 
 std::vector<std::uint8_t> DcModel::Data(std::span<const std::uint8_t> frame) {
     const std::uint8_t command = phaseCommand_;
+    dataHeard_ = true;
     const auto payload = frame.first(frame.size() - 2);
     const std::uint8_t check = frame[frame.size() - 2];
     if (Refused(command, DcPhase::Data, phaseUnit_))
@@ -306,6 +310,7 @@ std::vector<std::uint8_t> DcModel::Command(std::span<const std::uint8_t> frame, 
     }
     phaseCommand_ = command;
     phaseUnit_ = frame.size() == 4 ? Word(frame) : 0;
+    dataHeard_ = false;
     return {dc::kAck};
 }
 

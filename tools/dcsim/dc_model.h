@@ -77,6 +77,9 @@ public:
     std::optional<DcClockRecord> DeviceClock() const { return clock_; }
     int Installs() const { return installs_; }  // closes whose sum matched
     int RejectedInstalls() const { return rejected_; }
+    // Acknowledged addresses whose data never came before another command, whose bytes a real DC might take
+    // for the data.
+    int DataPhasesCut() const { return dataPhasesCut_; }
 
 private:
     enum class Phase { Idle, Block, Record, Clock };
@@ -100,6 +103,7 @@ private:
     Phase phase_ = Phase::Idle;
     std::uint8_t phaseCommand_ = 0;
     int phaseUnit_ = 0;
+    bool dataHeard_ = false;  // since the address: a refused data phase may be sent again, or given up
     int frames_ = 0;
     std::uint8_t lastCommand_ = 0;
     double restartUntil_ = -1.0;
@@ -107,6 +111,7 @@ private:
     bool imagePending_ = false;  // B5 blocks are image blocks: Deep Sleep entered, no image closed since
     int installs_ = 0;
     int rejected_ = 0;
+    int dataPhasesCut_ = 0;
 };
 
 // The version characters of an identification text: the last two of its second word replaced.
