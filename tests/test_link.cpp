@@ -18,6 +18,7 @@
 #include "tools/dcsim/dc_model.h"
 
 Q_DECLARE_METATYPE(Bytes)
+Q_DECLARE_METATYPE(DcFaults)
 using Frames = std::vector<Bytes>;
 
 namespace {
@@ -327,6 +328,30 @@ private slots:
         QTEST(int(f.Sent().size()), "sends");
         const double after = f.sim.SentTimes().back() - f.sim.SentTimes().front();
         QVERIFY2(after >= next && after < next + 0.02, qPrintable(QString::number(after)));
+    }
+
+    // Bytes that belong to no reply mark the line noisy; refusals, late replies and pieces do not.
+    void lineNoise_data() {
+        QTest::addColumn<DcFaults>("faults");
+        QTest::addColumn<bool>("noisy");
+        DcFaults stray, unasked, pieces, refused, late;
+        stray.strayByte = 0x3F;
+        unasked.chatter = true, unasked.chatterInterval = 0.003;
+        pieces.splitSizes = {1, 3, 2};
+        refused.refusals = {{0xB4, DcPhase::Command, 1}};
+        late.lateFrame = 1, late.lateBy = 0.5;
+        QTest::newRow("a stray byte before each reply") << stray << true;
+        QTest::newRow("bytes unasked") << unasked << true;
+        QTest::newRow("replies in pieces") << pieces << false;
+        QTest::newRow("a refusal") << refused << false;
+        QTest::newRow("a reply 0.5 s late") << late << false;
+    }
+    void lineNoise() {
+        QFETCH(DcFaults, faults);
+        LinkFixture f(WithFaults([&](DcFaults& x) { x = faults; }));
+        for (const int unit : {3072, 0, 8, 16})
+            f.link.ReadBlock(unit);
+        QTEST(f.link.LineNoise() > 0, "noisy");
     }
 
     // A whole identification or status reply that opens with A5 is a refusal, on the last send as well.

@@ -15,9 +15,18 @@ void DeviceLink::Expect(dc::Reply reply) {
 }
 
 void DeviceLink::Receive(std::span<const std::uint8_t> data) {
-    if (!expected_)
-        return;  // nothing asked: a late or stray reply is taken for nothing
+    if (!expected_) {
+        // Nothing asked: a late reply, while one may still come, else a noisy line. Taken for nothing.
+        if (!lateReplyMayCome_ && !data.empty())
+            ++noise_;
+        return;
+    }
     const dc::Reply reply = *expected_;
+    // A reply that must open with an acknowledgement or a refusal and opens with anything else.
+    const bool opens = reply == dc::Reply::Acknowledgement || received_ == 0;
+    if (opens && !data.empty() && reply != dc::Reply::StatusByte && reply != dc::Reply::Identification &&
+        data[0] != dc::kAck && data[0] != dc::kRefusal)
+        ++noise_;
     // An acknowledgement is read from the start of each delivery; every other reply is appended, and bytes
     // past the end are dropped.
     std::size_t position = reply == dc::Reply::Acknowledgement ? 0 : static_cast<std::size_t>(received_);

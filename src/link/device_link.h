@@ -42,6 +42,11 @@ public:
 
     void WaitSeconds(double seconds);  // lets time pass without handling any received data
 
+    // Bytes so far that belonged to no reply: a stray byte before an acknowledgement or a block, or bytes
+    // that came unasked. On such a line a reply may look whole and be shifted by a byte, so a caller that
+    // keeps what it read, or relies on what it wrote, checks it when this changed meanwhile.
+    int LineNoise() const { return noise_; }
+
     // Work that need not hold up the next command (the progress shown for a block): ReadBlock and WriteBlock
     // run it once, as soon as their first frame is on its way, or on return when they sent none.
     void WhileWaiting(std::function<void()> work) { whileWaiting_ = std::move(work); }
@@ -83,6 +88,7 @@ private:
     std::function<void()> whileWaiting_;
     const StopRequest& stop_;
     bool lateReplyMayCome_ = false;
+    int noise_ = 0;
     double quietAt_ = 0.0;  // no reply to an earlier send can come after this time
 
     // The reply being collected.

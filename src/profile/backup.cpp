@@ -33,6 +33,24 @@ void ReportDamaged(UpdateContext& c, const QString& why, QString* damage) {
         *damage = text;
 }
 
+// Block 0's header and serial number, then every block of the range, read again: on a noisy line only two
+// readings that agree make a backup.
+bool SecondReadingAgrees(UpdateContext& c, const ProfileRange& range) {
+    const ProfileState& p = c.session.profile;
+    const auto zero = c.link.ReadBlock(0);
+    if (!zero || !std::equal(p.ProfileHeader.begin(), p.ProfileHeader.begin() + 16, zero->begin() + 64) ||
+        SerialNumberOf(*zero) != p.DeviceSerialNumber)
+        return false;
+    int unit = range.FirstUnit();
+    for (int j = 1; j <= range.blockCount; ++j, unit += 8) {
+        const auto block = c.link.ReadBlock(unit);
+        const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
+        if (!block || !std::equal(row.begin() + 1, row.begin() + 129, block->begin()))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 qint64 SerialNumberOf(const DeviceLink::Block& zero) {
@@ -120,8 +138,9 @@ BackupLookup GetBackupProfile(UpdateContext& c, QString* damage) {
 
 namespace {
 
-// Reads the range's blocks into the table, each row with its sum. False when a read went unanswered.
-bool ReadProfileBlocks(UpdateContext& c, const ProfileRange& range) {
+// Reads the range's blocks into the table, each row with its sum. False when a read went unanswered, or when
+// the line was noisy since `noise` and a second reading differs.
+bool ReadProfileBlocks(UpdateContext& c, const ProfileRange& range, int noise) {
     ProfileState& p = c.session.profile;
     int unit = range.FirstUnit();
     for (int j = 1; j <= range.blockCount; ++j, unit += 8) {
@@ -134,7 +153,7 @@ bool ReadProfileBlocks(UpdateContext& c, const ProfileRange& range) {
         std::copy(block->begin(), block->end(), row.begin() + 1);
         row[129] = std::int16_t(std::accumulate(block->begin(), block->end(), 0) % 256);
     }
-    return true;
+    return c.link.LineNoise() == noise || SecondReadingAgrees(c, range);
 }
 
 // The step's end: its status, and on failure the row that says so.
@@ -173,8 +192,10 @@ bool WriteFile(UpdateContext& c, const QString& path, bool waits) {
     return false;
 }
 
-// The profile that block 0 points to, read into the tables and written to `path`.
-bool ReadAndSave(UpdateContext& c, const DeviceLink::Block& header, const QString& path, bool waits) {
+// The profile that block 0 points to, read into the tables and written to `path`. noise: the line's noise
+// before block 0 was read.
+bool ReadAndSave(UpdateContext& c, const DeviceLink::Block& header, const QString& path, bool waits,
+                 int noise) {
     ProfileState& p = c.session.profile;
     std::copy(header.begin() + 64, header.begin() + 80, p.ProfileHeader.begin());
     p.ProfileHeader[16] = std::uint8_t(std::accumulate(header.begin() + 64, header.begin() + 80, 0) % 256);
@@ -193,7 +214,7 @@ bool ReadAndSave(UpdateContext& c, const DeviceLink::Block& header, const QStrin
 
     c.tasks.AddRow(IconStarted, c.texts.Localised(Txt::BackupTask, QString::fromLatin1(kBackupTaskText)),
                    QString());
-    if (!ReadProfileBlocks(c, range))
+    if (!ReadProfileBlocks(c, range, noise))
         return EndStep(c, false);
     return WriteFile(c, path, waits) && EndStep(c, true);
 }
@@ -201,6 +222,7 @@ bool ReadAndSave(UpdateContext& c, const DeviceLink::Block& header, const QStrin
 }  // namespace
 
 bool BackupProfile(UpdateContext& c) {
+    const int noise = c.link.LineNoise();
     const auto zero = c.link.ReadBlock(0);
     switch (LookUpBackup(c, zero, nullptr)) {
         case BackupLookup::Usable:  // the backup of an earlier, interrupted update stays in force
@@ -214,16 +236,17 @@ bool BackupProfile(UpdateContext& c) {
     const Session& s = c.session;
     return ReadAndSave(
         c, *zero, BackupFileName(s.BackupFolder(), s.firmware.FwrModelNumber, s.profile.DeviceSerialNumber),
-        true);
+        true, noise);
 }
 
 bool BackupProfileInto(UpdateContext& c, const QString& path) {
     ProfileState& p = c.session.profile;
+    const int noise = c.link.LineNoise();
     const auto zero = c.link.ReadBlock(0);
     if (!zero)
         return EndStep(c, false);
     p.DeviceSerialNumber = SerialNumberOf(*zero);
     p.SerialDigits.fill(0);
     TakeSerialDigits(p, QString::number(p.DeviceSerialNumber).rightJustified(6, QLatin1Char('0')));
-    return ReadAndSave(c, *zero, path, false);
+    return ReadAndSave(c, *zero, path, false, noise);
 }

@@ -16,20 +16,25 @@ bool RetriedRecordWise(int storedAddress) {
     return storedAddress == 3072 || storedAddress == 3080;
 }
 
-// The block whose write failed, or 0 when every block was acknowledged.
-int WriteBlocks(UpdateContext& c) {
+// failing: the block whose write failed. unsure: the block before the first one written on a noisy line,
+// where a stray 5A may have passed for an acknowledgement.
+void WriteBlocks(UpdateContext& c, int& failing, int& unsure) {
     const ProfileState& p = c.session.profile;
-    const int count = p.ProfileBlockCount;
+    const int count = p.ProfileBlockCount, noise = c.link.LineNoise();
     for (int j = 1; j <= count; ++j) {
         c.link.WhileWaiting([&c, j, count] { c.tasks.SetLastRowProgress(j, count); });
         const auto& row = p.ProfileBlocks[std::size_t(j - 1)];
         DeviceLink::BlockFrame data{};
         for (int i = 1; i <= 129; ++i)
             data[std::size_t(i - 1)] = std::uint8_t(row[std::size_t(i)]);
-        if (!c.link.WriteBlock(row[0], dc::WriteBlock, data))
-            return j;
+        const bool written = c.link.WriteBlock(row[0], dc::WriteBlock, data);
+        if (unsure == 0 && c.link.LineNoise() != noise)
+            unsure = std::max(1, j - 1);
+        if (!written) {
+            failing = j;
+            return;
+        }
     }
-    return 0;
 }
 
 // False when any record was not taken: its address was refused or never acknowledged, so it was skipped.
@@ -58,8 +63,8 @@ bool WriteRecords(UpdateContext& c, int from) {
 }
 
 // Reads the blocks from `from` on back at their own units. Records name the block's stored address, which a
-// DC may read as the block's own unit or 256 units lower: only reading it back shows that it is in place.
-// False: a read failed or differed.
+// DC may read as the block's own unit or 256 units lower, and on a noisy line a block's acknowledgement may
+// have been a stray byte: only reading it back shows that it is in place. False: a read failed or differed.
 bool ReadBackBlocks(UpdateContext& c, int from) {
     const ProfileState& p = c.session.profile;
     for (int v = from; v <= p.ProfileBlockCount; ++v) {
@@ -113,12 +118,16 @@ void ArchiveBackup(UpdateContext& c) {
 bool RestoreProfile(UpdateContext& c, RestoredFile file) {
     ProfileState& p = c.session.profile;
     c.tasks.AddRow(IconStarted, c.Text(Txt::RestoringProfile), QString());
-    const int failing = WriteBlocks(c);
+    int failing = 0, unsure = 0;
+    WriteBlocks(c, failing, unsure);
     bool written = failing == 0;
     if (failing > 0 && RetriedRecordWise(p.ProfileBlocks[std::size_t(failing - 1)][0]) && !c.stop.Asked()) {
         // A skipped record leaves a hole that the header cannot show: the restore is not confirmed.
-        written = WriteRecords(c, failing) && ReadBackBlocks(c, failing);
+        written = WriteRecords(c, failing);
+        unsure = unsure > 0 ? std::min(unsure, failing) : failing;
     }
+    if (written && unsure > 0)
+        written = ReadBackBlocks(c, unsure);  // before the header: a header confirms nothing of them
     bool confirmed = false;
     if (!written) {
         Failed(c, Txt::WriteFailed);
