@@ -2,8 +2,6 @@
 // any client could do against the same simulator. Times come from the simulator's wire log; the restart wait
 // and the restore's settling waits lie between the measured transfers. Prints the figures and the goals; a
 // missed goal does not fail the build.
-#include <sched.h>
-#include <sys/resource.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
+#include "bench/full_update.h"
 #include "bench/process_sampler.h"
 #include "bench/wire_log.h"
 #include "firmware/firmware_loader.h"
@@ -25,67 +24,16 @@
 
 namespace {
 
-constexpr int kCodeBlocks = 1024;
-constexpr int kProfileBlocks = 988;      // a wrapped ring of the 1024 KB model: all of it
-constexpr double kRestartSeconds = 8.0;  // as below
-// A 1 ms DC at the wire rate; the 1024 KB model with a wrapped profile ring, so the whole ring is backed up.
-const QStringList kSimArgs = QStringLiteral(
-                                 "--throttle --latency-ms 1 --memory 1024 --profile 5000:4000 "
-                                 "--new-version 1B --restart-seconds 8")
-                                 .split(u' ') +
-                             QStringList{"--id", "KAV1F V1A 1024KB"};
+const QStringList kSimArgs = FullUpdateDcArgs();
 const QString kPage1 = QStringLiteral(">>> Click on Next button to continue... >>>");
-const QString kSucceeded = QStringLiteral("The firmware update has been completed successfully.");
-const QString kNotCompleted = QStringLiteral("The firmware update was not completed.");
 
 QString Tool(const char* path) {
     return QString::fromLocal8Bit(path);
 }
 
 bool Pack(const QString& out, const QStringList& extra) {
-    QProcess p;
-    p.start(Tool(KAV_FWR), QStringList{"pack", "--out", out, "--demo-image", QString::number(kCodeBlocks),
-                                       "--memory", "1024", "--fw-version", "1B", "--model-number", "513"} +
-                               extra);
-    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return PackFirmware(Tool(KAV_FWR), out, extra);
 }
-
-// kav-dc-sim on its pseudo-terminal, at the highest priority it may take: it is the measuring instrument, and
-// its replies must leave on time whatever else the machine is doing.
-class Simulator {
-public:
-    explicit Simulator(const QString& wireLog) : log_(wireLog) {
-        process_.start(Tool(KAV_DC_SIM), kSimArgs + QStringList{"--wire-log", wireLog});
-        while (process_.waitForReadyRead(5000) && !process_.canReadLine()) {
-        }
-        path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
-        const auto pid = static_cast<pid_t>(process_.processId());
-        const sched_param realtime{10};
-        if (::sched_setscheduler(pid, SCHED_FIFO, &realtime) == 0)
-            scheduling_ = QStringLiteral("real-time (FIFO)");
-        else if (::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), -20) == 0)
-            scheduling_ = QStringLiteral("nice -20");
-    }
-    ~Simulator() { Stop(); }
-    const QString& Path() const { return path_; }
-    const QString& Scheduling() const { return scheduling_; }
-    // Ends it (its input closes) and reads what it heard.
-    std::vector<Transaction> Stop() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.closeWriteChannel();
-            if (!process_.waitForFinished(5000))
-                process_.kill();
-            process_.waitForFinished(2000);
-        }
-        return ReadWireLog(log_);
-    }
-
-private:
-    QString log_;
-    QProcess process_;
-    QString path_;
-    QString scheduling_ = QStringLiteral("normal");
-};
 
 QStringList ProgramArgs(const QString& port, const QString& appDir, const QString& firmware) {
     return {"--cli", "--port", port, "--app-dir", appDir, "--firmware", firmware};
@@ -119,39 +67,16 @@ struct ProgramRun {
     ProcessSampler cpu;
 };
 
-// The whole update through the terminal front end: Next, Next, and Close once the final row is there.
-ProgramRun RunUpdate(const QStringList& args) {
+// The whole update through the terminal front end, its processor time sampled as it runs.
+ProgramRun RunProgram(const QStringList& args) {
     ProgramRun run;
-    QProcess p;
-    p.start(Tool(KAV_UPDATE), args);
-    if (!p.waitForStarted(10000))
-        return run;
-    run.cpu.Attach(p.processId());
-    p.write("\n\n");
-    QByteArray out;
-    QByteArray err;
-    QElapsedTimer limit;
-    limit.start();
-    while (p.state() != QProcess::NotRunning && limit.elapsed() < 400000) {
-        p.waitForReadyRead(50);
-        out += p.readAllStandardOutput();
-        err += p.readAllStandardError();
-        run.cpu.Sample();
-        if (out.contains(kSucceeded.toUtf8()) || out.contains(kNotCompleted.toUtf8()))
-            p.closeWriteChannel();
-    }
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(2000);
-    }
-    err += p.readAllStandardError();
-    run.succeeded = out.contains(kSucceeded.toUtf8()) && p.exitCode() == 0;
-    for (const QByteArray& line : err.split('\n'))
-        if (line.startsWith("Serial port"))
-            run.portLine = QString::fromLocal8Bit(line);
+    const UpdateRun update = RunUpdate(
+        Tool(KAV_UPDATE), args, [&run](qint64 pid) { run.cpu.Attach(pid); }, [&run] { run.cpu.Sample(); });
+    run.succeeded = update.succeeded;
+    run.portLine = update.portLine;
     if (!run.succeeded)
-        std::fprintf(stderr, "kav-update did not complete the update:\n%s\n%s\n", out.constData(),
-                     err.constData());
+        std::fprintf(stderr, "kav-update did not complete the update:\n%s\n%s\n", update.out.constData(),
+                     update.err.constData());
     return run;
 }
 
@@ -273,14 +198,14 @@ int main(int argc, char** argv) {
 
     const double loader = LoaderSeconds(twoImages);
 
-    Simulator sim(dir.filePath(QStringLiteral("program.wire")));
+    Simulator sim(Tool(KAV_DC_SIM), kSimArgs, dir.filePath(QStringLiteral("program.wire")));
     const QStringList args = ProgramArgs(sim.Path(), appDir, firmware);
     const double page1 = StartToPage1(args);
-    ProgramRun program = RunUpdate(args);
+    ProgramRun program = RunProgram(args);
     const std::vector<Transaction> ours = sim.Stop();
     const MachineLoad loadProgram = MachineLoad::Now();
 
-    Simulator refSim(dir.filePath(QStringLiteral("reference.wire")));
+    Simulator refSim(Tool(KAV_DC_SIM), kSimArgs, dir.filePath(QStringLiteral("reference.wire")));
     const QStringList refOverhead = RunReference(refSim.Path());
     const bool refOk = refOverhead.size() == 3;
     const std::vector<Transaction> theirs = refSim.Stop();
