@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
         plain += Upload(kBlocks, nullptr, &frames);
         RunLog log(clock);
         log.Open(dir.filePath(QStringLiteral("trace.log")), nullptr);
+        log.WriteWireAtOnce(true);
         traced += Upload(kBlocks, &log, &frames);
     }
     std::printf(

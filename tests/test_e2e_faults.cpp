@@ -134,8 +134,8 @@ private slots:
         QCOMPARE(Backups(dir.path()).size(), backups);
     }
 
-    // A failed road ends like every road, with the clock and then leaving Deep Sleep, and the recovery at
-    // Close puts the profile back byte for byte.
+    // A failed road ends like every road, with the clock and then leaving Deep Sleep, its log holds the wire,
+    // and the recovery at Close puts the profile back byte for byte.
     void finishOnEveryRoad_data() {
         QTest::addColumn<QStringList>("dc");
         QTest::addColumn<int>("start");  // the profile's range, in units
@@ -169,6 +169,12 @@ private slots:
         const bool recovery = QString(QTest::currentDataTag()) != "backup: a block read unanswered";
         QVERIFY(told.contains("] The profile of the DC has not been written back yet.") == recovery &&
                 told.contains("answer: Yes") == recovery && told.endsWith("exit status 1\n"));
+        // Without --trace the wire of the failed update is there all the same, from page 1 on.
+        QVERIFY(
+            told.startsWith("kav-update run log, format 1\n") &&
+            told.contains(QRegularExpression(R"(^\+[\d.]+ wire \(the update did not succeed\): \d+ lines\n)"
+                                             R"(\+[\d.]+ > 84 00\n\+[\d.]+ < 5A)",
+                                             QRegularExpression::MultilineOption)));
         QTEST(Finishes(sim.Heard()), "finishes");
         QVERIFY(sim.End());
         const auto original = DcModel(ProfileDc(start, end)).Memory();

@@ -160,6 +160,53 @@ private slots:
         QCOMPARE(left.first() + ' ' + left.last(), "kav-update-20260101-090006-000.log other.log");
     }
 
+    // The log names its format first. The wire goes in as it passes for a trace; otherwise it is held and
+    // kept only when asked, its first and last part when it outgrew them, saying how much was left out.
+    void runLogWire_data() {
+        QTest::addColumn<bool>("trace");
+        QTest::addColumn<int>("frames");  // 130-byte block frames
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<int>("lines");  // wire lines in the log
+        QTest::addColumn<int>("leftOut");
+        QTest::newRow("trace") << true << 3 << false << 3 << 0;
+        QTest::newRow("held, then dropped") << false << 3 << false << 0 << 0;
+        QTest::newRow("held, then kept") << false << 3 << true << 3 << 0;
+        constexpr int line = 7 + 1 + 130 * 3 + 1;  // "+0.000 >", " A5" each byte, the end of the line
+        constexpr int head = (RunLog::kHeldHeadBytes + line - 1) / line, tail = RunLog::kHeldTailBytes / line;
+        QTest::newRow("kept beyond its bounds")
+            << false << 12000 << true << head + tail << 12000 - head - tail;
+    }
+    void runLogWire() {
+        QFETCH(bool, trace);
+        QFETCH(int, frames);
+        QFETCH(bool, keep);
+        QFETCH(int, leftOut);
+        QTemporaryDir dir;
+        VirtualClock clock;
+        {
+            RunLog log(clock);
+            QVERIFY(log.Open(dir.filePath("run.log"), nullptr));
+            log.WriteWireAtOnce(trace);
+            const std::vector<std::uint8_t> frame(130, 0xA5);
+            for (int i = 0; i < frames; ++i)
+                log.Bytes('>', frame);
+            keep ? log.KeepHeldWire("why") : log.DropHeldWire();
+        }
+        QFile file(dir.filePath("run.log"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.first(), QByteArray("kav-update run log, format 1"));
+        QTEST(int(std::count_if(lines.begin(), lines.end(),
+                                [](const QByteArray& l) { return l.contains(" > A5"); })),
+              "lines");
+        const QByteArray said = "+0.000 wire (why): " + QByteArray::number(frames) + " lines" +
+                                (leftOut ? ", " + QByteArray::number(leftOut) + " of them left out" : "");
+        QCOMPARE(
+            std::any_of(lines.begin(), lines.end(), [&](const QByteArray& l) { return l.startsWith(said); }),
+            keep && !trace);
+        QCOMPARE(lines.contains("... " + QByteArray::number(leftOut) + " lines left out ..."), leftOut > 0);
+    }
+
 #ifndef Q_OS_WIN
     // The log folder follows XDG_STATE_HOME when it is an absolute path; unset, empty or relative (which the
     // XDG base-directory convention says to ignore), the state folder in the home folder.

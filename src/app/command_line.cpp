@@ -117,7 +117,8 @@ OptionTable MakeOptionTable() {
             QStringLiteral("Write the run log to this file (default: a new file in the user's log folder)."),
             QStringLiteral("FILE")),
         QCommandLineOption(QStringLiteral("trace"),
-                           QStringLiteral("Add every byte sent to and received from the DC to the log.")),
+                           QStringLiteral("Add every byte sent to and received from the DC to the log as it "
+                                          "passes, also on a successful update.")),
         QCommandLineOption(
             QStringLiteral("list-ports"),
             QStringLiteral("List the serial ports that could be the interface cable, with their "

@@ -35,7 +35,7 @@ inline AppFolders UserFoldersFor(const CommandLine& cl) {
                              QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 
-inline StartupOptions StartupOptionsFrom(const CommandLine& cl, const RunLog& log) {
+inline StartupOptions StartupOptionsFrom(const CommandLine& cl, RunLog& log) {
     StartupOptions o;
     const AppFolders folders = UserFoldersFor(cl);
     o.ExeDir = folders.ExeDir;
@@ -48,6 +48,10 @@ inline StartupOptions StartupOptionsFrom(const CommandLine& cl, const RunLog& lo
     o.StartupResource = LoadStringResource(ResourceStartup);
     o.StartProgram = [](const QString& program) { return QProcess::startDetached(program, {}); };
     o.LogPath = log.IsOpen() ? log.Path() : QString();
+    // The wire of an update that failed or was stopped stays in the log, so that support can follow it.
+    o.OnUpdateEnded = [&log](bool succeeded) {
+        succeeded ? log.DropHeldWire() : log.KeepHeldWire(QStringLiteral("the update did not succeed"));
+    };
     // Only our own simulated DC may take the demo firmware: a real DC may sit behind a pseudo-terminal too.
     o.SimulatedDc = cl.Simulate || (!cl.Port.isEmpty() && HeldBySimulatedDc(cl.Port));
     o.FindDemoFirmware = cl.Simulate;
@@ -64,15 +68,16 @@ inline std::unique_ptr<CableFinder> CableFinderFor(const CommandLine& cl, const 
 }
 
 // One run of the wizard: the session and every part that works on it, wired to a front end's view. Everything
-// the view is told also goes into the run log; with --trace the link's bytes too.
+// the view is told also goes into the run log, and the link's bytes: with --trace as they pass, otherwise
+// after an update that did not succeed, or at the end of a run that did not end with success.
 struct WizardAssembly {
     WizardAssembly(WizardView& frontView, const CommandLine& cl, RunLog& runLog)
         : log(runLog),
           view(frontView, runLog),
           pump(clock),
           port(&pump),
-          tracer(cl.Trace ? std::make_unique<TracingPort>(port, runLog) : nullptr),
-          run(view, tracer ? static_cast<Port&>(*tracer) : port, clock, pump, priority),
+          tracer(port, runLog),
+          run(view, tracer, clock, pump, priority),
           session(run.session),
           texts(run.texts),
           finder(CableFinderFor(cl, session, texts, portSystem)),
@@ -82,6 +87,7 @@ struct WizardAssembly {
           portFoundBy(!cl.Port.isEmpty() ? QStringLiteral("named by --port")
                       : cl.Simulate      ? QStringLiteral("the simulated DC (kav-dc-sim)")
                                          : QStringLiteral("found by searching for the interface cable")) {
+        log.WriteWireAtOnce(cl.Trace);
         run.device.UseCable(&cable);
         run.device.OnRelease = [this] { port.Close(); };
         port.OnOpened = [this](const LowLatency& latency) {
@@ -118,6 +124,10 @@ struct WizardAssembly {
     // The end of the run in the log; the exit status comes back.
     int Finish(int status) {
         view.Finish();
+        if (status == 0)
+            log.DropHeldWire();
+        else
+            log.KeepHeldWire(QStringLiteral("since the last update's end"));
         log.Write(QStringLiteral("exit status %1").arg(status));
         log.Flush();
         return status;
@@ -128,7 +138,7 @@ struct WizardAssembly {
     SystemClock clock;
     QtEventPump pump;
     SerialPort port;
-    std::unique_ptr<TracingPort> tracer;
+    TracingPort tracer;
     OsPriorityControl priority;
     RunWiring run;
     Session& session;

@@ -3,8 +3,8 @@
 #include "link/port.h"
 #include "support/run_log.h"
 
-// A port that writes every transmission and every arrival into the run log on its way through. Only put in
-// between when the user asks for a trace: without it the link talks to the port directly.
+// A port that hands every transmission and every arrival to the run log on its way through, which writes it
+// at once for a trace, or holds it until an update's end says whether it is needed.
 class TracingPort final : public Port {
 public:
     TracingPort(Port& inner, RunLog& log) : inner_(inner), log_(log) {

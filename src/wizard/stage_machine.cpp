@@ -230,6 +230,8 @@ void StageMachine::RunUpdate() {
                       texts_.GetText(Txt::LogLocation).arg(QDir::toNativeSeparators(options_.LogPath)),
                       QString());
     }
+    if (options_.OnUpdateEnded)
+        options_.OnUpdateEnded(lastUpdateSucceeded_);
     busy_ = Busy::None;
     view_.SetButtonEnabled(WizardButton::Back, true);
     if (closeRequested_) {

@@ -24,6 +24,7 @@ struct StartupOptions {
     std::function<bool(const QString& program)> StartProgram;  // starts the program named for Close, detached
     QString LogPath;      // the run log, named in the task list after a failed update; empty: none
     QString HistoryFile;  // every attempt is appended to it; empty: no history kept
+    std::function<void(bool succeeded)> OnUpdateEnded;  // each update's end, its rows shown
     // The DC on the line is the simulated one, the only one the demo firmware may be written to.
     bool SimulatedDc = false;
     // --simulate: without a firmware file of its own the wizard runs on the demo firmware.
