@@ -170,6 +170,15 @@ private slots:
             "The simulated DC (");
         row("demo firmware, real DC", {"--cli", "--firmware", KAV_DEMO_FIRMWARE, "--port", "/dev/null"}, 2,
             "[Firmware Update] The firmware file " KAV_DEMO_FIRMWARE " is the demo firmware");
+        // A log that cannot be replayed here.
+        row("replay: no run log", {"--replay", KAV_TRACES "/roads.txt"}, 2,
+            "cannot replay " KAV_TRACES "/roads.txt: it is not a kav-update run log");
+        row("replay: firmware not at hand",
+            {"--replay", KAV_TRACES "/one-image-512.log", "--firmware", "/nowhere/A"}, 2,
+            "the firmware file /nowhere/A (sha256 6e593f1a");
+        row("replay: another firmware file",
+            {"--replay", KAV_TRACES "/one-image-512.log", "--firmware", KAV_TRACES "/two-images.fwr"}, 2,
+            "two-images.fwr is not the firmware file of the log");
         // DIR: the run's own folder, empty; the demo comes from beside the program.
         row("simulated DC finds the demo", {"--cli", "--simulate", "--app-dir", "DIR"}, 3,
             ">>> Click on Next");

@@ -177,6 +177,17 @@ private slots:
                                              QRegularExpression::MultilineOption)));
         QTEST(Finishes(sim.Heard()), "finishes");
         QVERIFY(sim.End());
+        // The log alone runs it again elsewhere, the firmware file moved: the same frames, rows and exit
+        // status.
+        const QString moved = dir.filePath("elsewhere.fwr");
+        QVERIFY(QFile::copy(KAV_DEMO_FIRMWARE, moved));
+        QProcess replay;
+        replay.setProcessChannelMode(QProcess::MergedChannels);
+        replay.start(KAV_UPDATE_PATH, {"--replay", log, "--firmware", moved});
+        QVERIFY(replay.waitForFinished(120000));
+        const QString replayed = QString::fromUtf8(replay.readAll());
+        QVERIFY2(replay.exitCode() == 0 && replayed.contains("the replay is the log's run"),
+                 qPrintable(replayed));
         const auto original = DcModel(ProfileDc(start, end)).Memory();
         QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, start / 8 * 8, end / 8 * 8 + 7));
     }

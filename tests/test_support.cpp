@@ -13,6 +13,7 @@
 #include "support/device_id.h"
 #include "support/language.h"
 #include "support/process_priority.h"
+#include "support/recorded_run.h"
 #include "support/run_log.h"
 #include "support/text_database.h"
 
@@ -205,6 +206,33 @@ private slots:
             std::any_of(lines.begin(), lines.end(), [&](const QByteArray& l) { return l.startsWith(said); }),
             keep && !trace);
         QCOMPARE(lines.contains("... " + QByteArray::number(leftOut) + " lines left out ..."), leftOut > 0);
+        // Read back for a replay: the whole wire, or why it is not whole.
+        QString error;
+        const std::optional<RecordedRun> run = ParseRunLog(lines.join('\n'), &error);
+        QVERIFY2(run, qPrintable(error));
+        const bool whole = trace || (keep && leftOut == 0);
+        QCOMPARE(run->wireGap.isEmpty(), whole);
+        QCOMPARE(int(run->wire.size()), whole ? frames : keep ? frames - leftOut : 0);
+    }
+
+    // A log that cannot be replayed says why.
+    void runLogRefused_data() {
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<QString>("why");
+        const QByteArray head = "kav-update run log, format 1\n";
+        QTest::newRow("no run log") << QByteArray("+1.000 > 84 00\n") << "it is not a kav-update run log";
+        QTest::newRow("newer") << QByteArray("kav-update run log, format 2\n") << "its format 2 is newer";
+        QTest::newRow("no time") << head + "+1.000 > 84 00\n1.5 < 5A\n"
+                                 << "line 3 is damaged";
+        QTest::newRow("bad byte") << head + "+1.000 > 84 00\n+1.5 < 5A 4\n"
+                                  << "line 3 is damaged";
+    }
+    void runLogRefused() {
+        QFETCH(QByteArray, log);
+        QFETCH(QString, why);
+        QString error;
+        QVERIFY(!ParseRunLog(log, &error));
+        QVERIFY2(error.startsWith(why), qPrintable(error));
     }
 
 #ifndef Q_OS_WIN

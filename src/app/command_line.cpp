@@ -59,7 +59,8 @@ QStringList WithoutQtOptions(const QStringList& arguments, QString* platform) {
 // The program's options; --help lists them in this order.
 struct OptionTable {
     QCommandLineOption cli, port, allCables, yes, appDir, firmware, simulate, simArgs, lang, log, trace,
-        listPorts, identify, history, json, restoreProfile, help, version, oldVersion, attemptFile;
+        listPorts, identify, history, json, restoreProfile, replay, lenient, help, version, oldVersion,
+        attemptFile;
 };
 
 // -v, the short form --version had at first: scripts may use it; help shows -V.
@@ -140,6 +141,20 @@ OptionTable MakeOptionTable() {
                            "the terminal, after a yes; the DC's present profile is kept in restored/ in the "
                            "backup folder first."),
             QStringLiteral("FILE")),
+        QCommandLineOption(
+            QStringLiteral("replay"),
+            QStringLiteral(
+                "Run again, in the terminal, the update in this run log (a failed update's log, or one "
+                "written "
+                "with --trace) against a simulated DC that answers as the DC in the log did, with the same "
+                "firmware file (--firmware says where it is when it has moved) and the same answers; says "
+                "whether the frames, rows and exit status are the log's (0), differ (1), or the log or the "
+                "firmware file cannot be used (2)."),
+            QStringLiteral("LOG")),
+        QCommandLineOption(
+            QStringLiteral("lenient"),
+            QStringLiteral("With --replay: where a frame differs from the log, the simulated DC "
+                           "answers from there on.")),
         HelpOption(),
         VersionOption(),
         HiddenOption(QStringLiteral("v")),
@@ -183,6 +198,15 @@ QString UsageError(const QCommandLineParser& parser, const OptionTable& o) {
         return QStringLiteral("--yes, --all-cables and several --port need --cli");
     if (parser.isSet(o.restoreProfile) && (parser.isSet(o.identify) || parser.isSet(o.listPorts)))
         return QStringLiteral("--restore-profile excludes --identify and --list-ports");
+    if (parser.isSet(o.replay) &&
+        (parser.isSet(o.simulate) || parser.isSet(o.yes) || parser.isSet(o.allCables) ||
+         parser.values(o.port).size() > 1 || parser.isSet(o.identify) || parser.isSet(o.restoreProfile) ||
+         parser.isSet(o.history) || parser.isSet(o.listPorts)))
+        return QStringLiteral("--replay excludes --simulate, --yes and the other ways to run");
+    if (parser.isSet(o.lenient) && !parser.isSet(o.replay))
+        return QStringLiteral("--lenient needs --replay");
+    if (parser.isSet(o.replay) && parser.value(o.port).isEmpty() && kSimulatorOnGivenPort)
+        return QStringLiteral("--replay needs --port COMn: the port kav-dc-sim --replay answers on");
     if (parser.isSet(o.lang) && !LanguageCodeIn(parser.value(o.lang)))
         return QStringLiteral("--lang takes en, de, fr, it or es, or 5000, 6000, 7000, 8000 or 9000");
     return QString();
@@ -209,6 +233,8 @@ CommandLine OptionsFrom(const QCommandLineParser& parser, const OptionTable& o, 
     options.Json = parser.isSet(o.json);
     options.HistorySerial = parser.positionalArguments().value(0);
     options.RestoreProfile = parser.value(o.restoreProfile);
+    options.Replay = parser.value(o.replay);
+    options.Lenient = parser.isSet(o.lenient);
     options.Help = parser.isSet(o.help);
     options.Version = parser.isSet(o.version) || parser.isSet(o.oldVersion);
     if (parser.isSet(o.lang))
@@ -224,9 +250,10 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Updates the firmware of a KAV 1F dive computer and keeps its profile safe."));
     const OptionTable o = MakeOptionTable();
     parser.addOptions(
-        {o.cli,     o.port,           o.allCables, o.yes,     o.appDir,     o.firmware,   o.simulate,
-         o.simArgs, o.lang,           o.log,       o.trace,   o.listPorts,  o.identify,   o.history,
-         o.json,    o.restoreProfile, o.help,      o.version, o.oldVersion, o.attemptFile});
+        {o.cli,        o.port,           o.allCables, o.yes,     o.appDir,    o.firmware, o.simulate,
+         o.simArgs,    o.lang,           o.log,       o.trace,   o.listPorts, o.identify, o.history,
+         o.json,       o.restoreProfile, o.replay,    o.lenient, o.help,      o.version,  o.oldVersion,
+         o.attemptFile});
 
     ParsedCommandLine result;
     // Without an application object the parser knows no program name.

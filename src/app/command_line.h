@@ -26,6 +26,8 @@ struct CommandLine {
     bool Json = false;       // ... as JSON
     QString HistorySerial;   // ... of this DC only
     QString RestoreProfile;  // a backup file to write into its DC, then end
+    QString Replay;          // a run log: its update again, against a DC that answers as in the log
+    bool Lenient = false;    // ... and answers as the simulated DC where the program differs from the log
     bool Help = false;
     bool Version = false;
 };

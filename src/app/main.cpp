@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QLibraryInfo>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
 #include <iostream>
@@ -15,16 +17,16 @@
 #include "app/identify_command.h"
 #include "app/list_ports.h"
 #include "app/parallel_update.h"
+#include "app/replay_command.h"
 #include "app/restore_profile_command.h"
 #include "app/terminal_signals.h"
+#include "app/window_wiring.h"
 #include "app/wizard_assembly.h"
 #include "support/app_folders.h"
 #include "support/command_usage.h"
 #include "support/console.h"
 #include "support/language.h"
-#include "wizard/front/agreement_printer.h"
 #include "wizard/front/terminal_view.h"
-#include "wizard/front/wizard_window.h"
 
 namespace {
 
@@ -84,16 +86,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
     WizardWindow window;
     WizardAssembly wizard(window, cl, log);
     StageMachine& machine = wizard.machine;
-    window.OnNext = [&machine] { machine.NextClick(); };
-    window.OnBack = [&machine] { machine.BackClick(); };
-    window.OnClose = [&machine] { machine.CloseClick(); };
-    window.OnAgain = [&machine] { machine.AgainClick(); };
-    window.OnPrint = [&] { PrintAgreement(&window, wizard.session.AppDir, wizard.texts); };
-    machine.OnEnded = [&] {
-        window.AllowClose();
-        window.close();
-        QCoreApplication::exit(machine.ExitCode());
-    };
+    WireWindow(window, wizard);
     if (!wizard.Load())
         return wizard.Finish(machine.ExitCode());
     window.SetTaskListName(wizard.texts.GetText(Txt::TaskListName));
@@ -147,7 +140,8 @@ int RunTerminal(int argc, char** argv, const CommandLine& cl) {
     TerminalSignals stopSignals(wizard);
     view.AwaitInput = [&stopSignals] { return stopSignals.AwaitInput(kStandardInput); };
     const bool loaded = wizard.Load();
-    const int status = RunTerminalWizard(wizard.machine, view, loaded);
+    const int status =
+        RunTerminalWizard(wizard.machine, view, loaded, [&wizard](const char* word) { wizard.Decide(word); });
     WriteAttemptFile(cl, wizard.machine);
     return wizard.Finish(status);
 }
@@ -162,6 +156,63 @@ int RunRestoreProfileOnly(int argc, char** argv, const CommandLine& cl) {
     WizardAssembly wizard(view, cl, log);
     wizard.OnPortLatency = [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
     return wizard.Finish(RunRestoreProfile(wizard, cl));
+}
+
+// --replay: the log's update again against a DC that answers as in the log, then how it compares.
+int RunReplay(int argc, char** argv, const CommandLine& cl) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir scratch;
+    QString why;
+    std::optional<ReplayPlan> plan = PlanReplay(cl, scratch.path(), &why);
+    if (!plan) {
+        std::fprintf(stderr, "kav-update: cannot replay %s: %s\n",
+                     qPrintable(QDir::toNativeSeparators(cl.Replay)), qPrintable(why));
+        return ExitStartupEnded;
+    }
+    SystemClock clock;
+    RunLog log(clock);
+    OpenRunLog(log, plan->commandLine);
+    std::istringstream input(plan->input);
+    TerminalSetup setup;
+    setup.errors = &std::cerr;
+    TerminalView view(input, std::cout, setup);
+    WizardAssembly wizard(view, plan->commandLine, log);
+    ReplayPlan::WirePoint now;
+    wizard.tracer.Passed = [&](bool sent, std::size_t bytes) {
+        sent ? ++now.frames : now.bytes += bytes;
+        for (; !plan->closes.empty() && plan->closes.front().at.ReachedBy(now); plan->closes.pop_front()) {
+            // In the next pass of the event loop, as a click or a signal comes.
+            QTimer::singleShot(0, &app, [&wizard, signal = plan->closes.front().signal] {
+                if (signal) {
+                    wizard.log.Write(QStringLiteral("decision: close by signal 2, while the DC is busy"));
+                    wizard.machine.CloseConfirmed();
+                } else {
+                    wizard.Decide("close");
+                    wizard.machine.CloseClick();
+                }
+            });
+        }
+    };
+    const bool loaded = wizard.Load();
+    RunTerminalWizard(wizard.machine, view, loaded, [&wizard](const char* word) { wizard.Decide(word); });
+    wizard.Finish(wizard.machine.ExitCode());
+    auto* simulator = dynamic_cast<SimulatorCableFinder*>(wizard.finder.get());
+    const std::optional<int> dcVerdict = simulator != nullptr ? simulator->End() : std::nullopt;
+    const std::optional<RecordedRun> again = ReadRunLog(log.Path(), &why);
+    const QString difference =
+        !again ? why
+               : ReplayDifference(
+                     plan->recorded, *again,
+                     QStringLiteral("+ ") + wizard.texts.GetText(Txt::LogLocation).section(u'%', 0, 0),
+                     dcVerdict);
+    if (!difference.isEmpty()) {
+        std::fprintf(stderr, "kav-update: the replay differs from the log: %s\n", qPrintable(difference));
+        return 1;
+    }
+    std::fprintf(stderr,
+                 "kav-update: the replay is the log's run: the same frames, %lld rows and exit status %d\n",
+                 static_cast<long long>(again->rows.size()), again->exitStatus.value_or(-1));
+    return 0;
 }
 
 // --identify: no window and no questions; a box that offers to try again meets no answer and gives up.
@@ -209,6 +260,8 @@ int main(int argc, char** argv) {
     }
     if (!cl.RestoreProfile.isEmpty())
         return RunRestoreProfileOnly(argc, argv, cl);
+    if (!cl.Replay.isEmpty())
+        return RunReplay(argc, argv, cl);
     if (SeveralDcs(cl)) {
         QCoreApplication app(argc, argv);
         return RunParallelUpdate(cl, std::cout, std::cerr);

@@ -3,12 +3,23 @@
 #include <cstdio>
 
 SimulatorCableFinder::~SimulatorCableFinder() {
-    if (process_.state() == QProcess::NotRunning)
-        return;
-    process_.closeWriteChannel();  // the simulator ends when its input closes
-    if (!process_.waitForFinished(2000))
-        process_.kill();
-    process_.waitForFinished(1000);
+    End();
+}
+
+std::optional<int> SimulatorCableFinder::End() {
+    if (path_.isEmpty())
+        return std::nullopt;
+    if (process_.state() != QProcess::NotRunning) {
+        process_.closeWriteChannel();  // the simulator ends when its input closes
+        if (!process_.waitForFinished(2000))
+            process_.kill();
+        process_.waitForFinished(1000);
+    }
+    // What it said last (a replay's verdict) goes where the rest went.
+    const QByteArray text = process_.readAllStandardError();
+    std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+    return process_.exitStatus() == QProcess::NormalExit ? std::optional<int>(process_.exitCode())
+                                                         : std::nullopt;
 }
 
 bool SimulatorCableFinder::Start() {

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <optional>
 
 #include "app/signal_relay.h"
 #include "run/session.h"
@@ -21,6 +22,8 @@ public:
     ~SimulatorCableFinder() override;
 
     bool Find(CablePort& device) override;
+    // Stops the simulated DC (its input closes) and returns its exit status; none when it never ran.
+    std::optional<int> End();
     QString Failure() const override { return failure_; }
 
 private:

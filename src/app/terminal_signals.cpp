@@ -11,9 +11,11 @@ void TerminalSignals::Handle(int signal) {
         return;
     if (machine.Closing())
         EndAtOnce(signal);
-    if (machine.TalkingToDc())
+    if (machine.TalkingToDc()) {
+        wizard_.log.Write(QStringLiteral("decision: close by signal %1, while the DC is busy").arg(signal));
         machine.CloseConfirmed();  // the exchange stops; Close follows when it has returned
-    else
+    } else {
         closeAsked_ = true;  // the next prompt reads Close
+    }
     wizard_.pump.Wake();
 }

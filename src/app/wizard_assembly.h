@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -33,6 +34,15 @@
 inline AppFolders UserFoldersFor(const CommandLine& cl) {
     return ResolveAppFolders(QCoreApplication::applicationDirPath(), cl.AppDir,
                              QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+}
+
+// The file's SHA-256 in hex, so that a replay of the log can tell the same firmware file; empty when
+// unreadable.
+inline QString FileSha256(const QString& path) {
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? QString::fromLatin1(hash.result().toHex())
+                                                                 : QString();
 }
 
 inline StartupOptions StartupOptionsFrom(const CommandLine& cl, RunLog& log) {
@@ -88,6 +98,7 @@ struct WizardAssembly {
                       : cl.Simulate      ? QStringLiteral("the simulated DC (kav-dc-sim)")
                                          : QStringLiteral("found by searching for the interface cable")) {
         log.WriteWireAtOnce(cl.Trace);
+        run.stop.OnAsked = [this] { log.Write(QStringLiteral("stop asked")); };
         run.device.UseCable(&cable);
         run.device.OnRelease = [this] { port.Close(); };
         port.OnOpened = [this](const LowLatency& latency) {
@@ -105,20 +116,28 @@ struct WizardAssembly {
                              : fw.Code2Only  ? QStringLiteral("second image only")
                              : fw.CodeOnly   ? QStringLiteral("one image")
                                              : QStringLiteral("not loaded");
-        log.Write(QStringLiteral("firmware file: %1 (%2 bytes): %3, model %4, version %5, sub-version %6, "
-                                 "%7 + %8 blocks")
+        log.Write(QStringLiteral("firmware file: %1 (%2 bytes, sha256 %3): %4, model %5, version %6, "
+                                 "sub-version %7, %8 + %9 blocks")
                       .arg(QDir::toNativeSeparators(machine.FirmwareFilePath()))
                       .arg(QFileInfo(machine.FirmwareFilePath()).size())
-                      .arg(kind, fw.FwrModelName, fw.FwrVersion)
+                      .arg(FileSha256(machine.FirmwareFilePath()), kind, fw.FwrModelName, fw.FwrVersion)
                       .arg(fw.FwrSubVersion)
                       .arg(fw.CodeBlockCount)
                       .arg(fw.Code2BlockCount) +
                   (fw.Demo ? QStringLiteral(", the demo firmware") : QString()));
+        log.Write(QStringLiteral("backup folder: ") + QDir::toNativeSeparators(session.BackupFolder()));
         log.Write(session.cable.InterfacePortName.isEmpty()
                       ? QStringLiteral("port: none")
                       : QStringLiteral("port: %1, %2").arg(session.cable.InterfacePortName, portFoundBy));
         log.Flush();
         return ok;
+    }
+
+    // A decision of the person at the window or the terminal, in the log so that a replay can make it again.
+    void Decide(const char* word) {
+        log.Write(machine.TalkingToDc() && qstrcmp(word, "close") == 0
+                      ? QStringLiteral("decision: close, while the DC is busy")
+                      : QStringLiteral("decision: ") + QLatin1String(word));
     }
 
     // The end of the run in the log; the exit status comes back.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "link/port.h"
 #include "support/run_log.h"
 
@@ -12,6 +14,8 @@ public:
             log_.Bytes('<', bytes);
             if (OnData)
                 OnData(bytes);
+            if (Passed)
+                Passed(false, bytes.size());
         };
     }
     ~TracingPort() override { inner_.OnData = nullptr; }
@@ -20,7 +24,12 @@ public:
     void Transmit(std::span<const std::uint8_t> bytes) override {
         log_.Bytes('>', bytes);
         inner_.Transmit(bytes);
+        if (Passed)
+            Passed(true, bytes.size());
     }
+
+    // After each transmission (sent) and each arrival has gone on its way: a replay's point of reference.
+    std::function<void(bool sent, std::size_t bytes)> Passed;
 
 private:
     Port& inner_;

@@ -67,7 +67,9 @@ BoxAnswer LoggedView::ShowMessageBox(const QString& text, const QString& title, 
     log_.Write(box);
     log_.Flush();  // a box may wait for a long time, or be the last thing the program does
     const BoxAnswer answer = inner_.ShowMessageBox(text, title, style);
-    log_.Write(QStringLiteral("answer: ") + AnswerName(answer));
+    // A box with one button asks nothing: a replay of the log has nothing to answer there.
+    log_.Write(QStringLiteral("answer: ") + AnswerName(answer) +
+               (style.buttons == BoxButtons::Ok ? QStringLiteral(", the only button") : QString()));
     return answer;
 }
 

@@ -86,11 +86,17 @@ void RunLog::KeepHeldWire(const QString& why) {
         pending_.append("... " + QByteArray::number(leftOut_) + " lines left out ...\n");
     for (const QByteArray& line : heldTail_)
         pending_.append(line);
-    DropHeldWire();
+    ClearHeldWire();
     Flush();
 }
 
 void RunLog::DropHeldWire() {
+    if (heldLines_ > 0)
+        Write(QStringLiteral("wire of a successful update left out: %1 lines").arg(heldLines_));
+    ClearHeldWire();
+}
+
+void RunLog::ClearHeldWire() {
     heldHead_.clear();
     heldTail_.clear();
     heldTailBytes_ = 0;

@@ -37,12 +37,14 @@ public:
     void Flush();
 
     void WriteWireAtOnce(bool atOnce) { wireAtOnce_ = atOnce; }
-    // The wire held so far into the log, after a line that says why and what of it was left out; or gone.
+    // The wire held so far into the log, after a line that says why and what of it was left out; or gone,
+    // with a line that says so (a replay of the log cannot go past that point).
     void KeepHeldWire(const QString& why);
     void DropHeldWire();
 
 private:
     void Stamp(QByteArray& into);
+    void ClearHeldWire();
 
     const Clock& clock_;
     double start_;

@@ -46,7 +46,8 @@ DcServer::DcServer(DcConfig config, int fd, Options options)
       options_(options),
       timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
       started_(Now()),
-      chatterState_(model_.Config().seed) {
+      chatterState_(model_.Config().seed),
+      replaying_(options.replay != nullptr) {
     const DcFaults& f = model_.Config().faults;
     if (f.chatter)
         nextChatter_ = started_ + std::max(0.001, f.chatterInterval);
@@ -76,7 +77,7 @@ void DcServer::Run(int stopFd, int inputFd) {
             armed_ = kNever;
         }
         RunDue(Now());
-        if (fds[2].revents != 0)
+        if (fds[2].revents != 0 || (differed_ && !options_.lenient))
             return;
         if (count == 4 && fds[3].revents != 0) {
             char buffer[256];
@@ -115,7 +116,8 @@ void DcServer::ReadAvailable(double now) {
 
 void DcServer::TakeCompleteFrames(double now) {
     while (!pending_.empty()) {
-        const std::size_t length = model_.ExpectedFrameLength(pending_);
+        const std::size_t length =
+            replaying_ ? options_.replay->NextLength() : model_.ExpectedFrameLength(pending_);
         if (length == 0 || pending_.size() < length)
             return;
         std::vector<std::uint8_t> frame(pending_.begin(),
@@ -125,7 +127,33 @@ void DcServer::TakeCompleteFrames(double now) {
     }
 }
 
+// The recorded answer to a frame that matches the recording, its pieces at their recorded delays.
+bool DcServer::Replayed(const std::vector<std::uint8_t>& frame, double now) {
+    const ReplayScript::Heard heard = options_.replay->Take(frame, now);
+    if (heard.answer == nullptr) {
+        std::fprintf(stderr, "kav-dc-sim: the replay differs at %s%s\n", heard.difference.c_str(),
+                     options_.lenient ? "; the simulated DC answers from here on" : "");
+        differed_ = true;
+        replaying_ = false;
+        return false;
+    }
+    model_.Receive(frame, now);  // its state follows, should it have to take over
+    double t = now;
+    for (const ReplayScript::Piece& piece : *heard.answer) {
+        t = std::max(now + piece.after, t);  // in the recorded order
+        outgoing_.emplace(t, piece.bytes);
+    }
+    return true;
+}
+
 void DcServer::Process(std::vector<std::uint8_t> frame, double now) {
+    if (replaying_ && Replayed(frame, now)) {
+        if (options_.verbose)
+            Log("<-", frame, now - started_);
+        return;
+    }
+    if (differed_ && !options_.lenient)
+        return;
     const DcConfig& config = model_.Config();
     const auto reply = model_.Receive(frame, now);
     if (!reply.empty()) {

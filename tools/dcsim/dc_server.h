@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/dcsim/dc_model.h"
+#include "tools/dcsim/replay_script.h"
 
 // Serves a DcModel in real time on a file descriptor (the pseudo-terminal's master side). A transmission is
 // what arrives together: bytes are collected until the frame the device expects is complete, and a pause of
@@ -25,6 +26,10 @@ public:
     struct Options {
         bool verbose = false;          // frames on standard error, for a person
         std::FILE* wireLog = nullptr;  // the wire log, for the benchmarks
+        // A recorded run to answer from instead of the model. At the first frame that differs, the
+        // difference goes to standard error and the serving ends; lenient: the model answers from there on.
+        ReplayScript* replay = nullptr;
+        bool lenient = false;
     };
 
     DcServer(DcConfig config, int fd, Options options);
@@ -37,6 +42,7 @@ public:
 
     static double Now();  // seconds on the monotonic clock
     const DcModel& Model() const { return model_; }
+    bool Differed() const { return differed_; }  // a replay heard a frame other than the recorded one
 
 private:
     static constexpr double kNever = std::numeric_limits<double>::infinity();
@@ -47,6 +53,7 @@ private:
     void RunDue(double now);
     void Arm();
     void Write(const std::vector<std::uint8_t>& bytes, double due);
+    bool Replayed(const std::vector<std::uint8_t>& frame, double now);
 
     DcModel model_;
     int fd_;
@@ -60,4 +67,6 @@ private:
     double nextChatter_ = kNever;
     double lineFree_ = 0.0;  // when the last scheduled reply byte has left
     std::uint32_t chatterState_;
+    bool replaying_ = false;
+    bool differed_ = false;
 };

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -66,6 +67,8 @@ struct Parsed {
     bool watchStdin = true;
     QString wireLog;
     QString dumpPath;
+    QString replayLog;  // a run log to answer from
+    bool lenient = false;
     QString error;  // a usage error
     QString help;   // --help: nothing else to do
     bool version = false;
@@ -105,6 +108,15 @@ struct SimOptions {
                              "Simulate n DCs, serial numbers --serial, +1, +2...; one device path a line, "
                              "and --dump and --wire-log files get the suffix .1, .2...",
                              "n"};
+    QCommandLineOption replay{
+        "replay",
+        "Answer as the DC in this run log did (a failed update's log, or one written with "
+        "--trace); end with status 1 at the first frame that differs from the recorded "
+        "one, 2 when the log cannot be replayed.",
+        "log"};
+    QCommandLineOption lenient{"lenient",
+                               "With --replay: where a frame differs, answer as the simulated DC "
+                               "from there on."};
     QCommandLineOption help = HelpOption();
     QCommandLineOption version = VersionOption();
 };
@@ -182,10 +194,11 @@ Parsed ParseOptions(const QStringList& arguments) {
     p.setApplicationDescription(QStringLiteral(
         "Simulated KAV 1F dive computer on a pseudo-terminal. The first line of output is the device path."));
     const SimOptions o;
-    p.addOptions({o.id,         o.sub,     o.memory,  o.serial,  o.profile,  o.seed,        o.newVersion,
-                  o.newId,      o.newSub,  o.restart, o.latency, o.throttle, o.asleep,      o.relative,
-                  o.silentFrom, o.silence, o.refuse,  o.split,   o.stray,    o.strayBefore, o.chatter,
-                  o.verbose,    o.noStdin, o.wireLog, o.dump,    o.count,    o.help,        o.version});
+    p.addOptions({o.id,         o.sub,         o.memory,     o.serial,  o.profile, o.seed,
+                  o.newVersion, o.newId,       o.newSub,     o.restart, o.latency, o.throttle,
+                  o.asleep,     o.relative,    o.silentFrom, o.silence, o.refuse,  o.split,
+                  o.stray,      o.strayBefore, o.chatter,    o.verbose, o.noStdin, o.wireLog,
+                  o.dump,       o.count,       o.replay,     o.lenient, o.help,    o.version});
     Parsed r;
     if (!p.parse(arguments)) {
         r.error = ParserProblem(p);
@@ -202,6 +215,10 @@ Parsed ParseOptions(const QStringList& arguments) {
     r.wireLog = p.value(o.wireLog);
     r.watchStdin = !p.isSet(o.noStdin);
     r.dumpPath = p.value(o.dump);
+    r.replayLog = p.value(o.replay);
+    r.lenient = p.isSet(o.lenient);
+    if (r.lenient && r.replayLog.isEmpty() && r.error.isEmpty())
+        r.error = QStringLiteral("--lenient goes with --replay");
     if (p.isSet(o.count)) {
         bool good = false;
         r.count = p.value(o.count).toInt(&good);
@@ -211,6 +228,8 @@ Parsed ParseOptions(const QStringList& arguments) {
     const DcConfig& c = r.config;
     if (!(deviceNumbers && faultNumbers) && r.error.isEmpty())
         r.error = QStringLiteral("a numeric option has a value that is not a number");
+    if (!r.replayLog.isEmpty() && r.count != 1 && r.error.isEmpty())
+        r.error = QStringLiteral("--replay plays one DC: no --count");
     if (c.idText.size() != 16 && r.error.isEmpty())
         r.error = QStringLiteral("--id wants exactly 16 characters");
     if (c.memoryCode != 512 && c.memoryCode != 1024 && r.error.isEmpty())
@@ -238,7 +257,7 @@ struct SimulatedDc {
             std::fclose(wireLog);
     }
 
-    bool Open(const Parsed& options, int index, std::string& error) {
+    bool Open(const Parsed& options, int index, ReplayScript* replay, std::string& error) {
         if (!pty.Open(error))
             return false;
         const QString logPath = FileOf(options.wireLog, index, options.count);
@@ -253,8 +272,12 @@ struct SimulatedDc {
         dumpPath = FileOf(options.dumpPath, index, options.count);
         DcConfig config = options.config;
         config.serialNumber += index;
-        server =
-            std::make_unique<DcServer>(config, pty.MasterFd(), DcServer::Options{options.verbose, wireLog});
+        if (replay != nullptr && replay->RecordedIdentification().size() == 16) {
+            config.idText = replay->RecordedIdentification();  // should the simulated DC take over
+            config.memoryCode = config.idText.ends_with("1024KB") ? 1024 : 512;
+        }
+        server = std::make_unique<DcServer>(
+            config, pty.MasterFd(), DcServer::Options{options.verbose, wireLog, replay, options.lenient});
         return true;
     }
 
@@ -268,28 +291,43 @@ struct SimulatedDc {
     }
 };
 
-// Until a signal, or the end of standard input when it is watched.
-void AwaitStop(int signalFd, bool watchStdin) {
-    pollfd fds[] = {{signalFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+// Until a signal, a server that ended by itself (a replay that differs), or the end of standard input when it
+// is watched.
+void AwaitStop(int signalFd, int endedFd, bool watchStdin) {
+    pollfd fds[] = {{signalFd, POLLIN, 0}, {endedFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
     char buffer[256];
     while (true) {
-        if (::poll(fds, watchStdin ? 2 : 1, -1) < 0) {
+        if (::poll(fds, watchStdin ? 3 : 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
-        if (fds[0].revents != 0 || (fds[1].revents != 0 && ::read(STDIN_FILENO, buffer, sizeof buffer) <= 0))
+        if (fds[0].revents != 0 || fds[1].revents != 0 ||
+            (fds[2].revents != 0 && ::read(STDIN_FILENO, buffer, sizeof buffer) <= 0))
             return;
     }
 }
 
 // Each DC is served on a thread of its own; the stop is one event that every server sees.
 int Serve(const Parsed& options, int signalFd) {
+    std::optional<ReplayScript> replay;
+    if (!options.replayLog.isEmpty()) {
+        QString why;
+        std::string error;
+        const std::optional<RecordedRun> run = ReadRunLog(options.replayLog, &why);
+        if (run)
+            replay = ReplayScript::From(*run, &error);
+        if (!replay) {
+            std::fprintf(stderr, "kav-dc-sim: cannot replay %s: %s\n", qPrintable(options.replayLog),
+                         run ? error.c_str() : qPrintable(why));
+            return 2;
+        }
+    }
     std::vector<std::unique_ptr<SimulatedDc>> dcs;
     for (int i = 0; i < options.count; ++i) {
         auto dc = std::make_unique<SimulatedDc>();
         std::string error;
-        if (!dc->Open(options, i, error)) {
+        if (!dc->Open(options, i, replay ? &*replay : nullptr, error)) {
             std::fprintf(stderr, "kav-dc-sim: %s\n", error.c_str());
             return 1;
         }
@@ -298,10 +336,14 @@ int Serve(const Parsed& options, int signalFd) {
     for (const auto& dc : dcs)
         std::printf("%s\n", dc->pty.SlavePath().c_str());
     std::fflush(stdout);
-    const int stopFd = ::eventfd(0, EFD_CLOEXEC);
+    const int stopFd = ::eventfd(0, EFD_CLOEXEC), endedFd = ::eventfd(0, EFD_CLOEXEC);
     for (const auto& dc : dcs)
-        dc->thread = std::thread([&dc, stopFd] { dc->server->Run(stopFd, -1); });
-    AwaitStop(signalFd, options.watchStdin);
+        dc->thread = std::thread([&dc, stopFd, endedFd] {
+            dc->server->Run(stopFd, -1);
+            const std::uint64_t ended = 1;
+            [[maybe_unused]] const ssize_t written = ::write(endedFd, &ended, sizeof ended);
+        });
+    AwaitStop(signalFd, endedFd, options.watchStdin);
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(stopFd, &one, sizeof one);
     for (const auto& dc : dcs) {
@@ -309,6 +351,16 @@ int Serve(const Parsed& options, int signalFd) {
         dc->WriteDump();
     }
     ::close(stopFd);
+    ::close(endedFd);
+    if (!replay)
+        return 0;
+    if (dcs.front()->server->Differed())
+        return 1;
+    if (const std::string unheard = replay->Unheard(); !unheard.empty()) {
+        std::fprintf(stderr, "kav-dc-sim: the replay differs at %s\n", unheard.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "kav-dc-sim: the replay heard the %zu recorded frames\n", replay->Frames());
     return 0;
 }
 

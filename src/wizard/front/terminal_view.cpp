@@ -257,21 +257,27 @@ int RunTerminalWizard(StageMachine& machine, TerminalView& view) {
     return RunTerminalWizard(machine, view, loaded);
 }
 
-int RunTerminalWizard(StageMachine& machine, TerminalView& view, bool loaded) {
+int RunTerminalWizard(StageMachine& machine, TerminalView& view, bool loaded,
+                      const std::function<void(const char*)>& decided) {
+    const auto decide = [&decided](const char* word, StageMachine& m, void (StageMachine::*click)()) {
+        if (decided)
+            decided(word);
+        (m.*click)();
+    };
     if (loaded) {
         while (!machine.Ended()) {
             switch (view.ReadCommand()) {
                 case TerminalView::Command::Next:
-                    machine.NextClick();
+                    decide("next", machine, &StageMachine::NextClick);
                     break;
                 case TerminalView::Command::Back:
-                    machine.BackClick();
+                    decide("back", machine, &StageMachine::BackClick);
                     break;
                 case TerminalView::Command::Close:
-                    machine.CloseClick();
+                    decide("close", machine, &StageMachine::CloseClick);
                     break;
                 case TerminalView::Command::Again:
-                    machine.AgainClick();
+                    decide("again", machine, &StageMachine::AgainClick);
                     break;
             }
         }

@@ -92,5 +92,7 @@ private:
 
 // Runs the wizard in the terminal until it ends; returns the exit status. `loaded`: the result of the stage
 // machine's Load, when the caller ran it.
-int RunTerminalWizard(StageMachine& machine, TerminalView& view, bool loaded);
+// decided: told each decision read ("next", "back", "close", "again") before it is carried out.
+int RunTerminalWizard(StageMachine& machine, TerminalView& view, bool loaded,
+                      const std::function<void(const char*)>& decided = {});
 int RunTerminalWizard(StageMachine& machine, TerminalView& view);
