@@ -44,11 +44,13 @@ record() {  # NAME: the program on the road, its log with the wire kept as the r
             wait $pid || status=$? ;;
         identify) "${run[@]}" --identify --sim-args "$simargs" >/dev/null 2>&1 || status=$? ;;
         restore:*)
-            echo yes | "${run[@]}" --restore-profile "$traces/${how#restore:}" --sim-args "$simargs" \
+            gzip -dc "$traces/${how#restore:}.gz" >"$scratch/${how#restore:}"
+            echo yes | "${run[@]}" --restore-profile "$scratch/${how#restore:}" --sim-args "$simargs" \
                 >/dev/null 2>&1 || status=$? ;;
     esac
-    # The backup a refused upload keeps is the file the restore road writes back.
-    if [ "$name" = upload-refused ]; then cp "$scratch"/513.210417.bin "$traces/"; fi
+    # The backup a refused upload keeps is the file the restore road writes back (compressed: it is mostly
+    # empty rows).
+    if [ "$name" = upload-refused ]; then gzip -9nc "$scratch"/513.210417.bin >"$traces/513.210417.bin.gz"; fi
     rm -rf "$scratch"
     printf '%-20s exit %d, %5d wire lines, %6d bytes\n' "$name" "$status" \
         "$(grep -cE '^\+[0-9.]+ [<>] ' "$log")" "$(stat -c %s "$log")"
@@ -69,7 +71,8 @@ replay() {  # NAME
             if [ "$how" = identify ]; then
                 "${run[@]}" --identify || true
             else
-                echo yes | "${run[@]}" --restore-profile "$traces/${how#restore:}" || true
+                gzip -dc "$traces/${how#restore:}.gz" >"$scratch/${how#restore:}"
+                echo yes | "${run[@]}" --restore-profile "$scratch/${how#restore:}" || true
             fi
             exec {DC[1]}>&-
             wait $DC_PID || status=$?
