@@ -177,8 +177,12 @@ private slots:
                                              QRegularExpression::MultilineOption)));
         QTEST(Finishes(sim.Heard()), "finishes");
         QVERIFY(sim.End());
+        const auto original = DcModel(ProfileDc(start, end)).Memory();
+        QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, start / 8 * 8, end / 8 * 8 + 7));
         // The log alone runs it again elsewhere, the firmware file moved: the same frames, rows and exit
-        // status.
+        // status (on one road here; the golden traces replay the others').
+        if (QString(QTest::currentDataTag()) != "upload: its closing command refused")
+            return;
         const QString moved = dir.filePath("elsewhere.fwr");
         QVERIFY(QFile::copy(KAV_DEMO_FIRMWARE, moved));
         QProcess replay;
@@ -188,8 +192,6 @@ private slots:
         const QString replayed = QString::fromUtf8(replay.readAll());
         QVERIFY2(replay.exitCode() == 0 && replayed.contains("the replay is the log's run"),
                  qPrintable(replayed));
-        const auto original = DcModel(ProfileDc(start, end)).Memory();
-        QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, start / 8 * 8, end / 8 * 8 + 7));
     }
 
     // Ctrl-C when the DC has heard block 20 of 64: the upload ends there, the finish goes out, the recovery
