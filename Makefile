@@ -7,7 +7,7 @@ SAN_BUILD ?= build-san
 SANITIZE ?= 1
 
 .PHONY: deps configure build app run test sanitize fuzz soak bench format screenshot package clean \
-	windows package-windows test-windows screenshot-windows
+	windows package-windows test-windows screenshot-windows record-traces mutate
 
 deps:
 	@bash packaging/install-deps.sh
@@ -34,6 +34,11 @@ test: build
 # them): a deliberate wire change re-records them in the same commit, so that review sees it in the diff.
 record-traces: build
 	@bash scripts/traces.sh $(BUILD) record $(TRACES)
+
+# The mutation check: every mutant of tests/mutants.txt planted alone and the suites that cover it run
+# (MUTANTS=pattern: some of them); not part of `make test`.
+mutate: deps
+	@JOBS=$(JOBS) bash scripts/mutate.sh
 
 sanitize: deps
 	@JOBS=$(JOBS) bash scripts/sanitize.sh $(SAN_BUILD)
