@@ -463,6 +463,24 @@ private slots:
         QTEST(QString::fromStdString(out.str()).split(u'\n', Qt::SkipEmptyParts), "lines");
         QTEST(status, "status");
     }
+
+    // The udev rule names the cable the program looks for: in each of its three matches and in the id it
+    // gives the driver, or the user at the seat gets no access to the port.
+    void udevRuleNamesTheCable() {
+        QFile rule(KAV_SOURCE_DIR "/packaging/70-kav-interface.rules");
+        QVERIFY(rule.open(QIODevice::ReadOnly));
+        const QString text = QString::fromLatin1(rule.readAll());
+        const QString vendor = QString::number(kCableVendorId, 16).rightJustified(4, u'0'),
+                      product = QString::number(kCableProductId, 16).rightJustified(4, u'0');
+        static const QRegularExpression pair(R"re(idVendor\}=="(\w+)", ATTRS?\{idProduct\}=="(\w+)")re");
+        int matches = 0;
+        for (auto m = pair.globalMatch(text); m.hasNext(); ++matches) {
+            const auto match = m.next();
+            QCOMPARE(match.captured(1) + ':' + match.captured(2), vendor + ':' + product);
+        }
+        QCOMPARE(matches, 3);
+        QVERIFY(text.contains("echo " + vendor + ' ' + product + " > "));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCable)
