@@ -32,6 +32,20 @@ awk -v dir="$records" '
 
 field() { sed -n "s/^$1: \{0,1\}//p" "$2" | head -n 1; }
 
+# The build targets that the tests matching a ctest regex run: only those are rebuilt for a mutant.
+targets_for() {
+  (cd "$build" && ctest -N -R "$1") | sed -nE 's/^ *Test +#[0-9]+: ([^ ]+)$/\1/p' | while read -r name; do
+    case $name in
+      test_e2e_cli_*) echo test_e2e_cli ;;
+      test_e2e_faults_*) echo test_e2e_faults ;;
+      golden_traces) echo kav-update kav-dc-sim kav-fwr ;;
+      man_page_*) echo "${name#man_page_}" ;;
+      test_*) echo "$name" ;;
+      *) echo all ;;
+    esac
+  done | tr ' ' '\n' | sort -u | paste -sd' '
+}
+
 killed=0 survived=0 equivalent=0 broken=0 started=$(date +%s)
 : >"$table"
 row() { printf '%-34s %-44s %-36s %5ss\n' "$1" "$2" "$3" "$4" | tee -a "$table"; }
@@ -57,7 +71,10 @@ for record in "$records"/*; do
   cp -p "$target" "$scratch/original"
   FROM="$(field from "$record")" TO="$(field to "$record")" perl -0pi -e 's/\Q$ENV{FROM}\E/$ENV{TO}/' "$target"
   result=SURVIVED
-  if ! cmake --build "$build" -j "$jobs" >"$scratch/mutant.log" 2>&1; then
+  targets=$(targets_for "${tests:-.}")
+  [[ " $targets " == *" all "* || -z $targets ]] && targets=all
+  # shellcheck disable=SC2086 # one word a target
+  if ! cmake --build "$build" -j "$jobs" --target $targets >"$scratch/mutant.log" 2>&1; then
     result="DOES NOT BUILD"
     broken=$((broken + 1))
   else
