@@ -9,6 +9,7 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include "fakes/program_run.h"
 #include "fakes/simulated_dc_process.h"
 #include "fakes/update_fixture.h"
 
@@ -17,40 +18,16 @@ namespace {
 // The pages; at a terminal their prompt follows, and only what is typed after it counts.
 const QString kPage1 = ">>> Click on Next", kPage2 = "Deep Sleep mode\\.", kPrompt = ".*Enter = ";
 
-// kav-update --cli, at a terminal (script(1) in between, so that Ctrl-C is the terminal's) or with plain
-// pipes. Exec'd: a shell such as dash that stays in between would itself die of the Ctrl-C.
-struct Program {
+// kav-update --cli, at a terminal or with plain pipes; what it waits for is a pattern.
+struct Program : ProgramRun {
     Program(const QString& dir, const QStringList& link, bool terminal) {
-        const QStringList args =
-            QStringList{"--cli", "--app-dir", dir, "--firmware", KAV_DEMO_FIRMWARE} + link;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        if (terminal)
-            process.start("script",
-                          {"-qefc", "exec '" KAV_UPDATE_PATH "' '" + args.join("' '") + "'", "/dev/null"});
-        else
-            process.start(KAV_UPDATE_PATH, args);
+        Start(KAV_UPDATE_PATH, QStringList{"--cli", "--app-dir", dir, "--firmware", KAV_DEMO_FIRMWARE} + link,
+              terminal);
     }
-    // Reads output until the pattern matches after the previous match; false after the time-out.
     bool WaitFor(const QString& pattern, int seconds) {
-        const QRegularExpression re(pattern, QRegularExpression::DotMatchesEverythingOption);
-        QDeadlineTimer deadline(seconds * 1000);
-        QRegularExpressionMatch m;
-        while (!(m = re.match(output, from)).hasMatch() && !deadline.hasExpired()) {
-            process.waitForReadyRead(100);
-            output += QString::fromUtf8(process.readAll());
-        }
-        from = m.hasMatch() ? m.capturedEnd() : from;
-        return m.hasMatch();
+        return ProgramRun::WaitFor(
+            QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption), seconds);
     }
-    int Finish(int seconds) {  // -1 when killed by a signal
-        process.closeWriteChannel();
-        process.waitForFinished(seconds * 1000);
-        output += QString::fromUtf8(process.readAll());
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-    QProcess process;
-    QString output;
-    qsizetype from = 0;
 };
 
 QStringList Backups(const QString& dir) {
@@ -134,29 +111,13 @@ private slots:
         QCOMPARE(Backups(dir.path()).size(), backups);
     }
 
-    // A failed road ends like every road, with the clock and then leaving Deep Sleep, its log holds the wire,
-    // and the recovery at Close puts the profile back byte for byte.
-    void finishOnEveryRoad_data() {
-        QTest::addColumn<QStringList>("dc");
-        QTest::addColumn<int>("start");  // the profile's range, in units
-        QTest::addColumn<int>("end");
-        QTest::addColumn<int>("finishes");  // the update's, then the recovery's
-        const QStringList range{"--profile", "256:700"}, whole{"--profile", "256:1279"};
-        QTest::newRow("upload: its closing command refused")
-            << range + QStringList{"--refuse", "B6:5"} << 256 << 700 << 2;
-        QTest::newRow("restore: a block refused")
-            << whole + QStringList{"--refuse", "B5/data:4@512"} << 256 << 1279 << 2;
-        QTest::newRow("backup: a block read unanswered")
-            << range + QStringList{"--silence", "6:5"} << 256 << 700 << 1;
-        QTest::newRow("DC not recognised after the update")
-            << range + QStringList{"--new-id", "XYZ12 V1B 0512KB"} << 256 << 700 << 2;
-    }
-    void finishOnEveryRoad() {
-        QFETCH(QStringList, dc);
-        QFETCH(int, start);
-        QFETCH(int, end);
+    // A failed update (its upload's closing command refused) ends like every road, with the clock and then
+    // leaving Deep Sleep; its log holds the wire, and the recovery at Close puts the profile back byte for
+    // byte. The log alone runs it again elsewhere, the firmware file moved: the same frames, rows and exit
+    // status (the golden traces replay the other roads').
+    void finishOnAFailedRoadAndItsLogReplayed() {
         QTemporaryDir dir;
-        SimulatedDc sim(dir.filePath("dc"), dc);
+        SimulatedDc sim(dir.filePath("dc"), {"--profile", "256:700", "--refuse", "B6:5"});
         QVERIFY(!sim.port.isEmpty());
         const QString log = dir.filePath("run.log");
         Program run(dir.path(), sim.port + QStringList{"--log", log}, false);
@@ -166,63 +127,25 @@ private slots:
         // The failed update names its log, which tells the recovery's answer and the end.
         QVERIFY(run.output.contains("+ The log of this run: " + log));
         const QString told = QString::fromUtf8(FileBytes(log));
-        const bool recovery = QString(QTest::currentDataTag()) != "backup: a block read unanswered";
-        QVERIFY(told.contains("] The profile of the DC has not been written back yet.") == recovery &&
-                told.contains("answer: Yes") == recovery && told.endsWith("exit status 1\n"));
+        QVERIFY(told.contains("] The profile of the DC has not been written back yet.") &&
+                told.contains("answer: Yes") && told.endsWith("exit status 1\n"));
         // Without --trace the wire of the failed update is there all the same, from page 1 on.
         QVERIFY(
             told.startsWith("kav-update run log, format 1\n") &&
             told.contains(QRegularExpression(R"(^\+[\d.]+ wire \(the update did not succeed\): \d+ lines\n)"
                                              R"(\+[\d.]+ > 84 00\n\+[\d.]+ < 5A)",
                                              QRegularExpression::MultilineOption)));
-        QTEST(Finishes(sim.Heard()), "finishes");
+        QCOMPARE(Finishes(sim.Heard()), 2);  // the update's, then the recovery's
         QVERIFY(sim.End());
-        const auto original = DcModel(ProfileDc(start, end)).Memory();
-        QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, start / 8 * 8, end / 8 * 8 + 7));
-        // The log alone runs it again elsewhere, the firmware file moved: the same frames, rows and exit
-        // status (on one road here; the golden traces replay the others').
-        if (QString(QTest::currentDataTag()) != "upload: its closing command refused")
-            return;
+        const auto original = DcModel(ProfileDc(256, 700)).Memory();
+        QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, 256, 703));
+
         const QString moved = dir.filePath("elsewhere.fwr");
         QVERIFY(QFile::copy(KAV_DEMO_FIRMWARE, moved));
-        QProcess replay;
-        replay.setProcessChannelMode(QProcess::MergedChannels);
-        replay.start(KAV_UPDATE_PATH, {"--replay", log, "--firmware", moved});
-        QVERIFY(replay.waitForFinished(120000));
-        const QString replayed = QString::fromUtf8(replay.readAll());
-        QVERIFY2(replay.exitCode() == 0 && replayed.contains("the replay is the log's run"),
-                 qPrintable(replayed));
-    }
-
-    // Ctrl-C when the DC has heard block 20 of 64: the upload ends there, the finish goes out, the recovery
-    // is offered, and the end of input keeps the backup.
-    void ctrlCStopsTheUploadWhereItIs() {
-        QTemporaryDir dir;
-        SimulatedDc sim(dir.filePath("dc"), {"--throttle", "--latency-ms", "1", "--profile", "256:700"});
-        QVERIFY(!sim.port.isEmpty());
-        Program run(dir.path(), sim.port, false);
-        run.process.write("\n\n");
-        const auto addresses = [&] {
-            const auto heard = sim.Heard();
-            return std::count_if(heard.begin(), heard.end(),
-                                 [](const auto& f) { return f.second == 4 && f.first[0] == 0xB5; });
-        };
-        QDeadlineTimer deadline(60000);
-        while (addresses() < 20 && !deadline.hasExpired())
-            QTest::qWait(5);
-        QCOMPARE(addresses(), 20);
-        QCOMPARE(::kill(pid_t(run.process.processId()), SIGINT), 0);
-        QVERIFY2(run.WaitFor("\\[Profile recovery\\]", 60), qPrintable(run.output));
-        QCOMPARE(run.Finish(60), 1);
-        const auto heard = sim.Heard();
-        QVERIFY(addresses() <= 22);  // the block in flight, and one more the signal may have missed
-        QVERIFY(std::none_of(heard.begin(), heard.end(), [](const auto& f) { return f.first[0] == 0xB6; }));
-        QCOMPARE(Finishes(heard), 1);
-        QCOMPARE(heard.back().first, (Bytes{0xA8, 0x99, 0x00}));
-        QCOMPARE(Backups(dir.path()), QStringList{"513.210417.bin"});
-        QVERIFY(FileBytes(dir.filePath("513.210417.bin")) ==
-                ExpectedBackupFile(DcModel(ProfileDc(256, 700)).Memory(), 512));
-        QVERIFY(sim.End());
+        ProgramRun replay;
+        replay.Start(KAV_UPDATE_PATH, {"--replay", log, "--firmware", moved});
+        QVERIFY2(replay.Finish(120) == 0 && replay.output.contains("the replay is the log's run"),
+                 qPrintable(replay.output));
     }
 
     // The reader of the output goes away (`| head`): the program carries on without printing.

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "fakes/program_run.h"
 #include "fakes/simulated_dc_process.h"
 #include "fakes/update_fixture.h"
 
@@ -17,23 +18,18 @@ QString WindowsPath(const QString& path) {
 }
 
 // Wine's name for a Unix path is its drive Z:.
-struct WineProgram {
+struct WineProgram : ProgramRun {
     explicit WineProgram(const QStringList& args) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("WINEDEBUG", "-all");
         process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start("wine", QStringList{qEnvironmentVariable("KAV_WINE_PROGRAM")} + args);
+        Start("wine", QStringList{qEnvironmentVariable("KAV_WINE_PROGRAM")} + args);
     }
     int Finish(int seconds) {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(seconds * 1000))
-            process.kill();
-        output += QString::fromUtf8(process.readAll()).remove('\r');
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        const int status = ProgramRun::Finish(seconds);
+        output.remove('\r');
+        return status;
     }
-    QProcess process;
-    QString output;
 };
 
 // COMn of the prefix leads to the pseudo-terminal.
@@ -149,11 +145,7 @@ private slots:
         WineProgram first({"--cli", "--simulate", "--port", "COM5", "--app-dir", WindowsPath(dir.path()),
                            "--firmware", WindowsPath(KAV_DEMO_FIRMWARE)});
         first.process.write("\n\n");
-        QDeadlineTimer deadline(60000);
-        while (!first.output.contains("> Writing the new firmware") && !deadline.hasExpired()) {
-            first.process.waitForReadyRead(200);
-            first.output += QString::fromUtf8(first.process.readAll());
-        }
+        first.WaitFor("> Writing the new firmware", 60);
         WineProgram second({"--identify", "--port", "com5", "--firmware", WindowsPath(KAV_DEMO_FIRMWARE)});
         QCOMPARE(second.Finish(60), 1);
         QVERIFY2(second.output.contains("The cable's port com5 is already in use by kav-update (process "),
