@@ -32,6 +32,32 @@ awk -v dir="$records" '
 
 field() { sed -n "s/^$1: \{0,1\}//p" "$2" | head -n 1; }
 
+# Each Qt Test program's test: its environment and command, one line each (NAME<TAB>ENV;ENV<TAB>COMMAND ARG...),
+# so that a killed mutant can be told which test functions caught it.
+(cd "$build" && ctest --show-only=json-v1) | python3 -c '
+import json, sys
+for t in json.load(sys.stdin)["tests"]:
+    command = t.get("command") or []
+    if command and "/tests/test_" in command[0]:
+        env = [p["value"] for p in t.get("properties", []) if p["name"] == "ENVIRONMENT"]
+        print(t["name"], ";".join(env[0] if env else []), " ".join(command), sep="\t")
+' >"$scratch/qt-tests.tsv"
+
+# The functions of one killing test that fail on their own: "test(function,function)", or the test alone.
+functions_that_fail() {
+  local line env command program args function failed=()
+  line=$(grep -P "^$1\t" "$scratch/qt-tests.tsv") || { echo "$1"; return; }
+  IFS=$'\t' read -r _ env command <<<"$line"
+  read -r program args <<<"$command"
+  [ -n "$args" ] || args=$("$program" -functions 2>/dev/null | sed -n 's/()$//p' | paste -sd' ')
+  for function in $args; do
+    # shellcheck disable=SC2086 # the environment, one word a variable
+    (cd "$build" && env ${env//;/ } timeout 300 "$program" "$function" >/dev/null 2>&1) || failed+=("$function")
+  done
+  local IFS=,
+  echo "$1(${failed[*]})"
+}
+
 # The build targets that the tests matching a ctest regex run: only those are rebuilt for a mutant.
 targets_for() {
   (cd "$build" && ctest -N -R "$1") | sed -nE 's/^ *Test +#[0-9]+: ([^ ]+)$/\1/p' | while read -r name; do
@@ -83,7 +109,9 @@ for record in "$records"/*; do
       sed -nE 's/^[[:space:]]*[0-9]+ - ([^ ]+) \((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception).*/\1/p' |
       paste -sd, -) || true
     if [ -n "$failed" ]; then
-      result="killed by $failed"
+      by=()
+      for name in ${failed//,/ }; do by+=("$(functions_that_fail "$name")"); done
+      result="killed by $(IFS=' '; echo "${by[*]}")"
       killed=$((killed + 1))
     else
       survived=$((survived + 1))
@@ -94,6 +122,22 @@ for record in "$records"/*; do
   touch "$target"
   row "$id" "$file" "$result" $(($(date +%s) - t0))
 done
+# Which test functions caught how many mutants, and how many no other test caught: a function that catches
+# nothing alone is where the suite may prove the same thing twice.
+grep -o 'killed by .*[^ ]' "$table" | sed 's/^killed by //; s/ \{2,\}.*//' | awk '
+  { n = 0
+    for (i = 1; i <= NF; i++) {
+      if (match($i, /\(.*\)$/)) {
+        test = substr($i, 1, RSTART - 1); before = n
+        split(substr($i, RSTART + 1, RLENGTH - 2), fs, ",")
+        for (f in fs) if (fs[f] != "") who[++n] = test "::" fs[f]
+        if (n == before) who[++n] = test  # caught only when its functions run together
+      } else who[++n] = $i
+    }
+    for (k = 1; k <= n; k++) { total[who[k]]++; if (n == 1) alone[who[k]]++ }
+  }
+  END { for (w in total) printf "catches: %-60s %3d mutants, %3d alone\n", w, total[w], alone[w] }
+' | sort | tee -a "$table"
 total=$(($(date +%s) - started))
 echo "mutate: $killed killed, $survived survived, $equivalent equivalent, $broken not run (data or build)," \
   "$((total / 60)) min $((total % 60)) s on $jobs jobs" | tee -a "$table"

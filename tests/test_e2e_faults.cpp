@@ -1,12 +1,9 @@
-// The real program stopped the hard ways, in real time: killed anywhere in an update, stopped by Ctrl-C, its
-// output gone. The simulated DC on a pseudo-terminal outlives the program where a later run must find it.
-#include <signal.h>
-
+// The real program stopped the hard ways, in real time: stopped by Ctrl-C, a failed update's finish and log,
+// its output gone.
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include "fakes/program_run.h"
@@ -40,51 +37,6 @@ class FaultsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // SIGKILL at ten points of an update, each run finding what the one before left: the backup file is
-    // complete whenever it exists, and the run after the last kill leaves the profile in the DC as it was,
-    // byte for byte.
-    void killedAnywhereThenRestored() {
-        QTemporaryDir dir;
-        SimulatedDc sim(dir.filePath("dc"), {"--profile", "256:700"});
-        const QStringList& port = sim.port;
-        QVERIFY(!port.isEmpty());
-        const auto original = DcModel(ProfileDc(256, 700)).Memory();
-        const QByteArray saved = ExpectedBackupFile(original, 512);
-        // The backup's row, or the version row that takes its status when an earlier backup is kept; the
-        // restart wait, or an update already done.
-        // clang-format off
-        const QString current = "already up to date", saving = "(dive computer profile|version: 1A) : Done",
-                      restarted = "Waiting for the DC to restart : Done|" + current;
-        const QStringList points{"Identifying the DC : Done", "firmware version: 1A", saving, saving, saving,
-                                 restarted, current, current, current, "Restoring the DC profile : Done",
-                                 current};
-        const int delays[] = {0, 150, 0, 200, 600, 0, 0, 300, 1500, 0, -1};  // ms after it; -1: no kill
-        // clang-format on
-        for (qsizetype i = 0; i < points.size(); ++i) {
-            const QString& after = points[i];
-            const int ms = delays[i];
-            Program run(dir.path(), port, false);
-            for (const QString& page : {kPage1, kPage2}) {
-                for (int tries = 0; !run.WaitFor(page, 5) && tries < 5; ++tries)
-                    run.process.write("\n");  // a DC restarting does not answer at once
-                run.process.write("\n");
-            }
-            QVERIFY2(run.WaitFor(after, 60), qPrintable(run.output));
-            if (ms < 0) {  // the run after the last kill ends by itself
-                QCOMPARE(run.Finish(60), 1);
-                break;
-            }
-            QTest::qWait(ms);
-            run.process.kill();
-            run.process.waitForFinished();
-            for (const QString& name : Backups(dir.path()))
-                QVERIFY2(FileBytes(dir.filePath(name)) == saved, qPrintable(after));
-        }
-        QVERIFY(Backups(dir.path()).isEmpty());
-        QVERIFY(sim.End());
-        QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, 256, 703));
-    }
-
     // Ctrl-C at a terminal: Close before an update; during one, a Close that unwinds it and offers the
     // recovery; a second one ends the program at once and leaves the backup for a later run.
     void ctrlC_data() {
