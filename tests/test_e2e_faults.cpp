@@ -98,6 +98,17 @@ private slots:
         replay.Start(KAV_UPDATE_PATH, {"--replay", log, "--firmware", moved});
         QVERIFY2(replay.Finish(120) == 0 && replay.output.contains("the replay is the log's run"),
                  qPrintable(replay.output));
+        // A row the diver saw otherwise is a difference, an information row as much as a failure.
+        const QByteArray shown =
+            FileBytes(log).replace("+ KAV 1F, firmware version: 1B.05", "+ KAV 1F, firmware version: 1B.04");
+        QFile tampered(log);
+        QVERIFY(tampered.open(QIODevice::WriteOnly) && tampered.write(shown) == shown.size());
+        tampered.close();
+        ProgramRun differs;
+        differs.Start(KAV_UPDATE_PATH, {"--replay", log, "--firmware", moved});
+        QVERIFY2(differs.Finish(120) == 1 &&
+                     differs.output.contains("the log's \"+ KAV 1F, firmware version: 1B.04\""),
+                 qPrintable(differs.output));
     }
 
     // The reader of the output goes away (`| head`): the program carries on without printing.

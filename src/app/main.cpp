@@ -194,17 +194,16 @@ int RunReplay(int argc, char** argv, const CommandLine& cl) {
         }
     };
     const bool loaded = wizard.Load();
+    // Taken while the texts are open (Close closes them): an empty text would exempt every "+ " row.
+    const QString logText = wizard.texts.GetText(Txt::LogLocation).section(u'%', 0, 0);
+    const QString logRowPrefix = logText.isEmpty() ? QString() : QStringLiteral("+ ") + logText;
     RunTerminalWizard(wizard.machine, view, loaded, [&wizard](const char* word) { wizard.Decide(word); });
     wizard.Finish(wizard.machine.ExitCode());
     auto* simulator = dynamic_cast<SimulatorCableFinder*>(wizard.finder.get());
     const std::optional<int> dcVerdict = simulator != nullptr ? simulator->End() : std::nullopt;
     const std::optional<RecordedRun> again = ReadRunLog(log.Path(), &why);
     const QString difference =
-        !again ? why
-               : ReplayDifference(
-                     plan->recorded, *again,
-                     QStringLiteral("+ ") + wizard.texts.GetText(Txt::LogLocation).section(u'%', 0, 0),
-                     dcVerdict);
+        !again ? why : ReplayDifference(plan->recorded, *again, logRowPrefix, dcVerdict);
     if (!difference.isEmpty()) {
         std::fprintf(stderr, "kav-update: the replay differs from the log: %s\n", qPrintable(difference));
         return 1;

@@ -105,11 +105,17 @@ QString ReplayDifference(const RecordedRun& recorded, const RecordedRun& again, 
                          std::optional<int> dcVerdict) {
     if (dcVerdict && *dcVerdict != 0)
         return QStringLiteral("the DC heard other frames than the log's (above)");
-    // The paths of the firmware file, the backup folder and the log are this machine's.
-    const auto same = [&](QString a, const QString& b) {
-        a.replace(Native(recorded.firmwarePath), Native(again.firmwarePath));
-        if (!recorded.backupFolder.isEmpty())
-            a.replace(recorded.backupFolder, again.backupFolder);
+    // The paths of the firmware file, the backup folder and the log are this machine's: each run's own are
+    // named alike, the file first, as it may lie in the folder.
+    const auto neutral = [](QString row, const RecordedRun& run) {
+        if (!run.firmwarePath.isEmpty())
+            row.replace(Native(run.firmwarePath), QStringLiteral("<firmware file>"));
+        if (!run.backupFolder.isEmpty())
+            row.replace(Native(run.backupFolder), QStringLiteral("<backup folder>"));
+        return row;
+    };
+    const auto same = [&](const QString& was, const QString& is) {
+        const QString a = neutral(was, recorded), b = neutral(is, again);
         return a == b ||
                (!logRowPrefix.isEmpty() && a.startsWith(logRowPrefix) && b.startsWith(logRowPrefix));
     };
