@@ -49,7 +49,8 @@ functions_that_fail() {
   line=$(grep -P "^$1\t" "$scratch/qt-tests.tsv") || { echo "$1"; return; }
   IFS=$'\t' read -r _ env command <<<"$line"
   read -r program args <<<"$command"
-  [ -n "$args" ] || args=$("$program" -functions 2>/dev/null | sed -n 's/()$//p' | paste -sd' ')
+  # shellcheck disable=SC2086 # the environment, one word a variable
+  [ -n "$args" ] || args=$(env ${env//;/ } "$program" -functions 2>/dev/null | sed -n 's/()$//p' | paste -sd' ')
   for function in $args; do
     # shellcheck disable=SC2086 # the environment, one word a variable
     (cd "$build" && env ${env//;/ } timeout 300 "$program" "$function" >/dev/null 2>&1) || failed+=("$function")
