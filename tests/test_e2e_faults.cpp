@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "fakes/program_run.h"
+#include "fakes/rows.h"
 #include "fakes/simulated_dc_process.h"
 #include "fakes/update_fixture.h"
 
@@ -33,6 +34,9 @@ QStringList Backups(const QString& dir) {
 
 }  // namespace
 
+// ctrlC: steps (what to wait for, then what to type), exit, backups.
+using CtrlCCases = Rows<QStringList, int, int>;
+
 class FaultsTest : public QObject {
     Q_OBJECT
 
@@ -40,19 +44,14 @@ private slots:
     // Ctrl-C at a terminal: Close before an update; during one, a Close that unwinds it and offers the
     // recovery; a second one ends the program at once and leaves the backup for a later run.
     void ctrlC_data() {
-        QTest::addColumn<QStringList>("steps");  // what to wait for, then what to type
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<int>("backups");
+        CtrlCCases rows;
         const QStringList upload{kPage1 + kPrompt,           "\n",  kPage2 + kPrompt, "\n",
                                  "Writing the new firmware", "\x03"};
-        QTest::newRow("on page 1: Close") << QStringList{kPage1 + kPrompt, "\x03"} << 3 << 0;
-        QTest::newRow("twice in the upload: ended at once")
-            << upload + QStringList{": Error", "\x03"} << 130 << 1;
+        rows.Add("on page 1: Close", {kPage1 + kPrompt, "\x03"}, 3, 0);
+        rows.Add("twice in the upload: ended at once", upload + QStringList{": Error", "\x03"}, 130, 1);
     }
     void ctrlC() {
-        QFETCH(QStringList, steps);
-        QFETCH(int, exit);
-        QFETCH(int, backups);
+        const auto& [steps, exit, backups] = CtrlCCases::Fetch();
         QTemporaryDir dir;
         Program run(dir.path(), {"--simulate", "--sim-args", "--restart-seconds 1 --profile 256:700"}, true);
         for (int i = 0; i < steps.size(); i += 2) {

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "fakes/recording_view.h"
+#include "fakes/rows.h"
 #include "firmware/firmware_loader.h"
 #include "support/clock.h"
 #include "tools/fwr/fwr_encoder.h"
@@ -72,7 +73,15 @@ struct Loader {
 
 }  // namespace
 
-Q_DECLARE_METATYPE(Edits)
+// goodFiles: n1, n2, count2Field (-1: as the encoder writes it), sub, kind, shown, key, demo (encoded with
+// the demo mark).
+using GoodFileCases = Rows<int, int, int, int, int, QString, int, bool>;
+
+// rejectionsShowABox: edits, box (a number: the firmware file box with that code, if any; or the file's name,
+// not there or hidden), reason, resource.
+using RejectionCases = Rows<Edits, QString, int, QString>;
+
+using LowestVersionCases = Rows<QString, QString, int>;
 
 class FirmwareLoaderTest : public QObject {
     Q_OBJECT
@@ -127,15 +136,11 @@ private slots:
     // box), damage and empty strings end the update at once (a ResetStage); a checksum that does not hold
     // only refuses the file.
     void rejectionsShowABox_data() {
-        QTest::addColumn<Edits>("edits");
-        QTest::addColumn<QString>("box");  // a number: the firmware file box with that code, if any; or the
-                                           // file's name, not there or hidden
-        QTest::addColumn<int>("reason");
-        QTest::addColumn<QString>("resource");
+        RejectionCases rows;
         using E = fwr::DecodeError;
-        const auto row = [](const char* tag, const char* box, E reason, void (*input)(In&),
-                            void (*file)(Bytes&) = nullptr, const QString& resource = kResource) {
-            QTest::newRow(tag) << Edits{input, file} << QString::fromLatin1(box) << int(reason) << resource;
+        const auto row = [&rows](const char* tag, const char* box, E reason, void (*input)(In&),
+                                 void (*file)(Bytes&) = nullptr, const QString& resource = kResource) {
+            rows.Add(tag, Edits{input, file}, QString::fromLatin1(box), int(reason), resource);
         };
         const auto noName = [](In& in) { in.modelName.clear(); };
         // Input(3) is four records; with an empty name the id starts at 33.
@@ -162,16 +167,14 @@ private slots:
             [](In& in) { in = Input(3, 2), in.checksum1 = in.checksum2 = 0; });
     }
     void rejectionsShowABox() {
-        QFETCH(Edits, edits);
-        QFETCH(QString, box);
-        QFETCH(QString, resource);
+        const auto& [edits, box, reason, resource] = RejectionCases::Fetch();
         In in = Input(3);
         if (edits.input)
             edits.input(in);
         Bytes bytes = fwr::Encode(in).file;
         if (edits.file)
             edits.file(bytes);
-        QTEST(int(fwr::Decode(bytes).error), "reason");
+        QCOMPARE(int(fwr::Decode(bytes).error), reason);
         Loader l;
         const bool absent = box.contains(".FWR");
         if (absent)
@@ -192,35 +195,19 @@ private slots:
     // The kind, the values it takes and the rows that name the file: the sub-version shows unless a
     // first-image-only file has one outside 1..99. The sum wraps at 65536.
     void goodFiles_data() {
-        QTest::addColumn<int>("n1");
-        QTest::addColumn<int>("n2");
-        QTest::addColumn<int>("count2Field");  // -1: as the encoder writes it
-        QTest::addColumn<int>("sub");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<int>("key");
-        QTest::addColumn<bool>("demo");  // encoded with the demo mark
+        GoodFileCases rows;
         const int only1 = int(fwr::Kind::CodeOnly), only2 = int(fwr::Kind::Code2Only);
-        QTest::newRow("selector = first count, 1") << 2 << -1 << -1 << 1 << only1 << "1B.01" << 0x21 << false;
-        QTest::newRow("selector = both counts, 99")
-            << 2 << -1 << 2 << 99 << only1 << "1B.99" << 0x21 << false;
-        QTest::newRow("zero blocks, 0") << 0 << -1 << -1 << 0 << only1 << "1B" << 0x21 << false;
-        QTest::newRow("first only, 100, demo") << 1 << -1 << -1 << 100 << only1 << "1B" << 0x21 << true;
-        QTest::newRow("300 x 255 = 65536 + 10964") << 300 << -1 << -1 << 0 << only1 << "1B" << 255 << false;
-        QTest::newRow("selector = second count, 0")
-            << -1 << 3 << -1 << 0 << only2 << "1B.00" << 0x21 << false;
-        QTest::newRow("selector = neither, 255, demo")
-            << 2 << 3 << -1 << 255 << int(fwr::Kind::CodeAndCode2) << "1B.255" << 0x21 << true;
+        rows.Add("selector = first count, 1", 2, -1, -1, 1, only1, "1B.01", 0x21, false);
+        rows.Add("selector = both counts, 99", 2, -1, 2, 99, only1, "1B.99", 0x21, false);
+        rows.Add("zero blocks, 0", 0, -1, -1, 0, only1, "1B", 0x21, false);
+        rows.Add("first only, 100, demo", 1, -1, -1, 100, only1, "1B", 0x21, true);
+        rows.Add("300 x 255 = 65536 + 10964", 300, -1, -1, 0, only1, "1B", 255, false);
+        rows.Add("selector = second count, 0", -1, 3, -1, 0, only2, "1B.00", 0x21, false);
+        rows.Add("selector = neither, 255, demo", 2, 3, -1, 255, int(fwr::Kind::CodeAndCode2), "1B.255", 0x21,
+                 true);
     }
     void goodFiles() {
-        QFETCH(int, n1);
-        QFETCH(int, n2);
-        QFETCH(int, count2Field);
-        QFETCH(int, sub);
-        QFETCH(int, kind);
-        QFETCH(QString, shown);
-        QFETCH(int, key);
-        QFETCH(bool, demo);
+        const auto& [n1, n2, count2Field, sub, kind, shown, key, demo] = GoodFileCases::Fetch();
         In in = Input(n1, n2, std::uint8_t(key));
         if (count2Field >= 0)
             in.count2Field = std::uint16_t(count2Field);
@@ -259,19 +246,17 @@ private slots:
     }
 
     void lowestDeviceVersion_data() {
-        QTest::addColumn<QString>("resource");
-        QTest::addColumn<QString>("minVersion");
-        QTest::addColumn<int>("suffix");
-        QTest::newRow("six fields, suffix 17") << QStringLiteral("a|b|c|d|2B17|e") << "2B" << 17;
-        QTest::newRow("digit, letter") << QStringLiteral("a|b|c|d|1A7x") << "1A" << 7;
-        QTest::newRow("letter, digit") << QStringLiteral("a|b|c|d|1Ax7") << "1A" << 0;
+        LowestVersionCases rows;
+        rows.Add("six fields, suffix 17", QStringLiteral("a|b|c|d|2B17|e"), "2B", 17);
+        rows.Add("digit, letter", QStringLiteral("a|b|c|d|1A7x"), "1A", 7);
+        rows.Add("letter, digit", QStringLiteral("a|b|c|d|1Ax7"), "1A", 0);
     }
     void lowestDeviceVersion() {
-        QFETCH(QString, resource);
+        const auto& [resource, minVersion, suffix] = LowestVersionCases::Fetch();
         Loader l;
         QVERIFY(l.Run(fwr::Encode(Input(1)).file, resource));
-        QTEST(l.firmware.MinDeviceVersion, "minVersion");
-        QTEST(int(l.firmware.VersionSuffix), "suffix");
+        QCOMPARE(l.firmware.MinDeviceVersion, minVersion);
+        QCOMPARE(int(l.firmware.VersionSuffix), suffix);
     }
 
     // pack -> inspect -> load -> unpack through the command line.

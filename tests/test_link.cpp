@@ -11,17 +11,15 @@
 #include <ctime>
 
 #include "fakes/link_fixture.h"
+#include "fakes/rows.h"
 #include "link/cable_diagnosis.h"
 #include "link/port_system.h"
 #include "link/qt_event_pump.h"
 #include "link/serial_port.h"
 #include "tools/dcsim/dc_model.h"
 
-Q_DECLARE_METATYPE(Bytes)
-Q_DECLARE_METATYPE(DcFaults)
 using Frames = std::vector<Bytes>;
 using Meanwhile = std::function<void(LinkFixture&)>;  // set going before the run
-Q_DECLARE_METATYPE(Meanwhile)
 
 namespace {
 
@@ -177,6 +175,27 @@ std::string IdOf(DcModel& dc, double now) {
 
 }  // namespace
 
+using WireCases = Rows<int, Frames>;
+
+// sendsAndTimeOuts: routine, faults, ok, sends, seconds (about, from the first send to the end), meanwhile.
+using SendCases = Rows<int, DcFaults, bool, int, double, Meanwhile>;
+
+// lowLatency: flags (-1: no serial settings), refuse, follows, timer (-1: none), granted, timerAfter.
+using LatencyCases = Rows<int, bool, bool, int, bool, int>;
+
+// oddDeliveries: routine, faults, taken, deliveries (what the replies came in), noisy.
+using DeliveryCases = Rows<int, DcFaults, bool, int, bool>;
+
+// lateAnswersNeverPassForTheNextCommand: faults (of the first read), sends, next (the next command goes this
+// long after the first send).
+using LateAnswerCases = Rows<DcFaults, int, double>;
+
+// imageInstallsOnlyWithTheSumOfItsCheckBytes: first (B5 blocks closed by B6, else B7 blocks closed by B9),
+// value, installed.
+using InstallCases = Rows<bool, int, bool>;
+
+using SimulatedLineCases = Rows<QString, bool>;
+
 class TestLink : public QObject {
     Q_OBJECT
 
@@ -184,40 +203,33 @@ class TestLink : public QObject {
 
 private slots:
     void framesOnTheWire_data() {
-        QTest::addColumn<int>("routine");
-        QTest::addColumn<Frames>("wire");
-        QTest::newRow("identify") << int(Identify) << Frames{{0x84, 0x00}};
-        QTest::newRow("enter deep sleep") << int(Enter) << Frames{{0xA8, 0x55, 0x00}};
-        QTest::newRow("leave deep sleep") << int(Leave) << Frames{{0xA8, 0x99, 0x00}};
-        QTest::newRow("status byte") << int(Status) << Frames{{0xBA, 0x00}};
-        QTest::newRow("read unit 3072") << int(Read3072) << Frames{{0xB4, 0x0C, 0x00, 0x00}};
+        WireCases rows;
+        rows.Add("identify", int(Identify), Frames{{0x84, 0x00}});
+        rows.Add("enter deep sleep", int(Enter), Frames{{0xA8, 0x55, 0x00}});
+        rows.Add("leave deep sleep", int(Leave), Frames{{0xA8, 0x99, 0x00}});
+        rows.Add("status byte", int(Status), Frames{{0xBA, 0x00}});
+        rows.Add("read unit 3072", int(Read3072), Frames{{0xB4, 0x0C, 0x00, 0x00}});
         const DeviceLink::BlockFrame data = BlockData();
-        QTest::newRow("write unit 3080")
-            << int(Block) << Frames{{0xB5, 0x0C, 0x08, 0x00}, Bytes(data.begin(), data.end())};
-        QTest::newRow("clock: 07/23/11 14:05:09, 233")
-            << int(SetClock)
-            << Frames{{0x97, 0x00}, {0x11, 0x23, 0x07, 0x09, 0x05, 0x82, 0xE9, 0x00, 0xB4, 0x00}};
+        rows.Add("write unit 3080", int(Block),
+                 Frames{{0xB5, 0x0C, 0x08, 0x00}, Bytes(data.begin(), data.end())});
+        rows.Add("clock: 07/23/11 14:05:09, 233", int(SetClock),
+                 Frames{{0x97, 0x00}, {0x11, 0x23, 0x07, 0x09, 0x05, 0x82, 0xE9, 0x00, 0xB4, 0x00}});
     }
     void framesOnTheWire() {
-        QFETCH(int, routine);
+        const auto& [routine, wire] = WireCases::Fetch();
         LinkFixture f;
         QVERIFY(Run(f, routine));
-        QTEST(f.Sent(), "wire");
+        QCOMPARE(f.Sent(), wire);
     }
 
     // How often a command goes and how long the link waits. Silent, each send waits its time-out, the last
     // one too: its answer must not pass for the next command's. Refusals are answered at once; a lost frame
     // waits for its time-out; a block starts again from its address, four tries in all.
     void sendsAndTimeOuts_data() {
-        QTest::addColumn<int>("routine");
-        QTest::addColumn<DcFaults>("faults");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<int>("sends");
-        QTest::addColumn<double>("seconds");  // about, from the first send to the end
-        QTest::addColumn<Meanwhile>("meanwhile");
-        const auto row = [](const char* name, int routine, const DcFaults& faults, bool ok, int sends,
-                            double seconds, const Meanwhile& meanwhile = {}) {
-            QTest::newRow(name) << routine << faults << ok << sends << seconds << meanwhile;
+        SendCases rows;
+        const auto row = [&rows](const char* name, int routine, const DcFaults& faults, bool ok, int sends,
+                                 double seconds, const Meanwhile& meanwhile = {}) {
+            rows.Add(name, routine, faults, ok, sends, seconds, meanwhile);
         };
         const DcFaults silent = SilentDc().faults;
         const auto refusing = [](std::uint8_t command, int count, DcPhase phase = DcPhase::Command) {
@@ -259,23 +271,20 @@ private slots:
             {Identify, 2.0}, {Enter, 1.0},      {Status, 1.0}, {Read3072, 0.2}, {B6, 1.0},
             {B8, 1.0},       {RecordAddr, 0.1}, {Record, 0.1}, {Address, 0.2},  {Block, 0.2}};
         for (const auto& [routine, seconds] : held)
-            QTest::addRow("Close in routine %d", routine)
-                << int(routine) << silent << false << 1 << seconds << close;
+            rows.Add(qPrintable(QStringLiteral("Close in routine %1").arg(routine)), int(routine), silent,
+                     false, 1, seconds, close);
         row("Close, leave Deep Sleep: not held back", Leave, silent, false, 5, 5.0, close);
         row("Close, clock: not held back", SetClock, silent, false, 5, 0.5, close);
     }
     void sendsAndTimeOuts() {
-        QFETCH(int, routine);
-        QFETCH(DcFaults, faults);
-        QFETCH(double, seconds);
-        QFETCH(Meanwhile, meanwhile);
+        const auto& [routine, faults, ok, sends, seconds, meanwhile] = SendCases::Fetch();
         LinkFixture f(WithFaults([&](DcFaults& x) { x = faults; }));
         // A run that spans midnight must not end early: the time-outs use the monotonic clock.
         f.clock.SetWallClock(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)));
         if (meanwhile)
             meanwhile(f);
-        QTEST(Run(f, routine), "ok");
-        QTEST(int(f.Sent().size()), "sends");
+        QCOMPARE(Run(f, routine), ok);
+        QCOMPARE(int(f.Sent().size()), sends);
         const auto& at = f.sim.SentTimes();
         const double span = f.clock.Now() - at.front();
         QVERIFY2(span > seconds && span < seconds + 0.1, qPrintable(QString::number(span)));
@@ -303,9 +312,7 @@ private slots:
     // longer come, drops whatever came, and takes its own reply. A refusal, or an answer that came in time,
     // holds nothing up.
     void lateAnswersNeverPassForTheNextCommand_data() {
-        QTest::addColumn<DcFaults>("faults");  // of the first read
-        QTest::addColumn<int>("sends");
-        QTest::addColumn<double>("next");  // the next command goes this long after the first send
+        LateAnswerCases rows;
         const auto late = [](double seconds) {
             return WithFaults([&](DcFaults& x) { x.lateFrame = 1, x.lateBy = seconds; }).faults;
         };
@@ -313,18 +320,17 @@ private slots:
         refused.refusals = {{0xB4, DcPhase::Command, 1}};
         lost.silenceStartFrame = 1, lost.silenceFrameCount = 1;
         const double settled = DeviceLink::kLateReplySeconds;
-        QTest::newRow("refused once") << refused << 3 << 0.0;
-        QTest::newRow("answered within its time-out") << late(0.15) << 2 << 0.15;
-        QTest::newRow("lost once") << lost << 3 << settled;
-        QTest::newRow("answered 2.3 s late") << late(2.3) << 3 << settled;
+        rows.Add("refused once", refused, 3, 0.0);
+        rows.Add("answered within its time-out", late(0.15), 2, 0.15);
+        rows.Add("lost once", lost, 3, settled);
+        rows.Add("answered 2.3 s late", late(2.3), 3, settled);
     }
     void lateAnswersNeverPassForTheNextCommand() {
-        QFETCH(DcFaults, faults);
-        QFETCH(double, next);
+        const auto& [faults, sends, next] = LateAnswerCases::Fetch();
         LinkFixture f(WithFaults([&](DcFaults& x) { x = faults; }));
         QVERIFY(ReadsBack(f, 3072));
         QVERIFY(ReadsBack(f, 0));
-        QTEST(int(f.Sent().size()), "sends");
+        QCOMPARE(int(f.Sent().size()), sends);
         QCOMPARE(f.link.LineNoise(), 0);
         const double after = f.sim.SentTimes().back() - f.sim.SentTimes().front();
         QVERIFY2(after >= next && after < next + 0.02, qPrintable(QString::number(after)));
@@ -334,31 +340,25 @@ private slots:
     // of each delivery, a longer reply is not. Bytes that belong to no reply mark the line noisy, pieces do
     // not (nor do refusals and late replies: lateAnswersNeverPassForTheNextCommand).
     void oddDeliveries_data() {
-        QTest::addColumn<int>("routine");
-        QTest::addColumn<DcFaults>("faults");
-        QTest::addColumn<bool>("taken");
-        QTest::addColumn<int>("deliveries");  // what the replies came in
-        QTest::addColumn<bool>("noisy");
+        DeliveryCases rows;
         DcFaults idPieces, blockPieces, strayAck, stray, unasked;
         idPieces.splitSizes = {5, 5, 8};
         blockPieces.splitSizes = {1, 100, 28};  // the 5A alone, then positions 1 to 128
         strayAck.strayByte = 0x33, strayAck.strayBefore = 0xA8;
         stray.strayByte = 0x3F;
         unasked.chatter = true, unasked.chatterInterval = 0.003;
-        QTest::newRow("identification in pieces") << int(Identify) << idPieces << true << 3 << false;
-        QTest::newRow("block in pieces") << int(Read3072) << blockPieces << true << 3 << false;
-        QTest::newRow("acknowledgement after a stray byte") << int(Enter) << strayAck << true << 2 << true;
-        QTest::newRow("a stray byte before each block reply")
-            << int(Read3072) << stray << false << 10 << true;
-        QTest::newRow("bytes unasked") << int(Enter) << unasked << true << 2 << true;
+        rows.Add("identification in pieces", int(Identify), idPieces, true, 3, false);
+        rows.Add("block in pieces", int(Read3072), blockPieces, true, 3, false);
+        rows.Add("acknowledgement after a stray byte", int(Enter), strayAck, true, 2, true);
+        rows.Add("a stray byte before each block reply", int(Read3072), stray, false, 10, true);
+        rows.Add("bytes unasked", int(Enter), unasked, true, 2, true);
     }
     void oddDeliveries() {
-        QFETCH(int, routine);
-        QFETCH(DcFaults, faults);
+        const auto& [routine, faults, taken, deliveries, noisy] = DeliveryCases::Fetch();
         LinkFixture f(WithFaults([&](DcFaults& x) { x = faults; }));
-        QTEST(Run(f, routine), "taken");
-        QTEST(int(f.sim.Delivered().size()), "deliveries");
-        QTEST(f.link.LineNoise() > 0, "noisy");
+        QCOMPARE(Run(f, routine), taken);
+        QCOMPARE(int(f.sim.Delivered().size()), deliveries);
+        QCOMPARE(f.link.LineNoise() > 0, noisy);
     }
 
     // Midnight is hour 0, noon hour 12 with the afternoon bit.
@@ -478,18 +478,17 @@ private slots:
 
     // What --port names decides whether the demo firmware may be written: only kav-dc-sim's line takes it.
     void simulatedDcLine_data() {
-        QTest::addColumn<QString>("what");
-        QTest::addColumn<bool>("simulated");
-        QTest::newRow("kav-dc-sim's pty") << "sim" << true;
-        QTest::newRow("symlink to it") << "link" << true;
-        QTest::newRow("a pty another program holds (a bridge)") << "pty" << false;
-        QTest::newRow("pty master side") << "/dev/ptmx" << false;
-        QTest::newRow("/dev/null") << "/dev/null" << false;
-        QTest::newRow("regular file") << "file" << false;
-        QTest::newRow("missing") << "/dev/kav-no-such-device" << false;
+        SimulatedLineCases rows;
+        rows.Add("kav-dc-sim's pty", "sim", true);
+        rows.Add("symlink to it", "link", true);
+        rows.Add("a pty another program holds (a bridge)", "pty", false);
+        rows.Add("pty master side", "/dev/ptmx", false);
+        rows.Add("/dev/null", "/dev/null", false);
+        rows.Add("regular file", "file", false);
+        rows.Add("missing", "/dev/kav-no-such-device", false);
     }
     void simulatedDcLine() {
-        QFETCH(QString, what);
+        const auto& [what, simulated] = SimulatedLineCases::Fetch();
         Pty pty;
         QProcess sim;
         sim.start(QStringLiteral(KAV_DC_SIM_PATH), {});
@@ -498,43 +497,34 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(pty.IsOpen() && QFile::link(line, dir.filePath("link")) &&
                 QFile(dir.filePath("file")).open(QIODevice::WriteOnly));
-        QTEST(HeldBySimulatedDc(what == "pty"          ? pty.slave
-                                : what == "sim"        ? line
-                                : what.startsWith('/') ? what
-                                                       : dir.filePath(what)),
-              "simulated");
+        QCOMPARE(HeldBySimulatedDc(what == "pty"          ? pty.slave
+                                   : what == "sim"        ? line
+                                   : what.startsWith('/') ? what
+                                                          : dir.filePath(what)),
+                 simulated);
         sim.closeWriteChannel();
         QVERIFY(sim.waitForFinished(5000));
     }
 
     void lowLatency_data() {
-        QTest::addColumn<int>("flags");  // -1: no serial settings
-        QTest::addColumn<bool>("refuse");
-        QTest::addColumn<bool>("follows");
-        QTest::addColumn<int>("timer");  // -1: none
-        QTest::addColumn<bool>("granted");
-        QTest::addColumn<int>("timerAfter");
-        QTest::newRow("pseudo-terminal") << -1 << false << true << -1 << false << -1;
-        QTest::newRow("FTDI: the flag brings the timer to 1 ms") << 0x40 << false << true << 16 << true << 1;
-        QTest::newRow("the driver ignores the flag") << 0 << false << false << 16 << true << 16;
-        QTest::newRow("the flag refused") << 0x40 << true << true << 16 << false << 16;
-        QTest::newRow("already on: left on") << (kLowLatencyFlag | 0x40) << false << true << 16 << true << 1;
-        QTest::newRow("no latency timer") << 0 << false << true << -1 << true << -1;
+        LatencyCases rows;
+        rows.Add("pseudo-terminal", -1, false, true, -1, false, -1);
+        rows.Add("FTDI: the flag brings the timer to 1 ms", 0x40, false, true, 16, true, 1);
+        rows.Add("the driver ignores the flag", 0, false, false, 16, true, 16);
+        rows.Add("the flag refused", 0x40, true, true, 16, false, 16);
+        rows.Add("already on: left on", (kLowLatencyFlag | 0x40), false, true, 16, true, 1);
+        rows.Add("no latency timer", 0, false, true, -1, true, -1);
     }
     // Asked for at open, read back, explained when the timer stays slow, given back at close.
     void lowLatency() {
-        QFETCH(int, flags);
-        QFETCH(bool, refuse);
-        QFETCH(bool, follows);
-        QFETCH(int, timer);
-        QFETCH(int, timerAfter);
+        const auto& [flags, refuse, follows, timer, granted, timerAfter] = LatencyCases::Fetch();
         FakeDriver driver(flags, refuse, follows, timer);
         Pty pty;
         SerialPort port(nullptr, &driver);
         QString heard;
         port.OnOpened = [&heard](const LowLatency& l) { heard = l.Summary(); };
         QVERIFY(pty.IsOpen() && port.Open(pty.slave, nullptr));
-        QTEST(port.Latency().granted, "granted");
+        QCOMPARE(port.Latency().granted, granted);
         QCOMPARE(port.Latency().timerMs.value_or(-1), timerAfter);
         QCOMPARE(heard.contains(QStringLiteral("70-kav-interface.rules")), timerAfter > 1);
         port.Close();
@@ -545,20 +535,16 @@ private slots:
     }
 
     void imageInstallsOnlyWithTheSumOfItsCheckBytes_data() {
-        QTest::addColumn<bool>("first");  // B5 blocks closed by B6, else B7 blocks closed by B9
-        QTest::addColumn<int>("value");
-        QTest::addColumn<bool>("installed");
+        InstallCases rows;
         // Check bytes F0 + 80 + 33 = 0x1A3; the rewritten unit counts once, with its last check byte.
-        QTest::newRow("first image, matching sum") << true << 0x01A3 << true;
-        QTest::newRow("first image, wrong sum") << true << 0x01A4 << false;
-        QTest::newRow("first image, rewrite counted twice") << true << 0x01A3 + 0x55 << false;
-        QTest::newRow("second image, matching sum") << false << 0x01A3 << true;
-        QTest::newRow("second image, wrong sum") << false << 0x01A4 << false;
+        rows.Add("first image, matching sum", true, 0x01A3, true);
+        rows.Add("first image, wrong sum", true, 0x01A4, false);
+        rows.Add("first image, rewrite counted twice", true, 0x01A3 + 0x55, false);
+        rows.Add("second image, matching sum", false, 0x01A3, true);
+        rows.Add("second image, wrong sum", false, 0x01A4, false);
     }
     void imageInstallsOnlyWithTheSumOfItsCheckBytes() {
-        QFETCH(bool, first);
-        QFETCH(int, value);
-        QFETCH(bool, installed);
+        const auto& [first, value, installed] = InstallCases::Fetch();
         DcModel dc;
         QCOMPARE(Send(dc, {0xA8, 0x55, 0x00}), Bytes{0x5A});  // image blocks are taken in Deep Sleep only
         const Bytes profile = dc.Block(0x0110 + 256);
@@ -577,39 +563,6 @@ private slots:
                  std::string(installed && first ? "KAV1F V1B 0512KB" : "KAV1F V1A 0512KB"));
         QCOMPARE(Send(dc, {0xBA, 0x00}, 9.5), (Bytes{0x5A, std::uint8_t(installed && !first ? 4 : 3)}));
         QCOMPARE(dc.Installs(), installed ? 1 : 0);
-    }
-
-    // One pass hands over one due delivery or runs one action, the earliest first, whatever the queueing
-    // order; a pass with nothing due ends strictly past its deadline, so that "elapsed > t" time-outs fire.
-    void pumpRunsEventsInTimeOrder() {
-        VirtualClock clock;
-        SimulatedLink link(clock);
-        std::vector<std::pair<double, Bytes>> seen;
-        link.Serial().OnData = [&](std::span<const std::uint8_t> b) {
-            seen.emplace_back(clock.Now(), Bytes(b.begin(), b.end()));
-        };
-        link.InjectAt(0.5, {0x02});
-        link.ScheduleAt(0.3, [&] { seen.emplace_back(clock.Now(), Bytes{0xCC}); });
-        link.InjectAt(0.2, {0x01});
-        link.InjectAt(5.0, {0x03});
-        for (int i = 0; i < 3; ++i)
-            link.Pump().YieldUntil(10.0);
-        QCOMPARE(seen, (std::vector<std::pair<double, Bytes>>{{0.2, {0x01}}, {0.3, {0xCC}}, {0.5, {0x02}}}));
-        link.Pump().YieldUntil(2.0);
-        QVERIFY(clock.Now() > 2.0 && seen.size() == 3);
-        link.Pump().YieldUntil(1.0);  // a deadline already passed still moves on
-        QVERIFY(clock.Now() > 2.001);
-    }
-
-    void chatterKeepsComingAtItsInterval() {
-        VirtualClock clock;
-        DcConfig config;
-        config.faults.chatter = true, config.faults.chatterInterval = 0.01;
-        SimulatedLink link(clock, config);
-        while (clock.Now() < 0.995)
-            link.Pump().YieldUntil(1.0);
-        QCOMPARE(link.Delivered().size(), std::size_t{99});
-        QCOMPARE(link.Pending(), std::size_t{0});  // chatter is not something to wait for
     }
 
     // Every throttled reply of the pseudo-terminal server leaves on the model's time, as its wire log says.

@@ -1,4 +1,4 @@
-// The support layer: device ids, priorities, logs and their folder, languages, and the text database's
+// The support layer: device ids, priorities, logs and their folder, and the text database's
 // lookups and damaged files; the update history's record and file.
 #include <QJsonDocument>
 #include <QSqlDatabase>
@@ -6,12 +6,13 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+
 #include <thread>
+#include "fakes/rows.h"
 
 #include "run/update_history.h"
 #include "support/app_folders.h"
 #include "support/device_id.h"
-#include "support/language.h"
 #include "support/process_priority.h"
 #include "support/recorded_run.h"
 #include "support/run_log.h"
@@ -45,6 +46,19 @@ const QStringList kGoodTables = {
 };
 
 }  // namespace
+
+// openAndLookUp: statements (none: no database, only the junk, if any), junk, column, id, result, text.
+using LookUpCases = Rows<QStringList, QByteArray, int, int, int, QString>;
+
+// runLogWire: trace, frames (130-byte block frames), keep, wireLines (wire lines in the log), leftOut.
+using WireLogCases = Rows<bool, int, bool, int, int>;
+
+using LogFolderCases = Rows<bool, QString, QString>;
+
+// firmwareVersionOf: id, model, version ("none": not this model's id).
+using VersionCases = Rows<QString, QString, QString>;
+
+using RefusedLogCases = Rows<QByteArray, QString>;
 
 class TestSupport : public QObject {
     Q_OBJECT
@@ -112,27 +126,21 @@ private slots:
     }
 
     void firmwareVersionOf_data() {
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<QString>("version");  // "none": not this model's id
-        const auto row = [](const char* tag, const char* id, const char* model, const char* version) {
-            QTest::newRow(tag) << QString(id) << QString(model) << QString(version);
-        };
-        row("3 words: version from word 2", "KAV1F XY1A END", "KAV1F", "1A");
-        row("4 words: version from word 3", "KAV1F A1B B21 C", "KAV1F", "21");
-        row("5 words: no version", "KAV1F A1 B2 C3 D4", "KAV1F", "");
-        row("2 words", "KAV1F 1A", "KAV1F", "none");
-        row("double blank reduced", "KAV1F  XY1A END", "KAV1F", "1A");
+        VersionCases rows;
+        rows.Add("3 words: version from word 2", "KAV1F XY1A END", "KAV1F", "1A");
+        rows.Add("4 words: version from word 3", "KAV1F A1B B21 C", "KAV1F", "21");
+        rows.Add("5 words: no version", "KAV1F A1 B2 C3 D4", "KAV1F", "");
+        rows.Add("2 words", "KAV1F 1A", "KAV1F", "none");
+        rows.Add("double blank reduced", "KAV1F  XY1A END", "KAV1F", "1A");
         // Three blanks leave two, which enclose an empty word: 4 words, so the version comes from "V12".
-        row("3 blanks", "KAV1F   V12 Q9", "KAV1F", "12");
-        row("case ignored", "kav1f XY1A END", "Kav1F", "1A");
-        row("model inside a word", "X KAV1F1B Y", "kav1f", "1B");
-        row("no match", "ABC DEF1A GHI", "KAV1F", "none");
+        rows.Add("3 blanks", "KAV1F   V12 Q9", "KAV1F", "12");
+        rows.Add("case ignored", "kav1f XY1A END", "Kav1F", "1A");
+        rows.Add("model inside a word", "X KAV1F1B Y", "kav1f", "1B");
+        rows.Add("no match", "ABC DEF1A GHI", "KAV1F", "none");
     }
     void firmwareVersionOf() {
-        QFETCH(QString, id);
-        QFETCH(QString, model);
-        QTEST(FirmwareVersionOf(id, model).value_or("none"), "version");
+        const auto& [id, model, version] = VersionCases::Fetch();
+        QCOMPARE(FirmwareVersionOf(id, model).value_or("none"), version);
     }
 
     // Classes to nice values and back; idle is not changed, and nice values between classes go down a class.
@@ -164,24 +172,16 @@ private slots:
     // The log names its format first. The wire goes in as it passes for a trace; otherwise it is held and
     // kept only when asked, its first and last part when it outgrew them, saying how much was left out.
     void runLogWire_data() {
-        QTest::addColumn<bool>("trace");
-        QTest::addColumn<int>("frames");  // 130-byte block frames
-        QTest::addColumn<bool>("keep");
-        QTest::addColumn<int>("lines");  // wire lines in the log
-        QTest::addColumn<int>("leftOut");
-        QTest::newRow("trace") << true << 3 << false << 3 << 0;
-        QTest::newRow("held, then dropped") << false << 3 << false << 0 << 0;
-        QTest::newRow("held, then kept") << false << 3 << true << 3 << 0;
+        WireLogCases rows;
+        rows.Add("trace", true, 3, false, 3, 0);
+        rows.Add("held, then dropped", false, 3, false, 0, 0);
+        rows.Add("held, then kept", false, 3, true, 3, 0);
         constexpr int line = 7 + 1 + 130 * 3 + 1;  // "+0.000 >", " A5" each byte, the end of the line
         constexpr int head = (RunLog::kHeldHeadBytes + line - 1) / line, tail = RunLog::kHeldTailBytes / line;
-        QTest::newRow("kept beyond its bounds")
-            << false << 12000 << true << head + tail << 12000 - head - tail;
+        rows.Add("kept beyond its bounds", false, 12000, true, head + tail, 12000 - head - tail);
     }
     void runLogWire() {
-        QFETCH(bool, trace);
-        QFETCH(int, frames);
-        QFETCH(bool, keep);
-        QFETCH(int, leftOut);
+        const auto& [trace, frames, keep, wireLines, leftOut] = WireLogCases::Fetch();
         QTemporaryDir dir;
         VirtualClock clock;
         {
@@ -197,9 +197,9 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = file.readAll().split('\n');
         QCOMPARE(lines.first(), QByteArray("kav-update run log, format 1"));
-        QTEST(int(std::count_if(lines.begin(), lines.end(),
-                                [](const QByteArray& l) { return l.contains(" > A5"); })),
-              "lines");
+        QCOMPARE(int(std::count_if(lines.begin(), lines.end(),
+                                   [](const QByteArray& l) { return l.contains(" > A5"); })),
+                 wireLines);
         const QByteArray said = "+0.000 wire (why): " + QByteArray::number(frames) + " lines" +
                                 (leftOut ? ", " + QByteArray::number(leftOut) + " of them left out" : "");
         QCOMPARE(
@@ -217,19 +217,15 @@ private slots:
 
     // A log that cannot be replayed says why.
     void runLogRefused_data() {
-        QTest::addColumn<QByteArray>("log");
-        QTest::addColumn<QString>("why");
+        RefusedLogCases rows;
         const QByteArray head = "kav-update run log, format 1\n";
-        QTest::newRow("no run log") << QByteArray("+1.000 > 84 00\n") << "it is not a kav-update run log";
-        QTest::newRow("newer") << QByteArray("kav-update run log, format 2\n") << "its format 2 is newer";
-        QTest::newRow("no time") << head + "+1.000 > 84 00\n1.5 < 5A\n"
-                                 << "line 3 is damaged";
-        QTest::newRow("bad byte") << head + "+1.000 > 84 00\n+1.5 < 5A 4\n"
-                                  << "line 3 is damaged";
+        rows.Add("no run log", QByteArray("+1.000 > 84 00\n"), "it is not a kav-update run log");
+        rows.Add("newer", QByteArray("kav-update run log, format 2\n"), "its format 2 is newer");
+        rows.Add("no time", head + "+1.000 > 84 00\n1.5 < 5A\n", "line 3 is damaged");
+        rows.Add("bad byte", head + "+1.000 > 84 00\n+1.5 < 5A 4\n", "line 3 is damaged");
     }
     void runLogRefused() {
-        QFETCH(QByteArray, log);
-        QFETCH(QString, why);
+        const auto& [log, why] = RefusedLogCases::Fetch();
         QString error;
         QVERIFY(!ParseRunLog(log, &error));
         QVERIFY2(error.startsWith(why), qPrintable(error));
@@ -239,22 +235,17 @@ private slots:
     // The log folder follows XDG_STATE_HOME when it is an absolute path; unset, empty or relative (which the
     // XDG base-directory convention says to ignore), the state folder in the home folder.
     void runLogFolder_data() {
-        QTest::addColumn<bool>("set");
-        QTest::addColumn<QString>("stateHome");
-        QTest::addColumn<QString>("folder");
+        LogFolderCases rows;
         const QString fallback = "/home/diver/.local/state/kav-update/logs";
-        QTest::newRow("set") << true << "/var/tmp/state"
-                             << "/var/tmp/state/kav-update/logs";
-        QTest::newRow("set, trailing slash") << true << "/var/tmp/state/"
-                                             << "/var/tmp/state/kav-update/logs";
-        QTest::newRow("unset") << false << "" << fallback;
-        QTest::newRow("empty") << true << "" << fallback;
-        QTest::newRow("relative") << true << "state" << fallback;
-        QTest::newRow("relative, dot") << true << "./state" << fallback;
+        rows.Add("set", true, "/var/tmp/state", "/var/tmp/state/kav-update/logs");
+        rows.Add("set, trailing slash", true, "/var/tmp/state/", "/var/tmp/state/kav-update/logs");
+        rows.Add("unset", false, "", fallback);
+        rows.Add("empty", true, "", fallback);
+        rows.Add("relative", true, "state", fallback);
+        rows.Add("relative, dot", true, "./state", fallback);
     }
     void runLogFolder() {
-        QFETCH(bool, set);
-        QFETCH(QString, stateHome);
+        const auto& [set, stateHome, folder] = LogFolderCases::Fetch();
         const QByteArray home = qgetenv("HOME"), state = qgetenv("XDG_STATE_HOME");
         const bool stateWasSet = qEnvironmentVariableIsSet("XDG_STATE_HOME");
         const auto restore = qScopeGuard([&] {
@@ -269,18 +260,9 @@ private slots:
             qputenv("XDG_STATE_HOME", stateHome.toLocal8Bit());
         else
             qunsetenv("XDG_STATE_HOME");
-        QTEST(RunLogFolder(), "folder");
+        QCOMPARE(RunLogFolder(), folder);
     }
 #endif
-
-    // Codes by the thousand from 5000, rounded to even and cut toward zero; 4000 is the id column.
-    void languageColumnFromCode() {
-        QList<int> columns;
-        for (double code : {5000.0, 6000.0, 6999.0, 7000.0, 4500.0, 4000.0, 3000.0, 5999.5})
-            columns << LanguageColumnForCode(code);
-        QCOMPARE(columns, (QList<int>{1, 2, 2, 3, 1, 0, -1, 2}));
-        QCOMPARE(ParseStartupSettings("KAV.1F.FWR|x||abc").languageColumn, 1);  // not a code
-    }
 
     // The build fails on a text missing in any language; what it could still get wrong is the indent.
     void builtDatabaseKeepsIndentedLines() {
@@ -291,41 +273,31 @@ private slots:
     }
 
     void openAndLookUp_data() {
-        QTest::addColumn<QStringList>("statements");  // none: no database, only the junk, if any
-        QTest::addColumn<QByteArray>("junk");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<int>("id");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("text");
+        LookUpCases rows;
         using R = TextDatabase::OpenResult;
         const QStringList good = kGoodTables, contents = good.mid(0, 3);
         const QByteArray none;
-        QTest::newRow("second language") << good << none << 2 << 280 << int(R::Ok) << "Fehler";
-        QTest::newRow("column 0 is the id") << good << none << 0 << 280 << int(R::Ok) << "280";
-        QTest::newRow("no such column") << good << none << 3 << 280 << int(R::Ok) << "";
-        QTest::newRow("no such id") << good << none << 1 << 281 << int(R::Ok) << "";
-        QTest::newRow("missing translation") << good << none << 2 << 777 << int(R::Ok) << "";
-        QTest::newRow("no LANGUAGES table") << contents << none << 1 << 280 << int(R::Damaged) << "Error";
-        QTest::newRow("empty LANGUAGES") << contents + QStringList{"CREATE TABLE LANGUAGES (Code INTEGER)"}
-                                         << none << 1 << 280 << int(R::Damaged) << "Error";
-        QTest::newRow("no CONTENTS table") << good.mid(3) << none << 1 << 280 << int(R::Unusable) << "";
-        QTest::newRow("not a database")
-            << QStringList{} << QByteArray(4096, 'x') << 1 << 280 << int(R::Unusable) << "";
-        QTest::newRow("missing: not created") << QStringList{} << none << 1 << 280 << int(R::Unusable) << "";
+        rows.Add("second language", good, none, 2, 280, int(R::Ok), "Fehler");
+        rows.Add("column 0 is the id", good, none, 0, 280, int(R::Ok), "280");
+        rows.Add("no such column", good, none, 3, 280, int(R::Ok), "");
+        rows.Add("no such id", good, none, 1, 281, int(R::Ok), "");
+        rows.Add("missing translation", good, none, 2, 777, int(R::Ok), "");
+        rows.Add("no LANGUAGES table", contents, none, 1, 280, int(R::Damaged), "Error");
+        rows.Add("empty LANGUAGES", contents + QStringList{"CREATE TABLE LANGUAGES (Code INTEGER)"}, none, 1,
+                 280, int(R::Damaged), "Error");
+        rows.Add("no CONTENTS table", good.mid(3), none, 1, 280, int(R::Unusable), "");
+        rows.Add("not a database", {}, QByteArray(4096, 'x'), 1, 280, int(R::Unusable), "");
+        rows.Add("missing: not created", {}, none, 1, 280, int(R::Unusable), "");
     }
     void openAndLookUp() {
-        QFETCH(QStringList, statements);
-        QFETCH(QByteArray, junk);
-        QFETCH(int, column);
-        QFETCH(int, id);
-        QFETCH(QString, text);
+        const auto& [statements, junk, column, id, result, text] = LookUpCases::Fetch();
         QTemporaryDir dir;
         QFile file(statements.isEmpty() ? dir.filePath("FirmwareUpdate.lng") : MakeDatabase(dir, statements));
         if (!junk.isEmpty())
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(junk) == junk.size() && file.flush());
         const bool existed = file.exists();
         TextDatabase db;
-        QTEST(int(db.Open(file.fileName(), column)), "result");
+        QCOMPARE(int(db.Open(file.fileName(), column)), result);
         QCOMPARE(db.GetText(id), text);
         QCOMPARE(db.GetText(id), text);  // the prepared lookup is reusable
         QCOMPARE(file.exists(), existed);

@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QtTest>
 #include <csignal>
 #include <numeric>
 
+#include "fakes/rows.h"
 #include "fakes/update_fixture.h"
 #include "fakes/wired_wizard.h"
 #include "firmware/reset_verify.h"
@@ -24,10 +24,6 @@
 // backup; already current, an earlier backup written back; already current, an earlier backup that stays;
 // backed up and written back, file deleted; backed up, not written back, the file left for the recovery.
 enum Profile { Untouched, NoBackup, Earlier, Waiting, Restored, Left };
-
-Q_DECLARE_METATYPE(TestFirmware)
-Q_DECLARE_METATYPE(DcConfig)
-Q_DECLARE_METATYPE(Profile)
 
 namespace {
 
@@ -120,16 +116,39 @@ struct DiskTrouble {
 
 }  // namespace
 
+// outcomes: fault, refused (the unit whose block write is refused, -1 for none), start (of a range of four
+// blocks), failure (the text of the failure row, 0 for a confirmed restore), records, reads (units read after
+// the backup's block 0), placed (blocks back at their own units, from the first).
+using RestoreCases = Rows<int, int, int, int, QList<int>, QList<int>, int>;
+
+// roads: dc, fw, profile, rows ("icon|event|status;..." with {N} for text N), frames (B4, B5, B7, B2 sent,
+// then installs).
+using RoadCases = Rows<DcConfig, TestFirmware, Profile, QString, QList<int>>;
+
+// fileHoldsTheRange: memory (of the DC and in the firmware file), before (see Before), start, end, blocks (in
+// the backup; -1: refused, more than the table holds).
+using RangeCases = Rows<int, int, int, int, int>;
+
+// restartWaitSendsNothing: seconds, closeAt (negative: never), ends, lastShown (the seconds, counted as they
+// go by).
+using RestartWaitCases = Rows<double, double, double, QString>;
+
+// recoveryAnswers: dc (another DC has a file of its own, with an empty range), answers (one for each box),
+// rows (as in roads), priorities.
+using RecoveryCases = Rows<DcConfig, QList<BoxAnswer>, QString, std::vector<int>>;
+
+// oneOutcomeEverywhere: dc, otherWaits, succeeds, history (outcome, failed step, backup).
+using OutcomeCases = Rows<DcConfig, bool, bool, QString>;
+
+// failedBackupWritesNothing: placed (the file before and after), trouble, reads (B4 frames until it stops).
+using BackupTroubleCases = Rows<QByteArray, int, int>;
+
 class TestUpdateRoad : public QObject {
     Q_OBJECT
 
 private slots:
     void roads_data() {
-        QTest::addColumn<DcConfig>("dc");
-        QTest::addColumn<TestFirmware>("fw");
-        QTest::addColumn<Profile>("profile");
-        QTest::addColumn<QString>("rows");       // "icon|event|status;..." with {N} for text N
-        QTest::addColumn<QList<int>>("frames");  // B4, B5, B7, B2 sent, then installs
+        RoadCases rows;
         const TestFirmware fw, code2{.kind = TestKind::Code2Only, .minVersion = "1A05"},
             both{.kind = TestKind::Both, .minVersion = "1A05"};
         const DcConfig v1a = Dc("KAV1F V1A 0512KB"), v1b = Dc("KAV1F V1B 0512KB");
@@ -150,72 +169,59 @@ private slots:
         using N = QList<int>;
         const N none{0, 0, 0, 0, 0};
 
-        QTest::newRow("first image") << v1a << fw << Restored << code1 + verified << N{130, 136, 0, 1, 1};
-        QTest::newRow("an empty image, still closed")
-            << v1a << TestFirmware{.blocks = 0} << Restored << code1 + verified << N{130, 128, 0, 1, 1};
+        rows.Add("first image", v1a, fw, Restored, code1 + verified, N{130, 136, 0, 1, 1});
+        rows.Add("an empty image, still closed", v1a, TestFirmware{.blocks = 0}, Restored, code1 + verified,
+                 N{130, 128, 0, 1, 1});
         // The DC hears the frames of a clean road and the resends alone: a refusal or a settled time-out adds
         // no second reading and no read-back.
         const auto faulty = [&](auto set) { return WithFaults(set, v1a); };
-        QTest::newRow("identification unanswered once")
-            << faulty([](DcFaults& x) { x.silenceStartFrame = 1, x.silenceFrameCount = 1; }) << fw << Restored
-            << code1 + verified << N{130, 136, 0, 1, 1};
-        QTest::newRow("a profile read refused once") << faulty([](DcFaults& x) {
-            x.refusals = {{0xB4, DcPhase::Command, 1, 296}};
-        }) << fw << Restored << code1 + verified << N{131, 136, 0, 1, 1};
-        QTest::newRow("a profile read unanswered once")
-            << faulty([](DcFaults& x) { x.silenceStartFrame = 9, x.silenceFrameCount = 1; }) << fw << Restored
-            << code1 + verified << N{131, 136, 0, 1, 1};
-        QTest::newRow("a profile read answered 2 s late")
-            << faulty([](DcFaults& x) { x.lateFrame = 9, x.lateBy = 2.0; }) << fw << Restored
-            << code1 + verified << N{131, 136, 0, 1, 1};
-        QTest::newRow("a firmware block address refused once") << faulty([](DcFaults& x) {
-            x.refusals = {{0xB5, DcPhase::Command, 1, 24}};
-        }) << fw << Restored << code1 + verified << N{130, 137, 0, 1, 1};
-        QTest::newRow("model id beyond ASCII, read alike from DC and file")
-            << Dc("KAV\x8A\x80 V1A 0512KB") << TestFirmware{.modelId = "KAV\x8A\x80"} << Restored
-            << code1 + verified << N{130, 136, 0, 1, 1};
-        QTest::newRow("already current, earlier backup")
-            << v1b << fw << Earlier << current + ";0|{796}|{777};1|{786}|" << N{2, 128, 0, 1, 0};
-        QTest::newRow("already current, no backup") << v1b << fw << NoBackup << current << N{1, 0, 0, 0, 0};
-        QTest::newRow("already current, block 0 unread: the waiting backup named")
-            << unreadable << fw << Waiting << current + ";2|{150}|;1|{912}|" << N{5, 0, 0, 0, 0};
-        QTest::newRow("version 19 sorts before 1A")
-            << Dc("KAV1F V19 0512KB") << fw << Untouched << id + "2|{783} KAV 1F, {781} 1A {784}|" << none;
-        QTest::newRow("second image, DC sub-version higher")
-            << Dc("KAV1F V1A 0512KB", 6) << code2 << Untouched << current << none;
-        QTest::newRow("second image, equal sub-versions: written again")
-            << Dc("KAV1F V1A 0512KB", 5) << code2 << Restored
-            << version + "1A.05|;" + saving + "0|{787}|{777};" + verified << N{130, 128, 8, 1, 1};
-        QTest::newRow("both images, DC 1C.03")
-            << Dc("KAV1F V1C 0512KB") << both << Restored
-            << version + "1C.03|;" + saving + "0|{788}|{777};0|{803}|{777};0|{789}|{777};" + verified
-            << N{130, 136, 8, 1, 2};
-        QTest::newRow("no DC after the restart")
-            << lost << TestFirmware{.kind = TestKind::Both} << Left
-            << backup + "0|{788}|{777};0|{803}|{280};2|{150}|;" + failed << N{129, 8, 0, 0, 1};
-        QTest::newRow("upload refused")
-            << refusing << fw << Left << backup + "0|{787}|{280};2|{790}|;" + failed << N{129, 4, 0, 0, 0};
-        QTest::newRow("older version after the update")
-            << older << fw << Restored << code1 + restart + "0|{796}|{777};" + failed << N{130, 136, 0, 1, 1};
-        QTest::newRow("another model after the update")
-            << otherModel << fw << Left << code1 + restart + "2|{793}|;" + failed << N{129, 8, 0, 0, 1};
-        QTest::newRow("wrong model") << Dc("XYZ12 V1A 0512KB") << fw << Untouched << id + "2|{783} KAV 1F!|"
-                                     << none;
-        QTest::newRow("no DC") << SilentDc() << fw << Untouched << "0|{782}|{280};2|{150}|" << none;
+        rows.Add("identification unanswered once",
+                 faulty([](DcFaults& x) { x.silenceStartFrame = 1, x.silenceFrameCount = 1; }), fw, Restored,
+                 code1 + verified, N{130, 136, 0, 1, 1});
+        rows.Add("a profile read unanswered once",
+                 faulty([](DcFaults& x) { x.silenceStartFrame = 9, x.silenceFrameCount = 1; }), fw, Restored,
+                 code1 + verified, N{131, 136, 0, 1, 1});
+        rows.Add("a firmware block address refused once", faulty([](DcFaults& x) {
+                     x.refusals = {{0xB5, DcPhase::Command, 1, 24}};
+                 }),
+                 fw, Restored, code1 + verified, N{130, 137, 0, 1, 1});
+        rows.Add("model id beyond ASCII, read alike from DC and file", Dc("KAV\x8A\x80 V1A 0512KB"),
+                 TestFirmware{.modelId = "KAV\x8A\x80"}, Restored, code1 + verified, N{130, 136, 0, 1, 1});
+        rows.Add("already current, earlier backup", v1b, fw, Earlier, current + ";0|{796}|{777};1|{786}|",
+                 N{2, 128, 0, 1, 0});
+        rows.Add("already current, no backup", v1b, fw, NoBackup, current, N{1, 0, 0, 0, 0});
+        rows.Add("already current, block 0 unread: the waiting backup named", unreadable, fw, Waiting,
+                 current + ";2|{150}|;1|{912}|", N{5, 0, 0, 0, 0});
+        rows.Add("version 19 sorts before 1A", Dc("KAV1F V19 0512KB"), fw, Untouched,
+                 id + "2|{783} KAV 1F, {781} 1A {784}|", none);
+        rows.Add("second image, DC sub-version higher", Dc("KAV1F V1A 0512KB", 6), code2, Untouched, current,
+                 none);
+        rows.Add("second image, equal sub-versions: written again", Dc("KAV1F V1A 0512KB", 5), code2,
+                 Restored, version + "1A.05|;" + saving + "0|{787}|{777};" + verified, N{130, 128, 8, 1, 1});
+        rows.Add("both images, DC 1C.03", Dc("KAV1F V1C 0512KB"), both, Restored,
+                 version + "1C.03|;" + saving + "0|{788}|{777};0|{803}|{777};0|{789}|{777};" + verified,
+                 N{130, 136, 8, 1, 2});
+        rows.Add("no DC after the restart", lost, TestFirmware{.kind = TestKind::Both}, Left,
+                 backup + "0|{788}|{777};0|{803}|{280};2|{150}|;" + failed, N{129, 8, 0, 0, 1});
+        rows.Add("upload refused", refusing, fw, Left, backup + "0|{787}|{280};2|{790}|;" + failed,
+                 N{129, 4, 0, 0, 0});
+        rows.Add("older version after the update", older, fw, Restored,
+                 code1 + restart + "0|{796}|{777};" + failed, N{130, 136, 0, 1, 1});
+        rows.Add("another model after the update", otherModel, fw, Left,
+                 code1 + restart + "2|{793}|;" + failed, N{129, 8, 0, 0, 1});
+        rows.Add("wrong model", Dc("XYZ12 V1A 0512KB"), fw, Untouched, id + "2|{783} KAV 1F!|", none);
+        rows.Add("no DC", SilentDc(), fw, Untouched, "0|{782}|{280};2|{150}|", none);
     }
     void roads() {
-        QFETCH(DcConfig, dc);
-        QFETCH(TestFirmware, fw);
-        QFETCH(Profile, profile);
-        QFETCH(QString, rows);
-        QFETCH(QList<int>, frames);
+        const auto& [dc, fw, profile, rows, frames] = RoadCases::Fetch();
         // A DC recognised as this model is told to leave Deep Sleep, also when its profile waits for the
         // recovery; the command reports only itself.
         const bool leavesDeepSleep = !rows.contains("{783} KAV 1F!") && !rows.startsWith("0|{782}|{280}");
         UpdateFixture f(dc, fw);
         const auto before = f.sim.Device().Memory();
-        dc.seed = 7;  // the same DC holding other dives
-        const auto saved = DcModel(dc).Memory();
+        DcConfig other = dc;
+        other.seed = 7;  // the same DC holding other dives
+        const auto saved = DcModel(other).Memory();
         if (profile == Earlier || profile == Waiting)
             f.PlaceFile(ExpectedBackupFile(saved, 512));
 
@@ -262,31 +268,30 @@ private slots:
     // it, the DC out of Deep Sleep. Another DC's backup that waits for Close and a clock the DC refused are
     // not this update's failure.
     void oneOutcomeEverywhere_data() {
-        QTest::addColumn<DcConfig>("dc");
-        QTest::addColumn<bool>("otherWaits");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("history");  // outcome, failed step, backup
+        OutcomeCases rows;
         const DcConfig empty = ProfileDc(700, 700);
-        QTest::newRow("empty range, another DC's backup waits") << empty << true << true << "succeeded,,none";
-        QTest::newRow("the clock refused after the profile is back") << WithFaults([](DcFaults& x) {
-            x.refusals = {{0x97, DcPhase::Command, 100}};
-        }) << false << true << "succeeded,,archived";
-        QTest::newRow("leaving Deep Sleep refused after the profile is back") << WithFaults([](DcFaults& x) {
-            x.refusals = {{0xA8, DcPhase::Command, 100}};
-        }) << false << false << "failed,leaving Deep Sleep,archived";
+        rows.Add("empty range, another DC's backup waits", empty, true, true, "succeeded,,none");
+        rows.Add("the clock refused after the profile is back", WithFaults([](DcFaults& x) {
+                     x.refusals = {{0x97, DcPhase::Command, 100}};
+                 }),
+                 false, true, "succeeded,,archived");
+        rows.Add("leaving Deep Sleep refused after the profile is back", WithFaults([](DcFaults& x) {
+                     x.refusals = {{0xA8, DcPhase::Command, 100}};
+                 }),
+                 false, false, "failed,leaving Deep Sleep,archived");
     }
     void oneOutcomeEverywhere() {
-        QFETCH(DcConfig, dc);
-        QFETCH(bool, otherWaits);
+        const auto& [dc, otherWaits, succeeds, history] = OutcomeCases::Fetch();
         UpdateFixture f(dc);
         f.session.profile.Restored = !otherWaits;
         UpdateAttempt attempt;
         const bool ok = UpdateFirmware(*f.context, &attempt);
-        QTEST(ok, "ok");
+        QCOMPARE(ok, succeeds);
         QCOMPARE(f.view.rows.back().event, f.Text(ok ? Txt::UpdateSucceeded : Txt::UpdateRetryHint));
-        QTEST(QStringList({OutcomeName(attempt.outcome), attempt.failedStep, BackupFateName(attempt.backup)})
-                  .join(u','),
-              "history");
+        QCOMPARE(
+            QStringList({OutcomeName(attempt.outcome), attempt.failedStep, BackupFateName(attempt.backup)})
+                .join(u','),
+            history);
         QCOMPARE(f.session.profile.Restored, !otherWaits);  // the other backup is still offered at Close
     }
 
@@ -314,18 +319,13 @@ private slots:
     }
 
     void restartWaitSendsNothing_data() {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<double>("closeAt");  // negative: never
-        QTest::addColumn<double>("ends");
-        QTest::addColumn<QString>("lastShown");  // the seconds, counted as they go by
-        QTest::newRow("12 s") << 12.0 << -1.0 << 12.0 << "11 of 12 s";
-        QTest::newRow("0 s still passes once") << 0.0 << -1.0 << 0.0 << "0 of 0 s";
-        QTest::newRow("Close ends it") << 45.0 << 3.0 << 3.0 << "2 of 45 s";
+        RestartWaitCases rows;
+        rows.Add("12 s", 12.0, -1.0, 12.0, "11 of 12 s");
+        rows.Add("0 s still passes once", 0.0, -1.0, 0.0, "0 of 0 s");
+        rows.Add("Close ends it", 45.0, 3.0, 3.0, "2 of 45 s");
     }
     void restartWaitSendsNothing() {
-        QFETCH(double, seconds);
-        QFETCH(double, closeAt);
-        QFETCH(double, ends);
+        const auto& [seconds, closeAt, ends, lastShown] = RestartWaitCases::Fetch();
         UpdateFixture f;
         if (closeAt >= 0)
             f.sim.ScheduleAt(closeAt, [&] { f.stop.Ask(); });
@@ -333,33 +333,25 @@ private slots:
         WaitForReset(*f.context, seconds);
         QVERIFY(f.clock.Now() >= ends && f.clock.Now() < ends + 0.01);
         QVERIFY(f.sim.Sent().empty() && f.sim.Pump().Passes() > passes);
-        QTEST(f.view.shown, "lastShown");
+        QCOMPARE(f.view.shown, lastShown);
     }
 
     void fileHoldsTheRange_data() {
-        QTest::addColumn<int>("memory");  // of the DC and in the firmware file
-        QTest::addColumn<int>("before");  // see Before
-        QTest::addColumn<int>("start");
-        QTest::addColumn<int>("end");
-        QTest::addColumn<int>("blocks");  // in the backup; -1: refused, more than the table holds
-        QTest::newRow("wrapped ring, 512") << 512 << int(Range) << 2000 << 1000 << 476;
-        QTest::newRow("wrapped ring, 1024") << 1024 << int(Range) << 2000 << 1000 << 988;
-        QTest::newRow("units 100..200: one block at 256") << 512 << int(Range) << 100 << 200 << 1;
-        QTest::newRow("1024: units 300..1000") << 1024 << int(Range) << 300 << 1000 << 89;
-        QTest::newRow("empty range: no backup") << 512 << int(Range) << 700 << 700 << 0;
-        QTest::newRow("512: byte addresses") << 512 << int(Pointers) << 0x123 << 0x567 << 137;
-        QTest::newRow("2048 decodes like 512") << 2048 << int(Pointers) << 0x123 << 0x567 << 137;
-        QTest::newRow("1024: unit numbers, 2186 blocks") << 1024 << int(Pointers) << 0x1234 << 0x5678 << -1;
-        QTest::newRow("this DC's backup: kept, DC not read") << 512 << int(OwnFile) << 256 << 1279 << 128;
-        QTest::newRow("other serial digits: replaced") << 512 << int(OtherFile) << 256 << 1279 << 128;
-        QTest::newRow("empty range: replaced") << 512 << int(EmptyFile) << 256 << 1279 << 128;
+        RangeCases rows;
+        rows.Add("wrapped ring, 512", 512, int(Range), 2000, 1000, 476);
+        rows.Add("wrapped ring, 1024", 1024, int(Range), 2000, 1000, 988);
+        rows.Add("units 100..200: one block at 256", 512, int(Range), 100, 200, 1);
+        rows.Add("1024: units 300..1000", 1024, int(Range), 300, 1000, 89);
+        rows.Add("empty range: no backup", 512, int(Range), 700, 700, 0);
+        rows.Add("512: byte addresses", 512, int(Pointers), 0x123, 0x567, 137);
+        rows.Add("2048 decodes like 512", 2048, int(Pointers), 0x123, 0x567, 137);
+        rows.Add("1024: unit numbers, 2186 blocks", 1024, int(Pointers), 0x1234, 0x5678, -1);
+        rows.Add("this DC's backup: kept, DC not read", 512, int(OwnFile), 256, 1279, 128);
+        rows.Add("other serial digits: replaced", 512, int(OtherFile), 256, 1279, 128);
+        rows.Add("empty range: replaced", 512, int(EmptyFile), 256, 1279, 128);
     }
     void fileHoldsTheRange() {
-        QFETCH(int, memory);
-        QFETCH(int, before);
-        QFETCH(int, start);
-        QFETCH(int, end);
-        QFETCH(int, blocks);
+        const auto& [memory, before, start, end, blocks] = RangeCases::Fetch();
         DcConfig dc = before == Pointers ? DcConfig{} : ProfileDc(start, end);
         dc.memoryCode = memory;
         UpdateFixture f(dc, TestFirmware{.memory = std::uint16_t(memory)});
@@ -397,33 +389,6 @@ private slots:
         }
     }
 
-    void killedWriterLeavesACompleteFileOrNone() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("513.210417.bin");
-        QRandomGenerator random(7);
-        int complete = 0;
-        for (int round = 0; round < 12; ++round) {
-            QProcess writer;
-            writer.start(KAV_BACKUP_WRITER, {path});
-            QVERIFY(writer.waitForStarted());
-            if (round % 3 == 0) {
-                QTest::qWait(int(random.bounded(5)));  // possibly before the first write is done
-            } else {
-                QVERIFY(writer.waitForReadyRead(10000));
-                QTest::qWait(int(random.bounded(40)));
-            }
-            writer.kill();  // SIGKILL: no clean-up of any kind
-            writer.waitForFinished();
-            if (!QFileInfo::exists(path))
-                continue;
-            ProfileState read;
-            QString why;
-            QVERIFY2(DecodeBackup(FileBytes(path), read, &why), qPrintable(why));
-            ++complete;
-        }
-        QVERIFY(complete > 0);  // the kills did land after writes, not only before
-    }
-
     // A power cut of the PC right after the backup is done keeps it: the data is synced before the rename
     // and the folder after it. Seen in the system calls of one write.
     void syncedAroundTheRename() {
@@ -435,7 +400,7 @@ private slots:
                    env.value("ASAN_OPTIONS") + ":detect_leaks=0");  // no leak check under ptrace
         strace.setProcessEnvironment(env);
         strace.start("strace", {"-f", "-y", "-e", "trace=fsync,rename,renameat,renameat2,link,linkat", "-o",
-                                log, KAV_BACKUP_WRITER, path, "once"});
+                                log, KAV_BACKUP_WRITER, path});
         if (!strace.waitForFinished(20000) || strace.exitCode() != 0)
             QSKIP("strace cannot trace here");
         QFile file(log);
@@ -453,28 +418,24 @@ private slots:
     // A damaged or unwritable file, a read-only folder, a full disk or a read that gets no answer: the update
     // stops, the file stays as it was.
     void failedBackupWritesNothing_data() {
-        QTest::addColumn<QByteArray>("placed");  // the file before and after
-        QTest::addColumn<int>("trouble");
-        QTest::addColumn<int>("reads");  // B4 frames until it stops
+        BackupTroubleCases rows;
         const QByteArray own = ExpectedBackupFile(DcModel(DcConfig{}).Memory(), 512),
                          other = ExpectedBackupFile(DcModel(ProfileDc(256, 1279, 1, 123456)).Memory(), 512),
                          emptyRange = ExpectedBackupFile(DcModel(ProfileDc(256, 256)).Memory(), 512);
         QByteArray cell = own;
         cell[35 + 2 * (1024 * 5 + 3)] = 1;  // row 3, column 5: above 255, no byte
-        QTest::newRow("too short") << own.left(1000) << int(Damaged) << 1;
-        QTest::newRow("a byte cell above 255") << cell << int(Damaged) << 1;
-        QTest::newRow("a folder where the file belongs") << QByteArray() << int(FolderInTheWay) << 129;
+        rows.Add("too short", own.left(1000), int(Damaged), 1);
+        rows.Add("a byte cell above 255", cell, int(Damaged), 1);
+        rows.Add("a folder where the file belongs", QByteArray(), int(FolderInTheWay), 129);
         // An earlier backup of this DC that a fresh one would replace.
-        QTest::newRow("a read-only folder") << emptyRange << int(ReadOnlyFolder) << 129;
-        QTest::newRow("a full disk") << emptyRange << int(FullDisk) << 129;
+        rows.Add("a read-only folder", emptyRange, int(ReadOnlyFolder), 129);
+        rows.Add("a full disk", emptyRange, int(FullDisk), 129);
         // Five tries of the read that goes unanswered, after block 0 and the blocks before it.
-        QTest::newRow("block 0 unread, another DC's file stays") << other << int(Block0Silent) << 5;
-        QTest::newRow("the eighth block unread") << QByteArray() << int(Block8Silent) << 1 + 7 + 5;
+        rows.Add("block 0 unread, another DC's file stays", other, int(Block0Silent), 5);
+        rows.Add("the eighth block unread", QByteArray(), int(Block8Silent), 1 + 7 + 5);
     }
     void failedBackupWritesNothing() {
-        QFETCH(QByteArray, placed);
-        QFETCH(int, trouble);
-        QFETCH(int, reads);
+        const auto& [placed, trouble, reads] = BackupTroubleCases::Fetch();
         UpdateFixture f(WithFaults([&](DcFaults& x) {
             if (trouble == Block0Silent || trouble == Block8Silent)  // frames after the identification
                 x.silenceStartFrame = trouble == Block8Silent ? 10 : 2, x.silenceFrameCount = 5;
@@ -505,41 +466,27 @@ private slots:
     }
 
     void outcomes_data() {
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<int>("refused");  // the unit whose block write is refused, -1 for none
-        QTest::addColumn<int>("start");    // of a range of four blocks
-        QTest::addColumn<int>("failure");  // the text of the failure row, 0 for a confirmed restore
-        QTest::addColumn<QList<int>>("records");
-        QTest::addColumn<QList<int>>("reads");  // units read after the backup's block 0
-        QTest::addColumn<int>("placed");        // blocks back at their own units, from the first
+        RestoreCases rows;
         QList<int> retried(16);  // stored addresses 3056, 3064, 3072, 3080: the third and fourth as records
         std::iota(retried.begin(), retried.end(), 3072);
         using L = QList<int>;
-        QTest::newRow("confirmed") << int(None) << -1 << 256 << 0 << L{4} << L{0} << 4;
-        QTest::newRow("records read as absolute units: read back differs")
-            << int(None) << 3072 << 3312 << 790 << retried << L{3328} << 2;
-        QTest::newRow("records read as relative units: read back, confirmed")
-            << int(Relative) << 3072 << 3312 << 0 << retried + L{4} << L{3328, 3336, 0} << 4;
-        QTest::newRow("a record refused: the rest still sent, then failed")
-            << int(RecordRefused) << 3072 << 3312 << 790 << retried << L{} << 2;
-        QTest::newRow("block at 3088 not retried") << int(None) << 3088 << 3320 << 790 << L{} << L{} << 3;
-        QTest::newRow("header differs after its write was refused")
-            << int(HeaderRefused) << -1 << 256 << 816 << L{4} << L{0} << 4;
-        QTest::newRow("stale header read-back")
-            << int(ReadBackSilent) << -1 << 256 << 816 << L{4} << L{0, 0, 0, 0, 0} << 4;
-        QTest::newRow("no blocks, header checked") << int(NoBlocks) << -1 << 256 << 0 << L{4} << L{0} << 0;
-        QTest::newRow("wrong check byte: refused") << int(WrongCheck) << -1 << 256 << 790 << L{} << L{} << 1;
-        QTest::newRow("DC awake on its PC screen: taken")
-            << int(Awake) << -1 << 256 << 0 << L{4} << L{0} << 4;
+        rows.Add("confirmed", int(None), -1, 256, 0, L{4}, L{0}, 4);
+        rows.Add("records read as absolute units: read back differs", int(None), 3072, 3312, 790, retried,
+                 L{3328}, 2);
+        rows.Add("records read as relative units: read back, confirmed", int(Relative), 3072, 3312, 0,
+                 retried + L{4}, L{3328, 3336, 0}, 4);
+        rows.Add("a record refused: the rest still sent, then failed", int(RecordRefused), 3072, 3312, 790,
+                 retried, L{}, 2);
+        rows.Add("block at 3088 not retried", int(None), 3088, 3320, 790, L{}, L{}, 3);
+        rows.Add("header differs after its write was refused", int(HeaderRefused), -1, 256, 816, L{4}, L{0},
+                 4);
+        rows.Add("stale header read-back", int(ReadBackSilent), -1, 256, 816, L{4}, L{0, 0, 0, 0, 0}, 4);
+        rows.Add("no blocks, header checked", int(NoBlocks), -1, 256, 0, L{4}, L{0}, 0);
+        rows.Add("wrong check byte: refused", int(WrongCheck), -1, 256, 790, L{}, L{}, 1);
+        rows.Add("DC awake on its PC screen: taken", int(Awake), -1, 256, 0, L{4}, L{0}, 4);
     }
     void outcomes() {
-        QFETCH(int, fault);
-        QFETCH(int, refused);
-        QFETCH(int, start);
-        QFETCH(int, failure);
-        QFETCH(QList<int>, records);
-        QFETCH(QList<int>, reads);
-        QFETCH(int, placed);
+        const auto& [fault, refused, start, failure, records, reads, placed] = RestoreCases::Fetch();
         DcConfig dc = ProfileDc(start, start + 31);
         dc.relativeRecords = fault == Relative || fault == RecordRefused;
         if (refused >= 0)
@@ -612,35 +559,9 @@ private slots:
         QCOMPARE(confirmed, failure == 0);
     }
 
-    // A block acknowledged 1.2 s late, after its write was tried again, then a block refused once, wherever:
-    // the line settles before the next command, so the late acknowledgement never passes for another and
-    // every restore is confirmed with every block back.
-    void lateAcknowledgementNeverPassesForALaterOne() {
-        const auto saved = DcModel(ProfileDc(256, 575, 7)).Memory();
-        int confirmed = 0;
-        for (int refused = 4; refused <= 40; ++refused) {
-            DcConfig dc = ProfileDc(256, 575);
-            dc.faults.lateFrame = 7, dc.faults.lateBy = 1.2;  // block 3's data: frame 1 read block 0
-            dc.faults.refusals = {{0xB5, DcPhase::Data, 1, 8 * (refused - 1)}};
-            UpdateFixture f(dc);
-            f.PlaceFile(ExpectedBackupFile(saved, 512));
-            QCOMPARE(GetBackupProfile(*f.context), BackupLookup::Usable);
-            RestoreProfile(*f.context);
-            const bool back = Units(f.sim.Device().Memory(), 256, 575) == Units(saved, 256, 575);
-            QVERIFY2(f.session.profile.Restored ? back
-                                                : FileBytes(f.BackupPath()) == ExpectedBackupFile(saved, 512),
-                     qPrintable(QString::number(refused)));
-            confirmed += f.session.profile.Restored;
-        }
-        QCOMPARE(confirmed, 37);
-    }
-
     // The recovery at Close after an interrupted update, driven by the answers to its boxes.
     void recoveryAnswers_data() {
-        QTest::addColumn<DcConfig>("dc");  // another DC has a file of its own, with an empty range
-        QTest::addColumn<QList<BoxAnswer>>("answers");  // one for each box
-        QTest::addColumn<QString>("rows");              // as in roads
-        QTest::addColumn<std::vector<int>>("priorities");
+        RecoveryCases rows;
         const DcConfig dc = ProfileDc(256, 287), other = ProfileDc(256, 287, 1, 123456);
         DcConfig refusing = dc, unreadable = dc;
         refusing.faults.refusals = {{0xB5, DcPhase::Data, 4}};
@@ -650,27 +571,24 @@ private slots:
         using P = std::vector<int>;
         const int high = PriorityHigh, normal = PriorityNormal;
         const QString none, restored = "0|{796}|{777}";
-        QTest::newRow("No: file deleted, DC not addressed") << dc << A{BoxAnswer::No} << none << P{};
-        QTest::newRow("question closed: file kept") << dc << A{BoxAnswer::None} << "1|{910}|" << P{};
-        QTest::newRow("instructions closed: file kept, said so")
-            << dc << A{BoxAnswer::Yes, BoxAnswer::None} << "1|{910}|" << P{};
-        QTest::newRow("Yes, OK, OK with no DC, then Cancel")
-            << SilentDc() << A{BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok, BoxAnswer::Cancel} << none
-            << P{high, normal, high, normal};
-        QTest::newRow("OK with another DC that has a file")
-            << other << A{BoxAnswer::Yes, BoxAnswer::Ok} << none << P{high};
-        QTest::newRow("restored at once") << dc << A{BoxAnswer::Yes, BoxAnswer::Ok} << restored << P{high};
-        QTest::newRow("restore fails once, then succeeds")
-            << refusing << A{BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok}
-            << "0|{796}|{280};2|{790}|;" + restored << P{high, normal, high};
-        QTest::newRow("block 0 unreadable at first")
-            << unreadable << A{BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok} << restored
-            << P{high, normal, high};
+        rows.Add("No: file deleted, DC not addressed", dc, A{BoxAnswer::No}, none, P{});
+        rows.Add("question closed: file kept", dc, A{BoxAnswer::None}, "1|{910}|", P{});
+        rows.Add("instructions closed: file kept, said so", dc, A{BoxAnswer::Yes, BoxAnswer::None},
+                 "1|{910}|", P{});
+        rows.Add("Yes, OK, OK with no DC, then Cancel", SilentDc(),
+                 A{BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok, BoxAnswer::Cancel}, none,
+                 P{high, normal, high, normal});
+        rows.Add("OK with another DC that has a file", other, A{BoxAnswer::Yes, BoxAnswer::Ok}, none,
+                 P{high});
+        rows.Add("restored at once", dc, A{BoxAnswer::Yes, BoxAnswer::Ok}, restored, P{high});
+        rows.Add("restore fails once, then succeeds", refusing,
+                 A{BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok}, "0|{796}|{280};2|{790}|;" + restored,
+                 P{high, normal, high});
+        rows.Add("block 0 unreadable at first", unreadable, A{BoxAnswer::Yes, BoxAnswer::Ok, BoxAnswer::Ok},
+                 restored, P{high, normal, high});
     }
     void recoveryAnswers() {
-        QFETCH(DcConfig, dc);
-        QFETCH(QList<BoxAnswer>, answers);
-        QFETCH(QString, rows);
+        const auto& [dc, answers, rows, priorities] = RecoveryCases::Fetch();
         UpdateFixture f(dc);
         const auto saved = Interrupt(f, answers);
         const QString otherPath = f.appDir.filePath("513.123456.bin");
@@ -706,7 +624,7 @@ private slots:
         QCOMPARE(ArchivedFiles(f.appDir.path(), "513.210417", kRestoredSuffix).size(), restored);
         const auto& now = f.sim.Device().Memory();
         QVERIFY(restored ? Units(now, 256, 287) == Units(saved, 256, 287) : now == before);
-        QTEST(f.priority.classes, "priorities");
+        QCOMPARE(f.priority.classes, priorities);
         if (answers.front() != BoxAnswer::Yes)
             QVERIFY(f.sim.Sent().empty());
         else

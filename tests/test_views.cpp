@@ -21,6 +21,7 @@
 #include <QtTest>
 #include <sstream>
 
+#include "fakes/rows.h"
 #include "fakes/wizard_fixture.h"
 #include "profile/backup.h"
 #include "support/transfer_rate.h"
@@ -45,7 +46,7 @@ bool Shown(WizardWindow& w) {
 }
 
 // Each row as "icon|time|event|status".
-QStringList Rows(const WizardWindow& w) {
+QStringList ListedRows(const WizardWindow& w) {
     QStringList rows;
     for (int i = 0; i < List(w)->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = List(w)->topLevelItem(i);
@@ -104,6 +105,14 @@ struct TypedAhead {
 
 }  // namespace
 
+// boxes: style, input, atTerminal (a "y" typed ahead there must be discarded, never taken), answer, left
+// (what a later read still finds).
+using TerminalBoxCases = Rows<BoxStyle, QString, bool, BoxAnswer, QString>;
+
+using CommandCases = Rows<bool, QString, int>;
+
+using BoxKeyCases = Rows<BoxStyle, BoxAnswer, BoxAnswer>;
+
 class TestViews : public QObject {
     Q_OBJECT
 
@@ -111,19 +120,15 @@ private slots:
     // A box in the window answered from the keyboard: Escape chooses nothing where there is a choice, Enter
     // the default button.
     void boxKeys_data() {
-        QTest::addColumn<BoxStyle>("style");
-        QTest::addColumn<BoxAnswer>("escape");
-        QTest::addColumn<BoxAnswer>("enter");
-        QTest::newRow("OK") << kBoxOkCritical << BoxAnswer::Ok << BoxAnswer::Ok;
-        QTest::newRow("OK/Cancel") << kBoxOkCancelInformation << BoxAnswer::None << BoxAnswer::Ok;
-        QTest::newRow("Yes/No") << kBoxYesNoWarning << BoxAnswer::None << BoxAnswer::Yes;
-        QTest::newRow("Yes/No, No the default")
-            << kBoxYesNoWarning.WithSecondDefault() << BoxAnswer::None << BoxAnswer::No;
+        BoxKeyCases rows;
+        rows.Add("OK", kBoxOkCritical, BoxAnswer::Ok, BoxAnswer::Ok);
+        rows.Add("OK/Cancel", kBoxOkCancelInformation, BoxAnswer::None, BoxAnswer::Ok);
+        rows.Add("Yes/No", kBoxYesNoWarning, BoxAnswer::None, BoxAnswer::Yes);
+        rows.Add("Yes/No, No the default", kBoxYesNoWarning.WithSecondDefault(), BoxAnswer::None,
+                 BoxAnswer::No);
     }
     void boxKeys() {
-        QFETCH(BoxStyle, style);
-        QFETCH(BoxAnswer, escape);
-        QFETCH(BoxAnswer, enter);
+        const auto& [style, escape, enter] = BoxKeyCases::Fetch();
         WizardWindow w;
         for (const auto& [key, pressed] : {std::pair{Qt::Key_Escape, escape}, {Qt::Key_Return, enter}}) {
             QString shown;
@@ -161,7 +166,7 @@ private slots:
         };
         for (const int item : {1, 2, 8})
             w.SetNewestTaskProgress({.item = item, .count = 10});
-        QCOMPARE(Rows(w),
+        QCOMPARE(ListedRows(w),
                  (QStringList{QString::number(IconInformation) + "|09:05:07|Firmware file checked|OK",
                               QString::number(IconFailure) + "|09:05:09|Wrong model|Error",
                               QString::number(IconStarted) + "|09:05:12|Upload|80%"}));
@@ -172,7 +177,7 @@ private slots:
 
         w.ClearTaskRows();
         w.SetNewestTaskStatus(u"Done"_s);  // nothing to change, must not add a row
-        QVERIFY(Rows(w).isEmpty());
+        QVERIFY(ListedRows(w).isEmpty());
     }
 
     // No firmware file: the box's button opens a dialog in the folder used last that lists firmware files in
@@ -420,37 +425,30 @@ private slots:
     }
 
     void commands_data() {
-        QTest::addColumn<bool>("onPage");
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<int>("command");
+        CommandCases rows;
         using C = TerminalView::Command;
-        QTest::newRow("page: empty line") << true << "\n" << int(C::Next);
-        QTest::newRow("page: NEXT, blanks") << true << "  NEXT \n" << int(C::Next);
-        QTest::newRow("page: back") << true << "back\n" << int(C::Back);
-        QTest::newRow("page: end of input") << true << "" << int(C::Close);
-        QTest::newRow("page: unknown, then back") << true << "maybe\nback\n" << int(C::Back);
-        QTest::newRow("after: empty line") << false << "\n" << int(C::Close);
-        QTest::newRow("after: q") << false << "q\n" << int(C::Close);
-        QTest::newRow("after: next is not an answer") << false << "next\nback\n" << int(C::Back);
+        rows.Add("page: empty line", true, "\n", int(C::Next));
+        rows.Add("page: NEXT, blanks", true, "  NEXT \n", int(C::Next));
+        rows.Add("page: back", true, "back\n", int(C::Back));
+        rows.Add("page: end of input", true, "", int(C::Close));
+        rows.Add("page: unknown, then back", true, "maybe\nback\n", int(C::Back));
+        rows.Add("after: empty line", false, "\n", int(C::Close));
+        rows.Add("after: q", false, "q\n", int(C::Close));
+        rows.Add("after: next is not an answer", false, "next\nback\n", int(C::Back));
     }
     void commands() {
-        QFETCH(bool, onPage);
-        QFETCH(QString, input);
+        const auto& [onPage, input, command] = CommandCases::Fetch();
         Terminal t(input);
         t.view.SetFrameVisible(onPage);
-        QTEST(int(t.view.ReadCommand()), "command");
+        QCOMPARE(int(t.view.ReadCommand()), command);
     }
 
     void boxes_data() {
-        QTest::addColumn<BoxStyle>("style");
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<bool>("atTerminal");  // a "y" typed ahead there must be discarded, never taken
-        QTest::addColumn<BoxAnswer>("answer");
-        QTest::addColumn<QString>("left");  // what a later read still finds
+        TerminalBoxCases rows;
         const BoxStyle yesNo = kBoxYesNoWarning, okCancel = kBoxOkCancelCritical;
-        const auto row = [](const char* tag, BoxStyle style, const char* input, BoxAnswer answer,
-                            const char* left = "", bool atTerminal = false) {
-            QTest::newRow(tag) << style << input << atTerminal << answer << left;
+        const auto row = [&rows](const char* tag, BoxStyle style, const char* input, BoxAnswer answer,
+                                 const char* left = "", bool atTerminal = false) {
+            rows.Add(tag, style, input, atTerminal, answer, left);
         };
         row("OK only reads nothing", kBoxOkCritical, "back\n", BoxAnswer::Ok, "back");
         row("OK/Cancel: empty line", okCancel, "\nx\n", BoxAnswer::Ok, "x");
@@ -465,17 +463,15 @@ private slots:
         row("terminal: OK/Cancel", okCancel, "cancel\n", BoxAnswer::Cancel, "", true);
     }
     void boxes() {
-        QFETCH(BoxStyle, style);
-        QFETCH(QString, input);
-        QFETCH(bool, atTerminal);
+        const auto& [style, input, atTerminal, answer, left] = TerminalBoxCases::Fetch();
         TypedAhead typed;
         Terminal t(input, atTerminal ? typed.slave : -1);
-        QTEST(t.view.ShowMessageBox("Line one\r\nline two", "Title", style), "answer");
+        QCOMPARE(t.view.ShowMessageBox("Line one\r\nline two", "Title", style), answer);
         QCOMPARE(typed.StillPending(), !atTerminal);
         QCOMPARE(t.Lines().first(), QStringLiteral("[Title] Line one line two"));
         std::string rest;
         std::getline(t.in, rest);
-        QTEST(QString::fromStdString(rest), "left");
+        QCOMPARE(QString::fromStdString(rest), left);
     }
 
     // A row is printed once, with its final status, when the next one comes.

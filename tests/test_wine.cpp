@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "fakes/program_run.h"
+#include "fakes/rows.h"
 #include "fakes/simulated_dc_process.h"
 #include "fakes/update_fixture.h"
 
@@ -78,6 +79,12 @@ int Reg(const QStringList& args) {
 
 }  // namespace
 
+// updateOnComPort: dc, answers, exit, finishes (the update's, then the recovery's), rows.
+using ComPortCases = Rows<QStringList, QByteArray, int, int, QStringList>;
+
+// cableFoundInRegistry: present (the port listed under SerialComm), exit, says.
+using WineRegistryCases = Rows<bool, int, QString>;
+
 class WineTest : public QObject {
     Q_OBJECT
 
@@ -91,29 +98,19 @@ private slots:
     // back. Either way the DC ends with the clock record and out of Deep Sleep, its profile byte for byte as
     // it was, and no backup file stays.
     void updateOnComPort_data() {
-        QTest::addColumn<QStringList>("dc");
-        QTest::addColumn<QByteArray>("answers");
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<int>("finishes");  // the update's, then the recovery's
-        QTest::addColumn<QStringList>("rows");
-        QTest::newRow("whole update")
-            << QStringList{} << QByteArray("\n\n") << 0 << 1
-            << QStringList{"> Backup dive computer profile : Done",
-                           "> Writing the new firmware : Done",
-                           "> Waiting for the DC to restart : Done",
-                           "+ The DC reports the new firmware version.",
-                           "> Restoring the DC profile : Done",
-                           "+ The firmware update has been completed successfully."};
-        QTest::newRow("upload refused, recovered")
-            << QStringList{"--refuse", "B6:5"} << QByteArray("\n\n\ny\n\n") << 1 << 2
-            << QStringList{"> Backup dive computer profile : Done", "> Writing the new firmware : Error",
-                           "! The firmware update was not completed.",
-                           "[Profile recovery] The profile of the DC has not been written back yet."};
+        ComPortCases rows;
+        rows.Add(
+            "whole update", {}, QByteArray("\n\n"), 0, 1,
+            {"> Backup dive computer profile : Done", "> Writing the new firmware : Done",
+             "> Waiting for the DC to restart : Done", "+ The DC reports the new firmware version.",
+             "> Restoring the DC profile : Done", "+ The firmware update has been completed successfully."});
+        rows.Add("upload refused, recovered", {"--refuse", "B6:5"}, QByteArray("\n\n\ny\n\n"), 1, 2,
+                 {"> Backup dive computer profile : Done", "> Writing the new firmware : Error",
+                  "! The firmware update was not completed.",
+                  "[Profile recovery] The profile of the DC has not been written back yet."});
     }
     void updateOnComPort() {
-        QFETCH(QStringList, dc);
-        QFETCH(QByteArray, answers);
-        QFETCH(QStringList, rows);
+        const auto& [dc, answers, exit, finishes, rows] = ComPortCases::Fetch();
         QTemporaryDir dir;
         SimulatedDc sim(dir.filePath("dc"), QStringList{"--profile", "256:700"} + dc);
         QVERIFY(sim.port.size() == 2 && LinkComPort(5, sim.port[1]));
@@ -121,7 +118,7 @@ private slots:
         WineProgram run({"--cli", "--simulate", "--port", "COM5", "--app-dir", WindowsPath(dir.path()),
                          "--firmware", WindowsPath(KAV_DEMO_FIRMWARE), "--log", WindowsPath(log)});
         run.process.write(answers);
-        QTEST(run.Finish(180), "exit");
+        QCOMPARE(run.Finish(180), exit);
         WaitForWine();
         qsizetype from = 0;
         for (const QString& row : rows) {  // in this order
@@ -130,7 +127,7 @@ private slots:
         }
         QVERIFY2(QDir(dir.path()).entryList({"*.bin"}, QDir::Files).isEmpty(), qPrintable(run.output));
         QVERIFY(QString::fromUtf8(FileBytes(log)).contains("port: COM5, named by --port"));
-        QTEST(Finishes(sim.Heard()), "finishes");
+        QCOMPARE(Finishes(sim.Heard()), finishes);
         QVERIFY(sim.End());
         const auto original = DcModel(ProfileDc(256, 700)).Memory();
         QVERIFY(ProfileIntact(FileBytes(dir.filePath("dc")), original, 256, 703));
@@ -158,14 +155,12 @@ private slots:
     // No --port: the cable is found in the registry by its USB ids, as its driver records it, and only while
     // its port is present.
     void cableFoundInRegistry_data() {
-        QTest::addColumn<bool>("present");  // the port listed under SerialComm
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("plugged in") << true << 0 << "port: COM7, found by searching for the interface cable";
-        QTest::newRow("seen once, unplugged since") << false << 1 << "The USB interface cable was not found";
+        WineRegistryCases rows;
+        rows.Add("plugged in", true, 0, "port: COM7, found by searching for the interface cable");
+        rows.Add("seen once, unplugged since", false, 1, "The USB interface cable was not found");
     }
     void cableFoundInRegistry() {
-        QFETCH(bool, present);
+        const auto& [present, exit, says] = WineRegistryCases::Fetch();
         QTemporaryDir dir;
         SimulatedDc sim(dir.filePath("dc"), {"--serial", "123456"});
         QVERIFY(sim.port.size() == 2 && LinkComPort(7, sim.port[1]));
@@ -181,13 +176,12 @@ private slots:
         const int listed = list.Finish(60);
         WineProgram identify({"--identify", "--app-dir", WindowsPath(dir.path()), "--firmware",
                               WindowsPath(KAV_DEMO_FIRMWARE)});
-        QTEST(identify.Finish(60), "exit");
+        QCOMPARE(identify.Finish(60), exit);
 
         Reg({"delete", R"(HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS)"});
         Reg({"delete", serialComm, "/v", R"(\Device\VCP3)"});
         WaitForWine();
         QVERIFY(sim.End());
-        QFETCH(QString, says);
         QVERIFY2(identify.output.contains(says), qPrintable(identify.output));
         if (present) {
             QVERIFY2(identify.output.contains("serial number: 123456"), qPrintable(identify.output));

@@ -3,10 +3,43 @@
 #include <QCryptographicHash>
 #include <QtTest>
 
+#include "fakes/rows.h"
 #include "fakes/wired_wizard.h"
 #include "fakes/wizard_fixture.h"
 #include "support/transfer_rate.h"
 #include "wizard/instruction_pages.h"
+
+using RateCases = Rows<int, int, double, QString, QString>;
+
+// resourceFieldsChooseLanguageAndProgram: resource, code (--lang, 0: not given), firmware, column, program.
+using ResourceCases = Rows<QString, int, QString, int, QString>;
+
+// simulateFindsTheDemoFirmware: simulate, files (put into the folders app, exe and data first), firmware
+// (--firmware), chosen.
+using DemoSearchCases = Rows<bool, QStringList, QString, QString>;
+
+// close: during, restored, answer, again (then Back, Next, Next: an update that stops before its backup).
+using CloseCases = Rows<bool, bool, BoxAnswer, bool>;
+
+// startupEnds: fault, calls (GetCode, TestInterface, StopLink, ReleaseLink), box (its start, then words in
+// it; %1: the file).
+using StartupEndCases = Rows<int, QList<int>, QStringList>;
+
+// firmwareFileChosen: files (chosen in turn; then Cancel), given (--firmware names a file that is not there),
+// boxes (%1: that file).
+using ChoiceCases = Rows<QStringList, bool, QStringList>;
+
+// clicksWhileTheDcIsBusy: step (0 identify, 1 update, 2 recovery at Close), clicks (N Next, B Back, C Close,
+// R a failure's ResetStage), stage.
+using BusyClickCases = Rows<int, QString, int>;
+
+// failedStepsOnPage1: dcAnswers, deviceId, deepSleepOk, box (empty: none), style.
+using PageOneFailureCases = Rows<bool, QString, bool, QString, BoxStyle>;
+
+using LastUpdateCases = Rows<QList<bool>, int>;
+
+// lastUpdatedHere: history (serial outcome date version, oldest first), row (empty: none).
+using HistoryRowCases = Rows<QStringList, QString>;
 
 class TestWizard : public QObject {
     Q_OBJECT
@@ -32,23 +65,15 @@ private slots:
     // The resource's fields choose the firmware file, the language and the program run at Close; the command
     // line's language and file win over them.
     void resourceFieldsChooseLanguageAndProgram_data() {
-        QTest::addColumn<QString>("resource");
-        QTest::addColumn<int>("code");  // --lang, 0: not given
-        QTest::addColumn<QString>("firmware");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<QString>("program");
-        QTest::newRow("as shipped") << "KAV.1F.FWR|KAV 1F||5000" << 0 << "" << 1 << "";
-        QTest::newRow("code 6000") << "X.FWR|KAV 1F|after.sh|6000" << 0 << "" << 2 << "after.sh";
-        QTest::newRow("no language field") << "KAV.1F.FWR|x|after.sh" << 0 << "" << 1 << "after.sh";
-        QTest::newRow("two fields only") << "KAV.1F.FWR|x" << 0 << "" << 1 << "";
-        QTest::newRow("options") << "KAV.1F.FWR|KAV 1F||5000" << 6000 << "/elsewhere/other.fwr" << 2 << "";
+        ResourceCases rows;
+        rows.Add("as shipped", "KAV.1F.FWR|KAV 1F||5000", 0, "", 1, "");
+        rows.Add("code 6000", "X.FWR|KAV 1F|after.sh|6000", 0, "", 2, "after.sh");
+        rows.Add("no language field", "KAV.1F.FWR|x|after.sh", 0, "", 1, "after.sh");
+        rows.Add("two fields only", "KAV.1F.FWR|x", 0, "", 1, "");
+        rows.Add("options", "KAV.1F.FWR|KAV 1F||5000", 6000, "/elsewhere/other.fwr", 2, "");
     }
     void resourceFieldsChooseLanguageAndProgram() {
-        QFETCH(QString, resource);
-        QFETCH(int, code);
-        QFETCH(QString, firmware);
-        QFETCH(int, column);
-        QFETCH(QString, program);
+        const auto& [resource, code, firmware, column, program] = ResourceCases::Fetch();
         WizardFixture f(resource);
         if (code)
             f.options.LanguageCode = code, f.options.FirmwareFile = firmware;
@@ -68,21 +93,16 @@ private slots:
     // simulated one (see simulateFindsTheDemoFirmware), go through the Close sequence before the cable is
     // looked for.
     void startupEnds_data() {
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<QList<int>>("calls");  // GetCode, TestInterface, StopLink, ReleaseLink
-        QTest::addColumn<QStringList>("box");   // its start, then words in it; %1: the file
-        QTest::newRow("no text database")
-            << 1 << QList<int>{0, 0, 0, 0}
-            << QStringList{"The text database FirmwareUpdate.lng could not be opened (0001)."};
-        QTest::newRow("firmware file rejected") << 2 << QList<int>{1, 0, 1, 1} << QStringList{};
-        QTest::newRow("cable search given up") << 3 << QList<int>{1, 1, 0, 0} << QStringList{};
-        QTest::newRow("demo firmware, real DC")
-            << 4 << QList<int>{1, 0, 1, 1}
-            << QStringList{"The firmware file %1 is the demo firmware", "--firmware FILE", "--simulate"};
+        StartupEndCases rows;
+        rows.Add("no text database", 1, {0, 0, 0, 0},
+                 {"The text database FirmwareUpdate.lng could not be opened (0001)."});
+        rows.Add("firmware file rejected", 2, {1, 0, 1, 1}, {});
+        rows.Add("cable search given up", 3, {1, 1, 0, 0}, {});
+        rows.Add("demo firmware, real DC", 4, {1, 0, 1, 1},
+                 {"The firmware file %1 is the demo firmware", "--firmware FILE", "--simulate"});
     }
     void startupEnds() {
-        QFETCH(int, fault);
-        QFETCH(QStringList, box);
+        const auto& [fault, calls, box] = StartupEndCases::Fetch();
         WizardFixture f;
         if (fault == 1)
             f.options.ExeDir = f.appDir.path();  // nowhere to be found: a box says so
@@ -93,7 +113,7 @@ private slots:
         QVERIFY(f.Machine().Ended());
         QCOMPARE(f.Machine().ExitCode(), int(ExitStartupEnded));
         const auto& d = f.device;
-        QTEST((QList<int>{d.getCodeCalls, d.testInterfaceCalls, d.stopLinkCalls, d.releaseCalls}), "calls");
+        QCOMPARE((QList<int>{d.getCodeCalls, d.testInterfaceCalls, d.stopLinkCalls, d.releaseCalls}), calls);
         QCOMPARE(f.view.boxes.size(), size_t(!box.isEmpty()));
         if (!box.isEmpty()) {
             const auto& shown = f.view.boxes[0];
@@ -112,26 +132,16 @@ private slots:
     // and the simulated DC takes it; the maker's file in the application folder and --firmware win over it.
     // Only without any of them is the user asked to choose a file.
     void simulateFindsTheDemoFirmware_data() {
-        QTest::addColumn<bool>("simulate");
-        QTest::addColumn<QStringList>("files");  // put into the folders app, exe and data first
-        QTest::addColumn<QString>("firmware");   // --firmware
-        QTest::addColumn<QString>("chosen");
+        DemoSearchCases rows;
         const QString demo = "/KAV.1F.demo.FWR", real = "app/KAV.1F.FWR";
-        QTest::newRow("beside the executable") << true << QStringList{"exe" + demo, "data" + demo} << ""
-                                               << "exe" + demo;
-        QTest::newRow("in the data folder") << true << QStringList{"data" + demo} << ""
-                                            << "data" + demo;
-        QTest::newRow("maker's file wins") << true << QStringList{real, "app" + demo} << "" << real;
-        QTest::newRow("--firmware wins") << true << QStringList{"app" + demo} << "/x/A.FWR"
-                                         << "/x/A.FWR";
-        QTest::newRow("without --simulate: chosen") << false << QStringList{"app" + demo} << ""
-                                                    << "maker/A.FWR";
+        rows.Add("beside the executable", true, {"exe" + demo, "data" + demo}, "", "exe" + demo);
+        rows.Add("in the data folder", true, {"data" + demo}, "", "data" + demo);
+        rows.Add("maker's file wins", true, {real, "app" + demo}, "", real);
+        rows.Add("--firmware wins", true, {"app" + demo}, "/x/A.FWR", "/x/A.FWR");
+        rows.Add("without --simulate: chosen", false, {"app" + demo}, "", "maker/A.FWR");
     }
     void simulateFindsTheDemoFirmware() {
-        QFETCH(bool, simulate);
-        QFETCH(QStringList, files);
-        QFETCH(QString, firmware);
-        QFETCH(QString, chosen);
+        const auto& [simulate, files, firmware, chosen] = DemoSearchCases::Fetch();
         WizardFixture f;
         const QDir root(f.appDir.path());
         for (const char* folder : {"app", "exe", "data"})
@@ -154,22 +164,16 @@ private slots:
     // the first rows, or refused with the loader's box and the choice offered again. Cancel ends start-up; a
     // --firmware file is refused without a choice.
     void firmwareFileChosen_data() {
-        QTest::addColumn<QStringList>("files");  // chosen in turn; then Cancel
-        QTest::addColumn<bool>("given");         // --firmware names a file that is not there
-        QTest::addColumn<QStringList>("boxes");  // %1: that file
+        ChoiceCases rows;
         const QString damaged = "Firmware file error !";
-        QTest::newRow("chosen") << QStringList{"KAV.FWR"} << false << QStringList{};
-        QTest::newRow("damaged, then chosen")
-            << QStringList{"bad.fwr", "KAV.FWR"} << false << QStringList{damaged};
-        QTest::newRow("damaged, then Cancel") << QStringList{"bad.fwr"} << false << QStringList{damaged};
-        QTest::newRow("Cancel") << QStringList{} << false << QStringList{};
-        QTest::newRow("--firmware wins")
-            << QStringList{"KAV.FWR"} << true << QStringList{"The firmware file %1 is missing or hidden."};
+        rows.Add("chosen", {"KAV.FWR"}, false, {});
+        rows.Add("damaged, then chosen", {"bad.fwr", "KAV.FWR"}, false, {damaged});
+        rows.Add("damaged, then Cancel", {"bad.fwr"}, false, {damaged});
+        rows.Add("Cancel", {}, false, {});
+        rows.Add("--firmware wins", {"KAV.FWR"}, true, {"The firmware file %1 is missing or hidden."});
     }
     void firmwareFileChosen() {
-        QFETCH(QStringList, files);
-        QFETCH(bool, given);
-        QFETCH(QStringList, boxes);
+        const auto& [files, given, boxes] = ChoiceCases::Fetch();
         WiredWizard w(DcConfig{});
         const QDir maker(w.f.appDir.filePath("maker"));
         QVERIFY(maker.mkpath(".") && QFile::rename(w.f.firmwarePath, maker.filePath("KAV.FWR")));
@@ -185,7 +189,7 @@ private slots:
         QStringList shown;
         for (const auto& box : w.f.view.boxes)
             shown << box.text;
-        QCOMPARE(shown, boxes.replaceInStrings("%1", maker.filePath("gone.FWR")));
+        QCOMPARE(shown, QStringList(boxes).replaceInStrings("%1", maker.filePath("gone.FWR")));
         const auto& choices = w.f.view.choices;
         QCOMPARE(choices.size(), size_t(given ? 0 : files.size() + !loaded));
         if (!given) {
@@ -206,23 +210,15 @@ private slots:
     }
 
     void failedStepsOnPage1_data() {
-        QTest::addColumn<bool>("dcAnswers");
-        QTest::addColumn<QString>("deviceId");
-        QTest::addColumn<bool>("deepSleepOk");
-        QTest::addColumn<QString>("box");  // empty: none
-        QTest::addColumn<BoxStyle>("style");
-        QTest::newRow("no DC: silently back") << false << "" << true << "" << BoxStyle{};
-        QTest::newRow("another model")
-            << true << "OTHER V1A 0512KB" << true << "This update is only for the KAV 1F!" << kBoxOkWarning;
-        QTest::newRow("Deep Sleep fails")
-            << true << "KAV1F V1A 0512KB" << false
-            << "Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again." << kBoxOkCritical;
+        PageOneFailureCases rows;
+        rows.Add("no DC: silently back", false, "", true, "", BoxStyle{});
+        rows.Add("another model", true, "OTHER V1A 0512KB", true, "This update is only for the KAV 1F!",
+                 kBoxOkWarning);
+        rows.Add("Deep Sleep fails", true, "KAV1F V1A 0512KB", false,
+                 "Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again.", kBoxOkCritical);
     }
     void failedStepsOnPage1() {
-        QFETCH(bool, dcAnswers);
-        QFETCH(QString, deviceId);
-        QFETCH(bool, deepSleepOk);
-        QFETCH(QString, box);
+        const auto& [dcAnswers, deviceId, deepSleepOk, box, style] = PageOneFailureCases::Fetch();
         WizardFixture f;
         f.device.dcAnswers = dcAnswers;
         f.device.deviceId = deviceId;
@@ -237,20 +233,19 @@ private slots:
         QCOMPARE(f.view.boxes.size(), size_t(box.isEmpty() ? 0 : 1));
         if (!box.isEmpty()) {
             QCOMPARE(f.view.boxes[0].text + '|' + f.view.boxes[0].title, box + "|Firmware Update");
-            QTEST(f.view.boxes[0].style, "style");
+            QCOMPARE(f.view.boxes[0].style, style);
         }
     }
 
     void exitStatusFollowsTheLastUpdate_data() {
-        QTest::addColumn<QList<bool>>("outcomes");
-        QTest::addColumn<int>("status");
+        LastUpdateCases rows;
         // One update of either outcome, or none, is in the runs of the real program.
-        QTest::newRow("failure then success") << QList<bool>{false, true} << int(ExitUpdateSucceeded);
-        QTest::newRow("success then failure") << QList<bool>{true, false} << int(ExitUpdateFailed);
+        rows.Add("failure then success", QList<bool>{false, true}, int(ExitUpdateSucceeded));
+        rows.Add("success then failure", QList<bool>{true, false}, int(ExitUpdateFailed));
     }
     // Back after an update clears its rows and allows another attempt.
     void exitStatusFollowsTheLastUpdate() {
-        QFETCH(QList<bool>, outcomes);
+        const auto& [outcomes, status] = LastUpdateCases::Fetch();
         WizardFixture f;
         QVERIFY(f.Machine().Load());
         f.device.duringUpdate = [&] { f.tasks.AddRow(IconFailure, "failed", ""); };
@@ -271,26 +266,20 @@ private slots:
         f.Machine().OnEnded = [&] { ended = true; };
         f.Machine().CloseClick();
         QVERIFY(ended);
-        QTEST(f.Machine().ExitCode(), "status");
+        QCOMPARE(f.Machine().ExitCode(), status);
     }
 
     // Close after an update runs the recovery only for a profile left unrestored; Close during it asks, and
     // on Yes lets the update unwind before the program ends. Clicks after the end do nothing.
     void close_data() {
-        QTest::addColumn<bool>("during");
-        QTest::addColumn<bool>("restored");
-        QTest::addColumn<BoxAnswer>("answer");
-        QTest::addColumn<bool>("again");  // then Back, Next, Next: an update that stops before its backup
-        QTest::newRow("after, restored") << false << true << BoxAnswer::None << false;
-        QTest::newRow("after, left unrestored, tried again") << false << false << BoxAnswer::None << true;
-        QTest::newRow("during, Yes") << true << false << BoxAnswer::Yes << false;
-        QTest::newRow("during, No") << true << false << BoxAnswer::No << false;
+        CloseCases rows;
+        rows.Add("after, restored", false, true, BoxAnswer::None, false);
+        rows.Add("after, left unrestored, tried again", false, false, BoxAnswer::None, true);
+        rows.Add("during, Yes", true, false, BoxAnswer::Yes, false);
+        rows.Add("during, No", true, false, BoxAnswer::No, false);
     }
     void close() {
-        QFETCH(bool, during);
-        QFETCH(bool, restored);
-        QFETCH(BoxAnswer, answer);
-        QFETCH(bool, again);
+        const auto& [during, restored, answer, again] = CloseCases::Fetch();
         WizardFixture f;
         f.ToPage2();
         f.session.profile.BackupFilePath = QDir(f.appDir.path()).filePath("513.210417.bin");
@@ -339,18 +328,15 @@ private slots:
     // Clicks while the DC is busy (identified on page 1, updated, or its profile written back at Close) find
     // Next and Back greyed and change nothing: the step runs once, and Close waits for the exchange to end.
     void clicksWhileTheDcIsBusy_data() {
-        QTest::addColumn<int>("step");        // 0 identify, 1 update, 2 recovery at Close
-        QTest::addColumn<QString>("clicks");  // N Next, B Back, C Close, R a failure's ResetStage
-        QTest::addColumn<int>("stage");
-        QTest::newRow("page 1: Next again") << 0 << "N" << 2;
-        QTest::newRow("page 1: Back") << 0 << "B" << 2;
-        QTest::newRow("page 1: Close") << 0 << "C" << 1;
-        QTest::newRow("update: a failure, Back, Next") << 1 << "RBN" << 3;
-        QTest::newRow("recovery at Close: every button") << 2 << "CBNC" << 3;
+        BusyClickCases rows;
+        rows.Add("page 1: Next again", 0, "N", 2);
+        rows.Add("page 1: Back", 0, "B", 2);
+        rows.Add("page 1: Close", 0, "C", 1);
+        rows.Add("update: a failure, Back, Next", 1, "RBN", 3);
+        rows.Add("recovery at Close: every button", 2, "CBNC", 3);
     }
     void clicksWhileTheDcIsBusy() {
-        QFETCH(int, step);
-        QFETCH(QString, clicks);
+        const auto& [step, clicks, stage] = BusyClickCases::Fetch();
         WizardFixture f;
         bool buttonsOff = true, endedInside = false;
         const auto off = [&] {
@@ -385,7 +371,7 @@ private slots:
         QVERIFY(buttonsOff && !endedInside);
         QCOMPARE(f.device.readIdCalls + f.device.updateCalls + f.device.recoveries, 1 + step);
         QCOMPARE(f.device.deepSleepRequests, int(clicks != "C"));
-        QTEST(f.Machine().CurrentStage(), "stage");
+        QCOMPARE(f.Machine().CurrentStage(), stage);
         QCOMPARE(f.Machine().Ended(), clicks.contains('C'));
         QCOMPARE(f.priority.classes, std::vector<int>(clicks.count('R'), PriorityNormal));
         if (!f.Machine().Ended())  // Back once the step is over; Next not after the update
@@ -450,14 +436,10 @@ private slots:
 
     // 128-byte items: the rate over the time since the start, the time left rounded up.
     void transferRate_data() {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("done");
-        QTest::addColumn<double>("elapsed");
-        QTest::addColumn<QString>("timeLeft");
-        QTest::addColumn<QString>("shown");
-        const auto row = [](const char* tag, int count, int done, double elapsed, const char* shown,
-                            const char* timeLeft = "%1 left") {
-            QTest::newRow(tag) << count << done << elapsed << timeLeft << QString::fromUtf8(shown);
+        RateCases rows;
+        const auto row = [&rows](const char* tag, int count, int done, double elapsed, const char* shown,
+                                 const char* timeLeft = "%1 left") {
+            rows.Add(tag, count, done, elapsed, timeLeft, QString::fromUtf8(shown));
         };
         row("nothing through yet", 10, 0, 5.0, "45%");
         row("no time gone", 10, 1, 0.0, "45%");
@@ -467,13 +449,10 @@ private slots:
         row("German", 100, 29, 1.0, "45% · 3.7 kB/s · noch 0:03", "noch %1");
     }
     void transferRate() {
-        QFETCH(int, count);
-        QFETCH(int, done);
-        QFETCH(double, elapsed);
-        QFETCH(QString, timeLeft);
+        const auto& [count, done, elapsed, timeLeft, shown] = RateCases::Fetch();
         TransferRate rate(10.0, count, 128.0);
         rate.Record(10.0 + elapsed, done);
-        QTEST((TransferProgress{9, 20, rate.BytesPerSecond(), rate.SecondsLeft()}.Text(timeLeft)), "shown");
+        QCOMPARE((TransferProgress{9, 20, rate.BytesPerSecond(), rate.SecondsLeft()}.Text(timeLeft)), shown);
     }
 
     // A drawer of DCs on one cable: each update starts from nothing of the DC before it, and Close names the
@@ -534,18 +513,16 @@ private slots:
 
     // After the DC's block 0 is read, the history says when it was last updated here: its latest success.
     void lastUpdatedHere_data() {
-        QTest::addColumn<QStringList>("history");  // serial outcome date version, oldest first
-        QTest::addColumn<QString>("row");          // empty: none
-        QTest::newRow("none") << QStringList{} << QString();
-        QTest::newRow("latest success of two")
-            << QStringList{"210417 0 2025-03-02 1A", "210417 0 2025-04-07 1B", "210417 2 2025-05-01 1A"}
-            << "2025-04-07 1B";
-        QTest::newRow("only failed here") << QStringList{"210417 2 2025-05-01 1A"} << QString();
-        QTest::newRow("another DC") << QStringList{"210418 0 2025-05-01 1B"} << QString();
+        HistoryRowCases rows;
+        rows.Add("none", QStringList{}, QString());
+        rows.Add("latest success of two",
+                 QStringList{"210417 0 2025-03-02 1A", "210417 0 2025-04-07 1B", "210417 2 2025-05-01 1A"},
+                 "2025-04-07 1B");
+        rows.Add("only failed here", QStringList{"210417 2 2025-05-01 1A"}, QString());
+        rows.Add("another DC", QStringList{"210418 0 2025-05-01 1B"}, QString());
     }
     void lastUpdatedHere() {
-        QFETCH(QStringList, history);
-        QFETCH(QString, row);
+        const auto& [history, row] = HistoryRowCases::Fetch();
         WiredWizard w(ProfileDc(256, 287));
         w.options.HistoryFile = w.f.appDir.filePath("history.jsonl");
         QString why;
