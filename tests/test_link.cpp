@@ -564,36 +564,6 @@ private slots:
         QCOMPARE(Send(dc, {0xBA, 0x00}, 9.5), (Bytes{0x5A, std::uint8_t(installed && !first ? 4 : 3)}));
         QCOMPARE(dc.Installs(), installed ? 1 : 0);
     }
-
-    // Every throttled reply of the pseudo-terminal server leaves on the model's time, as its wire log says.
-    void serverKeepsToTheModelsTime() {
-        QTemporaryDir dir;
-        const QString log = dir.filePath(QStringLiteral("wire"));
-        QProcess sim;
-        sim.start(QStringLiteral(KAV_DC_SIM_PATH), {"--throttle", "--latency-ms", "2", "--wire-log", log});
-        while (!sim.canReadLine())
-            QVERIFY(sim.waitForReadyRead(5000));
-        const int fd = ::open(sim.readLine().trimmed().constData(), O_RDWR | O_NOCTTY);
-        for (int round = 0; round < 2; ++round) {
-            const std::uint8_t request[] = {0x84, 0x00};
-            QCOMPARE(::write(fd, request, sizeof request), ssize_t{2});
-            QCOMPARE(ReadFor(fd, 18, 3000).size(), 18);
-        }
-        ::close(fd);
-        sim.closeWriteChannel();
-        QVERIFY(sim.waitForFinished(5000));
-        QFile file(log);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (int round = 0; round < 2; ++round) {
-            const QList<QByteArray> heard = file.readLine().trimmed().split(' ');
-            const QList<QByteArray> wrote = file.readLine().trimmed().split(' ');
-            QVERIFY(heard.size() == 4 && wrote.size() == 5);
-            QCOMPARE(heard[0] + heard[2] + heard[3] + wrote[0] + wrote[2], QByteArray("I284O18"));
-            const double due = heard[1].toDouble() + 0.002 + 20 * 10 / 38400.0;  // 2 + 18 bytes at 38400 8N1
-            QVERIFY2(std::abs(wrote[3].toDouble() - due) < 1e-6, wrote.join(' ').constData());
-            QVERIFY(wrote[4].toDouble() >= due && wrote[1].toDouble() >= wrote[4].toDouble());
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLink)
