@@ -1,7 +1,6 @@
 #include "app/replay_command.h"
 
 #include <QDir>
-#include <QProcess>
 #include <limits>
 
 #include "app/wizard_assembly.h"

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <algorithm>
 
 #include "support/run_log.h"
 
