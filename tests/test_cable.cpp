@@ -39,7 +39,6 @@ using ListPortCases = Rows<QString, QStringList, int>;
 // cablesInRegistry: entries, cables ("COMn serial", lowest port first), ports (--list-ports: "COMn" or "COMn
 // serial" for a cable's).
 using RegistryCableCases = Rows<QStringList, QStringList, QStringList>;
-
 using UsbIdCases = Rows<QList<SerialPortRecord>, QStringList>;
 
 // Finds the cable at the searches the script says; no cable once it runs out.

@@ -66,7 +66,6 @@ QString PlaceBackup(const QString& folder, int serial) {
 }  // namespace
 
 using HabitCases = Rows<QString, QStringList, int, QString, QString>;
-
 using UsageCases = Rows<QStringList, int, QString>;
 
 // serviceStation: refusingDc (a separate simulator's options; empty: none), status.

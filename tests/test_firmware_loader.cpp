@@ -80,7 +80,6 @@ using GoodFileCases = Rows<int, int, int, int, int, QString, int, bool>;
 // rejectionsShowABox: edits, box (a number: the firmware file box with that code, if any; or the file's name,
 // not there or hidden), reason, resource.
 using RejectionCases = Rows<Edits, QString, int, QString>;
-
 using LowestVersionCases = Rows<QString, QString, int>;
 
 class FirmwareLoaderTest : public QObject {

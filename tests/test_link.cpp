@@ -193,7 +193,6 @@ using LateAnswerCases = Rows<DcFaults, int, double>;
 // imageInstallsOnlyWithTheSumOfItsCheckBytes: first (B5 blocks closed by B6, else B7 blocks closed by B9),
 // value, installed.
 using InstallCases = Rows<bool, int, bool>;
-
 using SimulatedLineCases = Rows<QString, bool>;
 
 class TestLink : public QObject {

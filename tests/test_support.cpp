@@ -52,12 +52,10 @@ using LookUpCases = Rows<QStringList, QByteArray, int, int, int, QString>;
 
 // runLogWire: trace, frames (130-byte block frames), keep, wireLines (wire lines in the log), leftOut.
 using WireLogCases = Rows<bool, int, bool, int, int>;
-
 using LogFolderCases = Rows<bool, QString, QString>;
 
 // firmwareVersionOf: id, model, version ("none": not this model's id).
 using VersionCases = Rows<QString, QString, QString>;
-
 using RefusedLogCases = Rows<QByteArray, QString>;
 
 class TestSupport : public QObject {

@@ -108,9 +108,7 @@ struct TypedAhead {
 // boxes: style, input, atTerminal (a "y" typed ahead there must be discarded, never taken), answer, left
 // (what a later read still finds).
 using TerminalBoxCases = Rows<BoxStyle, QString, bool, BoxAnswer, QString>;
-
 using CommandCases = Rows<bool, QString, int>;
-
 using BoxKeyCases = Rows<BoxStyle, BoxAnswer, BoxAnswer>;
 
 class TestViews : public QObject {

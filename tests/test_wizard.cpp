@@ -35,7 +35,6 @@ using BusyClickCases = Rows<int, QString, int>;
 
 // failedStepsOnPage1: dcAnswers, deviceId, deepSleepOk, box (empty: none), style.
 using PageOneFailureCases = Rows<bool, QString, bool, QString, BoxStyle>;
-
 using LastUpdateCases = Rows<QList<bool>, int>;
 
 // lastUpdatedHere: history (serial outcome date version, oldest first), row (empty: none).
