@@ -277,7 +277,7 @@ private slots:
     }
     void sendsAndTimeOuts() {
         const auto& [routine, faults, ok, sends, seconds, meanwhile] = SendCases::Fetch();
-        LinkFixture f(WithFaults([&](DcFaults& x) { x = faults; }));
+        LinkFixture f(WithFaults([given = faults](DcFaults& x) { x = given; }));
         // A run that spans midnight must not end early: the time-outs use the monotonic clock.
         f.clock.SetWallClock(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)));
         if (meanwhile)
@@ -326,7 +326,7 @@ private slots:
     }
     void lateAnswersNeverPassForTheNextCommand() {
         const auto& [faults, sends, next] = LateAnswerCases::Fetch();
-        LinkFixture f(WithFaults([&](DcFaults& x) { x = faults; }));
+        LinkFixture f(WithFaults([given = faults](DcFaults& x) { x = given; }));
         QVERIFY(ReadsBack(f, 3072));
         QVERIFY(ReadsBack(f, 0));
         QCOMPARE(int(f.Sent().size()), sends);
@@ -354,7 +354,7 @@ private slots:
     }
     void oddDeliveries() {
         const auto& [routine, faults, taken, deliveries, noisy] = DeliveryCases::Fetch();
-        LinkFixture f(WithFaults([&](DcFaults& x) { x = faults; }));
+        LinkFixture f(WithFaults([given = faults](DcFaults& x) { x = given; }));
         QCOMPARE(Run(f, routine), taken);
         QCOMPARE(int(f.sim.Delivered().size()), deliveries);
         QCOMPARE(f.link.LineNoise() > 0, noisy);

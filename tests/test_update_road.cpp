@@ -436,7 +436,7 @@ private slots:
     }
     void failedBackupWritesNothing() {
         const auto& [placed, trouble, reads] = BackupTroubleCases::Fetch();
-        UpdateFixture f(WithFaults([&](DcFaults& x) {
+        UpdateFixture f(WithFaults([trouble = trouble](DcFaults& x) {
             if (trouble == Block0Silent || trouble == Block8Silent)  // frames after the identification
                 x.silenceStartFrame = trouble == Block8Silent ? 10 : 2, x.silenceFrameCount = 5;
         }));

@@ -284,7 +284,7 @@ private slots:
         f.session.profile.BackupFilePath = QDir(f.appDir.path()).filePath("513.210417.bin");
         QVERIFY(restored || QFile(f.session.profile.BackupFilePath).open(QIODevice::WriteOnly));
         bool endedInside = false, linkStoppedInside = false;
-        f.device.duringUpdate = [&] {
+        f.device.duringUpdate = [&, during = during, restored = restored, answer = answer] {
             f.session.profile.Restored = restored;
             if (during) {
                 f.view.answers = {answer};
@@ -341,7 +341,7 @@ private slots:
         const auto off = [&] {
             buttonsOff &= !f.view.Enabled(WizardButton::Next) && !f.view.Enabled(WizardButton::Back);
         };
-        const std::function<void()> click = [&] {
+        const std::function<void()> click = [&, step = step, clicks = clicks] {
             off();
             if (step == 1)  // as the update starts
                 QVERIFY(f.session.profile.ProfileBackupActive && !f.view.frameVisible &&

@@ -5,7 +5,8 @@
 
 // A data-driven test's table, its columns typed once: the _data function adds the rows, the test reads its
 // row whole. `using Cases = Rows<int, QString>;` then `Cases rows; rows.Add("tag", 1, "x");` and
-// `const auto& [number, text] = Cases::Fetch();`.
+// `const auto& [number, text] = Cases::Fetch();`. A lambda takes the bindings it needs as init-captures
+// (`[n = number]`): clang before 16 cannot capture a binding.
 template <typename... T>
 class Rows {
 public:
