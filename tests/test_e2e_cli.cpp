@@ -102,7 +102,7 @@ private slots:
     // Runs that end at once, with what they say (on either stream) and their exit status.
     void usageErrorAndHelp_data() {
         UsageCases rows;
-        rows.Add("help", {"--help"}, 0, "Usage: kav-update [options]\n");
+        rows.Add("help", {"--help"}, 0, "Usage: kav-update [options] [FILE]\n");
         rows.Add("lang 4000", {"--cli", "--lang", "4000"}, 2, "--lang takes");
         rows.Add("lang De", {"--cli", "--lang", "De", "--firmware", "/nowhere/A.FWR"}, 2,
                  "Die Firmware-Datei /nowhere/A.FWR fehlt");
@@ -119,8 +119,8 @@ private slots:
         rows.Add("simulator refuses",
                  {"--cli", "--simulate", "--firmware", KAV_DEMO_FIRMWARE, "--sim-args", "--bogus"}, 2,
                  "The simulated DC (");
-        rows.Add("demo firmware, real DC", {"--cli", "--firmware", KAV_DEMO_FIRMWARE, "--port", "/dev/null"},
-                 2, "[Firmware Update] The firmware file " KAV_DEMO_FIRMWARE " is the demo firmware");
+        rows.Add("demo firmware named alone, real DC", {"--cli", KAV_DEMO_FIRMWARE, "--port", "/dev/null"}, 2,
+                 "[Firmware Update] The firmware file " KAV_DEMO_FIRMWARE " is the demo firmware");
         // A log that cannot be replayed here.
         rows.Add("replay: no run log", {"--replay", KAV_TRACES "/roads.txt"}, 2,
                  "cannot replay " KAV_TRACES "/roads.txt: it is not a kav-update run log");
@@ -160,7 +160,8 @@ private slots:
                      program + ": " + problem + "\nTry '" + command + " --help' for more information.\n");
         };
         usage("kav-update", {"--no-such-option"}, "unknown option 'no-such-option'");
-        usage("kav-update", {"--cli", "extra"}, "unexpected argument 'extra'");
+        usage("kav-update", {"--cli", "a.fwr", "extra"}, "unexpected argument 'extra'");
+        usage("kav-update", {"--firmware", "a", "b.fwr"}, "two firmware files: 'b.fwr' and --firmware a");
         usage("kav-update", {"--json"}, "--json needs --history");
         usage("kav-update", {"--cli", "--port", "a", "--port", "b"}, "several DCs need --yes");
         usage("kav-update", {"--history", "123456", "654321"}, "unexpected argument '654321'");

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPrinter>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -110,6 +111,7 @@ struct TypedAhead {
 using TerminalBoxCases = Rows<BoxStyle, QString, bool, BoxAnswer, QString>;
 using CommandCases = Rows<bool, QString, int>;
 using BoxKeyCases = Rows<BoxStyle, BoxAnswer, BoxAnswer>;
+using DropCases = Rows<QStringList, int, bool, QString, QString>;
 
 class TestViews : public QObject {
     Q_OBJECT
@@ -229,6 +231,43 @@ private slots:
         QCOMPARE(w.ChooseFirmwareFile(choice), std::nullopt);
         QCOMPARE(seen, QStringList{u"a.fwr B.FWR"_s});
         QVERIFY(steps.isEmpty());
+    }
+
+    // A firmware file dropped on page 1 is chosen as in the dialog; any other drag is refused as it enters.
+    void firmwareFileDropped_data() {
+        DropCases rows;
+        rows.Add("firmware file", {"new.FWR"}, 1, true, "new.FWR", "");
+        rows.Add("damaged", {"bad.fwr"}, 1, true, "old.fwr", "Firmware file error !");
+        rows.Add("on page 2", {"new.FWR"}, 2, false, "old.fwr", "");
+        rows.Add("two files", {"new.FWR", "new.FWR"}, 1, false, "old.fwr", "");
+        rows.Add("not a local file", {"https://example.org/new.FWR"}, 1, false, "old.fwr", "");
+        rows.Add("another extension", {"new.bin"}, 1, false, "old.fwr", "");
+    }
+    void firmwareFileDropped() {
+        const auto& [dropped, page, taken, inForce, box] = DropCases::Fetch();
+        QTemporaryDir dir;
+        for (const char* name : {"old.fwr", "new.FWR", "new.bin", "bad.fwr"})
+            QVERIFY(QFile::copy(KAV_DEMO_FIRMWARE, dir.filePath(name)));
+        QVERIFY(QFile::resize(dir.filePath("bad.fwr"), 1000));  // cut short
+        RecordingView view;                                     // the wizard's: boxes answered at once
+        SimulatedWizard sim(view, dir.filePath("old.fwr"), QFileInfo(BuiltTextDatabase()).path(), dir.path(),
+                            5000);
+        WizardWindow w;
+        w.DroppableFile = [&](const QList<QUrl>& urls) { return sim.machine.DroppableFirmwareFile(urls); };
+        w.OnFileDropped = [&](const QString& path) { sim.machine.FirmwareFileDropped(path); };
+        QVERIFY(sim.machine.Load());
+        if (page == 2)
+            sim.machine.NextClick();
+        QMimeData data;
+        for (const QString& name : dropped)
+            data.setUrls(data.urls() << QUrl::fromUserInput(name, dir.path()));
+        QDragEnterEvent enter({9, 9}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop({9, 9}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        qApp->sendEvent(&w, &enter), qApp->sendEvent(&w, &drop), qApp->sendPostedEvents();  // then the choice
+        QVERIFY(enter.isAccepted() == taken && sim.session.firmware.Loaded());
+        QCOMPARE(view.boxes.empty() ? QString() : view.boxes[0].text, box);
+        QCOMPARE(sim.machine.FirmwareFilePath(), dir.filePath(inForce));
+        QCOMPARE(view.rows.at(3).event, "Firmware file: " + dir.filePath(inForce));
     }
 
     // Closing the window goes through OnClose; it closes only once allowed, by the handler or later.

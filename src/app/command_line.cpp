@@ -177,10 +177,11 @@ std::optional<int> LanguageCodeIn(const QString& text) {
 // The first misuse among the parsed options; empty when there is none.
 QString UsageError(const QCommandLineParser& parser, const OptionTable& o) {
     const QStringList positional = parser.positionalArguments();
-    if (!positional.isEmpty() && !parser.isSet(o.history))
-        return QStringLiteral("unexpected argument '%1'").arg(positional[0]);
     if (positional.size() > 1)
         return QStringLiteral("unexpected argument '%1'").arg(positional[1]);
+    if (!positional.isEmpty() && !parser.isSet(o.history) && parser.isSet(o.firmware))
+        return QStringLiteral("two firmware files: '%1' and --firmware %2")
+            .arg(positional[0], parser.value(o.firmware));
     if (parser.isSet(o.json) && !parser.isSet(o.history))
         return QStringLiteral("--json needs --history");
     if (parser.isSet(o.simulate) && !parser.value(o.port).isEmpty() && !kSimulatorOnGivenPort)
@@ -221,7 +222,10 @@ CommandLine OptionsFrom(const QCommandLineParser& parser, const OptionTable& o, 
     options.Yes = parser.isSet(o.yes);
     options.AttemptFile = parser.value(o.attemptFile);
     options.AppDir = parser.value(o.appDir);
-    options.Firmware = parser.value(o.firmware);
+    // Without --history a file named alone is the firmware file: what a file manager's "open with" runs.
+    options.Firmware = parser.isSet(o.history)
+                           ? parser.value(o.firmware)
+                           : parser.positionalArguments().value(0, parser.value(o.firmware));
     options.Simulate = parser.isSet(o.simulate);
     options.SimArgs = parser.value(o.simArgs);
     options.Log = parser.value(o.log);
@@ -254,6 +258,10 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
          o.simArgs,    o.lang,           o.log,       o.trace,   o.listPorts, o.identify, o.history,
          o.json,       o.restoreProfile, o.replay,    o.lenient, o.help,      o.version,  o.oldVersion,
          o.attemptFile});
+    parser.addPositionalArgument(
+        QStringLiteral("FILE"),
+        QStringLiteral("A firmware file to write, as --firmware FILE names it (with --history: SERIAL)."),
+        QStringLiteral("[FILE]"));
 
     ParsedCommandLine result;
     // Without an application object the parser knows no program name.

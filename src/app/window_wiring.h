@@ -15,6 +15,12 @@ inline void WireWindow(WizardWindow& window, WizardAssembly& wizard) {
     window.OnClose = [&] { wizard.Decide("close"), machine.CloseClick(); };
     window.OnAgain = [&] { wizard.Decide("again"), machine.AgainClick(); };
     window.OnPrint = [&] { PrintAgreement(&window, wizard.session.AppDir, wizard.texts); };
+    window.DroppableFile = [&](const QList<QUrl>& urls) { return machine.DroppableFirmwareFile(urls); };
+    window.OnFileDropped = [&](const QString& path) {
+        wizard.log.Write(QStringLiteral("firmware file dropped: ") + path);
+        if (machine.FirmwareFileDropped(path))
+            wizard.LogFirmwareFile();  // a replay takes the last file named
+    };
     machine.OnEnded = [&] {
         window.AllowClose();
         window.close();

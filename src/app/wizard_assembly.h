@@ -111,6 +111,16 @@ struct WizardAssembly {
     // Start-up, with what a support person needs to know about it in the log.
     bool Load() {
         const bool ok = machine.Load();
+        LogFirmwareFile();
+        log.Write(QStringLiteral("backup folder: ") + QDir::toNativeSeparators(session.BackupFolder()));
+        log.Write(session.cable.InterfacePortName.isEmpty()
+                      ? QStringLiteral("port: none")
+                      : QStringLiteral("port: %1, %2").arg(session.cable.InterfacePortName, portFoundBy));
+        log.Flush();
+        return ok;
+    }
+
+    void LogFirmwareFile() {
         const FirmwareImage& fw = session.firmware;
         const QString kind = fw.CodeAndCode2 ? QStringLiteral("two images")
                              : fw.Code2Only  ? QStringLiteral("second image only")
@@ -125,12 +135,6 @@ struct WizardAssembly {
                       .arg(fw.CodeBlockCount)
                       .arg(fw.Code2BlockCount) +
                   (fw.Demo ? QStringLiteral(", the demo firmware") : QString()));
-        log.Write(QStringLiteral("backup folder: ") + QDir::toNativeSeparators(session.BackupFolder()));
-        log.Write(session.cable.InterfacePortName.isEmpty()
-                      ? QStringLiteral("port: none")
-                      : QStringLiteral("port: %1, %2").arg(session.cable.InterfacePortName, portFoundBy));
-        log.Flush();
-        return ok;
     }
 
     // A decision of the person at the window or the terminal, in the log so that a replay can make it again.

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <utility>
 
 #include "firmware/firmware_loader.h"
 #include "profile/recovery.h"
@@ -115,6 +116,33 @@ bool StageMachine::LoadFirmware() {
             return true;
         tasks_.Clear();  // the next file's rows come first
     }
+    return false;
+}
+
+std::optional<QString> StageMachine::DroppableFirmwareFile(const QList<QUrl>& urls) const {
+    if (urls.size() != 1 || !urls[0].isLocalFile() || ended_ || !startupOk_ || busy_ != Busy::None ||
+        currentStage_ != 1)
+        return std::nullopt;
+    const QString path = urls[0].toLocalFile();
+    return path.endsWith(QLatin1String(".fwr"), Qt::CaseInsensitive) ? std::optional(path) : std::nullopt;
+}
+
+bool StageMachine::FirmwareFileDropped(const QString& path) {
+    if (!DroppableFirmwareFile({QUrl::fromLocalFile(path)}))  // the page may have changed since the drop
+        return false;
+    const FirmwareImage firmware = session_.firmware;
+    const std::vector<TaskList::Row> rows = tasks_.Rows();
+    const QString before = std::exchange(firmwareFilePath_, path);
+    tasks_.Clear();  // the rows name the file that will be written
+    if (device_.LoadFirmware(path) && !DemoRefused()) {
+        firmwareSha256_.clear();
+        return true;
+    }
+    session_.firmware = firmware;
+    firmwareFilePath_ = before;
+    tasks_.Clear();
+    for (const TaskList::Row& row : rows)
+        tasks_.AddRow(row.icon, row.event, row.status);
     return false;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QUrl>
 #include <functional>
 #include <optional>
 
@@ -58,6 +60,12 @@ public:
     void AgainClick();      // after an update: page 1 for the next DC, in the same run
     void CloseClick();      // also what closing the window from its title bar does
     void CloseConfirmed();  // Close with its question already answered Yes (a signal in terminal mode)
+    // A drop on the window: the firmware file it would choose, or nothing when it is refused. Page 1 takes
+    // one local *.fwr file (in any case) while nothing talks to the DC.
+    std::optional<QString> DroppableFirmwareFile(const QList<QUrl>& urls) const;
+    // The dropped file, chosen as in the file dialog: checked at once, refused with the loader's box. False:
+    // refused; the file before stays, with its rows.
+    bool FirmwareFileDropped(const QString& path);
 
     // Form operations that later steps call.
     void GoBack();

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
 #include <QSettings>
@@ -144,6 +145,7 @@ void WizardWindow::SetUpWindow(const QString& caption) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(kWindowSize);
+    setAcceptDrops(true);  // a firmware file dropped on page 1 is chosen as in the file dialog
     setWindowIcon(artwork::WindowIcon());
     setWindowTitle(caption);
 
@@ -565,6 +567,32 @@ void WizardWindow::closeEvent(QCloseEvent* event) {
         }
     }
     event->accept();
+}
+
+std::optional<QString> WizardWindow::FileIn(const QDropEvent& event) const {
+    if (!DroppableFile || !event.mimeData()->hasUrls())
+        return std::nullopt;
+    return DroppableFile(event.mimeData()->urls());
+}
+
+// Refused, the drag shows that it cannot drop here.
+void WizardWindow::dragEnterEvent(QDragEnterEvent* event) {
+    FileIn(*event) ? event->acceptProposedAction() : event->ignore();
+}
+
+void WizardWindow::dropEvent(QDropEvent* event) {
+    const std::optional<QString> file = FileIn(*event);
+    if (!file)
+        return event->ignore();
+    event->acceptProposedAction();
+    // The drag source waits for the drop to end: a box for a damaged file must not hold it up.
+    QMetaObject::invokeMethod(
+        this,
+        [this, path = *file] {
+            if (OnFileDropped)
+                OnFileDropped(path);
+        },
+        Qt::QueuedConnection);
 }
 
 void WizardWindow::showEvent(QShowEvent* event) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QIcon>
+#include <QList>
+#include <QUrl>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -11,6 +13,7 @@
 
 class ArtworkView;
 class CaptionFrame;
+class QDropEvent;
 class QLabel;
 class QPushButton;
 class QSystemTrayIcon;
@@ -64,9 +67,15 @@ public:
     void SetTaskListName(const QString& name);
 
     std::function<void()> OnNext, OnBack, OnClose, OnPrint, OnAgain;
+    // A drag over the window is taken when DroppableFile names the file it brings; OnFileDropped gets that
+    // file once the drop is over, outside the drag's own events, since it may show a box.
+    std::function<std::optional<QString>(const QList<QUrl>&)> DroppableFile;
+    std::function<void(const QString&)> OnFileDropped;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -89,6 +98,7 @@ private:
                          const QString& rate = QString());
     void ShowTray();
     QString AskForFirmwareFile(const FirmwareFileChoice& choice);
+    std::optional<QString> FileIn(const QDropEvent& event) const;
     void UpdateMnemonics();
 
     TitleBand* titleBand_ = nullptr;
