@@ -18,12 +18,11 @@ QString WindowsPath(const QString& path) {
     return "Z:" + QDir::toNativeSeparators(path).replace('/', '\\');
 }
 
-// Wine's name for a Unix path is its drive Z:.
+// Wine's name for a Unix path is its drive Z:. WINEDEBUG=-all comes from scripts/test-windows.sh.
 struct WineProgram : ProgramRun {
-    explicit WineProgram(const QStringList& args) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("WINEDEBUG", "-all");
-        process.setProcessEnvironment(env);
+    explicit WineProgram(const QStringList& args, bool inputNul = false) {
+        if (inputNul)
+            process.setStandardInputFile(QProcess::nullDevice());
         Start("wine", QStringList{qEnvironmentVariable("KAV_WINE_PROGRAM")} + args);
     }
     int Finish(int seconds) {
@@ -69,9 +68,6 @@ void Click(const QString& window, int x, int y) {
 
 int Reg(const QStringList& args) {
     QProcess reg;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("WINEDEBUG", "-all");
-    reg.setProcessEnvironment(env);
     reg.start("wine", QStringList{"reg"} + args + QStringList{"/f"});
     reg.waitForFinished(60000);
     return reg.exitCode();
@@ -82,8 +78,9 @@ int Reg(const QStringList& args) {
 // updateOnComPort: dc, answers, exit, finishes (the update's, then the recovery's), rows.
 using ComPortCases = Rows<QStringList, QByteArray, int, int, QStringList>;
 
-// cableFoundInRegistry: present (the port listed under SerialComm), exit, says.
-using WineRegistryCases = Rows<bool, int, QString>;
+// cableFoundInRegistry: the device SerialComm lists on the cable's port (empty: none), whether the cable is
+// there (its Control key), exit, says.
+using WineRegistryCases = Rows<QString, bool, int, QString>;
 
 class WineTest : public QObject {
     Q_OBJECT
@@ -152,25 +149,75 @@ private slots:
         QVERIFY(sim.End());
     }
 
+    // Ctrl-C at a console's prompt, at the end of a failed update, is Close as at a Unix terminal: the
+    // recovery is offered, and writes the profile back. The console is wineconsole's window (a program with
+    // pipes has none), its keys sent by xdotool; the run log tells the answers.
+    void ctrlCAtAConsolePrompt() {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("no X display");
+        QTemporaryDir dir;
+        SimulatedDc sim(dir.filePath("dc"), {"--profile", "256:700", "--refuse", "B6:5"});
+        QVERIFY(sim.port.size() == 2 && LinkComPort(5, sim.port[1]));
+        const QString log = dir.filePath("run.log");
+        QProcess console;
+        console.start("wineconsole",
+                      {WindowsPath(qEnvironmentVariable("KAV_WINE_PROGRAM")), "--cli", "--simulate", "--port",
+                       "COM5", "--app-dir", WindowsPath(dir.path()), "--firmware",
+                       WindowsPath(KAV_DEMO_FIRMWARE), "--log", WindowsPath(log)});
+        QString window;
+        QTRY_VERIFY_WITH_TIMEOUT(!(window = Run("xdotool", {"search", "--name", "kav-update"})).isEmpty(),
+                                 60000);
+        // Page 1, page 2 (the update, refused at its end), Ctrl-C, the recovery's Yes and its instructions'
+        // OK; each once its prompt is up, which drops what came before.
+        for (const QString keys : {"Return", "Return", "ctrl+c", "y Return", "Return"}) {
+            if (keys == "ctrl+c")
+                QTRY_VERIFY_WITH_TIMEOUT(Finishes(sim.Heard()) == 1, 120000);
+            QTest::qWait(2000);
+            QProcess::execute("xdotool",
+                              QStringList{"key", "--window", window.section('\n', 0, 0)} + keys.split(' '));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(Finishes(sim.Heard()) == 2, 120000);
+        QVERIFY(console.waitForFinished(60000));
+        WaitForWine();
+        const QString told = QString::fromUtf8(FileBytes(log));
+        QVERIFY2(told.contains("answer: Yes") && told.endsWith("exit status 1\n"), qPrintable(told));
+        QVERIFY(sim.End());
+    }
+
+    // Input from NUL, a character device as a console is, is no console: nothing is asked.
+    void inputFromNul() {
+        QTemporaryDir dir;
+        WineProgram run({"--cli", "--port", "COM9", "--app-dir", WindowsPath(dir.path())}, true);
+        QCOMPARE(run.Finish(60), 2);  // the cable's box, unanswered
+        QVERIFY2(run.output.contains("COM9") && !run.output.contains("Enter = "), qPrintable(run.output));
+    }
+
     // No --port: the cable is found in the registry by its USB ids, as its driver records it, and only while
     // its port is present.
     void cableFoundInRegistry_data() {
         WineRegistryCases rows;
-        rows.Add("plugged in", true, 0, "port: COM7, found by searching for the interface cable");
-        rows.Add("seen once, unplugged since", false, 1, "The USB interface cable was not found");
+        const QString notFound = "The USB interface cable was not found";
+        rows.Add("plugged in", R"(\Device\VCP3)", true, 0,
+                 "port: COM7, found by searching for the interface cable");
+        rows.Add("seen once, unplugged since", "", false, 1, notFound);
+        // Neither the number the cable had nor the driver's first port is the cable.
+        rows.Add("unplugged, its number another adapter's", R"(\Device\VCP0)", false, 1, notFound);
     }
     void cableFoundInRegistry() {
-        const auto& [present, exit, says] = WineRegistryCases::Fetch();
+        const auto& [onPort, present, exit, says] = WineRegistryCases::Fetch();
         QTemporaryDir dir;
         SimulatedDc sim(dir.filePath("dc"), {"--serial", "123456"});
         QVERIFY(sim.port.size() == 2 && LinkComPort(7, sim.port[1]));
-        const QString device =
-            R"(HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_F460+KAV00042A\0000\Device Parameters)";
+        const QString instance =
+            R"(HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_F460+KAV00042A\0000)";
+        const QString device = instance + R"(\Device Parameters)";
         const QString serialComm = R"(HKLM\HARDWARE\DEVICEMAP\SERIALCOMM)";
         QCOMPARE(Reg({"add", device, "/v", "PortName", "/t", "REG_SZ", "/d", "COM7"}), 0);
         QCOMPARE(Reg({"add", device, "/v", "LatencyTimer", "/t", "REG_DWORD", "/d", "16"}), 0);
         if (present)
-            QCOMPARE(Reg({"add", serialComm, "/v", R"(\Device\VCP3)", "/t", "REG_SZ", "/d", "COM7"}), 0);
+            QCOMPARE(Reg({"add", instance + R"(\Control)", "/v", "ActiveService", "/d", "FTSER2K"}), 0);
+        if (!onPort.isEmpty())
+            QCOMPARE(Reg({"add", serialComm, "/v", onPort, "/t", "REG_SZ", "/d", "COM7"}), 0);
 
         WineProgram list({"--list-ports"});
         const int listed = list.Finish(60);
@@ -179,7 +226,8 @@ private slots:
         QCOMPARE(identify.Finish(60), exit);
 
         Reg({"delete", R"(HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS)"});
-        Reg({"delete", serialComm, "/v", R"(\Device\VCP3)"});
+        if (!onPort.isEmpty())
+            Reg({"delete", serialComm, "/v", onPort});
         WaitForWine();
         QVERIFY(sim.End());
         QVERIFY2(identify.output.contains(says), qPrintable(identify.output));

@@ -5,51 +5,162 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <streambuf>
 #include <utility>
 
+#include "app/console_prompt.h"
 #include "app/wizard_assembly.h"
 
-// The console's Ctrl-C, Ctrl-Break and its closing come in on a thread of their own; the first is handed to
-// the event loop, a second one ends the program at once, as on a Unix terminal.
+// The console's Ctrl-C, Ctrl-Break and its closing come in on a thread of their own and are taken in the
+// event loop's thread, as the signals of a Unix terminal; a second Ctrl-C ends the program at once. A closing
+// console (or logoff, shutdown) ends the process as soon as its handler returns: the handler waits until the
+// run has unwound, the DC's finish sent, for as long as Windows lets it (about 5 s).
 
 namespace {
 
 // All the console's handler thread may touch. Process-wide by nature.
 std::atomic<TerminalSignals*> listener{nullptr};
-std::atomic<bool> signalled{false};
+std::atomic<bool> interrupted{false};  // a Ctrl-C or Ctrl-Break came before
+std::atomic<int> waiting{0};           // the signal not yet taken, as its C number
+std::atomic<bool> consoleGoes{false};  // nobody answers a prompt any more
+HANDLE arrived = nullptr;              // set while a signal waits to be taken
+HANDLE runOver = nullptr;              // set once the run has ended
+void (*takeWaiting)() = nullptr;       // TerminalSignals::Take, for the event loop
 
 void EndNow() {
     std::fputs("\nkav-update: stopped at once; a profile backup file stays for a later run\n", stderr);
-    ExitProcess(STATUS_CONTROL_C_EXIT);
+    // Not ExitProcess: from this thread it would run the libraries' exit code under the main thread's feet.
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
 }
 
 BOOL WINAPI OnConsoleStop(DWORD event) {
-    if (signalled.exchange(true))
+    const bool goes = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    // A closing console never ends at once: a stop already on its way is waited for.
+    if (!goes && interrupted.exchange(true))
         EndNow();
-    TerminalSignals* to = listener.load();
-    if (to == nullptr)
+    if (listener.load() == nullptr)
         return FALSE;
+    if (goes)
+        consoleGoes = true;
+    waiting = goes ? SIGTERM : event == CTRL_BREAK_EVENT ? SIGBREAK : SIGINT;
+    SetEvent(arrived);
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [to, event] { to->Handle(static_cast<int>(event)); },
-        Qt::QueuedConnection);
+        QCoreApplication::instance(), [] { takeWaiting(); }, Qt::QueuedConnection);
+    if (goes)
+        WaitForSingleObject(runOver, INFINITE);  // Windows ends the process at its own limit
     return TRUE;
 }
+
+// std::cin on a console: a line a read at a time, as UTF-8; a read that a signal cuts ends as the signal
+// asks.
+class ConsoleInput final : public std::streambuf {
+public:
+    explicit ConsoleInput(ConsolePrompt prompt) : prompt_(std::move(prompt)) {}
+
+protected:
+    int_type underflow() override {
+        if (gptr() < egptr())
+            return traits_type::to_int_type(*gptr());
+        std::optional<std::string> line = ReadPromptLine(prompt_);
+        if (!line)
+            return traits_type::eof();
+        line_ = std::move(*line);
+        setg(line_.data(), line_.data(), line_.data() + line_.size());
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    ConsolePrompt prompt_;
+    std::string line_;
+};
+
+// True once a key that types has been pressed. What comes before it (a modifier such as Ctrl of a Ctrl-C, a
+// key let go, focus) is dropped, so that a read begins only with an answer: a read that has begun, Wine's
+// console lets no Ctrl-C end.
+bool AnswerBegun(HANDLE input) {
+    const HANDLE awaited[] = {arrived, input};
+    while (WaitForMultipleObjects(2, awaited, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        INPUT_RECORD record{};
+        DWORD count = 0;
+        if (!PeekConsoleInputW(input, &record, 1, &count) || count == 0 ||
+            (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+             record.Event.KeyEvent.uChar.UnicodeChar != 0))
+            return true;
+        ReadConsoleInputW(input, &record, 1, &count);
+    }
+    return false;
+}
+
+ConsolePrompt::Read ReadConsoleOnce(std::string& line) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (!AnswerBegun(input))
+        return ConsolePrompt::Read::Cut;
+    wchar_t text[1024];
+    DWORD got = 0;
+    if (!ReadConsoleW(input, text, static_cast<DWORD>(std::size(text)), &got, nullptr))
+        return ConsolePrompt::Read::End;
+    if (got == 0)  // Windows' Ctrl-C while the line was typed
+        return ConsolePrompt::Read::Cut;
+    QString typed = QString::fromWCharArray(text, static_cast<qsizetype>(got));
+    if (typed.startsWith(QChar(0x1A)))  // Ctrl-Z, then Enter: the end of the input
+        return ConsolePrompt::Read::End;
+    typed.remove(u'\r');
+    line = typed.toStdString();
+    return ConsolePrompt::Read::Line;
+}
+
+// Where the prompts read from the console: in place while the signals are taken here.
+std::unique_ptr<ConsoleInput> consoleInput;
+std::streambuf* inputBefore = nullptr;
+bool promptEndedBySignal = false;
 
 }  // namespace
 
 TerminalSignals::TerminalSignals(WizardAssembly& wizard) : wizard_(wizard) {
+    if (arrived == nullptr) {
+        arrived = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        runOver = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    takeWaiting = [] {
+        if (TerminalSignals* to = listener.load())
+            to->Take();
+    };
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) {
+        consoleInput = std::make_unique<ConsoleInput>(ConsolePrompt{
+            [this] {
+                Take();
+                promptEndedBySignal = consoleGoes || std::exchange(closeAsked_, false);
+                return promptEndedBySignal;
+            },
+            ReadConsoleOnce, [] { return WaitForSingleObject(arrived, 1000) == WAIT_OBJECT_0; }});
+        inputBefore = std::cin.rdbuf(consoleInput.get());
+    }
     listener = this;
     SetConsoleCtrlHandler(OnConsoleStop, TRUE);
 }
 
 TerminalSignals::~TerminalSignals() {
-    SetConsoleCtrlHandler(OnConsoleStop, FALSE);
     listener = nullptr;
+    SetEvent(runOver);  // a closing console's handler lets the process go
+    SetConsoleCtrlHandler(OnConsoleStop, FALSE);
+    if (consoleInput) {
+        std::cin.rdbuf(inputBefore);
+        consoleInput.reset();
+    }
 }
 
 void TerminalSignals::Take() {
-    QCoreApplication::sendPostedEvents();  // the handler's, delivered now
+    ResetEvent(arrived);
+    const int signal = waiting.exchange(0);
+    // A closing console does not end the Close sequence at once: it runs to its end, every prompt unanswered.
+    if (signal == 0 || (signal == SIGTERM && wizard_.machine.Closing()))
+        return;
+    Handle(signal);
 }
 
 void TerminalSignals::EndAtOnce(int signal) {
@@ -59,7 +170,9 @@ void TerminalSignals::EndAtOnce(int signal) {
 
 bool TerminalSignals::AwaitInput(int fd) {
     Q_UNUSED(fd);
-    // A Ctrl-C during the read itself ends the read; the line it leaves is taken as the end of the input.
+    // A prompt a signal ended left the input at its end; the next one reads again.
+    if (std::exchange(promptEndedBySignal, false))
+        std::cin.clear();
     Take();
-    return !std::exchange(closeAsked_, false);
+    return !consoleGoes && !std::exchange(closeAsked_, false);
 }

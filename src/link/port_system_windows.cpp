@@ -6,7 +6,6 @@
 
 #include "link/port_discovery.h"
 #include "link/port_system.h"
-#include "support/windows_version.h"
 
 // On Windows the registry names the ports and the cable's; a COM port has no device file and no list of who
 // holds it: the system's exclusive open keeps other programs out, and only kav-update's own lock file names a
@@ -31,18 +30,31 @@ std::optional<PortLockRecord> RunningLockHolder(const QString& path) {
     return running ? std::optional(holder) : std::nullopt;
 }
 
+// The cable whose key names the port is the device on it now: its number, once the cable is unplugged, may go
+// to another device, and SerialComm then lists it all the same. The system keeps a device's Control key only
+// while the device is there.
+bool CableDevicePresent(Registry& registry, const QString& port) {
+    const QString parameters = DriverKeyOfPort(registry, port);
+    quintptr key = 0;
+    if (parameters.isEmpty() ||
+        registry.OpenKey(parameters.section(u'\\', 0, -2) + QStringLiteral("\\Control"), RegistryKeyRead,
+                         &key) != RegistryOk)
+        return false;
+    registry.CloseKey(key);
+    return true;
+}
+
 }  // namespace
 
 std::vector<FoundCable> FindInterfaceCables(const PortSystem& system) {
     Q_UNUSED(system);
+    // No first port of the driver where the keys by USB ids are missing: that is any adapter with the same
+    // chip, and with the cable unplugged another one would be taken for it.
     WinRegistry registry;
     std::vector<FoundCable> cables = FindCablesInRegistry(registry);
-    if (!cables.empty())
-        return cables;
-    // The driver's first port, where the keys by USB ids are missing (an older driver).
-    FoundCable cable;
-    if (FindInterfacePort(cable.port, registry, GetWindowsVersion()))
-        cables.push_back(cable);
+    std::erase_if(cables, [&registry](const FoundCable& cable) {
+        return !CableDevicePresent(registry, cable.port.InterfacePortName);
+    });
     return cables;
 }
 
@@ -65,7 +77,15 @@ QString CableLockPath(const QString& path) {
 
 std::vector<SerialPortRecord> OsPortSystem::SerialPorts() const {
     WinRegistry registry;
-    return SerialPortsInRegistry(registry);
+    std::vector<SerialPortRecord> ports = SerialPortsInRegistry(registry);
+    for (SerialPortRecord& port : ports) {
+        if (port.hasIds && !CableDevicePresent(registry, port.systemLocation)) {
+            port.hasIds = false;
+            port.vendor = port.product = 0;
+            port.serialNumber.clear();
+        }
+    }
+    return ports;
 }
 
 std::vector<UsbDeviceRecord> OsPortSystem::UsbDevices() const {

@@ -7,6 +7,7 @@
 
 #include "link/port_system.h"
 #include "link/qt_event_pump.h"
+#include "support/win32.h"
 
 // The COM port through Win32: opened exclusively (a second program is refused by the system), with overlapped
 // I/O so that a read can always wait while the event loop runs. The cable's lock file keeps a second
@@ -36,9 +37,23 @@ PortOpenFailure FailureOf(DWORD error) {
     }
 }
 
-// The system's words for a Win32 error.
-QString SystemText(DWORD error) {
-    return qt_error_string(static_cast<int>(error));
+// A read returns as soon as bytes have come, with what has come. Windows does so with the documented setting,
+// and waits for the first byte for as long as the constant (a read that ends empty is made again). An
+// interval time-out would run on the system's timer tick, up to 15.6 ms more on every reply. Wine's read
+// waits for a full buffer with that setting, so there the read ends at the first millisecond's pause after
+// a byte. A write the line cannot take in time gives up.
+COMMTIMEOUTS LineTimeouts() {
+    COMMTIMEOUTS t{};
+    if (RunningUnderWine()) {
+        t.ReadIntervalTimeout = 1;
+    } else {
+        t.ReadIntervalTimeout = MAXDWORD;
+        t.ReadTotalTimeoutMultiplier = MAXDWORD;
+        t.ReadTotalTimeoutConstant = 60000;
+    }
+    t.WriteTotalTimeoutMultiplier = 1;
+    t.WriteTotalTimeoutConstant = 2000;
+    return t;
 }
 
 bool ApplyLineSettings(HANDLE handle) {
@@ -124,22 +139,16 @@ bool SerialPort::Open(const QString& nameOrPath, PortOpenError* error) {
     if (line->handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         if (error != nullptr)
-            *error = {FailureOf(code), SystemText(code)};
+            *error = {FailureOf(code), Win32ErrorText(code)};
         return false;
     }
     // A port without modem lines or settings (Wine's view of a pseudo-terminal) may refuse some of this; the
     // DC does not need them to answer, and a reply that does not come is the command's time-out.
     if (!ApplyLineSettings(line->handle))
         qWarning("Serial port %s: the line settings were refused: %s", qPrintable(nameOrPath),
-                 qPrintable(SystemText(GetLastError())));
+                 qPrintable(Win32ErrorText(GetLastError())));
     SetupComm(line->handle, kReadRoom, kReadRoom);
-    // A read waits for the first byte without limit and ends at the first pause after it, a millisecond after
-    // the last byte of a reply. (The documented "return at once with what has arrived" setting keeps Wine's
-    // read waiting for a full buffer.) A write the line cannot take in time gives up.
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 1;
-    timeouts.WriteTotalTimeoutMultiplier = 1;
-    timeouts.WriteTotalTimeoutConstant = 2000;
+    COMMTIMEOUTS timeouts = LineTimeouts();
     SetCommTimeouts(line->handle, &timeouts);
     PurgeComm(line->handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
 
@@ -147,7 +156,7 @@ bool SerialPort::Open(const QString& nameOrPath, PortOpenError* error) {
     if (line->read.hEvent == nullptr) {
         const DWORD code = GetLastError();
         if (error != nullptr)
-            *error = {PortOpenFailure::Other, SystemText(code)};
+            *error = {PortOpenFailure::Other, Win32ErrorText(code)};
         return false;
     }
     line->readDone = new QWinEventNotifier(line->read.hEvent);
@@ -176,13 +185,18 @@ void SerialPort::Close() {
 void SerialPort::Discard() {
     if (!IsOpen())
         return;
-    PurgeComm(line_->handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    // Bytes the waiting read already holds, not yet delivered, are as old as those the driver dropped.
-    DWORD got = 0;
-    if (line_->readPending && GetOverlappedResult(line_->handle, &line_->read, &got, FALSE)) {
+    PurgeComm(line_->handle, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXCLEAR);
+    // The waiting read may hold bytes of a late reply that PURGE_RXCLEAR does not reach; delivered later,
+    // they would pass for the next command's answer. It ends (PURGE_RXABORT, or CancelIoEx where a driver
+    // ignores that), what it held goes with the rest, and a new read waits.
+    if (line_->readPending) {
+        CancelIoEx(line_->handle, &line_->read);
+        DWORD dropped = 0;
+        GetOverlappedResult(line_->handle, &line_->read, &dropped, TRUE);
         line_->readPending = false;
-        StartRead();
+        PurgeComm(line_->handle, PURGE_RXCLEAR);  // what came while it ended
     }
+    StartRead();
 }
 
 void SerialPort::Transmit(std::span<const std::uint8_t> bytes) {
@@ -202,7 +216,7 @@ void SerialPort::Transmit(std::span<const std::uint8_t> bytes) {
         return;
     qWarning("Serial port %s: %lu of %llu bytes could not be sent: %s", qPrintable(line_->name),
              static_cast<unsigned long>(bytes.size() - sent), static_cast<unsigned long long>(bytes.size()),
-             ok ? "the line's time-out" : qPrintable(SystemText(code)));
+             ok ? "the line's time-out" : qPrintable(Win32ErrorText(code)));
     if (code == ERROR_DEVICE_REMOVED || code == ERROR_BAD_COMMAND || code == ERROR_GEN_FAILURE ||
         code == ERROR_INVALID_HANDLE)
         Vanish();
@@ -211,6 +225,8 @@ void SerialPort::Transmit(std::span<const std::uint8_t> bytes) {
 // Issues reads until one has to wait; what completes at once is delivered on the way. False when the port
 // failed (it is then closing).
 bool SerialPort::StartRead() {
+    if (IsOpen() && line_->readPending)
+        return true;  // one read at a time on the one OVERLAPPED
     while (IsOpen()) {
         DWORD got = 0;
         if (ReadFile(line_->handle, line_->received, kReadRoom, &got, &line_->read)) {
@@ -222,7 +238,8 @@ bool SerialPort::StartRead() {
             line_->readPending = true;
             return true;
         }
-        qInfo("Serial port %s: reading failed: %s", qPrintable(line_->name), qPrintable(SystemText(code)));
+        qInfo("Serial port %s: reading failed: %s", qPrintable(line_->name),
+              qPrintable(Win32ErrorText(code)));
         Vanish();
         return false;
     }
@@ -242,7 +259,8 @@ void SerialPort::ReadCompleted() {
             StartRead();
             return;
         }
-        qInfo("Serial port %s: reading failed: %s", qPrintable(line_->name), qPrintable(SystemText(code)));
+        qInfo("Serial port %s: reading failed: %s", qPrintable(line_->name),
+              qPrintable(Win32ErrorText(code)));
         Vanish();
         return;
     }

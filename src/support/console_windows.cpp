@@ -3,19 +3,27 @@
 #include <io.h>
 #include <windows.h>
 
-#include <cstdio>
+namespace {
+
+// _isatty is true for every character device, NUL and COM ports among them; only a console has a mode.
+bool IsConsole(DWORD stream) {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(stream), &mode) != 0;
+}
+
+}  // namespace
 
 bool InputIsTerminal() {
-    return _isatty(_fileno(stdin)) != 0;
+    return IsConsole(STD_INPUT_HANDLE);
 }
 
 bool OutputIsTerminal() {
-    return _isatty(_fileno(stdout)) != 0;
+    return IsConsole(STD_OUTPUT_HANDLE);
 }
 
 int TerminalColumns() {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!OutputIsTerminal() || !GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
         return 0;
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
