@@ -7,7 +7,7 @@ SAN_BUILD ?= build-san
 SANITIZE ?= 1
 
 .PHONY: deps configure build app run test sanitize fuzz soak bench format screenshot package clean \
-	windows package-windows test-windows screenshot-windows record-traces mutate
+	windows package-windows installer-windows test-windows screenshot-windows record-traces mutate
 
 deps:
 	@bash packaging/install-deps.sh
@@ -85,6 +85,10 @@ windows: app
 package-windows: windows
 	@cd $(WIN_BUILD) && cpack -G ZIP -B "$(abspath $(WIN_BUILD))" >/dev/null
 	@echo "$(WIN_BUILD)/kav-update-$$(cat $(WIN_BUILD)/version.txt)-windows-x64.zip"
+
+# The installer (NSIS): per user without administrator rights, for all users when run as administrator.
+installer-windows: windows
+	@bash scripts/windows-installer.sh $(WIN_BUILD)
 
 test-windows: deps
 	@JOBS=$(JOBS) BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) bash scripts/test-windows.sh $(WINDOWS_QT)

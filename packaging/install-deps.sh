@@ -17,7 +17,7 @@ packages=(
 if [ "${1:-}" = --windows ]; then
   packages=(
     cmake make xz-utils g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
-    librsvg2-bin wine wine64 unzip xvfb xauth x11-apps imagemagick xdotool fonts-dejavu-core
+    librsvg2-bin wine wine64 unzip xvfb xauth x11-apps imagemagick xdotool fonts-dejavu-core nsis
   )
 fi
 if [ "${1:-}" = --windows-qt ]; then

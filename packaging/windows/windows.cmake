@@ -21,9 +21,16 @@ add_custom_command(
             ${KAV_ICON}
     DEPENDS ${CMAKE_SOURCE_DIR}/packaging/org.kavdive.FirmwareUpdate.svg
     VERBATIM)
-file(WRITE ${CMAKE_BINARY_DIR}/kav-update.rc "IDI_ICON1 ICON \"${KAV_ICON}\"\n")
+# With it, the version resource (Explorer's Properties, Task Manager) and the manifest (Windows 10 and 11, DPI
+# per monitor, long paths, no elevation).
+set(CPACK_PACKAGE_VENDOR "KAV Firmware Update developers")
+string(TIMESTAMP KAV_YEAR "%Y" UTC)
+set(KAV_MANIFEST ${CMAKE_BINARY_DIR}/kav-update.manifest)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/kav-update.manifest ${KAV_MANIFEST} @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/kav-update.rc.in ${CMAKE_BINARY_DIR}/kav-update.rc @ONLY)
 target_sources(kav-update PRIVATE ${CMAKE_BINARY_DIR}/kav-update.rc)
-set_source_files_properties(${CMAKE_BINARY_DIR}/kav-update.rc PROPERTIES OBJECT_DEPENDS ${KAV_ICON})
+set_source_files_properties(${CMAKE_BINARY_DIR}/kav-update.rc PROPERTIES OBJECT_DEPENDS
+                                                                     "${KAV_ICON};${KAV_MANIFEST}")
 
 install(TARGETS kav-update RUNTIME DESTINATION .)
 foreach(library Core Gui Widgets Sql PrintSupport)
