@@ -40,8 +40,14 @@ done
 done
 echo 'SetOutPath "$INSTDIR"' >> "$stage/install.nsh"
 
+# The side picture of the first and last pages: the program's icon on the colour of its dial.
+rsvg-convert -w 128 -h 128 -o "$stage/icon-128.png" "$repo/packaging/org.kavdive.FirmwareUpdate.svg"
+convert -size 164x314 xc:'#123a5c' "$stage/icon-128.png" -gravity north -geometry +0+48 -composite \
+  -type TrueColor BMP3:"$stage/side.bmp"
+
 out="$win_build/kav-update-$version-setup.exe"
 makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DOUTFILE="$out" -DICON="$win_build/kav-update.ico" \
+  -DSIDE_PICTURE="$stage/side.bmp" \
   -DSIZE_KB="$(du -sk "$tree" | cut -f1)" -DINSTALL_LIST="$stage/install.nsh" \
   -DUNINSTALL_LIST="$stage/uninstall.nsh" "$repo/packaging/windows/installer.nsi" >/dev/null
 echo "$out"

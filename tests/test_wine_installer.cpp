@@ -122,6 +122,42 @@ private slots:
         QVERIFY(Contents(userData) == before);
         QVERIFY(QFile::remove(pending.fileName()));
     }
+
+    // The pages a person clicks through under Xvfb: the installer's first and last, and the uninstaller's
+    // last, which says where the user's files stay. KAV_SCREENSHOTS names the folder the pictures go to.
+    void pagesAPersonSees() {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("no X display");
+        const QDir pictures(qEnvironmentVariable("KAV_SCREENSHOTS", QDir::tempPath()));
+        // Next, Install, Finish and Uninstall share the place of the default button.
+        const auto picture = [&](const QString& window, const QString& name) {
+            QTest::qWait(2000);  // drawn
+            return Screenshot(window, pictures.filePath(name));
+        };
+        WineProgram setup(qEnvironmentVariable("KAV_WINE_SETUP"), {"/CurrentUser"});
+        QString window = WaitForWindow("^KAV Firmware Update .* Setup$", 60);
+        QVERIFY(!window.isEmpty() && picture(window, "windows-installer-first.png"));
+        Click(window, 420, 338);
+        QTest::qWait(1500);
+        Click(window, 420, 338);
+        const QString installed = UnixPath(R"(%LOCALAPPDATA%\Programs\KAV Firmware Update\uninstall.exe)");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(installed).isFile(), 120000);
+        QVERIFY(picture(window, "windows-installer-last.png"));
+        Click(window, 420, 338);
+        QCOMPARE(setup.Finish(60), 0);
+        WaitForWine();
+
+        WineProgram removal(Expand(R"(%LOCALAPPDATA%\Programs\KAV Firmware Update\uninstall.exe)"), {});
+        window = WaitForWindow("^KAV Firmware Update .* Uninstall", 60);
+        QVERIFY(!window.isEmpty());
+        QTest::qWait(1500);
+        Click(window, 420, 338);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(installed), 120000);
+        QVERIFY(picture(window, "windows-uninstaller-last.png"));
+        Click(window, 420, 338);
+        WaitForWine();
+        QVERIFY(!QFileInfo::exists(QFileInfo(installed).path()));
+    }
 };
 
 QTEST_GUILESS_MAIN(WineInstallerTest)

@@ -4,7 +4,7 @@
 ; entry, the Installed apps entry and the .fwr file association, and never touches the user's backups,
 ; history or logs: the installed program keeps them in the user's own folders.
 ;
-; Defined by the caller: VERSION, OUTFILE, ICON, SIZE_KB, INSTALL_LIST (File lines), UNINSTALL_LIST
+; Defined by the caller: VERSION, OUTFILE, ICON, SIDE_PICTURE, SIZE_KB, INSTALL_LIST (File lines), UNINSTALL_LIST
 ; (Delete and RMDir lines for exactly those files).
 ; A 64-bit installer for the 64-bit program: it runs where the program can (and under a Wine without 32-bit
 ; support).
@@ -35,6 +35,8 @@ Var UserLogs
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${SIDE_PICTURE}"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${SIDE_PICTURE}"
 !define MUI_ABORTWARNING
 !insertmacro MUI_PAGE_WELCOME
 ; An upgrade goes where the earlier version is.
