@@ -101,9 +101,11 @@ ConsolePrompt::Read ReadConsoleOnce(std::string& line) {
         return ConsolePrompt::Read::Cut;
     wchar_t text[1024];
     DWORD got = 0;
+    // Windows' Ctrl-C while the line was typed: an empty read, or one that failed as aborted.
     if (!ReadConsoleW(input, text, static_cast<DWORD>(std::size(text)), &got, nullptr))
-        return ConsolePrompt::Read::End;
-    if (got == 0)  // Windows' Ctrl-C while the line was typed
+        return GetLastError() == ERROR_OPERATION_ABORTED ? ConsolePrompt::Read::Cut
+                                                         : ConsolePrompt::Read::End;
+    if (got == 0)
         return ConsolePrompt::Read::Cut;
     QString typed = QString::fromWCharArray(text, static_cast<qsizetype>(got));
     if (typed.startsWith(QChar(0x1A)))  // Ctrl-Z, then Enter: the end of the input
