@@ -1,79 +1,13 @@
 // The Windows program (kav-update.exe, as its zip unpacks) under Wine, against the simulated DC: Wine maps a
 // COM port to the simulated DC's pseudo-terminal through a link in the prefix's dosdevices folder.
 // KAV_WINE_PROGRAM names the program and WINEPREFIX a prefix made for the run (scripts/test-windows.sh).
-#include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "fakes/program_run.h"
 #include "fakes/rows.h"
 #include "fakes/simulated_dc_process.h"
 #include "fakes/update_fixture.h"
-
-namespace {
-
-QString WindowsPath(const QString& path) {
-    return "Z:" + QDir::toNativeSeparators(path).replace('/', '\\');
-}
-
-// Wine's name for a Unix path is its drive Z:. WINEDEBUG=-all comes from scripts/test-windows.sh.
-struct WineProgram : ProgramRun {
-    explicit WineProgram(const QStringList& args, bool inputNul = false) {
-        if (inputNul)
-            process.setStandardInputFile(QProcess::nullDevice());
-        Start("wine", QStringList{qEnvironmentVariable("KAV_WINE_PROGRAM")} + args);
-    }
-    int Finish(int seconds) {
-        const int status = ProgramRun::Finish(seconds);
-        output.remove('\r');
-        return status;
-    }
-};
-
-// COMn of the prefix leads to the pseudo-terminal.
-bool LinkComPort(int n, const QString& pty) {
-    const QString link = qEnvironmentVariable("WINEPREFIX") + QString("/dosdevices/com%1").arg(n);
-    QFile::remove(link);
-    return QFile::link(pty, link);
-}
-
-// Every Wine process of the prefix gone, before the pseudo-terminal closes: a hang-up under a running
-// wineserver floods its output.
-void WaitForWine() {
-    QProcess::execute("wineserver", {"-w"});
-}
-
-// An X tool's standard output, trimmed; empty when it failed.
-QString Run(const QString& program, const QStringList& args) {
-    QProcess tool;
-    tool.start(program, args);
-    tool.waitForFinished(30000);
-    return tool.exitCode() == 0 ? QString::fromUtf8(tool.readAllStandardOutput()).trimmed() : QString();
-}
-
-// The window as the screen shows it, into a PNG file.
-bool Screenshot(const QString& window, const QString& png) {
-    return QProcess::execute("sh", {"-c", "xwd -silent -id " + window + " | convert xwd:- '" + png + "'"}) ==
-               0 &&
-           QFileInfo(png).size() > 0;
-}
-
-// A real click (XTEST) at a point of the window: Wine takes no synthetic events.
-void Click(const QString& window, int x, int y) {
-    QProcess::execute(
-        "xdotool", {"mousemove", "--window", window, QString::number(x), QString::number(y), "click", "1"});
-}
-
-int Reg(const QStringList& args) {
-    QProcess reg;
-    reg.start("wine", QStringList{"reg"} + args + QStringList{"/f"});
-    reg.waitForFinished(60000);
-    return reg.exitCode();
-}
-
-}  // namespace
+#include "fakes/wine.h"
 
 // updateOnComPort: dc, answers, exit, finishes (the update's, then the recovery's), rows.
 using ComPortCases = Rows<QStringList, QByteArray, int, int, QStringList>;
@@ -164,17 +98,15 @@ private slots:
                       {WindowsPath(qEnvironmentVariable("KAV_WINE_PROGRAM")), "--cli", "--simulate", "--port",
                        "COM5", "--app-dir", WindowsPath(dir.path()), "--firmware",
                        WindowsPath(KAV_DEMO_FIRMWARE), "--log", WindowsPath(log)});
-        QString window;
-        QTRY_VERIFY_WITH_TIMEOUT(!(window = Run("xdotool", {"search", "--name", "kav-update"})).isEmpty(),
-                                 60000);
+        const QString window = WaitForWindow("kav-update", 60);
+        QVERIFY(!window.isEmpty());
         // Page 1, page 2 (the update, refused at its end), Ctrl-C, the recovery's Yes and its instructions'
         // OK; each once its prompt is up, which drops what came before.
         for (const QString keys : {"Return", "Return", "ctrl+c", "y Return", "Return"}) {
             if (keys == "ctrl+c")
                 QTRY_VERIFY_WITH_TIMEOUT(Finishes(sim.Heard()) == 1, 120000);
             QTest::qWait(2000);
-            QProcess::execute("xdotool",
-                              QStringList{"key", "--window", window.section('\n', 0, 0)} + keys.split(' '));
+            QProcess::execute("xdotool", QStringList{"key", "--window", window} + keys.split(' '));
         }
         QTRY_VERIFY_WITH_TIMEOUT(Finishes(sim.Heard()) == 2, 60000);  // within Qt Test's 5 minutes
         QVERIFY(console.waitForFinished(30000));
@@ -257,13 +189,8 @@ private slots:
         SimulatedDc sim(dir.filePath("dc"), {"--profile", "256:700"});
         QVERIFY(sim.port.size() == 2 && LinkComPort(5, sim.port[1]));
         WineProgram run({"--simulate", "--port", "COM5", "--app-dir", WindowsPath(dir.path())});
-        QString window;
-        QDeadlineTimer deadline(60000);
-        while ((window = Run("xdotool", {"search", "--name", "^KAV 1F Firmware Update$"})).isEmpty() &&
-               !deadline.hasExpired())
-            QTest::qWait(250);
+        const QString window = WaitForWindow("^KAV 1F Firmware Update$", 60);
         QVERIFY2(!window.isEmpty(), qPrintable(run.output));
-        window = window.section('\n', 0, 0);
         QTest::qWait(2000);  // drawn
         const QDir pictures(qEnvironmentVariable("KAV_SCREENSHOTS", dir.path()));
         QVERIFY(Screenshot(window, pictures.filePath("windows-page1.png")));

@@ -1,6 +1,8 @@
 #pragma once
 
-// The Windows program under Wine, in the prefix WINEPREFIX names (scripts/test-windows.sh makes a fresh one).
+// Windows programs under Wine, in the prefix WINEPREFIX names (scripts/test-windows.sh makes a fresh one and
+// quiets Wine's own messages).
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,22 +10,18 @@
 
 #include "fakes/program_run.h"
 
+// Wine's name for a Unix path is its drive Z:.
 inline QString WindowsPath(const QString& path) {
     return "Z:" + QDir::toNativeSeparators(path).replace('/', '\\');
 }
 
-inline QProcessEnvironment QuietWine() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("WINEDEBUG", "-all");
-    return env;
-}
-
-// Wine's name for a Unix path is its drive Z:.
+// KAV_WINE_PROGRAM, or another Windows program.
 struct WineProgram : ProgramRun {
-    explicit WineProgram(const QStringList& args)
-        : WineProgram(qEnvironmentVariable("KAV_WINE_PROGRAM"), args) {}
-    WineProgram(const QString& program, const QStringList& args) {
-        process.setProcessEnvironment(QuietWine());
+    explicit WineProgram(const QStringList& args, bool inputNul = false)
+        : WineProgram(qEnvironmentVariable("KAV_WINE_PROGRAM"), args, inputNul) {}
+    WineProgram(const QString& program, const QStringList& args, bool inputNul = false) {
+        if (inputNul)
+            process.setStandardInputFile(QProcess::nullDevice());
         Start("wine", QStringList{program} + args);
     }
     int Finish(int seconds) {
@@ -49,7 +47,6 @@ inline void WaitForWine() {
 // A tool's standard output, trimmed; empty when it failed.
 inline QString Run(const QString& program, const QStringList& args) {
     QProcess tool;
-    tool.setProcessEnvironment(QuietWine());
     tool.start(program, args);
     tool.waitForFinished(60000);
     return tool.exitCode() == 0 ? QString::fromUtf8(tool.readAllStandardOutput()).trimmed() : QString();
@@ -68,7 +65,7 @@ inline void Click(const QString& window, int x, int y) {
         "xdotool", {"mousemove", "--window", window, QString::number(x), QString::number(y), "click", "1"});
 }
 
-// The first X window whose title matches, waited for.
+// The first X window whose title matches, waited for; empty after the time-out.
 inline QString WaitForWindow(const QString& title, int seconds) {
     QString window;
     for (QDeadlineTimer deadline(seconds * 1000);
@@ -79,7 +76,6 @@ inline QString WaitForWindow(const QString& title, int seconds) {
 
 inline int Reg(const QStringList& args) {
     QProcess reg;
-    reg.setProcessEnvironment(QuietWine());
     reg.start("wine", QStringList{"reg"} + args + QStringList{"/f"});
     reg.waitForFinished(60000);
     return reg.exitCode();
@@ -88,8 +84,8 @@ inline int Reg(const QStringList& args) {
 // A registry value's data as `reg query` prints it; empty when the key or value is not there.
 inline QString RegValue(const QString& key, const QString& value) {
     const QStringList which = value.isEmpty() ? QStringList{"/ve"} : QStringList{"/v", value};
-    const QString out = Run("wine", QStringList{"reg", "query", key} + which).remove('\r');
-    for (const QString& line : out.split('\n')) {
+    for (const QString& line :
+         Run("wine", QStringList{"reg", "query", key} + which).remove('\r').split('\n')) {
         const QStringList cells = line.trimmed().split(QRegularExpression("\\s{4}"));
         if (cells.size() == 3 && cells[1].startsWith("REG_"))
             return cells[2];
