@@ -12,6 +12,7 @@ packages=(
   libgl-dev clang-format strace
   clang-14 libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core qt6-translations-l10n
+  dbus dbus-daemon at-spi2-core python3-pyatspi
   dpkg-dev librsvg2-bin appstream desktop-file-utils lintian
 )
 if [ "${1:-}" = --windows ]; then

@@ -82,6 +82,12 @@ void CaptionFrame::paintEvent(QPaintEvent* event) {
                fontMetrics().elidedText(caption_, Qt::ElideRight, box.width()));
 }
 
+RowProgress::RowProgress(QWidget* parent) : QProgressBar(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    setRange(0, 100);
+}
+
 ArtworkView::ArtworkView(Painter painter, QWidget* parent) : QWidget(parent), painter_(painter) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }

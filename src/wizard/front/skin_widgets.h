@@ -2,6 +2,8 @@
 
 #include <QColor>
 #include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
 #include <QString>
 #include <QWidget>
 
@@ -50,6 +52,14 @@ private:
     QColor ruleColor_{0xc5, 0xd4, 0xe6};
 };
 
+// The page's text: a label that assistive technology reads as text (see skin_accessibility.h).
+class PageText : public QLabel {
+    Q_OBJECT
+
+public:
+    using QLabel::QLabel;
+};
+
 // A widget that shows one of the run-time drawings. The drawing may be confined to part of the widget.
 class ArtworkView : public QWidget {
     Q_OBJECT
@@ -66,4 +76,16 @@ protected:
 private:
     Painter painter_;
     QRect artRect_;  // null: the whole widget
+};
+
+// The running transfer's bar as assistive technology sees it: its value, its step as the name and the rate
+// and time left as the description. It lies over the bar the row paints and paints nothing itself.
+class RowProgress : public QProgressBar {
+    Q_OBJECT
+
+public:
+    explicit RowProgress(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent*) override {}
 };

@@ -8,6 +8,17 @@
 
 namespace {
 
+// The painted colours, 0xRRGGBB; tests/contrast.py holds the texts among them to 4.5:1 against what they lie
+// on.
+constexpr QRgb kTailText = 0x4d5d6e;   // the rate, on a row of either colour
+constexpr QRgb kTroughTop = 0xe3e9f1;  // the bar's empty part
+constexpr QRgb kTroughBottom = 0xf7f9fc;
+constexpr QRgb kFillTop = 0x2e8540;  // its filled part
+constexpr QRgb kFillMiddle = 0x237a3a;
+constexpr QRgb kFillBottom = 0x1c6a31;
+constexpr QRgb kFigureOnFill = 0xffffff;  // the percentage over the filled part
+constexpr QRgb kFigureOnTrough = 0x1d2b3a;
+
 // The rate beside a running transfer's event is a side note: a point smaller.
 QFont TailFont(QFont font) {
     if (font.pointSizeF() > 1.0)
@@ -106,7 +117,7 @@ void TaskRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->drawText(layout.room, Qt::AlignLeft | Qt::AlignVCenter, layout.shown);
     if (!layout.tail.isEmpty()) {
         painter->setFont(TailFont(opt.font));
-        painter->setPen(opt.palette.color(QPalette::PlaceholderText));
+        painter->setPen(QColor(kTailText));
         painter->drawText(layout.tailRoom, Qt::AlignRight | Qt::AlignVCenter, layout.tail);
     }
     painter->restore();
@@ -124,15 +135,15 @@ void TaskRowDelegate::PaintProgress(QPainter* painter, const QStyleOptionViewIte
     QPainterPath outline;
     outline.addRoundedRect(track, 3, 3);
     QLinearGradient trough(track.topLeft(), track.bottomLeft());
-    trough.setColorAt(0, QColor(0xe3, 0xe9, 0xf1));
-    trough.setColorAt(1, QColor(0xf7, 0xf9, 0xfc));
+    trough.setColorAt(0, QColor(kTroughTop));
+    trough.setColorAt(1, QColor(kTroughBottom));
     painter->fillPath(outline, trough);
 
     const QRectF chunk(track.left(), track.top(), track.width() * percent / 100.0, track.height());
     QLinearGradient fill(chunk.topLeft(), chunk.bottomLeft());
-    fill.setColorAt(0, QColor(0x72, 0xd0, 0x7e));
-    fill.setColorAt(0.5, QColor(0x3a, 0xa8, 0x4f));
-    fill.setColorAt(1, QColor(0x2a, 0x8c, 0x3e));
+    fill.setColorAt(0, QColor(kFillTop));
+    fill.setColorAt(0.5, QColor(kFillMiddle));
+    fill.setColorAt(1, QColor(kFillBottom));
     painter->save();
     painter->setClipRect(chunk);
     painter->fillPath(outline, fill);
@@ -146,13 +157,13 @@ void TaskRowDelegate::PaintProgress(QPainter* painter, const QStyleOptionViewIte
     painter->setFont(option.font);
     painter->save();
     painter->setClipRect(chunk);
-    painter->setPen(Qt::white);
+    painter->setPen(QColor(kFigureOnFill));
     painter->drawText(track, Qt::AlignCenter, option.text);
     painter->restore();
     painter->save();
     painter->setClipRect(
         QRectF(chunk.right(), track.top(), track.right() - chunk.right() + 1, track.height()));
-    painter->setPen(QColor(0x1d, 0x2b, 0x3a));
+    painter->setPen(QColor(kFigureOnTrough));
     painter->drawText(track, Qt::AlignCenter, option.text);
     painter->restore();
 

@@ -1,5 +1,6 @@
 #include "wizard/front/wizard_window.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,7 @@
 #include <QWindow>
 
 #include "wizard/front/artwork.h"
+#include "wizard/front/skin_accessibility.h"
 #include "wizard/front/skin_widgets.h"
 #include "wizard/front/task_row_delegate.h"
 
@@ -50,6 +52,18 @@ constexpr QRect kCloseButtonArea{576, 424, 97, 25};
 // In the place of Next, which it replaces after an update, widened towards Back and Close for its longer
 // caption.
 constexpr QRect kAgainButtonArea{388, 424, 180, 25};
+
+// The focused button, in the window and in its boxes, stands out from the default one and from one under the
+// mouse, also while pressed: a dark ring two pixels wide and a paler face. Last, so that it wins.
+constexpr char kFocusRing[] = R"(
+QPushButton:focus, QPushButton:focus:hover, QPushButton:focus:pressed {
+    border: 2px solid #0b3d80;
+    padding: 1px 9px;
+}
+QPushButton:focus:!pressed {
+    background: qlineargradient(x1: 0, y1: 0, x2: 0, y2: 1, stop: 0 #ffffff, stop: 1 #e1eefc);
+}
+)";
 
 enum TaskColumn : int { ColIcon = 0, ColTime = 1, ColEvent = 2, ColStatus = 3 };
 
@@ -127,6 +141,7 @@ QString WithLineBreaks(QString text) {
 
 WizardWindow::WizardWindow(QWidget* parent) : QWidget(parent) {
     RegisterWizardResources();
+    InstallSkinAccessibility();
     const QString startCaption = QStringLiteral("KAV 1F Firmware Update");
     SetUpWindow(startCaption);
     for (int icon = IconStarted; icon <= IconFailure; ++icon) {
@@ -138,6 +153,9 @@ WizardWindow::WizardWindow(QWidget* parent) : QWidget(parent) {
     BuildTaskList();
     BuildPage();
     BuildButtons();
+    progress_ = new RowProgress(this);
+    progress_->setObjectName(QStringLiteral("RowProgress"));
+    progress_->hide();
 }
 
 void WizardWindow::SetUpWindow(const QString& caption) {
@@ -151,7 +169,7 @@ void WizardWindow::SetUpWindow(const QString& caption) {
 
     QFile styleSheet(QStringLiteral(":/kav/wizard.qss"));
     if (styleSheet.open(QIODevice::ReadOnly)) {
-        setStyleSheet(QString::fromUtf8(styleSheet.readAll()));
+        setStyleSheet(QString::fromUtf8(styleSheet.readAll()) + QLatin1String(kFocusRing));
     }
 }
 
@@ -161,12 +179,14 @@ void WizardWindow::BuildTitleBand(const QString& caption) {
     titleBand_->setGeometry(kTitleBandArea);
     titleBand_->setContentsMargins(8, 0, 8, 0);
     titleBand_->SetText(caption);
+    MarkDecoration(titleBand_);  // the window's own title says the same
 }
 
 void WizardWindow::BuildSideBanner() {
     sideBanner_ = new ArtworkView(artwork::PaintSideBanner, this);
     sideBanner_->setObjectName(QStringLiteral("SideBanner"));
     sideBanner_->setGeometry(kSideBannerArea);
+    MarkDecoration(sideBanner_);
 }
 
 void WizardWindow::BuildTaskList() {
@@ -210,18 +230,22 @@ void WizardWindow::BuildPage() {
     pageFrame_->setObjectName(QStringLiteral("PageFrame"));
     pageFrame_->setGeometry(kPageArea);
 
-    pageText_ = new QLabel(pageFrame_);
+    pageText_ = new PageText(pageFrame_);
     pageText_->setObjectName(QStringLiteral("PageText"));
     pageText_->setGeometry(kPageTextArea);
     pageText_->setTextFormat(Qt::PlainText);
     pageText_->setWordWrap(true);
     pageText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     pageText_->setAccessibleName(QStringLiteral("Instructions"));
+    // Selectable for a reader and for assistive technology, but never in the way of Enter and Tab.
+    pageText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    pageText_->setFocusPolicy(Qt::NoFocus);
 
     dcPicture_ = new ArtworkView(artwork::PaintDiveComputer, pageFrame_);
     dcPicture_->setObjectName(QStringLiteral("DcPicture"));
     dcPicture_->setGeometry(kPictureArea);
     dcPicture_->hide();
+    MarkDecoration(dcPicture_);  // the text says all it shows
 }
 
 void WizardWindow::BuildButtons() {
@@ -298,8 +322,19 @@ void WizardWindow::SetFrameVisible(bool visible) {
 }
 
 void WizardWindow::SetInstructionText(const QString& text) {
+    const QString before = pageText_->text();
     pageText_->setText(WithLineBreaks(text));
     pageText_->setAccessibleDescription(pageText_->text().trimmed());
+    if (pageText_->text() != before && QAccessible::isActive()) {
+        // A new page: the reader is told the text that replaced the old one.
+        QAccessibleInterface* page = QAccessible::queryAccessibleInterface(pageText_);
+        if (QAccessibleTextInterface* shown = page != nullptr ? page->textInterface() : nullptr) {
+            QAccessibleTextUpdateEvent event(pageText_, 0, before.trimmed(),
+                                             shown->text(0, shown->characterCount()));
+            QAccessible::updateAccessibility(&event);
+        }
+        Announce(pageText_, pageText_->text().trimmed());
+    }
 }
 
 void WizardWindow::SetPictureVisible(bool visible) {
@@ -321,6 +356,8 @@ void WizardWindow::FitPictureAboveText() {
 
 void WizardWindow::SetTaskListVisible(bool visible) {
     taskList_->setVisible(visible);
+    if (!visible)
+        progress_->hide();
 }
 
 void WizardWindow::SetColumnHeaders(const QString& time, const QString& event, const QString& status) {
@@ -329,16 +366,36 @@ void WizardWindow::SetColumnHeaders(const QString& time, const QString& event, c
 
 namespace {
 
-// The row's whole text, for its tooltip and for assistive technology: the cells may show it cut.
+// What the row's icon says, for those who do not see it.
+QString IconWord(int icon) {
+    switch (icon) {
+        case IconStarted:
+            return QStringLiteral("started");
+        case IconInformation:
+            return QStringLiteral("information");
+        case IconFailure:
+            return QStringLiteral("failed");
+        default:
+            return {};
+    }
+}
+
+// The row's whole text, for its tooltip, and for assistive technology as one line: the cells may show it cut,
+// and its icon says what only a picture says.
 void Describe(QTreeWidgetItem* row) {
     const QString event = row->text(ColEvent);
-    QString status = row->text(ColStatus);
-    if (const QString rate = row->data(ColStatus, TaskRowDelegate::kRateRole).toString(); !rate.isEmpty())
-        status += QStringLiteral(" · ") + rate;
-    const QString full = status.isEmpty() ? event : event + QStringLiteral(" : ") + status;
+    const QString status = row->text(ColStatus);
+    const QString rate = row->data(ColStatus, TaskRowDelegate::kRateRole).toString();
+    const QString word = IconWord(row->data(ColIcon, WizardWindow::kTaskIconRole).toInt());
+    row->setData(ColIcon, Qt::AccessibleTextRole, word);
+    const QString shownStatus = rate.isEmpty() ? status : status + QStringLiteral(" · ") + rate;
+    const QString tip = shownStatus.isEmpty() ? event : event + QStringLiteral(" : ") + shownStatus;
+    QStringList line{row->text(ColTime), event};
+    // A status says how the step went; a row without one is told by its icon.
+    line << (status.isEmpty() ? word : shownStatus);
     for (int column = ColIcon; column <= ColStatus; ++column) {
-        row->setToolTip(column, full);
-        row->setData(column, Qt::AccessibleDescriptionRole, full);
+        row->setToolTip(column, tip);
+        row->setData(column, Qt::AccessibleDescriptionRole, line.join(QStringLiteral(", ")));
     }
 }
 
@@ -352,6 +409,9 @@ void WizardWindow::AppendTaskRow(int icon, const QString& time, const QString& e
     row->setData(ColIcon, kTaskIconRole, icon);
     Describe(row);
     taskList_->scrollToItem(row);
+    const int index = taskList_->indexOfTopLevelItem(row);
+    TellRowAdded(taskList_, index);
+    Announce(taskList_, row->data(ColEvent, Qt::AccessibleDescriptionRole).toString());
 }
 
 void WizardWindow::SetNewestTaskStatus(const QString& status) {
@@ -376,6 +436,25 @@ void WizardWindow::SetNewestStatus(const QString& status, std::optional<int> per
     row->setData(ColStatus, TaskRowDelegate::kPercentRole, percent ? QVariant(*percent) : QVariant());
     row->setData(ColStatus, TaskRowDelegate::kRateRole, rate);
     Describe(row);
+    ShowProgress(row, percent, rate);
+}
+
+void WizardWindow::ShowProgress(QTreeWidgetItem* row, std::optional<int> percent, const QString& rate) {
+    if (!percent) {
+        progress_->hide();
+        return;
+    }
+    // Over the bar the row paints, where a magnifier or a pointer finds it.
+    const QRect cell = taskList_->visualItemRect(row);
+    const QHeaderView* header = taskList_->header();
+    const QRect bar(header->sectionViewportPosition(ColStatus), cell.top(), header->sectionSize(ColStatus),
+                    cell.height());
+    progress_->setGeometry(QRect(taskList_->viewport()->mapTo(this, bar.topLeft()), bar.size()));
+    progress_->setAccessibleName(row->text(ColEvent));
+    progress_->setAccessibleDescription(rate);
+    progress_->setValue(qBound(0, *percent, 100));
+    progress_->setVisible(taskList_->isVisible());
+    progress_->raise();
 }
 
 void WizardWindow::SetTaskListName(const QString& name) {
@@ -386,6 +465,7 @@ void WizardWindow::SetTaskListName(const QString& name) {
 
 void WizardWindow::ClearTaskRows() {
     taskList_->clear();
+    progress_->hide();
 }
 
 void WizardWindow::SetButtonCaption(WizardButton button, const QString& caption) {

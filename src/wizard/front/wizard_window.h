@@ -18,6 +18,8 @@ class QLabel;
 class QPushButton;
 class QSystemTrayIcon;
 class QTreeWidget;
+class QTreeWidgetItem;
+class RowProgress;
 class TitleBand;
 
 // Texts whose lines are separated by "\r\n", as Qt shows them.
@@ -96,6 +98,7 @@ private:
     // percent: a transfer's bar, and its rate beside the event.
     void SetNewestStatus(const QString& status, std::optional<int> percent = std::nullopt,
                          const QString& rate = QString());
+    void ShowProgress(QTreeWidgetItem* row, std::optional<int> percent, const QString& rate);
     void ShowTray();
     QString AskForFirmwareFile(const FirmwareFileChoice& choice);
     std::optional<QString> FileIn(const QDropEvent& event) const;
@@ -107,6 +110,7 @@ private:
     QLabel* pageText_ = nullptr;
     ArtworkView* dcPicture_ = nullptr;
     QTreeWidget* taskList_ = nullptr;
+    RowProgress* progress_ = nullptr;  // the running transfer's, while there is one
     QPushButton* printButton_ = nullptr;
     QPushButton* backButton_ = nullptr;
     QPushButton* nextButton_ = nullptr;
