@@ -70,7 +70,8 @@ class Events:
 
     def heard(self, event):
         try:
-            if event.type.endswith("accessible-value"):  # read as it comes: polling would miss most
+            # Read as it comes: polling would miss most. The task list's scroll bar has a value too.
+            if event.type.endswith("accessible-value") and event.source.getRoleName() == "progress bar":
                 self.values.append((event.source.name, event.source.queryValue().currentValue))
             self.seen.append((event.type, event.source.getRoleName(), event.source.name, event.any_data,
                               event.detail1))
