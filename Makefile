@@ -93,10 +93,10 @@ installer-windows: windows
 test-windows: deps
 	@JOBS=$(JOBS) BUILD=$(BUILD) WIN_BUILD=$(WIN_BUILD) bash scripts/test-windows.sh $(WINDOWS_QT)
 
-# The window under Wine, page 1 and a finished update, and the installer's pages, as the Windows tests take them.
+# The window under Wine, page 1 and a finished update, as the Windows tests take them; the installer's pages.
 screenshot-windows: test-windows
-	@cp $(WIN_BUILD)/windows-page1.png $(WIN_BUILD)/windows-finished.png $(WIN_BUILD)/windows-installer-first.png \
-		$(WIN_BUILD)/windows-installer-last.png $(WIN_BUILD)/windows-uninstaller-last.png docs/
+	@cp $(WIN_BUILD)/windows-page1.png $(WIN_BUILD)/windows-finished.png docs/
+	@bash scripts/screenshot-installer.sh $(WIN_BUILD)/kav-update-$$(cat $(WIN_BUILD)/version.txt)-setup.exe docs
 
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD)

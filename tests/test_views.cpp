@@ -5,7 +5,6 @@
 #include <pty.h>
 #include <unistd.h>
 
-#include <QAccessible>
 #include <QApplication>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -73,11 +72,6 @@ int GreenPixels(const QImage& image, const QRect& r) {
 void Press(QWidget& window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QWidget* focus = QApplication::focusWidget();
     QTest::keyClick(focus != nullptr ? focus : &window, Qt::Key(key), modifiers);
-}
-
-QString AccessibleName(QObject* object) {
-    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(object);
-    return a != nullptr ? a->text(QAccessible::Name) : QString();
 }
 
 // A terminal view reading this input; terminalInput stands for the descriptor of a terminal it reads from.
@@ -386,19 +380,14 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
 
-        // Every button has its own mnemonic and is named without it; the list and the text are named too.
+        // Every button has its own mnemonic (the accessibility test reads their names).
         QString letters;
         for (const char* name : {"NextButton", "BackButton", "CloseButton"}) {
             auto* button = w.findChild<QPushButton*>(name);
             const qsizetype amp = button->text().indexOf('&');
             QVERIFY2(amp >= 0 && !letters.contains(button->text()[amp + 1].toLower()), name);
             letters += button->text()[amp + 1].toLower();
-            QCOMPARE(AccessibleName(button), QString(button->text()).remove('&'));
         }
-        QCOMPARE(AccessibleName(w.findChild<QWidget*>("PageText")),
-                 wizard.run.texts.GetText(Txt::Instructions).toUpper());
-        QVERIFY(!AccessibleName(w.findChild<QWidget*>("TaskList")).isEmpty());
-        QVERIFY(!w.findChild<QWidget*>("PageText")->accessibleDescription().isEmpty());
 
         Press(w, Qt::Key_Return);  // Next: page 2
         QCOMPARE(machine.CurrentStage(), 2);

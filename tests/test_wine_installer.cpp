@@ -1,7 +1,6 @@
-// The Windows installer under Wine: installed silently, for the user and for all users; the installed program
-// updates the simulated DC when started as a double-clicked firmware file is (the registry's open command);
-// an installation over it and the uninstaller leave the user's files as they were. KAV_WINE_SETUP names the
-// setup program, WINEPREFIX a prefix made for the run (scripts/test-windows.sh).
+// The Windows installer under Wine (KAV_WINE_SETUP, in the prefix WINEPREFIX): installed silently for the
+// user and for all users, the installed program updating the simulated DC as a double-clicked firmware file
+// starts it, and an installation over it and the uninstaller leaving the user's files as they were.
 #include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -18,10 +17,12 @@ const QString kProduct = "KAV Firmware Update";
 const QString kUninstallKey = R"(\Software\Microsoft\Windows\CurrentVersion\Uninstall\KAV Firmware Update)";
 const QString kFileType = R"(\Software\Classes\KAV.FirmwareFile)";
 
-int Setup(const QStringList& args) {
-    WineProgram setup(qEnvironmentVariable("KAV_WINE_SETUP"), args);
-    const int status = setup.Finish(300);
-    WaitForWine();  // the uninstaller runs from a copy of itself that outlives the first
+// A setup or uninstall program to its end: the uninstaller runs from a copy of itself that outlives the
+// first.
+int RunToEnd(const QStringList& command) {
+    WineProgram run(command[0], command.mid(1));
+    const int status = run.Finish(300);
+    WaitForWine();
     return status;
 }
 
@@ -56,18 +57,17 @@ private slots:
     }
     void installUpdateUninstall() {
         const auto& [mode, programs, startMenu, hive] = ModeCases::Fetch();
-        QCOMPARE(Setup({"/S", mode}), 0);
+        QCOMPARE(RunToEnd({qEnvironmentVariable("KAV_WINE_SETUP"), "/S", mode}), 0);
         const QString installed = Expand(programs + "\\" + kProduct);
         const QString folder = UnixPath(installed);
         const QString link =
             UnixPath(startMenu + R"(\Microsoft\Windows\Start Menu\Programs\)" + kProduct + ".lnk");
         QVERIFY2(QFileInfo(folder + "/bin/kav-update.exe").isFile(), qPrintable(folder));
-        QVERIFY2(QFileInfo(folder + "/share/kav-update/FirmwareUpdate.lng").isFile(), qPrintable(folder));
         QVERIFY2(QFileInfo(link).isFile(), qPrintable(link));
         const QString uninstall = hive + kUninstallKey;
-        QCOMPARE(RegValue(uninstall, "DisplayName"), kProduct);
-        QCOMPARE(RegValue(uninstall, "DisplayVersion"), QString(KAV_VERSION));
-        QCOMPARE(RegValue(uninstall, "Publisher"), QString("KAV Firmware Update developers"));
+        const QStringList shown{RegValue(uninstall, "DisplayName"), RegValue(uninstall, "DisplayVersion"),
+                                RegValue(uninstall, "Publisher")};
+        QCOMPARE(shown, QStringList({kProduct, KAV_VERSION, "KAV Firmware Update developers"}));
         QVERIFY(RegValue(uninstall, "DisplayIcon").endsWith(R"(\bin\kav-update.exe",0)"));
         QVERIFY(RegValue(uninstall, "EstimatedSize").toUInt(nullptr, 16) > 10000);  // KB
         const QString quiet = RegValue(uninstall, "QuietUninstallString");
@@ -85,9 +85,8 @@ private slots:
         SimulatedDc sim(dir.filePath("dc"), {"--profile", "256:700", "--serial", "424242"});
         QVERIFY(sim.port.size() == 2 && LinkComPort(5, sim.port[1]));
         const QString log = dir.filePath("run.log");
-        const QString program = command.takeFirst();
-        WineProgram run(program, command + QStringList{"--cli", "--simulate", "--port", "COM5", "--log",
-                                                       WindowsPath(log)});
+        WineProgram run(command[0], command.mid(1) + QStringList{"--cli", "--simulate", "--port", "COM5",
+                                                                 "--log", WindowsPath(log)});
         run.Say("\n\n");
         QVERIFY2(run.Finish(180) == 0 &&
                      run.output.contains("+ The firmware update has been completed successfully."),
@@ -96,9 +95,8 @@ private slots:
         QVERIFY(sim.End());
         const QString userData = UnixPath(R"(%APPDATA%\kav-update)");
         const QString said = QString::fromUtf8(FileBytes(log));
-        QVERIFY2(
-            said.contains(R"(backup folder: C:\users\)") && said.contains(R"(\AppData\Roaming\kav-update)"),
-            qPrintable(said));
+        const QRegularExpression userFolder(R"(backup folder: C:\\users\\\w+\\AppData\\Roaming\\kav-update)");
+        QVERIFY2(said.contains(userFolder), qPrintable(said));
 
         // A backup still waiting for its DC, and the history: an installation over this one and the
         // uninstaller leave them byte for byte.
@@ -107,56 +105,16 @@ private slots:
         pending.close();
         const auto before = Contents(userData);
         QVERIFY2(before.size() >= 2, "the backup and the history");
-        QCOMPARE(Setup({"/S", mode}), 0);
+        QCOMPARE(RunToEnd({qEnvironmentVariable("KAV_WINE_SETUP"), "/S", mode}), 0);
         QVERIFY(QFileInfo(folder + "/bin/kav-update.exe").isFile());
         QVERIFY(Contents(userData) == before);
 
-        const QStringList uninstaller = QProcess::splitCommand(quiet);
-        WineProgram removal(uninstaller[0], uninstaller.mid(1));
-        QCOMPARE(removal.Finish(120), 0);
-        WaitForWine();
-        QVERIFY2(!QFileInfo::exists(folder), qPrintable(folder));
-        QVERIFY(!QFileInfo::exists(link));
+        QCOMPARE(RunToEnd(QProcess::splitCommand(quiet)), 0);
+        QVERIFY(!QFileInfo::exists(folder) && !QFileInfo::exists(link));
         for (const QString& key : {uninstall, hive + kFileType, hive + R"(\Software\Classes\.fwr)"})
             QVERIFY2(Run("wine", {"reg", "query", key}).isEmpty(), qPrintable(key));
         QVERIFY(Contents(userData) == before);
         QVERIFY(QFile::remove(pending.fileName()));
-    }
-
-    // The pages a person clicks through under Xvfb: the installer's first and last, and the uninstaller's
-    // last, which says where the user's files stay. KAV_SCREENSHOTS names the folder the pictures go to.
-    void pagesAPersonSees() {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            QSKIP("no X display");
-        const QDir pictures(qEnvironmentVariable("KAV_SCREENSHOTS", QDir::tempPath()));
-        // Next, Install, Finish and Uninstall share the place of the default button.
-        const auto picture = [&](const QString& window, const QString& name) {
-            QTest::qWait(2000);  // drawn
-            return Screenshot(window, pictures.filePath(name));
-        };
-        WineProgram setup(qEnvironmentVariable("KAV_WINE_SETUP"), {"/CurrentUser"});
-        QString window = WaitForWindow("^KAV Firmware Update .* Setup$", 60);
-        QVERIFY(!window.isEmpty() && picture(window, "windows-installer-first.png"));
-        Click(window, 420, 338);
-        QTest::qWait(1500);
-        Click(window, 420, 338);
-        const QString installed = UnixPath(R"(%LOCALAPPDATA%\Programs\KAV Firmware Update\uninstall.exe)");
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(installed).isFile(), 120000);
-        QVERIFY(picture(window, "windows-installer-last.png"));
-        Click(window, 420, 338);
-        QCOMPARE(setup.Finish(60), 0);
-        WaitForWine();
-
-        WineProgram removal(Expand(R"(%LOCALAPPDATA%\Programs\KAV Firmware Update\uninstall.exe)"), {});
-        window = WaitForWindow("^KAV Firmware Update .* Uninstall", 60);
-        QVERIFY(!window.isEmpty());
-        QTest::qWait(1500);
-        Click(window, 420, 338);
-        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(installed), 120000);
-        QVERIFY(picture(window, "windows-uninstaller-last.png"));
-        Click(window, 420, 338);
-        WaitForWine();
-        QVERIFY(!QFileInfo::exists(QFileInfo(installed).path()));
     }
 };
 

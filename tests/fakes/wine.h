@@ -54,9 +54,8 @@ inline QString Run(const QString& program, const QStringList& args) {
 
 // The window as the screen shows it, into a PNG file.
 inline bool Screenshot(const QString& window, const QString& png) {
-    return QProcess::execute("sh", {"-c", "xwd -silent -id " + window + " | convert xwd:- '" + png + "'"}) ==
-               0 &&
-           QFileInfo(png).size() > 0;
+    const QString shot = "xwd -silent -id " + window + " | convert xwd:- '" + png + "'";
+    return QProcess::execute("sh", {"-c", shot}) == 0 && QFileInfo(png).size() > 0;
 }
 
 // A real click (XTEST) at a point of the window: Wine takes no synthetic events.
