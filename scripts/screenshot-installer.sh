@@ -7,18 +7,7 @@ set -euo pipefail
 
 setup="$(realpath "$1")"
 pictures="$(realpath "$2")"
-work="$(mktemp -d)"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-wineboot -i >/dev/null 2>&1
-for font in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI"; do
-  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d "DejaVu Sans" /f >/dev/null 2>&1
-done
-wineserver -w
+source "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
 
 window() {  # the first window with this title, waited for
   local id=""

@@ -24,21 +24,8 @@ fi
 zip="$win_build/kav-update-$(cat "$win_build/version.txt")-windows-x64.zip"
 setup="$(bash scripts/windows-installer.sh "$win_build")"
 
-work="$(mktemp -d)"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-unset WINEPATH
+source "$repo/scripts/wine-prefix.sh"
 (cd "$work" && unzip -q "$repo/$zip")
-wineboot -i >/dev/null 2>&1
-# Windows' interface fonts, which a fresh prefix lacks, drawn with DejaVu Sans.
-for font in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI"; do
-  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d "DejaVu Sans" /f >/dev/null 2>&1
-done
-wineserver -w
 export KAV_WINE_PROGRAM
 KAV_WINE_PROGRAM="$(echo "$work"/kav-update-*-windows-x64/kav-update.exe)"
 echo "Windows tests: $(basename "$zip") under $(wine --version) in a fresh prefix"
