@@ -1,6 +1,7 @@
 // kav-screenshot: renders the wizard into PNGs for the documentation: page 1, page 2 in German, an upload in
 // progress, a finished update and the choice of a firmware file. Runs without a display
-// (QT_QPA_PLATFORM=offscreen), on the in-process simulated DC.
+// (QT_QPA_PLATFORM=offscreen), on the in-process simulated DC. Under QT_SCALE_FACTOR the pictures are named
+// for the scale: scale-150-page1.png.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -102,17 +103,21 @@ int main(int argc, char** argv) {
         std::fputs("usage: kav-screenshot OUT-DIR\n", stderr);
         return 2;
     }
-    const QDir out(args[1]);
+    const QDir dir(args[1]);
+    const qreal scale = app.devicePixelRatio();
+    const QString prefix =
+        qFuzzyCompare(scale, 1.0) ? QString() : QStringLiteral("scale-%1-").arg(qRound(scale * 100));
+    const auto out = [&](const char* name) { return dir.filePath(prefix + QLatin1String(name)); };
     const DemoFirmwareCopy demo;
     bool ok = demo.copied;
     {
         Shot page1(5000, demo.path);
-        ok = page1.loaded && Save(page1.window, out.filePath(QStringLiteral("page1.png"))) && ok;
+        ok = page1.loaded && Save(page1.window, out("page1.png")) && ok;
     }
     {
         Shot page2(6000, demo.path);
         page2.wizard.machine.NextClick();
-        ok = page2.loaded && Save(page2.window, out.filePath(QStringLiteral("page2-de.png"))) && ok;
+        ok = page2.loaded && Save(page2.window, out("page2-de.png")) && ok;
     }
     {
         Shot update(5000, demo.path);
@@ -122,14 +127,14 @@ int main(int argc, char** argv) {
             if (!taken && progress.Percent() == 45 &&
                 update.wizard.run.tasks.Rows().back().event == writing) {
                 taken = true;
-                ok = Save(update.window, out.filePath(QStringLiteral("upload.png"))) && ok;
+                ok = Save(update.window, out("upload.png")) && ok;
             }
         };
         update.wizard.machine.NextClick();
         update.wizard.machine.NextClick();
         ok = update.loaded && taken && update.wizard.machine.UpdateHasRun() &&
-             Save(update.window, out.filePath(QStringLiteral("finished.png"))) && ok;
+             Save(update.window, out("finished.png")) && ok;
     }
-    ok = SaveFirmwareChoice(out.filePath(QStringLiteral("firmware-choice.png"))) && ok;
+    ok = SaveFirmwareChoice(out("firmware-choice.png")) && ok;
     return ok ? 0 : 1;
 }
