@@ -341,6 +341,8 @@ private slots:
                 }
             }
         }
+        w.SetAccessibleTexts(texts);  // also for the rows listed before
+        QCOMPARE(list->topLevelItem(0)->data(0, Qt::AccessibleTextRole).toString(), T(Txt::IconStarted));
         const QFontMetrics header(list->header()->font());
         for (int c = 1; c <= 3; ++c) {
             const QString caption = list->headerItem()->text(c);

@@ -89,7 +89,7 @@ int RunWindow(int argc, char** argv, const CommandLine& cl) {
     WireWindow(window, wizard);
     if (!wizard.Load())
         return wizard.Finish(machine.ExitCode());
-    window.SetTaskListName(wizard.texts.GetText(Txt::TaskListName));
+    window.SetAccessibleTexts(wizard.texts);
     window.show();
     app.exec();
     SayWhereTheLogIs(log, machine.ExitCode());

@@ -21,6 +21,7 @@
 #include <QTreeWidget>
 #include <QWindow>
 
+#include "support/text_database.h"
 #include "wizard/front/artwork.h"
 #include "wizard/front/skin_accessibility.h"
 #include "wizard/front/skin_widgets.h"
@@ -64,6 +65,9 @@ QPushButton:focus:!pressed {
     background: qlineargradient(x1: 0, y1: 0, x2: 0, y2: 1, stop: 0 #ffffff, stop: 1 #e1eefc);
 }
 )";
+
+// Until the texts come.
+constexpr std::array<const char*, 3> kEnglishIconWords{"started", "information", "failed"};
 
 enum TaskColumn : int { ColIcon = 0, ColTime = 1, ColEvent = 2, ColStatus = 3 };
 
@@ -146,6 +150,8 @@ WizardWindow::WizardWindow(QWidget* parent) : QWidget(parent) {
     SetUpWindow(startCaption);
     for (int icon = IconStarted; icon <= IconFailure; ++icon) {
         taskIcons_[static_cast<std::size_t>(icon)] = artwork::TaskIcon(icon);
+        iconWords_[static_cast<std::size_t>(icon)] =
+            QString::fromLatin1(kEnglishIconWords[static_cast<std::size_t>(icon)]);
     }
     BuildTitleBand(startCaption);
     BuildSideBanner();
@@ -364,29 +370,15 @@ void WizardWindow::SetColumnHeaders(const QString& time, const QString& event, c
     taskList_->setHeaderLabels({QString(), time, event, status});
 }
 
-namespace {
-
-// What the row's icon says, for those who do not see it.
-QString IconWord(int icon) {
-    switch (icon) {
-        case IconStarted:
-            return QStringLiteral("started");
-        case IconInformation:
-            return QStringLiteral("information");
-        case IconFailure:
-            return QStringLiteral("failed");
-        default:
-            return {};
-    }
-}
-
 // The row's whole text, for its tooltip, and for assistive technology as one line: the cells may show it cut,
 // and its icon says what only a picture says.
-void Describe(QTreeWidgetItem* row) {
+void WizardWindow::Describe(QTreeWidgetItem* row) const {
     const QString event = row->text(ColEvent);
     const QString status = row->text(ColStatus);
     const QString rate = row->data(ColStatus, TaskRowDelegate::kRateRole).toString();
-    const QString word = IconWord(row->data(ColIcon, WizardWindow::kTaskIconRole).toInt());
+    const int icon = row->data(ColIcon, kTaskIconRole).toInt();
+    const QString word =
+        icon >= IconStarted && icon <= IconFailure ? iconWords_[std::size_t(icon)] : QString();
     row->setData(ColIcon, Qt::AccessibleTextRole, word);
     const QString shownStatus = rate.isEmpty() ? status : status + QStringLiteral(" · ") + rate;
     const QString tip = shownStatus.isEmpty() ? event : event + QStringLiteral(" : ") + shownStatus;
@@ -398,8 +390,6 @@ void Describe(QTreeWidgetItem* row) {
         row->setData(column, Qt::AccessibleDescriptionRole, line.join(QStringLiteral(", ")));
     }
 }
-
-}  // namespace
 
 void WizardWindow::AppendTaskRow(int icon, const QString& time, const QString& event, const QString& status) {
     auto* row = new QTreeWidgetItem(taskList_, {QString(), time, event, status});
@@ -457,10 +447,16 @@ void WizardWindow::ShowProgress(QTreeWidgetItem* row, std::optional<int> percent
     progress_->raise();
 }
 
-void WizardWindow::SetTaskListName(const QString& name) {
-    if (!name.isEmpty()) {
+void WizardWindow::SetAccessibleTexts(const TextDatabase& texts) {
+    if (const QString name = texts.GetText(Txt::TaskListName); !name.isEmpty())
         taskList_->setAccessibleName(name);
-    }
+    // An older text database without them keeps the English words.
+    const std::array ids{Txt::IconStarted, Txt::IconInformation, Txt::IconFailed};
+    for (std::size_t icon = 0; icon < ids.size(); ++icon)
+        iconWords_[icon] = texts.Localised(ids[icon], QString::fromLatin1(kEnglishIconWords[icon]));
+    // The rows of loading came before the texts.
+    for (int row = 0; row < taskList_->topLevelItemCount(); ++row)
+        Describe(taskList_->topLevelItem(row));
 }
 
 void WizardWindow::ClearTaskRows() {

@@ -20,6 +20,7 @@ class QSystemTrayIcon;
 class QTreeWidget;
 class QTreeWidgetItem;
 class RowProgress;
+class TextDatabase;
 class TitleBand;
 
 // Texts whose lines are separated by "\r\n", as Qt shows them.
@@ -65,8 +66,8 @@ public:
 
     // From now on closing the window really closes it; until then a close request is handed to OnClose.
     void AllowClose() { closeAllowed_ = true; }
-    // What assistive technology calls the task list, in the wizard's language.
-    void SetTaskListName(const QString& name);
+    // What assistive technology calls the task list and reads for the rows' icons, in the wizard's language.
+    void SetAccessibleTexts(const TextDatabase& texts);
 
     std::function<void()> OnNext, OnBack, OnClose, OnPrint, OnAgain;
     // A drag over the window is taken when DroppableFile names the file it brings; OnFileDropped gets that
@@ -99,6 +100,7 @@ private:
     void SetNewestStatus(const QString& status, std::optional<int> percent = std::nullopt,
                          const QString& rate = QString());
     void ShowProgress(QTreeWidgetItem* row, std::optional<int> percent, const QString& rate);
+    void Describe(QTreeWidgetItem* row) const;
     void ShowTray();
     QString AskForFirmwareFile(const FirmwareFileChoice& choice);
     std::optional<QString> FileIn(const QDropEvent& event) const;
@@ -117,6 +119,7 @@ private:
     QPushButton* closeButton_ = nullptr;
     QPushButton* againButton_ = nullptr;
     std::array<QIcon, 3> taskIcons_;
+    std::array<QString, 3> iconWords_;  // what the icons say, for those who do not see them
     std::unique_ptr<QSystemTrayIcon> tray_;
     QString trayCaption_;  // the tray icon is wanted with this caption; it shows while the window does
     bool trayWanted_ = false;
