@@ -111,12 +111,12 @@ class TestViews : public QObject {
     Q_OBJECT
 
 private slots:
-    // A box in the window answered from the keyboard: Escape chooses nothing where there is a choice, Enter
-    // the default button.
+    // A box in the window answered from the keyboard: Escape chooses nothing where there is a choice (the
+    // recovery's Cancel gives the profile's backup up, as No does), Enter the default button.
     void boxKeys_data() {
         BoxKeyCases rows;
         rows.Add("OK", kBoxOkCritical, BoxAnswer::Ok, BoxAnswer::Ok);
-        rows.Add("OK/Cancel", kBoxOkCancelInformation, BoxAnswer::None, BoxAnswer::Ok);
+        rows.Add("OK/Cancel, the recovery's", kBoxOkCancelInformation, BoxAnswer::None, BoxAnswer::Ok);
         rows.Add("Yes/No", kBoxYesNoWarning, BoxAnswer::None, BoxAnswer::Yes);
         rows.Add("Yes/No, No the default", kBoxYesNoWarning.WithSecondDefault(), BoxAnswer::None,
                  BoxAnswer::No);

@@ -94,6 +94,7 @@ MessageBoxSetup MessageBoxSetupFor(BoxStyle style) {
         case BoxButtons::OkCancel:
             setup.buttons = QMessageBox::Ok | QMessageBox::Cancel;
             setup.defaultButton = style.secondIsDefault ? QMessageBox::Cancel : QMessageBox::Ok;
+            // Not Cancel: in the profile's recovery Cancel gives the backup up, and a stray key is no answer.
             setup.escapeButton = QMessageBox::NoButton;
             break;
         case BoxButtons::YesNo:
