@@ -27,8 +27,11 @@ private:
     void Take();                        // the signals that have arrived
     static void EndAtOnce(int signal);  // a note, then the end the signal asks for
 
+    struct ConsoleReader;  // where the prompts read a console from, where a signal cuts a read (Windows)
+
     WizardAssembly& wizard_;
     int readFd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<ConsoleReader> console_;
     bool closeAsked_ = false;
 };

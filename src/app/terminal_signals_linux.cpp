@@ -44,6 +44,9 @@ void OnStopSignal(int signal) {
 
 }  // namespace
 
+// A terminal's read is never cut by a signal: nothing to put in place.
+struct TerminalSignals::ConsoleReader {};
+
 TerminalSignals::TerminalSignals(WizardAssembly& wizard) : wizard_(wizard) {
     std::signal(SIGPIPE, SIG_IGN);
     // Unbuffered, so that input waiting for a prompt is never hidden from poll() in stdio's buffer.

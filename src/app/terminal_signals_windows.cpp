@@ -115,12 +115,16 @@ ConsolePrompt::Read ReadConsoleOnce(std::string& line) {
     return ConsolePrompt::Read::Line;
 }
 
-// Where the prompts read from the console: in place while the signals are taken here.
-std::unique_ptr<ConsoleInput> consoleInput;
-std::streambuf* inputBefore = nullptr;
-bool promptEndedBySignal = false;
-
 }  // namespace
+
+// std::cin reads the console through it while the signals are taken here.
+struct TerminalSignals::ConsoleReader {
+    explicit ConsoleReader(ConsolePrompt prompt) : input(std::move(prompt)), before(std::cin.rdbuf(&input)) {}
+    ~ConsoleReader() { std::cin.rdbuf(before); }
+    ConsoleInput input;
+    std::streambuf* before;
+    bool promptEndedBySignal = false;  // the input was left at its end for it
+};
 
 TerminalSignals::TerminalSignals(WizardAssembly& wizard) : wizard_(wizard) {
     if (arrived == nullptr) {
@@ -132,16 +136,13 @@ TerminalSignals::TerminalSignals(WizardAssembly& wizard) : wizard_(wizard) {
             to->Take();
     };
     DWORD mode = 0;
-    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) {
-        consoleInput = std::make_unique<ConsoleInput>(ConsolePrompt{
+    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
+        console_ = std::make_unique<ConsoleReader>(ConsolePrompt{
             [this] {
                 Take();
-                promptEndedBySignal = consoleGoes || std::exchange(closeAsked_, false);
-                return promptEndedBySignal;
+                return console_->promptEndedBySignal = consoleGoes || std::exchange(closeAsked_, false);
             },
             ReadConsoleOnce, [] { return WaitForSingleObject(arrived, 1000) == WAIT_OBJECT_0; }});
-        inputBefore = std::cin.rdbuf(consoleInput.get());
-    }
     listener = this;
     SetConsoleCtrlHandler(OnConsoleStop, TRUE);
 }
@@ -150,10 +151,7 @@ TerminalSignals::~TerminalSignals() {
     listener = nullptr;
     SetEvent(runOver);  // a closing console's handler lets the process go
     SetConsoleCtrlHandler(OnConsoleStop, FALSE);
-    if (consoleInput) {
-        std::cin.rdbuf(inputBefore);
-        consoleInput.reset();
-    }
+    console_.reset();
 }
 
 void TerminalSignals::Take() {
@@ -173,7 +171,7 @@ void TerminalSignals::EndAtOnce(int signal) {
 bool TerminalSignals::AwaitInput(int fd) {
     Q_UNUSED(fd);
     // A prompt a signal ended left the input at its end; the next one reads again.
-    if (std::exchange(promptEndedBySignal, false))
+    if (console_ && std::exchange(console_->promptEndedBySignal, false))
         std::cin.clear();
     Take();
     return !consoleGoes && !std::exchange(closeAsked_, false);
